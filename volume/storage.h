@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace daxo {
+
+// Element count of an n0 x n1 x n2 object, computed in 64 bits. A negative
+// count, or one that does not fit the signed 32-bit count of the layout, throws
+// std::bad_alloc before anything is allocated.
+int32_t checkedElementCount(int64_t n0, int64_t n1, int64_t n2 = 1);
+
+// One uninitialised array of `count` floats (count from checkedElementCount).
+std::unique_ptr<float[]> allocateFloats(int32_t count);
+
+}  // namespace daxo

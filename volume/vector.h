@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace daxo {
+
+// A single-precision sequence with value semantics (deep copy, buffer-taking
+// move). Fresh storage is uninitialised unless a fill value is given.
+class Vector {
+ public:
+  Vector() = default;
+  explicit Vector(int32_t n);
+  Vector(int32_t n, float value);
+  // Copies the sequence's elements, then releases its storage.
+  explicit Vector(std::vector<float>&& sequence);
+  Vector(const Vector& other);
+  Vector(Vector&& other) noexcept = default;
+  // Reallocates only when the sizes differ, then copies.
+  Vector& operator=(const Vector& other);
+  Vector& operator=(Vector&& other) noexcept = default;
+
+  int32_t size() const { return size_; }
+  float& operator[](int32_t i) { return data_[i]; }
+  float operator[](int32_t i) const { return data_[i]; }
+  float* data() { return data_.get(); }
+  const float* data() const { return data_.get(); }
+
+  // Changes the size to n; contents are not kept. Nothing happens when n equals
+  // the size.
+  void resize(int32_t n);
+
+  // Start from element 0 and replace only on a strictly greater (smaller)
+  // element. The vector must not be empty.
+  float max() const;
+  float min() const;
+
+  // Linear interpolation at position t (element units), samples outside
+  // 0 .. size-1 taken as 0: (t - i0) * v[i0 + 1] + (i0 + 1 - t) * v[i0].
+  float sampleLinear(float t) const;
+
+ private:
+  int32_t size_ = 0;
+  std::unique_ptr<float[]> data_;
+};
+
+// Element-wise arithmetic over the left operand's size; a vector operand must
+// be at least as long (not checked).
+Vector operator*(const Vector& v, float s);
+Vector operator+(const Vector& v, float s);
+Vector operator/(const Vector& v, float s);
+Vector operator-(const Vector& v, const Vector& w);
+Vector& operator+=(Vector& v, const Vector& w);
+Vector& operator-=(Vector& v, const Vector& w);
+// (v * a) + b, as two steps.
+Vector affine(const Vector& v, float a, float b);
+
+// n elements, element i = float(i) - 0.5 * n (n = 5: -2.5 .. 1.5).
+Vector centredRamp(int32_t n);
+// Element i = src.sampleLinear(positions[i]).
+Vector sampleAt(const Vector& src, const Vector& positions);
+// As sampleAt with every position first increased by 0.5 * positions.size().
+Vector sampleAtCentred(const Vector& src, const Vector& positions);
+
+}  // namespace daxo

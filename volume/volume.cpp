@@ -1,0 +1,181 @@
+#include "volume/volume.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "volume/storage.h"
+
+namespace daxo {
+
+namespace {
+
+std::unique_ptr<float[]> allocateVolume(int32_t nx, int32_t ny, int32_t nz) {
+  return allocateFloats(checkedElementCount(nx, ny, nz));
+}
+
+}  // namespace
+
+Volume::Volume(int32_t nx, int32_t ny, int32_t nz) : nx_(nx), ny_(ny), nz_(nz), data_(allocateVolume(nx, ny, nz)) {}
+
+Volume::Volume(int32_t nx, int32_t ny, int32_t nz, float value) : Volume(nx, ny, nz) { fill(value); }
+
+Volume::Volume(const Dimensions& d) : Volume(d.x, d.y, d.z) {}
+
+Volume::Volume(const Dimensions& d, float value) : Volume(d.x, d.y, d.z, value) {}
+
+Volume::Volume(const Volume& other) : Volume(other.nx_, other.ny_, other.nz_) {
+  if (other.data_ && data_) std::memcpy(data_.get(), other.data_.get(), voxelCount() * sizeof(float));
+}
+
+Volume& Volume::operator=(const Volume& other) {
+  if (this == &other) return *this;
+  // Same result as resizing centred to the source's dimensions and copying
+  // every voxel, without filling storage that is overwritten at once.
+  if (voxelCount() != other.voxelCount() || !data_) {
+    data_ = allocateVolume(other.nx_, other.ny_, other.nz_);
+  }
+  nx_ = other.nx_;
+  ny_ = other.ny_;
+  nz_ = other.nz_;
+  if (other.data_ && data_) std::memcpy(data_.get(), other.data_.get(), voxelCount() * sizeof(float));
+  return *this;
+}
+
+void Volume::fill(float value) {
+  if (data_) std::fill_n(data_.get(), voxelCount(), value);
+}
+
+void Volume::resizeCentred(const Dimensions& d) {
+  const size_t newCount = static_cast<size_t>(checkedElementCount(d.x, d.y, d.z));
+  if (newCount == voxelCount()) {
+    nx_ = d.x;
+    ny_ = d.y;
+    nz_ = d.z;
+    return;
+  }
+  std::unique_ptr<float[]> fresh = allocateFloats(static_cast<int32_t>(newCount));
+  if (fresh) std::fill_n(fresh.get(), newCount, 0.0f);
+  const int32_t ox = (d.x - nx_) / 2;
+  const int32_t oy = (d.y - ny_) / 2;
+  const int32_t oz = (d.z - nz_) / 2;
+  // Range of old indices whose shifted position lies inside the new extents.
+  const int32_t x0 = std::max(0, -ox), x1 = std::min(nx_, d.x - ox);
+  const int32_t y0 = std::max(0, -oy), y1 = std::min(ny_, d.y - oy);
+  const int32_t z0 = std::max(0, -oz), z1 = std::min(nz_, d.z - oz);
+  if (data_ && fresh && x1 > x0) {
+    for (int32_t z = z0; z < z1; ++z) {
+      for (int32_t y = y0; y < y1; ++y) {
+        const float* from = &data_[index(x0, y, z)];
+        float* to = &fresh[static_cast<size_t>(x0 + ox) +
+                           static_cast<size_t>(d.x) *
+                               (static_cast<size_t>(y + oy) + static_cast<size_t>(d.y) * static_cast<size_t>(z + oz))];
+        std::memcpy(to, from, static_cast<size_t>(x1 - x0) * sizeof(float));
+      }
+    }
+  }
+  nx_ = d.x;
+  ny_ = d.y;
+  nz_ = d.z;
+  data_ = std::move(fresh);
+}
+
+void Volume::padReplicate(const Dimensions& p) {
+  const int32_t nx = nx_ + 2 * p.x, ny = ny_ + 2 * p.y, nz = nz_ + 2 * p.z;
+  Volume padded(nx, ny, nz);
+  if (voxelCount() == 0 || !data_) {
+    // Nothing to repeat: an empty source pads with zeros.
+    padded.fill(0.0f);
+    *this = std::move(padded);
+    return;
+  }
+  float* out = padded.data();
+  for (int32_t z = 0; z < nz; ++z) {
+    const int32_t sz = std::clamp(z - p.z, 0, nz_ - 1);
+    for (int32_t y = 0; y < ny; ++y) {
+      const int32_t sy = std::clamp(y - p.y, 0, ny_ - 1);
+      const float* row = &data_[index(0, sy, sz)];
+      for (int32_t x = 0; x < nx; ++x) *out++ = row[std::clamp(x - p.x, 0, nx_ - 1)];
+    }
+  }
+  *this = std::move(padded);
+}
+
+Volume& Volume::operator*=(const Volume& b) {
+  const size_t n = voxelCount();
+  float* a = data_.get();
+  const float* bb = b.data();
+  for (size_t i = 0; i < n; ++i) a[i] *= bb[i];
+  return *this;
+}
+
+Volume& Volume::operator*=(float s) {
+  const size_t n = voxelCount();
+  float* a = data_.get();
+  for (size_t i = 0; i < n; ++i) a[i] *= s;
+  return *this;
+}
+
+Volume operator*(const Volume& a, const Volume& b) {
+  Volume r(a.dimensions());
+  const size_t n = a.voxelCount();
+  const float *pa = a.data(), *pb = b.data();
+  float* pr = r.data();
+  for (size_t i = 0; i < n; ++i) pr[i] = pa[i] * pb[i];
+  return r;
+}
+
+Volume operator*(const Volume& a, float s) {
+  Volume r(a.dimensions());
+  const size_t n = a.voxelCount();
+  const float* pa = a.data();
+  float* pr = r.data();
+  for (size_t i = 0; i < n; ++i) pr[i] = pa[i] * s;
+  return r;
+}
+
+Volume operator-(const Volume& a) {
+  Volume r(a.dimensions());
+  const size_t n = a.voxelCount();
+  const float* pa = a.data();
+  float* pr = r.data();
+  for (size_t i = 0; i < n; ++i) pr[i] = -pa[i];
+  return r;
+}
+
+Volume operator+(const Volume& a, float s) {
+  Volume r(a.dimensions());
+  const size_t n = a.voxelCount();
+  const float* pa = a.data();
+  float* pr = r.data();
+  for (size_t i = 0; i < n; ++i) pr[i] = pa[i] + s;
+  return r;
+}
+
+Volume transposeXY(const Volume& v) {
+  const int32_t nx = v.nx(), ny = v.ny(), nz = v.nz();
+  Volume t(ny, nx, nz);
+  for (int32_t z = 0; z < nz; ++z) {
+    for (int32_t y = 0; y < ny; ++y) {
+      const float* row = &v.data()[v.index(0, y, z)];
+      for (int32_t x = 0; x < nx; ++x) t(y, x, z) = row[x];
+    }
+  }
+  return t;
+}
+
+Volume derivativeY(const Volume& v) {
+  Volume d(v.dimensions(), 0.0f);
+  const int32_t nx = v.nx(), ny = v.ny(), nz = v.nz();
+  for (int32_t z = 0; z < nz; ++z) {
+    for (int32_t y = 1; y < ny - 1; ++y) {
+      const float* up = &v.data()[v.index(0, y + 1, z)];
+      const float* down = &v.data()[v.index(0, y - 1, z)];
+      float* out = &d.data()[d.index(0, y, z)];
+      for (int32_t x = 0; x < nx; ++x) out[x] = (up[x] - down[x]) * 0.5f;
+    }
+  }
+  return d;
+}
+
+}  // namespace daxo

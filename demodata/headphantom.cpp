@@ -43,13 +43,13 @@ const Ellipsoid kSkullOuter = kHead.shrunk(6.0);
 const Ellipsoid kSkullInner = kHead.shrunk(13.0);
 const Ellipsoid kBrain = kHead.shrunk(16.0);
 const Ellipsoid kWhite = kBrain.shrunk(6.0);  // before the cortical folding
-const Ellipsoid kVentricleLeft{-10.0, 2.0, 4.0, 6.0, 24.0, 9.0};
-const Ellipsoid kVentricleRight{10.0, 2.0, 4.0, 6.0, 24.0, 9.0};
+const Ellipsoid kVentricleLeft{-10.0, 2.0, 2.0, 6.0, 24.0, 9.0};
+const Ellipsoid kVentricleRight{10.0, 2.0, 2.0, 6.0, 24.0, 9.0};
 const Ellipsoid kThalamusLeft{-10.0, 14.0, -8.0, 9.0, 13.0, 9.0};
 const Ellipsoid kThalamusRight{10.0, 14.0, -8.0, 9.0, 13.0, 9.0};
 const Ellipsoid kFrontalSinus{0.0, -76.0, -30.0, 15.0, 8.0, 10.0};
 constexpr double kFissureHalfWidth = 1.5;  // interhemispheric fissure, above kFissureFloor
-constexpr double kFissureFloor = 14.0;
+constexpr double kFissureFloor = 19.0;
 constexpr double kFoldDepth = 2.5;        // the grey-white boundary moves +- this much
 constexpr double kSulcusHalfWidth = 0.9;  // CSF-filled sulci, reaching this deep below the brain surface:
 constexpr double kSulcusDepth = 9.0;
@@ -72,6 +72,18 @@ double sulcusDistance(double qx, double qy, double qz) {
   const double gx = k * (ca * cb - sc * sa), gy = k * (cb * cc - sa * sb), gz = k * (cc * ca - sb * sc);
   const double gradient = std::sqrt(gx * gx + gy * gy + gz * gz);
   return std::fabs(g) / std::max(gradient, 1e-6);
+}
+
+// Fibres run left-right in the callosal body, inferior-superior in the two
+// descending tracts, anterior-posterior elsewhere: a blend of the three.
+void setFibreDirection(double qx, double qy, double qz, TissueMix& m) {
+  const double callosal = gaussian(qx, qy, qz, 0.0, 5.0, 14.0, 14.0, 30.0, 5.0);
+  const double descending = gaussian(std::fabs(qx), qy, qz, 22.0, 10.0, -5.0, 8.0, 12.0, 30.0);
+  const double other = 0.35;
+  const double norm = std::sqrt(callosal * callosal + descending * descending + other * other);
+  m.fibreX = static_cast<float>(callosal / norm);
+  m.fibreY = static_cast<float>(other / norm);
+  m.fibreZ = static_cast<float>(descending / norm);
 }
 
 // A smooth receive-coil shading, within 1 +- 0.08 over the head.
@@ -104,18 +116,16 @@ double HeadPhantom::textureAt(double qx, double qy, double qz) const {
   return t;
 }
 
-TissueMix HeadPhantom::mixAtReference(double qx, double qy, double qz) const {
-  // Partial volume of a region from its signed distance (mm, negative inside):
-  // a smoothstep from 0 to 1 across one voxel of the grid.
-  const auto inside = [this](double distanceMm) {
-    const double t = std::clamp(0.5 - distanceMm * edgeVoxelsPerMm_, 0.0, 1.0);
-    return t * t * (3.0 - 2.0 * t);
-  };
-  const auto in = [&](const Ellipsoid& e) { return inside(e.signedDistance(qx, qy, qz)); };
+double HeadPhantom::inside(double distanceMm) const {
+  const double t = std::clamp(0.5 - distanceMm * edgeVoxelsPerMm_, 0.0, 1.0);
+  return t * t * (3.0 - 2.0 * t);
+}
 
-  TissueMix m;
+bool HeadPhantom::fillTissues(double qx, double qy, double qz, TissueMix& m) const {
+  const auto in = [&](const Ellipsoid& e) { return inside(e.signedDistance(qx, qy, qz)); };
   const double head = in(kHead);
-  if (head <= 0) return m;  // air around the head: everything 0, default fibre direction
+  if (head <= 0) return false;
+  // Nested regions, each clipped to the one around it so fractions never go negative.
   const double skullOuter = std::min(in(kSkullOuter), head);
   const double intracranial = std::min(in(kSkullInner), skullOuter);
   const double fissure = inside(std::fabs(qx) - kFissureHalfWidth) * inside(kFissureFloor - qz);
@@ -125,7 +135,7 @@ TissueMix HeadPhantom::mixAtReference(double qx, double qy, double qz) const {
   const double brain = std::min(inside(brainDistance) * (1.0 - fissure) * (1.0 - sulci), intracranial);
   const double whiteDistance = kWhite.signedDistance(qx, qy, qz) + foldOffset(qx, qy, qz) +
                                kSulcusLining * std::exp(-0.5 * (sulcus / kSulcusLining) * (sulcus / kSulcusLining));
-  const double core = std::min(inside(whiteDistance), brain);
+  const double core = std::min(inside(whiteDistance), brain);  // white matter with what lies inside it
   const double ventricles = std::min(std::max(in(kVentricleLeft), in(kVentricleRight)), core);
   const double thalami = std::min(std::max(in(kThalamusLeft), in(kThalamusRight)), core - ventricles);
   const double air = in(kFrontalSinus);  // carves the frontal bone, its scalp and the CSF behind it
@@ -137,18 +147,16 @@ TissueMix HeadPhantom::mixAtReference(double qx, double qy, double qz) const {
   m.csf = static_cast<float>((intracranial - brain) * (1.0 - air) + ventricles);
   m.grey = static_cast<float>(brain - core + thalami);
   m.white = static_cast<float>(core - ventricles - thalami);
+  return true;
+}
+
+TissueMix HeadPhantom::mixAtReference(double qx, double qy, double qz) const {
+  TissueMix m;
+  if (!fillTissues(qx, qy, qz, m)) return m;  // air around the head: no texture or fibres needed
   m.texture = static_cast<float>(textureAt(qx, qy, qz) * coilShading(qy, qz));
   // The activated cortex: occipital, ~18 mm wide.
   m.activation = static_cast<float>(gaussian(qx, qy, qz, 0.0, 68.0, 0.0, 18.0, 18.0, 18.0));
-  // Fibres run left-right in the callosal body, inferior-superior in the two
-  // descending tracts, anterior-posterior elsewhere.
-  const double callosal = gaussian(qx, qy, qz, 0.0, 5.0, 14.0, 12.0, 30.0, 6.0);
-  const double descending = gaussian(std::fabs(qx), qy, qz, 22.0, 10.0, -5.0, 8.0, 12.0, 30.0);
-  const double other = 0.35;
-  const double norm = std::sqrt(callosal * callosal + descending * descending + other * other);
-  m.fibreX = static_cast<float>(callosal / norm);
-  m.fibreY = static_cast<float>(other / norm);
-  m.fibreZ = static_cast<float>(descending / norm);
+  setFibreDirection(qx, qy, qz, m);
   return m;
 }
 

@@ -43,6 +43,12 @@ class HeadPhantom {
   };
 
   TissueMix mixAtReference(double qx, double qy, double qz) const;
+  // Partial volume of a region from a signed distance in reference mm
+  // (negative inside): a smoothstep from 0 to 1 across one voxel of the grid.
+  double inside(double distanceMm) const;
+  // The tissue fractions and the head and intracranial memberships; false
+  // (and m untouched) outside the head.
+  bool fillTissues(double qx, double qy, double qz, TissueMix& m) const;
   double textureAt(double qx, double qy, double qz) const;
 
   GridFrame frame_;

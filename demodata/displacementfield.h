@@ -23,7 +23,7 @@ class DisplacementField {
 
   // Peak |d| over all space (voxels).
   double amplitude() const { return amplitude_; }
-  // The bound on |dd/dy| that the amplitude was chosen to respect.
+  // The bound on |dd/dy| that the amplitude keeps to.
   static constexpr double kMaxSlope = 0.45;
 
   double at(double x, double y, double z) const;

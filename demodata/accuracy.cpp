@@ -1,0 +1,78 @@
+#include "demodata/accuracy.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace daxo {
+
+namespace {
+
+void requireSameExtents(const Volume& a, const Volume& b, const Volume& mask, const char* operation) {
+  if (a.dimensions() != b.dimensions() || a.dimensions() != mask.dimensions())
+    throw std::invalid_argument(std::string(operation) + ": the volumes and the mask must have equal extents");
+}
+
+}  // namespace
+
+DisplacementError displacementError(const Volume& v, const Volume& d, const Volume& mask) {
+  requireSameExtents(v, d, mask, "displacementError");
+  const size_t n = v.voxelCount();
+  const float* pv = v.data();
+  const float* pd = d.data();
+  const float* pm = mask.data();
+  std::vector<double> errors;
+  double sumSquares = 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (pm[i] == 0) continue;
+    double e = std::fabs(static_cast<double>(pv[i]) - pd[i]);
+    if (!std::isfinite(e)) e = std::numeric_limits<double>::infinity();
+    errors.push_back(e);
+    sumSquares += e * e;
+  }
+  if (errors.empty()) throw std::invalid_argument("displacementError: the mask selects no voxel");
+  DisplacementError result;
+  result.voxels = errors.size();
+  result.rms = std::sqrt(sumSquares / static_cast<double>(errors.size()));
+  // Nearest rank: the smallest error that at least 95 % of the voxels do not exceed.
+  const size_t rank = static_cast<size_t>(std::ceil(0.95 * static_cast<double>(errors.size())));
+  const size_t k = std::max<size_t>(rank, 1) - 1;
+  std::nth_element(errors.begin(), errors.begin() + static_cast<std::ptrdiff_t>(k), errors.end());
+  result.percentile95 = errors[k];
+  return result;
+}
+
+double maskedCorrelation(const Volume& a, const Volume& b, const Volume& mask) {
+  requireSameExtents(a, b, mask, "maskedCorrelation");
+  const size_t n = a.voxelCount();
+  const float* pa = a.data();
+  const float* pb = b.data();
+  const float* pm = mask.data();
+  size_t count = 0;
+  double meanA = 0, meanB = 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (pm[i] == 0) continue;
+    ++count;
+    meanA += pa[i];
+    meanB += pb[i];
+  }
+  if (count == 0) throw std::invalid_argument("maskedCorrelation: the mask selects no voxel");
+  meanA /= static_cast<double>(count);
+  meanB /= static_cast<double>(count);
+  // Centred second pass: no cancellation from large means.
+  double sab = 0, saa = 0, sbb = 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (pm[i] == 0) continue;
+    const double da = pa[i] - meanA, db = pb[i] - meanB;
+    sab += da * db;
+    saa += da * da;
+    sbb += db * db;
+  }
+  if (saa == 0 || sbb == 0) return std::numeric_limits<double>::quiet_NaN();
+  return sab / std::sqrt(saa * sbb);
+}
+
+}  // namespace daxo

@@ -1,0 +1,80 @@
+#include "demodata/accuracy.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <vector>
+
+namespace daxo {
+namespace {
+
+Volume fromValues(const std::vector<float>& values) {
+  Volume v(static_cast<int32_t>(values.size()), 1, 1);
+  for (size_t i = 0; i < values.size(); ++i) v.data()[i] = values[i];
+  return v;
+}
+
+TEST(DisplacementError, MatchesHandComputedFiguresInsideTheMask) {
+  // |v - d| inside the mask: 0, 1, 2, 3 (the fifth voxel, error 100, is masked out).
+  const Volume v = fromValues({1, 2, 5, -3, 100});
+  const Volume d = fromValues({1, 1, 3, 0, 0});
+  const Volume mask = fromValues({1, 1, 1, 1, 0});
+  const DisplacementError e = displacementError(v, d, mask);
+  EXPECT_EQ(e.voxels, 4u);
+  EXPECT_DOUBLE_EQ(e.rms, std::sqrt((0.0 + 1 + 4 + 9) / 4));
+  // Nearest rank: ceil(0.95 * 4) = 4, the largest error.
+  EXPECT_DOUBLE_EQ(e.percentile95, 3.0);
+}
+
+TEST(DisplacementError, NinetyFifthPercentileIsTheNearestRank) {
+  // Errors 1 .. 40: rank ceil(0.95 * 40) = 38.
+  std::vector<float> v, d, m;
+  for (int i = 40; i >= 1; --i) {
+    v.push_back(static_cast<float>(i % 2 ? i : -i));
+    d.push_back(0);
+    m.push_back(0.5f);  // any nonzero value selects the voxel
+  }
+  const DisplacementError e = displacementError(fromValues(v), fromValues(d), fromValues(m));
+  EXPECT_EQ(e.voxels, 40u);
+  EXPECT_DOUBLE_EQ(e.percentile95, 38.0);
+}
+
+TEST(DisplacementError, NonFiniteEstimateIsReportedAsInfinitelyWrong) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const DisplacementError e = displacementError(fromValues({0, nan}), fromValues({0, 0}), fromValues({1, 1}));
+  EXPECT_TRUE(std::isinf(e.rms));
+  EXPECT_TRUE(std::isinf(e.percentile95));
+}
+
+TEST(DisplacementError, RejectsEmptyMaskAndMismatchedExtents) {
+  EXPECT_THROW(displacementError(fromValues({1, 2}), fromValues({1, 2}), fromValues({0, 0})), std::invalid_argument);
+  EXPECT_THROW(displacementError(fromValues({1, 2}), fromValues({1, 2, 3}), fromValues({1, 1})), std::invalid_argument);
+}
+
+TEST(MaskedCorrelation, MatchesHandComputedValues) {
+  const Volume all = fromValues({1, 1, 1, 1});
+  EXPECT_NEAR(maskedCorrelation(fromValues({1, 2, 3, 4}), fromValues({3, 5, 7, 9}), all), 1.0, 1e-15);
+  EXPECT_NEAR(maskedCorrelation(fromValues({1, 2, 3, 4}), fromValues({4, 3, 2, 1}), all), -1.0, 1e-15);
+  // (1, 2, 3) against (1, 3, 2): centred (-1, 0, 1) and (-1, 1, 0) give 1 / sqrt(2 * 2) = 0.5.
+  // The fourth voxel would spoil it but is masked out.
+  EXPECT_NEAR(maskedCorrelation(fromValues({1, 2, 3, 50}), fromValues({1, 3, 2, -50}), fromValues({1, 1, 1, 0})), 0.5,
+              1e-15);
+}
+
+TEST(MaskedCorrelation, LargeOffsetsDoNotCancel) {
+  // Offsets of 1e6 in float would destroy a one-pass sum of squares.
+  EXPECT_NEAR(
+      maskedCorrelation(fromValues({1e6f + 1, 1e6f + 2, 1e6f + 3}), fromValues({1, 3, 2}), fromValues({1, 1, 1})), 0.5,
+      1e-12);
+}
+
+TEST(MaskedCorrelation, ConstantVolumeGivesNaNAndBadInputThrows) {
+  EXPECT_TRUE(std::isnan(maskedCorrelation(fromValues({2, 2, 2}), fromValues({1, 2, 3}), fromValues({1, 1, 1}))));
+  EXPECT_THROW(maskedCorrelation(fromValues({1, 2}), fromValues({1, 2}), fromValues({0, 0})), std::invalid_argument);
+  EXPECT_THROW(maskedCorrelation(fromValues({1, 2}), fromValues({1, 2}), fromValues({1})), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace daxo

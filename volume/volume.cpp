@@ -24,9 +24,7 @@ Volume::Volume(const Dimensions& d) : Volume(d.x, d.y, d.z) {}
 
 Volume::Volume(const Dimensions& d, float value) : Volume(d.x, d.y, d.z, value) {}
 
-Volume::Volume(const Volume& other) : Volume(other.nx_, other.ny_, other.nz_) {
-  if (other.data_ && data_) std::memcpy(data_.get(), other.data_.get(), voxelCount() * sizeof(float));
-}
+Volume::Volume(const Volume& other) : Volume(other.nx_, other.ny_, other.nz_) { copyVoxelsFrom(other); }
 
 Volume& Volume::operator=(const Volume& other) {
   if (this == &other) return *this;
@@ -38,8 +36,19 @@ Volume& Volume::operator=(const Volume& other) {
   nx_ = other.nx_;
   ny_ = other.ny_;
   nz_ = other.nz_;
-  if (other.data_ && data_) std::memcpy(data_.get(), other.data_.get(), voxelCount() * sizeof(float));
+  copyVoxelsFrom(other);
   return *this;
+}
+
+void Volume::copyVoxelsFrom(const Volume& other) {
+  if (!data_) return;
+  // A moved-from source has extents but no buffer; its copy reads as zeros
+  // rather than as uninitialised memory.
+  if (other.data_) {
+    std::memcpy(data_.get(), other.data_.get(), voxelCount() * sizeof(float));
+  } else {
+    fill(0.0f);
+  }
 }
 
 void Volume::fill(float value) {
@@ -81,7 +90,13 @@ void Volume::resizeCentred(const Dimensions& d) {
 }
 
 void Volume::padReplicate(const Dimensions& p) {
-  const int32_t nx = nx_ + 2 * p.x, ny = ny_ + 2 * p.y, nz = nz_ + 2 * p.z;
+  // Extents formed in 64 bits: a width that would overflow the 32-bit extent
+  // fails like any other impossible size, before anything changes.
+  const int64_t wideX = int64_t{nx_} + 2 * int64_t{p.x};
+  const int64_t wideY = int64_t{ny_} + 2 * int64_t{p.y};
+  const int64_t wideZ = int64_t{nz_} + 2 * int64_t{p.z};
+  checkedElementCount(wideX, wideY, wideZ);
+  const int32_t nx = static_cast<int32_t>(wideX), ny = static_cast<int32_t>(wideY), nz = static_cast<int32_t>(wideZ);
   Volume padded(nx, ny, nz);
   if (voxelCount() == 0 || !data_) {
     // Nothing to repeat: an empty source pads with zeros.

@@ -77,6 +77,9 @@ class Volume {
   Volume& operator*=(float s);
 
  private:
+  // Copies other's voxels into this volume's buffer of the same voxel count.
+  void copyVoxelsFrom(const Volume& other);
+
   int32_t nx_ = 0;
   int32_t ny_ = 0;
   int32_t nz_ = 0;

@@ -62,14 +62,14 @@ void executeOnce(const FftFunctions& fft, FftPlan plan) {
   fft.destroyPlan(plan);
 }
 
-// P = I * K * scale for every complex value, in single precision.
-void multiplySpectra(const float* __restrict in, const float* __restrict kernel, float* __restrict product,
-                     size_t complexCount, float scale) {
+// spectrum = spectrum * kernel * scale for every complex value, in single
+// precision: (re, im) = ((i.re k.re - i.im k.im) scale, (i.re k.im + i.im k.re) scale).
+void multiplySpectra(float* __restrict spectrum, const float* __restrict kernel, size_t complexCount, float scale) {
   for (size_t c = 0; c < complexCount; ++c) {
-    const float ir = in[2 * c], ii = in[2 * c + 1];
+    const float ir = spectrum[2 * c], ii = spectrum[2 * c + 1];
     const float kr = kernel[2 * c], ki = kernel[2 * c + 1];
-    product[2 * c] = (ir * kr - ii * ki) * scale;
-    product[2 * c + 1] = (ir * ki + ii * kr) * scale;
+    spectrum[2 * c] = (ir * kr - ii * ki) * scale;
+    spectrum[2 * c + 1] = (ir * ki + ii * kr) * scale;
   }
 }
 
@@ -197,8 +197,7 @@ void maskedConvolve(const float* image, const float* weights, const float* kerne
 // The padded, smoothed, cropped copy of source; source itself is not touched,
 // so a failure leaves the caller's volume as it was.
 Volume smoothedPadded(const Volume& source, const Sigma3& sigma, const Dimensions& order) {
-  Volume work(source);
-  work.padReplicate({kSmoothingPad, kSmoothingPad, kSmoothingPad});
+  Volume work = padReplicated(source, {kSmoothingPad, kSmoothingPad, kSmoothingPad});
   const Volume kernel = gaussianKernel3D(work.dimensions(), sigma, order, true);
   convolveFFT(work, kernel);
   work.resizeCentred(source.dimensions());
@@ -284,20 +283,20 @@ void convolveFFT(Volume& input, const Volume& kernel) {
   // Real-to-complex spectra keep the non-redundant half along x.
   const size_t complexCount = static_cast<size_t>(nz) * static_cast<size_t>(ny) * (static_cast<size_t>(nx) / 2 + 1);
   SpectrumBuffer kernelSpectrum(fft, complexCount);
-  SpectrumBuffer inputSpectrum(fft, complexCount);
-  SpectrumBuffer product(fft, complexCount);
+  SpectrumBuffer spectrum(fft, complexCount);
   // Planning in estimate mode does not touch the arrays, and an out-of-place
   // real-to-complex transform leaves its input as it was, so the kernel's
   // voxels are only read.
   float* kernelVoxels = const_cast<float*>(kernel.data());
   executeOnce(fft, fft.planRealToComplex3d(nz, ny, nx, kernelVoxels, kernelSpectrum.complex(), kFftEstimate));
-  executeOnce(fft, fft.planRealToComplex3d(nz, ny, nx, input.data(), inputSpectrum.complex(), kFftEstimate));
+  executeOnce(fft, fft.planRealToComplex3d(nz, ny, nx, input.data(), spectrum.complex(), kFftEstimate));
   // The inverse transform is unnormalised: it multiplies by the voxel count.
   const float scale = static_cast<float>(1.0 / static_cast<double>(input.voxelCount()));
-  multiplySpectra(inputSpectrum.floats(), kernelSpectrum.floats(), product.floats(), complexCount, scale);
-  inputSpectrum.release();
+  // The product overwrites the input spectrum: each value is read before it
+  // is written, and the input spectrum is not needed afterwards.
+  multiplySpectra(spectrum.floats(), kernelSpectrum.floats(), complexCount, scale);
   kernelSpectrum.release();
-  executeOnce(fft, fft.planComplexToReal3d(nz, ny, nx, product.complex(), input.data(), kFftEstimate));
+  executeOnce(fft, fft.planComplexToReal3d(nz, ny, nx, spectrum.complex(), input.data(), kFftEstimate));
 }
 
 void smooth(Volume& volume, const Sigma3& sigma, const Dimensions& order, bool pad) {

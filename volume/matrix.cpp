@@ -18,9 +18,7 @@ Matrix::Matrix(int32_t rows, int32_t columns, float value) : Matrix(rows, column
 
 Matrix::Matrix(std::pair<int32_t, int32_t> shape, float value) : Matrix(shape.first, shape.second, value) {}
 
-Matrix::Matrix(const Matrix& other) : Matrix(other.rows_, other.columns_) {
-  if (data_ && other.data_) std::memcpy(data_.get(), other.data_.get(), countOf(rows_, columns_) * sizeof(float));
-}
+Matrix::Matrix(const Matrix& other) : Matrix(other.rows_, other.columns_) { copyElementsFrom(other); }
 
 Matrix& Matrix::operator=(const Matrix& other) {
   if (this == &other) return *this;
@@ -29,8 +27,18 @@ Matrix& Matrix::operator=(const Matrix& other) {
   }
   rows_ = other.rows_;
   columns_ = other.columns_;
-  if (data_ && other.data_) std::memcpy(data_.get(), other.data_.get(), countOf(rows_, columns_) * sizeof(float));
+  copyElementsFrom(other);
   return *this;
+}
+
+void Matrix::copyElementsFrom(const Matrix& other) {
+  if (!data_) return;
+  // A moved-from source has extents but no buffer: its copy reads as zeros.
+  if (other.data_) {
+    std::memcpy(data_.get(), other.data_.get(), countOf(rows_, columns_) * sizeof(float));
+  } else {
+    fill(0.0f);
+  }
 }
 
 void Matrix::resize(int32_t rows, int32_t columns) {

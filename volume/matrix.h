@@ -37,6 +37,9 @@ class Matrix {
   void fill(float value);
 
  private:
+  // Copies other's elements into this matrix's buffer of the same count.
+  void copyElementsFrom(const Matrix& other);
+
   int32_t rows_ = 0;
   int32_t columns_ = 0;
   std::unique_ptr<float[]> data_;

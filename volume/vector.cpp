@@ -1,5 +1,6 @@
 #include "volume/vector.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -19,9 +20,7 @@ Vector::Vector(std::vector<float>&& sequence) : Vector(checkedElementCount(stati
   std::vector<float>().swap(sequence);
 }
 
-Vector::Vector(const Vector& other) : Vector(other.size_) {
-  if (size_ > 0 && other.data_) std::memcpy(data_.get(), other.data_.get(), static_cast<size_t>(size_) * sizeof(float));
-}
+Vector::Vector(const Vector& other) : Vector(other.size_) { copyElementsFrom(other); }
 
 Vector& Vector::operator=(const Vector& other) {
   if (this == &other) return *this;
@@ -29,8 +28,18 @@ Vector& Vector::operator=(const Vector& other) {
     data_ = allocateFloats(checkedElementCount(other.size_, 1));
     size_ = other.size_;
   }
-  if (size_ > 0 && other.data_) std::memcpy(data_.get(), other.data_.get(), static_cast<size_t>(size_) * sizeof(float));
+  copyElementsFrom(other);
   return *this;
+}
+
+void Vector::copyElementsFrom(const Vector& other) {
+  if (size_ <= 0 || !data_) return;
+  // A moved-from source has a size but no buffer: its copy reads as zeros.
+  if (other.data_) {
+    std::memcpy(data_.get(), other.data_.get(), static_cast<size_t>(size_) * sizeof(float));
+  } else {
+    std::fill_n(data_.get(), size_, 0.0f);
+  }
 }
 
 void Vector::resize(int32_t n) {

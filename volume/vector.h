@@ -41,6 +41,9 @@ class Vector {
   float sampleLinear(float t) const;
 
  private:
+  // Copies other's elements into this vector's buffer of the same size.
+  void copyElementsFrom(const Vector& other);
+
   int32_t size_ = 0;
   std::unique_ptr<float[]> data_;
 };

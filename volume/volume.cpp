@@ -24,9 +24,7 @@ Volume::Volume(const Dimensions& d) : Volume(d.x, d.y, d.z) {}
 
 Volume::Volume(const Dimensions& d, float value) : Volume(d.x, d.y, d.z, value) {}
 
-Volume::Volume(const Volume& other) : Volume(other.nx_, other.ny_, other.nz_) {
-  if (other.data_ && data_) std::memcpy(data_.get(), other.data_.get(), voxelCount() * sizeof(float));
-}
+Volume::Volume(const Volume& other) : Volume(other.nx_, other.ny_, other.nz_) { copyVoxelsFrom(other); }
 
 Volume& Volume::operator=(const Volume& other) {
   if (this == &other) return *this;
@@ -38,8 +36,19 @@ Volume& Volume::operator=(const Volume& other) {
   nx_ = other.nx_;
   ny_ = other.ny_;
   nz_ = other.nz_;
-  if (other.data_ && data_) std::memcpy(data_.get(), other.data_.get(), voxelCount() * sizeof(float));
+  copyVoxelsFrom(other);
   return *this;
+}
+
+void Volume::copyVoxelsFrom(const Volume& other) {
+  if (!data_) return;
+  // A moved-from source has extents but no buffer; its copy reads as zeros
+  // rather than as uninitialised memory.
+  if (other.data_) {
+    std::memcpy(data_.get(), other.data_.get(), voxelCount() * sizeof(float));
+  } else {
+    fill(0.0f);
+  }
 }
 
 void Volume::fill(float value) {
@@ -55,7 +64,10 @@ void Volume::resizeCentred(const Dimensions& d) {
     return;
   }
   std::unique_ptr<float[]> fresh = allocateFloats(static_cast<int32_t>(newCount));
-  if (fresh) std::fill_n(fresh.get(), newCount, 0.0f);
+  // When no axis grows every new voxel receives an old one; otherwise the
+  // uncovered border stays 0.
+  const bool covered = data_ && d.x <= nx_ && d.y <= ny_ && d.z <= nz_;
+  if (fresh && !covered) std::fill_n(fresh.get(), newCount, 0.0f);
   const int32_t ox = (d.x - nx_) / 2;
   const int32_t oy = (d.y - ny_) / 2;
   const int32_t oz = (d.z - nz_) / 2;
@@ -80,25 +92,40 @@ void Volume::resizeCentred(const Dimensions& d) {
   data_ = std::move(fresh);
 }
 
-void Volume::padReplicate(const Dimensions& p) {
-  const int32_t nx = nx_ + 2 * p.x, ny = ny_ + 2 * p.y, nz = nz_ + 2 * p.z;
+void Volume::padReplicate(const Dimensions& p) { *this = padReplicated(*this, p); }
+
+Volume padReplicated(const Volume& v, const Dimensions& p) {
+  const int32_t nx0 = v.nx(), ny0 = v.ny(), nz0 = v.nz();
+  // Extents formed in 64 bits: a width that would overflow the 32-bit extent
+  // fails like any other impossible size.
+  const int64_t wideX = int64_t{nx0} + 2 * int64_t{p.x};
+  const int64_t wideY = int64_t{ny0} + 2 * int64_t{p.y};
+  const int64_t wideZ = int64_t{nz0} + 2 * int64_t{p.z};
+  checkedElementCount(wideX, wideY, wideZ);
+  const int32_t nx = static_cast<int32_t>(wideX), ny = static_cast<int32_t>(wideY), nz = static_cast<int32_t>(wideZ);
   Volume padded(nx, ny, nz);
-  if (voxelCount() == 0 || !data_) {
+  if (v.voxelCount() == 0 || !v.data()) {
     // Nothing to repeat: an empty source pads with zeros.
     padded.fill(0.0f);
-    *this = std::move(padded);
-    return;
+    return padded;
   }
   float* out = padded.data();
   for (int32_t z = 0; z < nz; ++z) {
-    const int32_t sz = std::clamp(z - p.z, 0, nz_ - 1);
+    const int32_t sz = std::clamp(z - p.z, 0, nz0 - 1);
     for (int32_t y = 0; y < ny; ++y) {
-      const int32_t sy = std::clamp(y - p.y, 0, ny_ - 1);
-      const float* row = &data_[index(0, sy, sz)];
-      for (int32_t x = 0; x < nx; ++x) *out++ = row[std::clamp(x - p.x, 0, nx_ - 1)];
+      const int32_t sy = std::clamp(y - p.y, 0, ny0 - 1);
+      const float* row = v.data() + v.index(0, sy, sz);
+      if (p.x >= 0) {
+        // Repeated first value, the row itself, repeated last value.
+        out = std::fill_n(out, p.x, row[0]);
+        out = std::copy_n(row, nx0, out);
+        out = std::fill_n(out, p.x, row[nx0 - 1]);
+      } else {
+        for (int32_t x = 0; x < nx; ++x) *out++ = row[std::clamp(x - p.x, 0, nx0 - 1)];
+      }
     }
   }
-  *this = std::move(padded);
+  return padded;
 }
 
 Volume& Volume::operator*=(const Volume& b) {

@@ -77,6 +77,9 @@ class Volume {
   Volume& operator*=(float s);
 
  private:
+  // Copies other's voxels into this volume's buffer of the same voxel count.
+  void copyVoxelsFrom(const Volume& other);
+
   int32_t nx_ = 0;
   int32_t ny_ = 0;
   int32_t nz_ = 0;
@@ -89,6 +92,11 @@ Volume operator*(const Volume& a, const Volume& b);
 Volume operator*(const Volume& a, float s);
 Volume operator-(const Volume& a);  // flips the sign bit: 0 becomes -0
 Volume operator+(const Volume& a, float s);
+
+// New volume of extents (nx + 2 p.x, ny + 2 p.y, nz + 2 p.z) whose voxel
+// (x, y, z) is v(clamp(x - p.x, 0, nx - 1), ...): the border voxels repeated
+// outward. The source is not changed.
+Volume padReplicated(const Volume& v, const Dimensions& p);
 
 // New volume of extents (ny, nx, nz) with voxel (y, x, z) = source (x, y, z).
 Volume transposeXY(const Volume& v);

@@ -20,6 +20,13 @@ Matrix4 diagonal(float sx, float sy, float sz) {
 }
 
 float centreOf(int32_t n) { return static_cast<float>(n - 1) * 0.5f; }
+
+// floor(t) for -1 <= t < 2^31 (the caller has excluded everything else); a
+// plain conversion avoids the library call that floor() costs without SSE4.1.
+inline int32_t floorInRange(float t) {
+  const int32_t i = static_cast<int32_t>(t);
+  return static_cast<float>(i) > t ? i - 1 : i;
+}
 }  // namespace
 
 Matrix4 Matrix4::identity() {
@@ -110,21 +117,35 @@ float sampleTrilinear(const Volume& v, float x, float y, float z) {
   if (x < -1.0f || y < -1.0f || z < -1.0f || x >= static_cast<float>(nx) || y >= static_cast<float>(ny) ||
       z >= static_cast<float>(nz))
     return 0.0f;
-  const int32_t x0 = static_cast<int32_t>(std::floor(x)), y0 = static_cast<int32_t>(std::floor(y)),
-                z0 = static_cast<int32_t>(std::floor(z));
+  const int32_t x0 = floorInRange(x), y0 = floorInRange(y), z0 = floorInRange(z);
   const int32_t x1 = x0 + 1, y1 = y0 + 1, z1 = z0 + 1;
-  const bool inX0 = x0 >= 0 && x0 < nx, inX1 = x1 >= 0 && x1 < nx;
-  const bool inY0 = y0 >= 0 && y0 < ny, inY1 = y1 >= 0 && y1 < ny;
-  const bool inZ0 = z0 >= 0 && z0 < nz, inZ1 = z1 >= 0 && z1 < nz;
-  auto at = [&](bool inside, int32_t xi, int32_t yi, int32_t zi) { return inside ? v(xi, yi, zi) : 0.0f; };
-  const float v000 = at(inX0 && inY0 && inZ0, x0, y0, z0);
-  const float v001 = at(inX0 && inY0 && inZ1, x0, y0, z1);
-  const float v010 = at(inX0 && inY1 && inZ0, x0, y1, z0);
-  const float v011 = at(inX0 && inY1 && inZ1, x0, y1, z1);
-  const float v100 = at(inX1 && inY0 && inZ0, x1, y0, z0);
-  const float v101 = at(inX1 && inY0 && inZ1, x1, y0, z1);
-  const float v110 = at(inX1 && inY1 && inZ0, x1, y1, z0);
-  const float v111 = at(inX1 && inY1 && inZ1, x1, y1, z1);
+  float v000, v001, v010, v011, v100, v101, v110, v111;
+  if (x0 >= 0 && y0 >= 0 && z0 >= 0 && x1 < nx && y1 < ny && z1 < nz) {
+    // All eight corners inside: read them without per-corner tests.
+    const size_t row = static_cast<size_t>(nx), slice = row * static_cast<size_t>(ny);
+    const float* p = v.data() + v.index(x0, y0, z0);
+    v000 = p[0];
+    v001 = p[slice];
+    v010 = p[row];
+    v011 = p[row + slice];
+    v100 = p[1];
+    v101 = p[1 + slice];
+    v110 = p[1 + row];
+    v111 = p[1 + row + slice];
+  } else {
+    const bool inX0 = x0 >= 0 && x0 < nx, inX1 = x1 >= 0 && x1 < nx;
+    const bool inY0 = y0 >= 0 && y0 < ny, inY1 = y1 >= 0 && y1 < ny;
+    const bool inZ0 = z0 >= 0 && z0 < nz, inZ1 = z1 >= 0 && z1 < nz;
+    auto at = [&](bool inside, int32_t xi, int32_t yi, int32_t zi) { return inside ? v(xi, yi, zi) : 0.0f; };
+    v000 = at(inX0 && inY0 && inZ0, x0, y0, z0);
+    v001 = at(inX0 && inY0 && inZ1, x0, y0, z1);
+    v010 = at(inX0 && inY1 && inZ0, x0, y1, z0);
+    v011 = at(inX0 && inY1 && inZ1, x0, y1, z1);
+    v100 = at(inX1 && inY0 && inZ0, x1, y0, z0);
+    v101 = at(inX1 && inY0 && inZ1, x1, y0, z1);
+    v110 = at(inX1 && inY1 && inZ0, x1, y1, z0);
+    v111 = at(inX1 && inY1 && inZ1, x1, y1, z1);
+  }
   const float fx = x - static_cast<float>(x0), fy = y - static_cast<float>(y0), fz = z - static_cast<float>(z0);
   const float gz = 1.0f - fz;
   const float w00 = (1.0f - fy) * (1.0f - fx);

@@ -57,6 +57,8 @@ class DMRHeader : public ProjectHeaderFields {
   // + value for any other storage format (checked after opening the file).
   void loadData();
 
+  // As FMRHeader::writeHeader; the gradient table follows
+  // "GradientInformationAvailable:" when that is YES.
   void writeHeader(std::ostream& out) const;
 
   // As FMRHeader::save, with WriteFileError "Failed opening for writing: " +

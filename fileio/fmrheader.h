@@ -49,7 +49,8 @@ class FMRHeader : public ProjectHeaderFields {
   void loadData();
 
   // The text header: CR LF line ends, known keys in fixed order with the
-  // alignment they were read with; unknown keys are not kept.
+  // alignment they were read with; unknown keys are not kept. The line ends
+  // are written as bytes, so `out` should be a binary stream.
   void writeHeader(std::ostream& out) const;
 
   // Writes the header to fileName and, when `volumes` is not empty, the data

@@ -236,7 +236,8 @@ TEST_F(FmrHeaderText, RegressionKeyWithoutBlankIsWrittenWithOne) {
   EXPECT_EQ(again.nrOfVolumes.value, 120);
 }
 
-TEST_F(FmrHeaderText, AbsentKeysHoldZeroAndFileVersionMinusOne) {
+// Absent keys used to leave their values unset.
+TEST_F(FmrHeaderText, RegressionAbsentKeysHoldZeroAndFileVersionMinusOne) {
   const FMRHeader header = read(headerText({"TR: 2000"}));
   EXPECT_EQ(header.fileVersion.value, -1);
   EXPECT_FALSE(header.fileVersion.present);

@@ -1,0 +1,83 @@
+#include "fileio/fmrheader.h"
+
+#include <fstream>
+
+#include "fileio/fileerrors.h"
+#include "fileio/inputfile.h"
+#include "fileio/projectfiles.h"
+#include "fileio/voxeldata.h"
+
+namespace daxo {
+
+namespace {
+
+// A table that ends early is completed with zeros, but an announced size is
+// not trusted with memory: padding stops at this many entries.
+const size_t kMaxPaddedTableEntries = 65536;
+
+void readSliceTimingTable(std::istream& in, int32_t size, std::vector<float>& table) {
+  int32_t read = 0;
+  for (float value = 0; read < size && in >> value; ++read) table.push_back(value);
+  const size_t padded = std::min(static_cast<size_t>(size), kMaxPaddedTableEntries);
+  for (size_t i = static_cast<size_t>(read); i < padded; ++i) table.push_back(0.0f);
+}
+
+}  // namespace
+
+HeaderKeys FMRHeader::keys() const {
+  // The table only hands out pointers into this record; writing reads
+  // through them and never changes a field.
+  FMRHeader& self = const_cast<FMRHeader&>(*this);
+  HeaderKeys keys = self.sharedKeys({"NrOfLinkedProtocols:", &self.nrOfLinkedProtocols, 1, KeyPlace::Outer});
+  keys.push_back({"MultibandSequence:", &self.multibandSequence, 2, KeyPlace::Outer});
+  keys.push_back({"SliceTimingTableSize:", &self.sliceTimingTableSize, 1, KeyPlace::Outer});
+  return keys;
+}
+
+void FMRHeader::load(const std::string& path, bool withData) {
+  FMRHeader fresh;
+  fresh.fileName = path;
+  std::ifstream in;
+  if (!openInputFile(in, path)) throw OpenFileError("Failed opening for reading: " + path);
+  const FieldRef tableSize = &fresh.sliceTimingTableSize;
+  readKeyedHeader(in, fresh.keys(), [&](const HeaderKey& key, std::istream& s) {
+    if (key.field != tableSize) return;
+    // The size was not read when its extraction failed; the stream is then
+    // failed and reading ends.
+    if (s.fail()) return;
+    if (fresh.sliceTimingTableSize.value > 0) {
+      readSliceTimingTable(s, fresh.sliceTimingTableSize.value, fresh.sliceTimingTable);
+    }
+    discardToken(s);
+  });
+  if (withData) fresh.loadData();
+  *this = std::move(fresh);
+}
+
+void FMRHeader::loadData() {
+  const DataLayout layout = layoutOf(*this, VoxelOrder::SliceMajor);
+  checkLayout(layout, fileName);
+  const std::string dataPath = dataFileName();
+  std::ifstream in;
+  if (!openInputFile(in, dataPath)) throw OpenFileError("Failed opening STC for reading: " + dataPath);
+  volumes = readVoxelData(in, layout, dataPath);
+}
+
+void FMRHeader::writeHeader(std::ostream& out) const {
+  writeKeyedHeader(out, keys(), [&](const HeaderKey& key, std::ostream& s) {
+    if (key.field != FieldRef(const_cast<IntField*>(&sliceTimingTableSize))) return;
+    if (sliceTimingTableSize.value <= 0) return;
+    for (float value : sliceTimingTable) {
+      s << formatFloat(value);
+      writeLineEnds(s, 1);
+    }
+  });
+}
+
+void FMRHeader::save() { saveProject(*this, VoxelOrder::SliceMajor, "Failed opening STC for writing: "); }
+
+void FMRHeader::saveAs(const std::string& newPath) { saveProjectAs(*this, newPath); }
+
+std::string FMRHeader::dataFileName() const { return dataFileNameOf(fileName, prefix.value, "stc"); }
+
+}  // namespace daxo

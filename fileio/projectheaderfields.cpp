@@ -1,0 +1,65 @@
+#include "fileio/projectheaderfields.h"
+
+namespace daxo {
+
+HeaderKeys ProjectHeaderFields::sharedKeys(const HeaderKey& ownKey) {
+  const KeyPlace out = KeyPlace::Outer;
+  const KeyPlace blk = KeyPlace::Block;
+  return {
+      {"FileVersion:", &fileVersion, 1, out},
+      {"NrOfVolumes:", &nrOfVolumes, 1, out},
+      {"NrOfSlices:", &nrOfSlices, 1, out},
+      {"NrOfSkippedVolumes:", &nrOfSkippedVolumes, 1, out},
+      {"Prefix:", &prefix, 1, out},
+      {"DataStorageFormat:", &dataStorageFormat, 1, out},
+      {"DataType:", &dataType, 1, out},
+      {"TR:", &tr, 1, out},
+      {"InterSliceTime:", &interSliceTime, 1, out},
+      {"TimeResolutionVerified:", &timeResolutionVerified, 1, out},
+      {"TE:", &te, 1, out},
+      {"SliceAcquisitionOrder:", &sliceAcquisitionOrder, 1, out},
+      {"SliceAcquisitionOrderVerified:", &sliceAcquisitionOrderVerified, 1, out},
+      {"ResolutionX:", &resolutionX, 1, out},
+      {"ResolutionY:", &resolutionY, 1, out},
+      {"LoadAMRFile:", &loadAMRFile, 1, out},
+      {"ShowAMRFile:", &showAMRFile, 1, out},
+      {"ImageIndex:", &imageIndex, 1, out},
+      {"LayoutNColumns:", &layoutNColumns, 1, out},
+      {"LayoutNRows:", &layoutNRows, 1, out},
+      {"LayoutZoomLevel:", &layoutZoomLevel, 1, out},
+      {"SegmentSize:", &segmentSize, 1, out},
+      {"SegmentOffset:", &segmentOffset, 1, out},
+      ownKey,
+      {"ProtocolFile:", &protocolFile, 1, out},
+      {"InplaneResolutionX:", &inplaneResolutionX, 1, out},
+      {"InplaneResolutionY:", &inplaneResolutionY, 1, out},
+      {"SliceThickness:", &sliceThickness, 1, out},
+      {"SliceGap:", &sliceGap, 1, out},
+      {"VoxelResolutionVerified:", &voxelResolutionVerified, 2, out},
+      {"PosInfosVerified:", &posInfosVerified, 1, blk},
+      {"CoordinateSystem:", &coordinateSystem, 1, blk},
+      {"Slice1CenterX:", &slice1CenterX, 1, blk},
+      {"Slice1CenterY:", &slice1CenterY, 1, blk},
+      {"Slice1CenterZ:", &slice1CenterZ, 1, blk},
+      {"SliceNCenterX:", &sliceNCenterX, 1, blk},
+      {"SliceNCenterY:", &sliceNCenterY, 1, blk},
+      {"SliceNCenterZ:", &sliceNCenterZ, 1, blk},
+      {"RowDirX:", &rowDirX, 1, blk},
+      {"RowDirY:", &rowDirY, 1, blk},
+      {"RowDirZ:", &rowDirZ, 1, blk},
+      {"ColDirX:", &colDirX, 1, blk},
+      {"ColDirY:", &colDirY, 1, blk},
+      {"ColDirZ:", &colDirZ, 1, blk},
+      {"NRows:", &nRows, 1, blk},
+      {"NCols:", &nCols, 1, blk},
+      {"FoVRows:", &foVRows, 1, blk},
+      {"FoVCols:", &foVCols, 1, blk},
+      {"SliceThickness:", &blockSliceThickness, 1, blk},
+      {"GapThickness:", &gapThickness, 3, blk},
+      {"NrOfPastSpatialTransformations:", &nrOfPastSpatialTransformations, 3, out},
+      {"LeftRightConvention:", &leftRightConvention, 3, out},
+      {"FirstDataSourceFile:", &firstDataSourceFile, 2, out},
+  };
+}
+
+}  // namespace daxo

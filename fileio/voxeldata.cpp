@@ -1,0 +1,203 @@
+#include "fileio/voxeldata.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "fileio/byteorder.h"
+#include "fileio/fileerrors.h"
+#include "volume/assertion.h"
+
+namespace daxo {
+
+namespace {
+
+const char* const kModule = "voxeldata";
+
+// 16-bit voxels are converted through a buffer of at most this many voxels,
+// so that blocks stay large without doubling the memory of a whole project.
+const size_t kChunkVoxels = size_t{1} << 20;
+
+std::string dimensionsText(const DataLayout& l) {
+  return std::to_string(l.columns) + " x " + std::to_string(l.rows) + " x " + std::to_string(l.slices);
+}
+
+// Size of the file behind a seekable stream, -1 when it cannot be told. The
+// read position is restored.
+int64_t streamSize(std::istream& in) {
+  const std::streampos start = in.tellg();
+  if (start == std::streampos(-1)) return -1;
+  in.seekg(0, std::ios::end);
+  const std::streampos end = in.tellg();
+  in.clear();
+  in.seekg(start);
+  if (end == std::streampos(-1)) return -1;
+  return static_cast<int64_t>(end);
+}
+
+void readBytes(std::istream& in, void* out, size_t bytes, const std::string& dataPath) {
+  in.read(static_cast<char*>(out), static_cast<std::streamsize>(bytes));
+  if (!in || static_cast<size_t>(in.gcount()) != bytes) {
+    throw ReadFileError("Failed reading voxel data from " + dataPath);
+  }
+}
+
+// Reads `count` voxels of the file's type into contiguous floats.
+void readVoxels(std::istream& in, VoxelType type, float* out, size_t count, std::vector<int16_t>& buffer,
+                const std::string& dataPath) {
+  if (type == VoxelType::Float32) {
+    readBytes(in, out, count * sizeof(float), dataPath);
+    littleEndianToHost(out, count, sizeof(float));
+    return;
+  }
+  for (size_t done = 0; done < count;) {
+    const size_t n = std::min(kChunkVoxels, count - done);
+    buffer.resize(n);
+    readBytes(in, buffer.data(), n * sizeof(int16_t), dataPath);
+    littleEndianToHost(buffer.data(), n, sizeof(int16_t));
+    for (size_t i = 0; i < n; ++i) out[done + i] = static_cast<float>(buffer[i]);
+    done += n;
+  }
+}
+
+// Writes `count` contiguous floats as voxels of the file's type. Stops early
+// once the stream has failed.
+void writeVoxels(std::ostream& out, VoxelType type, const float* in, size_t count, std::vector<int16_t>& ints,
+                 std::vector<float>& floats) {
+  for (size_t done = 0; done < count && out;) {
+    const size_t n = std::min(kChunkVoxels, count - done);
+    if (type == VoxelType::Float32) {
+      if (hostIsLittleEndian()) {
+        out.write(reinterpret_cast<const char*>(in + done), static_cast<std::streamsize>(n * sizeof(float)));
+      } else {
+        floats.assign(in + done, in + done + n);
+        littleEndianToHost(floats.data(), n, sizeof(float));
+        out.write(reinterpret_cast<const char*>(floats.data()), static_cast<std::streamsize>(n * sizeof(float)));
+      }
+    } else {
+      ints.resize(n);
+      for (size_t i = 0; i < n; ++i) ints[i] = toStoredInt16(in[done + i]);
+      littleEndianToHost(ints.data(), n, sizeof(int16_t));
+      out.write(reinterpret_cast<const char*>(ints.data()), static_cast<std::streamsize>(n * sizeof(int16_t)));
+    }
+    done += n;
+  }
+}
+
+}  // namespace
+
+VoxelType voxelTypeOf(const IntField& dataType) {
+  return dataType.present && dataType.value == 2 ? VoxelType::Float32 : VoxelType::Int16;
+}
+
+size_t bytesPerVoxel(VoxelType type) { return type == VoxelType::Float32 ? 4 : 2; }
+
+int64_t DataLayout::fileBytes() const {
+  return static_cast<int64_t>(voxelsPerVolume()) * volumes * static_cast<int64_t>(bytesPerVoxel(voxelType));
+}
+
+DataLayout layoutOf(const ProjectHeaderFields& header, VoxelOrder order) {
+  DataLayout layout;
+  layout.columns = header.resolutionX.value;
+  layout.rows = header.resolutionY.value;
+  layout.slices = header.nrOfSlices.value;
+  layout.volumes = header.nrOfVolumes.value;
+  layout.voxelType = voxelTypeOf(header.dataType);
+  layout.order = order;
+  return layout;
+}
+
+std::string layoutProblem(const DataLayout& l) {
+  const struct {
+    const char* key;
+    int32_t value;
+  } counts[] = {
+      {"NrOfVolumes", l.volumes}, {"NrOfSlices", l.slices}, {"ResolutionX", l.columns}, {"ResolutionY", l.rows}};
+  for (const auto& c : counts) {
+    if (c.value < 0) return std::string(c.key) + " is " + std::to_string(c.value);
+  }
+  if (l.volumes == 0) return "";
+  if (l.columns == 0 || l.rows == 0 || l.slices == 0) {
+    return "NrOfVolumes is " + std::to_string(l.volumes) + " but each volume of " + dimensionsText(l) +
+           " voxels is empty";
+  }
+  // Each factor is below 2^31, so columns * rows fits in 64 bits; the third
+  // factor is checked before it is multiplied.
+  const int64_t limit = std::numeric_limits<int32_t>::max();
+  const int64_t slicePart = static_cast<int64_t>(l.columns) * l.rows;
+  if (slicePart > limit || l.slices > limit / slicePart) {
+    return "a volume of " + dimensionsText(l) + " voxels is too large";
+  }
+  const int64_t volumeBytes = slicePart * l.slices * static_cast<int64_t>(bytesPerVoxel(l.voxelType));
+  if (l.volumes > std::numeric_limits<int64_t>::max() / volumeBytes) {
+    return std::to_string(l.volumes) + " volumes of " + dimensionsText(l) + " voxels are too large";
+  }
+  return "";
+}
+
+void checkLayout(const DataLayout& layout, const std::string& headerPath) {
+  const std::string problem = layoutProblem(layout);
+  if (!problem.empty()) throw ReadFileError("Header values cannot describe data: " + headerPath + ": " + problem);
+}
+
+std::vector<Volume> readVoxelData(std::istream& in, const DataLayout& layout, const std::string& dataPath) {
+  const int64_t expected = layout.fileBytes();
+  const int64_t actual = streamSize(in);
+  if (actual >= 0 && actual < expected) {
+    throw ReadFileError("Data file too short: " + dataPath + " has " + std::to_string(actual) +
+                        " bytes, the header implies " + std::to_string(expected));
+  }
+  std::vector<Volume> volumes;
+  volumes.reserve(static_cast<size_t>(layout.volumes));
+  for (int32_t t = 0; t < layout.volumes; ++t) volumes.emplace_back(layout.columns, layout.rows, layout.slices);
+
+  std::vector<int16_t> buffer;
+  if (layout.order == VoxelOrder::VolumeMajor) {
+    for (Volume& v : volumes) readVoxels(in, layout.voxelType, v.data(), layout.voxelsPerVolume(), buffer, dataPath);
+    return volumes;
+  }
+  const size_t sliceVoxels = layout.voxelsPerSlice();
+  if (sliceVoxels == 0) return volumes;
+  for (int32_t z = 0; z < layout.slices; ++z) {
+    for (Volume& v : volumes) {
+      readVoxels(in, layout.voxelType, v.data() + sliceVoxels * static_cast<size_t>(z), sliceVoxels, buffer, dataPath);
+    }
+  }
+  return volumes;
+}
+
+void checkVolumesMatch(const DataLayout& layout, const std::vector<Volume>& volumes) {
+  check(volumes.size() == static_cast<size_t>(layout.volumes), kModule, 1, "volumes.size() == header NrOfVolumes");
+  const Dimensions expected{layout.columns, layout.rows, layout.slices};
+  for (const Volume& v : volumes) {
+    check(v.dimensions() == expected, kModule, 2, "volume extents == header (ResolutionX, ResolutionY, NrOfSlices)");
+  }
+}
+
+void writeVoxelData(std::ostream& out, const DataLayout& layout, const std::vector<Volume>& volumes) {
+  checkVolumesMatch(layout, volumes);
+  std::vector<int16_t> ints;
+  std::vector<float> floats;
+  if (layout.order == VoxelOrder::VolumeMajor) {
+    for (const Volume& v : volumes)
+      writeVoxels(out, layout.voxelType, v.data(), layout.voxelsPerVolume(), ints, floats);
+    return;
+  }
+  const size_t sliceVoxels = layout.voxelsPerSlice();
+  if (sliceVoxels == 0) return;
+  for (int32_t z = 0; z < layout.slices && out; ++z) {
+    for (const Volume& v : volumes) {
+      writeVoxels(out, layout.voxelType, v.data() + sliceVoxels * static_cast<size_t>(z), sliceVoxels, ints, floats);
+    }
+  }
+}
+
+int16_t toStoredInt16(float value) {
+  if (std::isnan(value)) return 0;
+  if (value >= 32767.0f) return 32767;
+  if (value <= -32768.0f) return -32768;
+  return static_cast<int16_t>(static_cast<int32_t>(value));
+}
+
+}  // namespace daxo

@@ -1,0 +1,265 @@
+#include "fileio/mapfile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <sstream>
+
+#include "fileio/binaryread.h"
+#include "fileio/fileerrors.h"
+#include "tests/fileio/fileio_test_files.h"
+
+namespace daxo {
+namespace {
+
+using testing::floatBytes;
+using testing::int32Bytes;
+using testing::TempFolder;
+using testing::uint16Bytes;
+using testing::writeFile;
+
+// The header of a map file, built field by field.
+struct MapImage {
+  uint16_t typeCode = 10000;
+  uint16_t slicesWord = 0;
+  uint16_t rows = 0;
+  uint16_t columns = 0;
+  uint16_t word5 = 1;
+  float firstFloat = 0.0f;
+  float secondFloat = 0.0f;
+  uint16_t type2Word = 0;
+  uint16_t word6 = 0;
+  uint16_t formatLevel = 3;
+  int32_t extra1 = 0;
+  int32_t extra2 = 0;
+  std::string name = "vdm";
+
+  std::string headerBytes() const {
+    std::string b = uint16Bytes({typeCode, slicesWord, rows, columns, word5});
+    b += floatBytes({firstFloat, secondFloat});
+    if (typeCode / 10000 == 2) b += uint16Bytes({type2Word});
+    b += uint16Bytes({word6, formatLevel});
+    if (formatLevel > 2) b += int32Bytes({extra1, extra2});
+    return b + name + std::string(1, '\0');
+  }
+};
+
+// The layout the stand-in host saves a map in: type 1, slices in word 2,
+// word 5 = 1, the map's two values, formatLevel 3 with two zero integers, a
+// name, then per slice its index and the floats, x fastest.
+std::string hostMapFile(const Volume& map, float value1, float value2, const std::string& name) {
+  MapImage image;
+  image.typeCode = 10000;
+  image.slicesWord = static_cast<uint16_t>(map.nz());
+  image.rows = static_cast<uint16_t>(map.ny());
+  image.columns = static_cast<uint16_t>(map.nx());
+  image.firstFloat = value1;
+  image.secondFloat = value2;
+  image.name = name;
+  std::string bytes = image.headerBytes();
+  const size_t perSlice = static_cast<size_t>(map.nx()) * static_cast<size_t>(map.ny());
+  for (int32_t z = 0; z < map.nz(); ++z) {
+    bytes += uint16Bytes({static_cast<uint16_t>(z)});
+    bytes += floatBytes(std::vector<float>(map.data() + perSlice * z, map.data() + perSlice * (z + 1)));
+  }
+  return bytes;
+}
+
+std::string slices(int count, int perSlice, float start) {
+  std::string bytes;
+  for (int z = 0; z < count; ++z) {
+    bytes += uint16Bytes({static_cast<uint16_t>(z)});
+    std::vector<float> values;
+    for (int i = 0; i < perSlice; ++i) values.push_back(start + static_cast<float>(z * perSlice + i));
+    bytes += floatBytes(values);
+  }
+  return bytes;
+}
+
+void expectReadError(const std::string& path, bool withData) {
+  MapFile map;
+  try {
+    map.load(path, withData);
+    FAIL() << "expected a ReadFileError";
+  } catch (const ReadFileError& e) {
+    EXPECT_STREQ(e.what(), "error reading from binary file");
+  }
+}
+
+TEST(BinaryRead, LittleEndianValues) {
+  std::istringstream in(uint16Bytes({0xfffe}) + int32Bytes({-2}) + floatBytes({1.5f}) + std::string("ab\0", 3));
+  EXPECT_EQ(readUInt16(in), 65534);
+  EXPECT_EQ(readInt32(in), -2);
+  EXPECT_EQ(readFloat32(in), 1.5f);
+  EXPECT_EQ(readCString(in), "ab");
+}
+
+TEST(BinaryRead, ShortInputAndEmptyStringFail) {
+  std::istringstream oneByte(std::string("\x01", 1));
+  EXPECT_THROW(readUInt16(oneByte), ReadFileError);
+  std::istringstream threeBytes(std::string("\x01\x02\x03", 3));
+  EXPECT_THROW(readInt32(threeBytes), ReadFileError);
+  std::istringstream empty(std::string("\0x", 2));
+  EXPECT_THROW(readCString(empty), ReadFileError);
+  std::istringstream unterminated("abc");
+  EXPECT_THROW(readCString(unterminated), ReadFileError);
+}
+
+TEST(MapFile, ReadsTheHostLayoutBitForBit) {
+  TempFolder folder;
+  Volume map(3, 2, 4);
+  // Values whose bit patterns would suffer from any conversion.
+  const float specials[] = {-0.0f, 1e-40f, 3.4e38f, -1.17549435e-38f, 0.1f, -7.25f};
+  for (size_t i = 0; i < map.voxelCount(); ++i) map.data()[i] = specials[i % 6] * static_cast<float>(1 + i % 5);
+  writeFile(folder.file("run1_vdm.map"), hostMapFile(map, -2.5f, 2.5f, "run1_vdm"));
+
+  MapFile read;
+  read.load(folder.file("run1_vdm.map"), true);
+  EXPECT_EQ(read.fileName, folder.file("run1_vdm.map"));
+  EXPECT_EQ(read.typeCode, 10000);
+  EXPECT_EQ(read.mapType, 1);
+  EXPECT_EQ(read.volume.dimensions(), (Dimensions{3, 2, 4}));
+  EXPECT_EQ(read.word5, 1);
+  EXPECT_EQ(read.firstFloat, -2.5f);
+  EXPECT_EQ(read.secondFloat, 2.5f);
+  EXPECT_EQ(read.formatLevel, 3);
+  EXPECT_EQ(read.referenceName, "run1_vdm");
+  EXPECT_EQ(std::memcmp(read.volume.data(), map.data(), map.voxelCount() * sizeof(float)), 0);
+  EXPECT_EQ(read.expectedFileBytes(), static_cast<int64_t>(testing::readFile(folder.file("run1_vdm.map")).size()));
+}
+
+TEST(MapFile, SliceCountFromTypeCodeWhenWordTwoIsZero) {
+  TempFolder folder;
+  MapImage type2;
+  type2.typeCode = 20030;
+  type2.type2Word = 7;
+  type2.rows = 1;
+  type2.columns = 2;
+  writeFile(folder.file("a.map"), type2.headerBytes() + slices(30, 2, 0.0f));
+  MapFile map;
+  map.load(folder.file("a.map"), true);
+  EXPECT_EQ(map.mapType, 2);
+  EXPECT_EQ(map.nrOfSlices, 30);
+  EXPECT_EQ(map.type2Word, 7);
+  EXPECT_EQ(map.volume(1, 0, 29), 59.0f);
+
+  MapImage type1 = type2;
+  type1.typeCode = 10030;
+  writeFile(folder.file("b.map"), type1.headerBytes() + slices(30, 2, 0.0f));
+  map.load(folder.file("b.map"), true);
+  EXPECT_EQ(map.mapType, 1);
+  EXPECT_EQ(map.nrOfSlices, 30);
+  EXPECT_EQ(map.type2Word, 0);
+
+  MapImage wordWins = type2;
+  wordWins.typeCode = 20000;
+  wordWins.slicesWord = 25;
+  writeFile(folder.file("c.map"), wordWins.headerBytes() + slices(25, 2, 0.0f));
+  map.load(folder.file("c.map"), true);
+  EXPECT_EQ(map.nrOfSlices, 25);
+}
+
+TEST(MapFile, FormatLevelTwoHasNoExtraIntegers) {
+  TempFolder folder;
+  MapImage level2;
+  level2.formatLevel = 2;
+  level2.slicesWord = 1;
+  level2.rows = 1;
+  level2.columns = 1;
+  writeFile(folder.file("a.map"), level2.headerBytes() + slices(1, 1, 4.0f));
+  MapFile map;
+  map.load(folder.file("a.map"), true);
+  EXPECT_EQ(map.referenceName, "vdm");
+  EXPECT_EQ(map.volume(0, 0, 0), 4.0f);
+
+  MapImage level3 = level2;
+  level3.formatLevel = 3;
+  level3.extra1 = -5;
+  level3.extra2 = 9;
+  writeFile(folder.file("b.map"), level3.headerBytes() + slices(1, 1, 4.0f));
+  map.load(folder.file("b.map"), true);
+  EXPECT_EQ(map.firstExtraInt, -5);
+  EXPECT_EQ(map.secondExtraInt, 9);
+  EXPECT_EQ(map.volume(0, 0, 0), 4.0f);
+}
+
+TEST(MapFile, ZeroSlicesGiveAnEmptyVolumeWithTheMapsExtents) {
+  TempFolder folder;
+  MapImage image;
+  image.rows = 4;
+  image.columns = 5;
+  writeFile(folder.file("a.map"), image.headerBytes());
+  MapFile map;
+  map.load(folder.file("a.map"), true);
+  EXPECT_EQ(map.volume.dimensions(), (Dimensions{5, 4, 0}));
+}
+
+TEST(MapFile, TrailingBytesAreIgnoredAndHeaderOnlyLoadReadsNoVoxels) {
+  TempFolder folder;
+  MapImage image;
+  image.slicesWord = 2;
+  image.rows = 2;
+  image.columns = 2;
+  writeFile(folder.file("a.map"), image.headerBytes() + slices(2, 4, 1.0f) + "extra");
+  MapFile map;
+  map.load(folder.file("a.map"), true);
+  EXPECT_EQ(map.volume(1, 1, 1), 8.0f);
+  map.load(folder.file("a.map"), false);
+  EXPECT_EQ(map.volume.voxelCount(), 0u);
+  EXPECT_EQ(map.nrOfSlices, 2);
+}
+
+TEST(MapFile, TruncatedOrEmptyNamedFilesFail) {
+  TempFolder folder;
+  MapImage image;
+  image.slicesWord = 2;
+  image.rows = 2;
+  image.columns = 2;
+  const std::string whole = image.headerBytes() + slices(2, 4, 1.0f);
+  writeFile(folder.file("cut.map"), whole.substr(0, whole.size() - 1));
+  expectReadError(folder.file("cut.map"), true);
+  // Every cut inside the header fails too, with or without data.
+  const size_t headerSize = image.headerBytes().size();
+  for (size_t cut = 0; cut < headerSize; ++cut) {
+    writeFile(folder.file("head.map"), whole.substr(0, cut));
+    expectReadError(folder.file("head.map"), false);
+  }
+  MapImage unnamed = image;
+  unnamed.name = "";
+  writeFile(folder.file("unnamed.map"), unnamed.headerBytes() + slices(2, 4, 1.0f));
+  expectReadError(folder.file("unnamed.map"), true);
+}
+
+TEST(MapFile, HugeDeclaredExtentsInASmallFileFailBeforeAllocating) {
+  TempFolder folder;
+  MapImage image;
+  image.slicesWord = 65535;
+  image.rows = 65535;
+  image.columns = 65535;
+  writeFile(folder.file("huge.map"), image.headerBytes() + slices(1, 4, 0.0f));
+  expectReadError(folder.file("huge.map"), true);
+}
+
+TEST(MapFile, FailedLoadLeavesTheRecordAndMissingFileIsAnOpenError) {
+  TempFolder folder;
+  MapImage image;
+  image.slicesWord = 1;
+  image.rows = 1;
+  image.columns = 1;
+  writeFile(folder.file("good.map"), image.headerBytes() + slices(1, 1, 3.0f));
+  writeFile(folder.file("bad.map"), image.headerBytes());
+  MapFile map;
+  map.load(folder.file("good.map"), true);
+  EXPECT_THROW(map.load(folder.file("bad.map"), true), ReadFileError);
+  EXPECT_EQ(map.fileName, folder.file("good.map"));
+  EXPECT_EQ(map.volume(0, 0, 0), 3.0f);
+  try {
+    map.load(folder.file("none.map"), true);
+    FAIL();
+  } catch (const OpenFileError& e) {
+    EXPECT_EQ(std::string(e.what()), "could not open file " + folder.file("none.map"));
+  }
+}
+
+}  // namespace
+}  // namespace daxo

@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "fileio/dmrheader.h"
+#include "fileio/fileerrors.h"
+#include "fileio/fmrheader.h"
+#include "tests/fileio/fileio_test_files.h"
+
+namespace daxo {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::floatBytes;
+using testing::headerText;
+using testing::readFile;
+using testing::TempFolder;
+using testing::writeFile;
+
+const char* const kFullDevice = "/dev/full";
+
+class ProjectSave : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    header_ = headerText(
+        {"NrOfVolumes: 1", "NrOfSlices: 1", "Prefix: \"run1\"", "DataType: 2", "ResolutionX: 2", "ResolutionY: 2"});
+    writeFile(folder_.file("run1.fmr"), header_);
+    writeFile(folder_.file("run1.stc"), floatBytes({1, 2, 3, 4}));
+    project_.load(folder_.file("run1.fmr"), true);
+  }
+  void expectSourceIntact() {
+    EXPECT_EQ(readFile(folder_.file("run1.fmr")), header_);
+    EXPECT_EQ(readFile(folder_.file("run1.stc")), floatBytes({1, 2, 3, 4}));
+  }
+  std::vector<std::string> folderContent() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder_.path())) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  TempFolder folder_;
+  std::string header_;
+  FMRHeader project_;
+};
+
+// Write errors after opening (a full disk) used to pass as success.
+TEST_F(ProjectSave, RegressionFullDiskIsAWriteErrorNamingTheFile) {
+  if (!fs::exists(kFullDevice)) GTEST_SKIP() << "no " << kFullDevice;
+  project_.fileName = kFullDevice;
+  project_.volumes.clear();
+  try {
+    project_.save();
+    FAIL();
+  } catch (const WriteFileError& e) {
+    EXPECT_EQ(std::string(e.what()), std::string("Failed writing to file: ") + kFullDevice);
+  }
+}
+
+TEST_F(ProjectSave, RegressionFullDiskForTheDataFileLeavesTheHeaderAlone) {
+  if (!fs::exists(kFullDevice)) GTEST_SKIP() << "no " << kFullDevice;
+  fs::create_symlink(kFullDevice, folder_.file("full.stc"));
+  writeFile(folder_.file("full.fmr"), "old header");
+  try {
+    project_.saveAs(folder_.file("full.fmr"));
+    FAIL();
+  } catch (const WriteFileError& e) {
+    EXPECT_EQ(std::string(e.what()), "Failed writing to file: " + folder_.file("full.stc"));
+  }
+  EXPECT_EQ(readFile(folder_.file("full.fmr")), "old header");
+  // A failed saveAs leaves the project under its old name.
+  EXPECT_EQ(project_.fileName, folder_.file("run1.fmr"));
+  EXPECT_EQ(project_.prefix.value, "run1");
+  expectSourceIntact();
+}
+
+TEST_F(ProjectSave, DataFileThatCannotBeCreatedChangesNothing) {
+  fs::create_directory(folder_.file("copy.stc"));
+  try {
+    project_.saveAs(folder_.file("copy.fmr"));
+    FAIL();
+  } catch (const WriteFileError& e) {
+    EXPECT_EQ(std::string(e.what()), "Failed opening STC for writing: " + folder_.file("copy.stc"));
+  }
+  EXPECT_FALSE(fs::exists(folder_.file("copy.fmr")));
+  EXPECT_EQ(folderContent(), (std::vector<std::string>{"copy.stc", "run1.fmr", "run1.stc"}));
+}
+
+TEST_F(ProjectSave, HeaderThatCannotBeCreated) {
+  const std::string path = folder_.file("no/such/folder/copy.fmr");
+  try {
+    project_.saveAs(path);
+    FAIL();
+  } catch (const WriteFileError& e) {
+    EXPECT_EQ(std::string(e.what()), "Cannot Create file: " + path);
+  }
+  EXPECT_EQ(folderContent(), (std::vector<std::string>{"run1.fmr", "run1.stc"}));
+}
+
+TEST_F(ProjectSave, ReadOnlyTargetIsNotReplaced) {
+  writeFile(folder_.file("copy.fmr"), "kept");
+  fs::permissions(folder_.file("copy.fmr"), fs::perms::owner_read);
+  if (std::ofstream(folder_.file("copy.fmr"), std::ios::app).is_open()) GTEST_SKIP() << "running with root rights";
+  EXPECT_THROW(project_.saveAs(folder_.file("copy.fmr")), WriteFileError);
+  EXPECT_EQ(readFile(folder_.file("copy.fmr")), "kept");
+}
+
+TEST_F(ProjectSave, SymbolicLinkIsFollowedAndKept) {
+  writeFile(folder_.file("real.stc"), "old");
+  fs::create_symlink("real.stc", folder_.file("copy.stc"));
+  project_.saveAs(folder_.file("copy.fmr"));
+  EXPECT_TRUE(fs::is_symlink(folder_.file("copy.stc")));
+  EXPECT_EQ(readFile(folder_.file("real.stc")), floatBytes({1, 2, 3, 4}));
+}
+
+TEST_F(ProjectSave, ReplacedFilesKeepTheirPermissions) {
+  writeFile(folder_.file("copy.fmr"), "old");
+  fs::permissions(folder_.file("copy.fmr"), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  project_.saveAs(folder_.file("copy.fmr"));
+  EXPECT_EQ(fs::status(folder_.file("copy.fmr")).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+TEST_F(ProjectSave, HeaderNamedLikeItsDataFileIsRefused) {
+  EXPECT_THROW(project_.saveAs(folder_.file("copy.stc")), WriteFileError);
+  EXPECT_EQ(folderContent(), (std::vector<std::string>{"run1.fmr", "run1.stc"}));
+}
+
+TEST_F(ProjectSave, DiffusionProjectsAreSavedTheSameWay) {
+  writeFile(folder_.file("dwi.dmr"),
+            headerText({"NrOfVolumes: 1", "NrOfSlices: 1", "Prefix: \"dwi\"", "DataStorageFormat: 3", "DataType: 2",
+                        "ResolutionX: 1", "ResolutionY: 1"}));
+  writeFile(folder_.file("dwi.dwi"), floatBytes({9}));
+  DMRHeader dwi;
+  dwi.load(folder_.file("dwi.dmr"), true);
+  fs::create_directory(folder_.file("dwi_undist.dwi"));
+  try {
+    dwi.saveAs(folder_.file("dwi_undist.dmr"));
+    FAIL();
+  } catch (const WriteFileError& e) {
+    EXPECT_EQ(std::string(e.what()), "Failed opening for writing: " + folder_.file("dwi_undist.dwi"));
+  }
+  EXPECT_FALSE(fs::exists(folder_.file("dwi_undist.dmr")));
+  if (!fs::exists(kFullDevice)) return;
+  dwi.fileName = kFullDevice;
+  dwi.volumes.clear();
+  EXPECT_THROW(dwi.save(), WriteFileError);
+}
+
+}  // namespace
+}  // namespace daxo

@@ -1,0 +1,110 @@
+#include "correction/bspline.h"
+
+#include <algorithm>
+#include <cstddef>
+
+#include "correction/bsplinetaps.h"
+
+namespace daxo {
+
+namespace {
+
+using bspline::kSixth;
+
+// Elimination factors of the tridiagonal system (1 4 1) / 6 with zero ends, for
+// lines of up to `length` samples: m(0) = 1.5, q(0) = 0.25,
+// m(i) = 1 / ((4 - q(i-1)) * (1/6)), q(i) = m(i) * (1/6). They depend only on
+// the position in the line, so one set serves every line of every axis.
+struct EliminationFactors {
+  std::vector<double> m;
+  std::vector<double> q;
+};
+
+EliminationFactors eliminationFactors(int32_t length) {
+  EliminationFactors f;
+  f.m.resize(static_cast<size_t>(length));
+  f.q.resize(static_cast<size_t>(length));
+  if (length == 0) return f;
+  f.m[0] = 1.5;
+  f.q[0] = 0.25;
+  for (int32_t i = 1; i < length; ++i) {
+    f.m[i] = 1.0 / ((4.0 - f.q[i - 1]) * kSixth);
+    f.q[i] = f.m[i] * kSixth;
+  }
+  return f;
+}
+
+// Solves `width` interleaved lines at once: sample i of line j lies at
+// data[i * stride + j] for i = 0 .. n-1, j = 0 .. width-1. Every line gets the
+// same arithmetic as if it were solved alone; interleaving only lets the inner
+// loop run over contiguous memory.
+//   forward:  e(0) = f(0) m(0), e(i) = (f(i) - e(i-1) * (1/6)) m(i)
+//   backward: c(n-1) = e(n-1), c(i) = e(i) - q(i) c(i+1)
+void solveInterleaved(double* data, int32_t n, size_t width, size_t stride, const EliminationFactors& f) {
+  if (n == 0) return;
+  for (size_t j = 0; j < width; ++j) data[j] *= f.m[0];
+  for (int32_t i = 1; i < n; ++i) {
+    const double m = f.m[i];
+    const double* prev = data + static_cast<size_t>(i - 1) * stride;
+    double* cur = data + static_cast<size_t>(i) * stride;
+    for (size_t j = 0; j < width; ++j) cur[j] = (cur[j] - prev[j] * kSixth) * m;
+  }
+  for (int32_t i = n - 2; i >= 0; --i) {
+    const double q = f.q[i];
+    const double* next = data + static_cast<size_t>(i + 1) * stride;
+    double* cur = data + static_cast<size_t>(i) * stride;
+    for (size_t j = 0; j < width; ++j) cur[j] = cur[j] - q * next[j];
+  }
+}
+
+// Solves one contiguous line of n samples.
+void solveLine(double* line, int32_t n, const EliminationFactors& f) {
+  if (n == 0) return;
+  line[0] *= f.m[0];
+  for (int32_t i = 1; i < n; ++i) line[i] = (line[i] - line[i - 1] * kSixth) * f.m[i];
+  for (int32_t i = n - 2; i >= 0; --i) line[i] = line[i] - f.q[i] * line[i + 1];
+}
+
+}  // namespace
+
+std::vector<double> bsplineCoefficients(const Volume& src) {
+  const int32_t nx = src.nx(), ny = src.ny(), nz = src.nz();
+  const size_t count = src.voxelCount();
+  if (count == 0) return {};
+  // The float samples convert to double exactly, so converting up front equals
+  // letting the first pass read the float source.
+  const float* in = src.data();
+  std::vector<double> c(in, in + count);
+  const EliminationFactors f = eliminationFactors(std::max({nx, ny, nz}));
+  const size_t plane = static_cast<size_t>(nx) * static_cast<size_t>(ny);
+  // Along z: all lines of constant (x, y) together, one plane per step.
+  solveInterleaved(c.data(), nz, plane, plane, f);
+  // Along y: per slice, all lines of constant x together, one row per step.
+  for (int32_t z = 0; z < nz; ++z) solveInterleaved(c.data() + z * plane, ny, static_cast<size_t>(nx), nx, f);
+  // Along x: contiguous lines.
+  for (size_t row = 0; row < count; row += static_cast<size_t>(nx)) solveLine(c.data() + row, nx, f);
+  return c;
+}
+
+void bsplineSample(const std::vector<double>& coefficients, const Dimensions& dims, const std::vector<Float3>& points,
+                   float* out, const Float3& extent) {
+  const bool physical = extent.x != 0.0f;
+  const double* c = coefficients.data();
+  for (size_t i = 0; i < points.size(); ++i) {
+    Float3 u = points[i];
+    if (physical) {
+      u.x = bspline::toVoxelUnits(u.x, dims.x, extent.x);
+      u.y = bspline::toVoxelUnits(u.y, dims.y, extent.y);
+      u.z = bspline::toVoxelUnits(u.z, dims.z, extent.z);
+    }
+    bspline::AxisTaps tx, ty, tz;
+    if (bspline::valueTaps(u.x, dims.x, tx) && bspline::valueTaps(u.y, dims.y, ty) &&
+        bspline::valueTaps(u.z, dims.z, tz)) {
+      out[i] = bspline::sumTaps(c, dims.x, dims.y, tx, ty, tz);
+    } else {
+      out[i] = 0.0f;
+    }
+  }
+}
+
+}  // namespace daxo

@@ -34,35 +34,28 @@ EliminationFactors eliminationFactors(int32_t length) {
   return f;
 }
 
-// Solves `width` interleaved lines at once: sample i of line j lies at
-// data[i * stride + j] for i = 0 .. n-1, j = 0 .. width-1. Every line gets the
-// same arithmetic as if it were solved alone; interleaving only lets the inner
-// loop run over contiguous memory.
+// Solves `width` lines at once: sample i of line j lies at
+// data[i * stride + j * lineStride] for i = 0 .. n-1, j = 0 .. width-1. Every
+// line gets the same arithmetic as if it were solved alone; handling them
+// together only lets the inner loop run over neighbouring memory (lineStride
+// 1) or over independent chains (lines along x).
 //   forward:  e(0) = f(0) m(0), e(i) = (f(i) - e(i-1) * (1/6)) m(i)
 //   backward: c(n-1) = e(n-1), c(i) = e(i) - q(i) c(i+1)
-void solveInterleaved(double* data, int32_t n, size_t width, size_t stride, const EliminationFactors& f) {
+void solveLines(double* data, int32_t n, size_t width, size_t stride, size_t lineStride, const EliminationFactors& f) {
   if (n == 0) return;
-  for (size_t j = 0; j < width; ++j) data[j] *= f.m[0];
+  for (size_t j = 0; j < width; ++j) data[j * lineStride] *= f.m[0];
   for (int32_t i = 1; i < n; ++i) {
     const double m = f.m[i];
     const double* prev = data + static_cast<size_t>(i - 1) * stride;
     double* cur = data + static_cast<size_t>(i) * stride;
-    for (size_t j = 0; j < width; ++j) cur[j] = (cur[j] - prev[j] * kSixth) * m;
+    for (size_t j = 0; j < width; ++j) cur[j * lineStride] = (cur[j * lineStride] - prev[j * lineStride] * kSixth) * m;
   }
   for (int32_t i = n - 2; i >= 0; --i) {
     const double q = f.q[i];
     const double* next = data + static_cast<size_t>(i + 1) * stride;
     double* cur = data + static_cast<size_t>(i) * stride;
-    for (size_t j = 0; j < width; ++j) cur[j] = cur[j] - q * next[j];
+    for (size_t j = 0; j < width; ++j) cur[j * lineStride] = cur[j * lineStride] - q * next[j * lineStride];
   }
-}
-
-// Solves one contiguous line of n samples.
-void solveLine(double* line, int32_t n, const EliminationFactors& f) {
-  if (n == 0) return;
-  line[0] *= f.m[0];
-  for (int32_t i = 1; i < n; ++i) line[i] = (line[i] - line[i - 1] * kSixth) * f.m[i];
-  for (int32_t i = n - 2; i >= 0; --i) line[i] = line[i] - f.q[i] * line[i + 1];
 }
 
 }  // namespace
@@ -77,12 +70,16 @@ std::vector<double> bsplineCoefficients(const Volume& src) {
   std::vector<double> c(in, in + count);
   const EliminationFactors f = eliminationFactors(std::max({nx, ny, nz}));
   const size_t plane = static_cast<size_t>(nx) * static_cast<size_t>(ny);
+  const size_t width = static_cast<size_t>(nx);
   // Along z: all lines of constant (x, y) together, one plane per step.
-  solveInterleaved(c.data(), nz, plane, plane, f);
+  solveLines(c.data(), nz, plane, plane, 1, f);
   // Along y: per slice, all lines of constant x together, one row per step.
-  for (int32_t z = 0; z < nz; ++z) solveInterleaved(c.data() + z * plane, ny, static_cast<size_t>(nx), nx, f);
-  // Along x: contiguous lines.
-  for (size_t row = 0; row < count; row += static_cast<size_t>(nx)) solveLine(c.data() + row, nx, f);
+  for (int32_t z = 0; z < nz; ++z) solveLines(c.data() + z * plane, ny, width, width, 1, f);
+  // Along x: four rows at a time, whose independent recursions can overlap
+  // (more rows at once would map to conflicting cache sets).
+  const size_t rows = static_cast<size_t>(ny) * static_cast<size_t>(nz);
+  for (size_t row = 0; row < rows; row += 4)
+    solveLines(c.data() + row * width, nx, std::min<size_t>(4, rows - row), 1, width, f);
   return c;
 }
 

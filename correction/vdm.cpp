@@ -173,26 +173,27 @@ void warpLinearY(Volume& dst, const Volume& src, const Volume& vdm, const VoxelL
   check(vdm.dimensions() == src.dimensions(), kModule, 42, "vdm.dimensions() == src.dimensions()");
   check(&dst != &src, kModule, 43, "&dst != &src");
   const float sign = negate ? -1.0f : 1.0f;
-  const int32_t ny = src.ny();
+  // Index arithmetic in 32 bits: every volume's voxel count fits a signed
+  // 32-bit integer.
+  const int32_t nx = src.nx(), ny = src.ny();
+  const int32_t plane = nx * ny;
   const int32_t lastRow = ny - 1;
   const float top = static_cast<float>(lastRow);
-  const size_t nx = static_cast<size_t>(src.nx());
-  const size_t plane = nx * static_cast<size_t>(ny);
-  const size_t boxNx = static_cast<size_t>(box.nx());
-  const size_t boxPlane = boxNx * static_cast<size_t>(box.ny());
+  const int32_t boxNx = box.nx();
+  const int32_t boxPlane = boxNx * box.ny();
   const float* in = src.data();
   const float* map = vdm.data();
   const float* boxValues = box.data();
   float* out = dst.data();
+  const Dimensions* voxel = voxels.data();
+  const Dimensions* boxVoxel = boxVoxels.data();
   const size_t count = voxels.size();
   for (size_t k = 0; k < count; ++k) {
-    const Dimensions p = voxels[k];
-    const Dimensions b = boxVoxels[k];
-    const size_t column = static_cast<size_t>(p.x) + plane * static_cast<size_t>(p.z);
-    const size_t at = column + nx * static_cast<size_t>(p.y);
-    const float boxValue =
-        boxValues[static_cast<size_t>(b.x) + boxNx * static_cast<size_t>(b.y) + boxPlane * static_cast<size_t>(b.z)];
-    const float d = sign * (map[at] + scale * boxValue);
+    const Dimensions p = voxel[k];
+    const Dimensions b = boxVoxel[k];
+    const int32_t column = p.x + plane * p.z;
+    const int32_t at = column + nx * p.y;
+    const float d = sign * (map[at] + scale * boxValues[b.x + boxNx * b.y + boxPlane * b.z]);
     const float yy = static_cast<float>(p.y) + d;
     if (yy > 0.0f && yy < top) {
       const int32_t i = static_cast<int32_t>(yy);
@@ -200,7 +201,7 @@ void warpLinearY(Volume& dst, const Volume& src, const Volume& vdm, const VoxelL
       // yy + 1 can round up to ny when yy lies within half an ulp below
       // ny - 1 (ny = 2^k + 1); the row index is kept inside the volume.
       const int32_t i2 = std::min(static_cast<int32_t>(yy + 1.0f), lastRow);
-      out[at] = (1.0f - f) * in[column + nx * static_cast<size_t>(i)] + f * in[column + nx * static_cast<size_t>(i2)];
+      out[at] = (1.0f - f) * in[column + nx * i] + f * in[column + nx * i2];
     }
   }
 }

@@ -25,7 +25,7 @@ struct MapHeaderRecord {
   int32_t DimY;           // y extent
   int32_t DimZ;           // z extent, also the number of slice pointers returned
   int32_t mapKind;        // set to 1 by the plugin before applying parameters
-  float firstValue;       // first map value (display threshold of the host)
+  float firstValue;       // first map value
   float secondValue;      // second map value
   uint8_t reserved24[4];  // left as the host filled it
   int32_t word28;         // set to 0 by the plugin

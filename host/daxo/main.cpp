@@ -9,6 +9,7 @@
 #include "host/daxo/commandtable.h"
 #include "host/daxo/console.h"
 #include "host/daxo/globaloptions.h"
+#include "host/hoststate.h"
 
 namespace {
 
@@ -34,6 +35,9 @@ int run(const std::vector<std::string>& args) {
     return kExitSuccess;
   }
 
+  // Questions of the plugin are asked on the terminal; without one (scripts,
+  // pipes) the answer is no. Commands may choose another policy.
+  daxo::host::hostState().yesNo.setPolicy(daxo::host::YesNoPolicy::askOnTerminal);
   Console console(line.options, std::cout, std::cerr);
   CommandContext context{line.commandArgs, line.options, console};
   return command->run(context);

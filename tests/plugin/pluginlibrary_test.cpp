@@ -58,7 +58,14 @@ INSTANTIATE_TEST_SUITE_P(Versions, PluginVersionGate,
                          ::testing::Values(VersionCase{3, 0, 0, true}, VersionCase{3, 0, 7, true},
                                            VersionCase{3, 2, -4, true}, VersionCase{20, -1, -1, true},
                                            VersionCase{2, 9, 9, false}, VersionCase{3, -1, 0, false},
-                                           VersionCase{3, 0, -1, false}, VersionCase{-3, 0, 0, false}));
+                                           VersionCase{3, 0, -1, false}, VersionCase{-3, 0, 0, false}),
+                         [](const ::testing::TestParamInfo<VersionCase>& info) {
+                           std::string name = "v";
+                           for (int32_t part : {info.param.first, info.param.second, info.param.third}) {
+                             name += (part < 0 ? "_minus" : "_") + std::to_string(part < 0 ? -part : part);
+                           }
+                           return name;
+                         });
 
 class StartedPlugin : public ::testing::Test {
  protected:

@@ -1,7 +1,5 @@
 #include "plugin/hostapi.h"
 
-#include <stdexcept>
-
 #include "plugin/modulelookup.h"
 #include "volume/fft.h"
 
@@ -70,8 +68,7 @@ bool bindHostFft() {
 }
 
 std::string readStringParameter(const std::string& name) {
-  const HvGetStringParameterFunction get = hostApi().hvGetStringParameter;
-  if (get == nullptr) throw std::runtime_error("The host does not provide hvGetStringParameter.");
+  const HvGetStringParameterFunction get = requireHostFunction(hostApi().hvGetStringParameter, "hvGetStringParameter");
   char buffer[kHostTextBufferSize] = {};
   get(name.c_str(), buffer);
   // A host that fills the whole buffer without a terminator must not make us

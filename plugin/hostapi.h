@@ -1,5 +1,6 @@
 #pragma once
 
+#include <stdexcept>
 #include <string>
 
 #include "plugin/hostfunctionlist.h"
@@ -11,9 +12,9 @@ namespace daxo {
 // in a separate step (bindHostFft). Written only by distcor::initPlugin (on
 // the host's user-interface thread); read everywhere else.
 //
-// Callers must test a pointer before calling it unless initPlugin guarantees
-// it (only hvGetVersionOfTesmarinHV and, after a successful initPlugin, the six
-// FFT functions are guaranteed).
+// Callers must test a pointer before calling it (or use requireHostFunction)
+// unless initPlugin guarantees it: only hvGetVersionOfTesmarinHV and, after a
+// successful initPlugin, the six FFT functions are guaranteed.
 struct HostApi {
 #define DAXO_HOST_API_FIELD(name, type) type name = nullptr;
   DAXO_HOST_FUNCTIONS(DAXO_HOST_API_FIELD)
@@ -40,6 +41,16 @@ bool bindHostApi();
 // with false (the entries after it stay unset). On success the functions are
 // also handed to the core's smoothing with bindFft.
 bool bindHostFft();
+
+// `function` itself, for calling a host function that the host may lack:
+//   requireHostFunction(hostApi().hvSetIntParameter, "hvSetIntParameter")(name, value);
+// Throws std::runtime_error "The host does not provide <name>." when it is
+// null, which execute then shows as an error.
+template <typename Function>
+Function requireHostFunction(Function function, const char* name) {
+  if (function == nullptr) throw std::runtime_error(std::string("The host does not provide ") + name + ".");
+  return function;
+}
 
 // The value of the string dialog parameter `name`, read through a buffer of
 // kHostTextBufferSize bytes, so at most 511 characters. Throws

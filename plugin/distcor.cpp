@@ -28,8 +28,8 @@ void showMessage(const std::string& text) {
 }
 
 // The host version must be at least (3, 0, 0), compared lexicographically.
-// The refusal message speaks of the host's product release 20.0, which
-// reports itself as 3.0.0 through this function.
+// The refusal message names version 20.0 while the triple compared is
+// (3, 0, 0); both stay as they are, since hosts and users rely on them.
 bool hostVersionAccepted(int32_t first, int32_t second, int32_t third) {
   if (first != 3) return first > 3;
   if (second != 0) return second > 0;

@@ -1,0 +1,63 @@
+#include "host/daxo/console.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "host/daxo/command.h"
+#include "host/hoststate.h"
+
+namespace daxo::cli {
+
+Console::Console(const GlobalOptions& options, std::ostream& out, std::ostream& err)
+    : quiet_(options.quiet), out_(out), err_(err), start_(std::chrono::steady_clock::now()) {
+  if (options.logFile) {
+    logFile_.open(*options.logFile, std::ios::app);
+    if (!logFile_) throw UsageError("cannot open log file " + *options.logFile + ": " + std::strerror(errno));
+  }
+}
+
+Console::~Console() {
+  host::HostState& host = host::hostState();
+  host.log.setObserver(nullptr);
+  host.messageBoxes.setObserver(nullptr);
+  host.errors.setObserver(nullptr);
+}
+
+void Console::attachToHost() {
+  host::HostState& host = host::hostState();
+  host.log.setObserver([this](const std::string& text) { logEntry(text); });
+  host.messageBoxes.setObserver([this](const host::MessageBoxRecord& box) { messageBox(box.text); });
+  host.errors.setObserver([this](const std::string& text) { hostError(text); });
+}
+
+std::string Console::stamp() const {
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start_;
+  char text[32];
+  std::snprintf(text, sizeof text, "[%7.1f s] ", elapsed.count());
+  return text;
+}
+
+void Console::logEntry(const std::string& text) {
+  const std::string line = stamp() + text;
+  if (!quiet_) out_ << line << std::endl;
+  toLogFile(line);
+}
+
+void Console::messageBox(const std::string& text) {
+  const std::string line = stamp() + text;
+  err_ << line << std::endl;
+  toLogFile(line);
+}
+
+void Console::hostError(const std::string& text) {
+  const std::string line = stamp() + "host error: " + text;
+  err_ << line << std::endl;
+  toLogFile(line);
+}
+
+void Console::toLogFile(const std::string& line) {
+  if (logFile_.is_open()) logFile_ << line << std::endl;
+}
+
+}  // namespace daxo::cli

@@ -30,6 +30,10 @@ struct SplineGradientSamples {
 // As bsplineSample (same units and taps), also returning the gradient.
 SplineGradientSamples bsplineSampleGradient(const std::vector<double>& coefficients, const Dimensions& dims,
                                             const std::vector<Float3>& points, const Float3& extent);
+// The same, writing into `out` (each sequence resized to points.size()), so
+// that a caller sampling repeatedly reuses the storage.
+void bsplineSampleGradient(const std::vector<double>& coefficients, const Dimensions& dims,
+                           const std::vector<Float3>& points, const Float3& extent, SplineGradientSamples& out);
 
 // Rigid matrix R = Rz(r2) Ry(r1) Rx(r0) with R(r, k) = m[4k + r] and the
 // translation in the last row (m3, m7, m11); p maps to R p + t.

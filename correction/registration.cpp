@@ -43,16 +43,18 @@ void checkGradientComponents(const SplineGradientSamples& s, size_t pointCount) 
 }
 
 // Turns the spline gradients (per voxel coordinate) into the gradients the
-// Jacobian uses, in place: each component multiplied by the voxel size of its
-// axis, then the vector g replaced by A g, A being the upper-left 3 x 3 block
-// of `inverseMotion` (the transpose of R up to rounding).
+// Jacobian uses, in place: each component divided by the voxel size of its
+// axis, which gives the gradient per mm (the points move in mm, and a voxel
+// coordinate grows by 1 / s per mm), then the vector g replaced by A g, A
+// being the upper-left 3 x 3 block of `inverseMotion` (the transpose of R up
+// to rounding).
 void transformGradients(SplineGradientSamples& s, const Float3& voxelSize, const Matrix4& inverseMotion) {
   float* dx = s.dx.data();
   float* dy = s.dy.data();
   float* dz = s.dz.data();
   const size_t count = s.dx.size();
   for (size_t i = 0; i < count; ++i) {
-    const Float3 g = rotatePoint(inverseMotion, {dx[i] * voxelSize.x, dy[i] * voxelSize.y, dz[i] * voxelSize.z});
+    const Float3 g = rotatePoint(inverseMotion, {dx[i] / voxelSize.x, dy[i] / voxelSize.y, dz[i] / voxelSize.z});
     dx[i] = g.x;
     dy[i] = g.y;
     dz[i] = g.z;

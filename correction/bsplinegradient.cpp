@@ -24,23 +24,29 @@ struct GradientSample {
 // derivatives dwx, dwy, dwz: per x tap, the sum over z taps (outer) and y taps
 // (inner) of (c * wy) * wz in double, times the x weight, the four products
 // added in single precision. The value and the x derivative share the inner
-// sums, since they differ only in the x weights.
+// sums, since they differ only in the x weights. `Full` states that every tap
+// lies inside the volume, which lets the compiler unroll the fixed-length
+// loops; the arithmetic is the same.
+template <bool Full>
 GradientSample sumTapsWithGradient(const double* c, int32_t nx, int32_t ny, const bspline::AxisTaps& tx,
                                    const bspline::AxisTaps& ty, const bspline::AxisTaps& tz, const double dwx[4],
                                    const double dwy[4], const double dwz[4]) {
+  const int32_t xBegin = Full ? 0 : tx.begin, xEnd = Full ? 4 : tx.end;
+  const int32_t yBegin = Full ? 0 : ty.begin, yEnd = Full ? 4 : ty.end;
+  const int32_t zBegin = Full ? 0 : tz.begin, zEnd = Full ? 4 : tz.end;
   double inner[4] = {0.0, 0.0, 0.0, 0.0};
   double innerDy[4] = {0.0, 0.0, 0.0, 0.0};
   double innerDz[4] = {0.0, 0.0, 0.0, 0.0};
   const std::ptrdiff_t strideY = nx;
   const std::ptrdiff_t strideZ = static_cast<std::ptrdiff_t>(nx) * ny;
-  for (int32_t k = tz.begin; k < tz.end; ++k) {
+  for (int32_t k = zBegin; k < zEnd; ++k) {
     const double wz = tz.w[k];
     const double dz = dwz[k];
-    for (int32_t j = ty.begin; j < ty.end; ++j) {
+    for (int32_t j = yBegin; j < yEnd; ++j) {
       const double wy = ty.w[j];
       const double dy = dwy[j];
       const double* row = c + ((tz.first + k) * strideZ + (ty.first + j) * strideY + tx.first);
-      for (int32_t i = tx.begin; i < tx.end; ++i) {
+      for (int32_t i = xBegin; i < xEnd; ++i) {
         inner[i] += row[i] * wy * wz;
         innerDy[i] += row[i] * dy * wz;
         innerDz[i] += row[i] * wy * dz;
@@ -48,7 +54,7 @@ GradientSample sumTapsWithGradient(const double* c, int32_t nx, int32_t ny, cons
     }
   }
   GradientSample s;
-  for (int32_t i = tx.begin; i < tx.end; ++i) {
+  for (int32_t i = xBegin; i < xEnd; ++i) {
     s.value += static_cast<float>(inner[i] * tx.w[i]);
     s.dx += static_cast<float>(inner[i] * dwx[i]);
     s.dy += static_cast<float>(innerDy[i] * tx.w[i]);
@@ -56,6 +62,8 @@ GradientSample sumTapsWithGradient(const double* c, int32_t nx, int32_t ny, cons
   }
   return s;
 }
+
+bool allTapsInside(const bspline::AxisTaps& t) { return t.begin == 0 && t.end == 4; }
 
 // Locates the taps of one axis with value and derivative weights; false when
 // no tap lies inside the axis (the sample and its gradient are then 0).
@@ -91,8 +99,12 @@ void bsplineSampleGradient(const std::vector<double>& coefficients, const Dimens
     bspline::AxisTaps tx, ty, tz;
     double dwx[4], dwy[4], dwz[4];
     GradientSample s;
-    if (gradientTaps(u.x, dims.x, tx, dwx) && gradientTaps(u.y, dims.y, ty, dwy) && gradientTaps(u.z, dims.z, tz, dwz))
-      s = sumTapsWithGradient(c, dims.x, dims.y, tx, ty, tz, dwx, dwy, dwz);
+    if (gradientTaps(u.x, dims.x, tx, dwx) && gradientTaps(u.y, dims.y, ty, dwy) &&
+        gradientTaps(u.z, dims.z, tz, dwz)) {
+      s = allTapsInside(tx) && allTapsInside(ty) && allTapsInside(tz)
+              ? sumTapsWithGradient<true>(c, dims.x, dims.y, tx, ty, tz, dwx, dwy, dwz)
+              : sumTapsWithGradient<false>(c, dims.x, dims.y, tx, ty, tz, dwx, dwy, dwz);
+    }
     value[i] = s.value;
     dx[i] = s.dx;
     dy[i] = s.dy;

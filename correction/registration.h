@@ -50,10 +50,10 @@ Vector displayMotion(const Vector& parameters);
 // std::runtime_error "Matrix Inversion Failed!" when the normal matrix cannot
 // be inverted.
 // The result maps a fixed point p to R p + t in the moving volume. Only points
-// where the fixed volume is bright (above 75, widened by smoothing with a 3 mm Gaussian) are
-// sampled; without any the run ends at its 300-step limit with the parameters
-// unchanged. Extents must be positive (mm); the FFT functions must be bound
-// (the mask is smoothed).
+// where the fixed volume is bright (above 75, the region widened by a 3 mm
+// Gaussian smoothing) are sampled; without any the run ends at its 300-step
+// limit with the parameters unchanged. Extents must be positive (mm); the FFT
+// functions must be bound (the mask is smoothed).
 unsigned registerRigid(const Volume& fixed, const Float3& fixedExtent, const Volume& moving, const Float3& movingExtent,
                        const Dimensions& grid, Vector& parameters);
 

@@ -47,7 +47,10 @@ void checkGradientComponents(const SplineGradientSamples& s, size_t pointCount) 
 // axis, which gives the gradient per mm (the points move in mm, and a voxel
 // coordinate grows by 1 / s per mm), then the vector g replaced by A g, A
 // being the upper-left 3 x 3 block of `inverseMotion` (the transpose of R up
-// to rounding).
+// to rounding). The exact derivative of R p + t would use g unturned; A lies
+// within the rotation angle of the identity, so the turn only alters the
+// steps slightly and leaves the zero-residual solution of a matching pair
+// where it is.
 void transformGradients(SplineGradientSamples& s, const Float3& voxelSize, const Matrix4& inverseMotion) {
   float* dx = s.dx.data();
   float* dy = s.dy.data();

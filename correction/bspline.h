@@ -33,9 +33,11 @@ std::vector<double> bsplineCoefficients(const Volume& src);
 void bsplineSample(const std::vector<double>& coefficients, const Dimensions& dims, const std::vector<Float3>& points,
                    float* out, const Float3& extent);
 
-// The gradient sampler of the rigid registration (value and the three partial
-// derivatives with respect to voxel coordinates) belongs beside bsplineSample:
-// it uses the same unit conversion and taps (correction/bsplinetaps.h) with
-// bspline::cubicWeightDerivatives in place of the weights of one axis.
+// The gradient sampler of the rigid registration, bsplineSampleGradient (value
+// and the three partial derivatives with respect to voxel coordinates), is
+// declared in correction/registration.h and defined in
+// correction/bsplinegradient.cpp: it uses the same unit conversion and taps
+// (correction/bsplinetaps.h) with bspline::cubicWeightDerivatives in place of
+// the weights of one axis.
 
 }  // namespace daxo

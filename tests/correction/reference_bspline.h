@@ -76,15 +76,28 @@ inline double splineKernel(double d) {
   return 0.0;
 }
 
-// Spline value at a voxel position, coefficients zero outside the volume.
-inline double referenceSample(const std::vector<double>& c, const Dimensions& d, double x, double y, double z) {
+// d/dd of splineKernel.
+inline double splineKernelDerivative(double d) {
+  const double a = std::fabs(d);
+  if (a < 1.0) return -2.0 * d + 1.5 * d * a;
+  if (a < 2.0) return (d < 0.0 ? 0.5 : -0.5) * (2.0 - a) * (2.0 - a);
+  return 0.0;
+}
+
+// Spline value at a voxel position, coefficients zero outside the volume; with
+// `derivativeAxis` 0, 1 or 2 the partial derivative along x, y or z instead.
+inline double referenceSample(const std::vector<double>& c, const Dimensions& d, double x, double y, double z,
+                              int derivativeAxis = -1) {
+  auto kernel = [&](int axis, double t) {
+    return axis == derivativeAxis ? splineKernelDerivative(t) : splineKernel(t);
+  };
   double sum = 0.0;
   for (int k = static_cast<int>(std::floor(z)) - 1; k <= static_cast<int>(std::floor(z)) + 2; ++k)
     for (int j = static_cast<int>(std::floor(y)) - 1; j <= static_cast<int>(std::floor(y)) + 2; ++j)
       for (int i = static_cast<int>(std::floor(x)) - 1; i <= static_cast<int>(std::floor(x)) + 2; ++i) {
         if (i < 0 || j < 0 || k < 0 || i >= d.x || j >= d.y || k >= d.z) continue;
         sum += c[static_cast<size_t>(i) + static_cast<size_t>(d.x) * (j + static_cast<size_t>(d.y) * k)] *
-               splineKernel(x - i) * splineKernel(y - j) * splineKernel(z - k);
+               kernel(0, x - i) * kernel(1, y - j) * kernel(2, z - k);
       }
   return sum;
 }

@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "correction/vdm.h"
@@ -135,28 +137,55 @@ TEST(SweepStage, RegressionEmptyShiftListChangesNothing) {
   expectSameVolume(weights, Volume(d, 0.25f), "weights");
 }
 
-// Random scans with dark and bright voxels, a map that sends some boxes out of
-// the volume, unequal box extents with varying values, both costs: the sweep
-// matches the obvious one bit for bit in the map, the weights and the warped
-// scans it leaves behind.
+// Random scans with dark and bright voxels and a map that sends some boxes out
+// of the volume: the sweep matches the obvious one bit for bit in the map, the
+// weights and the warped scans it leaves behind, for both costs, for boxes of
+// varying values (trials from the voxel lists), of one value (trials from the
+// per-slice table, also with a box deeper than the volume), and of one value
+// with more shifts than the table holds.
 TEST(SweepStage, IsBitIdenticalToTheReference) {
   const Dimensions d{9, 14, 6};
   const Volume Am = testing::randomVolume(d.x, d.y, d.z, 11, 0.0f, 300.0f);
   const Volume Pm = testing::randomVolume(d.x, d.y, d.z, 12, 0.0f, 300.0f);
   const Volume v = testing::randomVolume(d.x, d.y, d.z, 13, -4.0f, 4.0f);
-  Volume box = testing::randomVolume(3, 5, 7, 14, 0.5f, 1.5f);
   const std::vector<float> shifts = {-2.0f, -0.7f, 0.0f, 0.7f, 2.0f, 0.0f};
-  for (bool useSsd : {true, false}) {
-    Volume F = testing::randomVolume(d.x, d.y, d.z, 15, 0.0f, 250.0f), G = Am;
-    Volume acc = v, weights(d, 0.25f);
-    Volume refF = F, refG = G, refAcc = v, refWeights(d, 0.25f);
-    sweepStage(F, G, Am, Pm, v, box, shifts, useSsd, acc, weights);
-    testing::referenceSweep(refF, refG, Am, Pm, v, box, shifts, useSsd, refAcc, refWeights);
-    expectSameVolume(acc, refAcc, useSsd ? "acc (SSD)" : "acc (NCC)");
-    expectSameVolume(weights, refWeights, "weights");
-    expectSameVolume(F, refF, "F");
-    expectSameVolume(G, refG, "G");
-  }
+  std::vector<float> manyShifts;
+  for (int i = -20; i <= 20; ++i) manyShifts.push_back(0.1f * static_cast<float>(i));
+  struct Case {
+    const char* name;
+    Volume box;
+    const std::vector<float>& shifts;
+  };
+  const Case cases[] = {{"varying box", testing::randomVolume(3, 5, 7, 14, 0.5f, 1.5f), shifts},
+                        {"uniform box", Volume(5, 3, 7, 1.3f), shifts},
+                        {"uniform box deeper than the volume", Volume(3, 3, 9, 0.8f), shifts},
+                        {"uniform box, 41 shifts", Volume(3, 3, 3, 1.0f), manyShifts}};
+  for (const Case& c : cases)
+    for (bool useSsd : {true, false}) {
+      SCOPED_TRACE(std::string(c.name) + (useSsd ? ", SSD" : ", NCC"));
+      Volume F = testing::randomVolume(d.x, d.y, d.z, 15, 0.0f, 250.0f), G = Am;
+      Volume acc = v, weights(d, 0.25f);
+      Volume refF = F, refG = G, refAcc = v, refWeights(d, 0.25f);
+      const size_t searched = sweepStage(F, G, Am, Pm, v, c.box, c.shifts, useSsd, acc, weights);
+      testing::referenceSweep(refF, refG, Am, Pm, v, c.box, c.shifts, useSsd, refAcc, refWeights);
+      expectSameVolume(acc, refAcc, "acc");
+      expectSameVolume(weights, refWeights, "weights");
+      expectSameVolume(F, refF, "F");
+      expectSameVolume(G, refG, "G");
+      size_t expected = 0;
+      for (size_t i = 0; i < weights.voxelCount(); ++i) expected += weights.data()[i] == 1.0f;
+      EXPECT_EQ(searched, expected);
+      EXPECT_GT(searched, 100u);
+    }
+}
+
+TEST(SweepStage, RejectsVolumesOfOtherExtentsAndAliasedScans) {
+  const Dimensions d{4, 5, 3};
+  Volume F(d, 0.0f), G(d, 0.0f), acc(d, 0.0f), weights(d, 0.25f), small(4, 5, 2, 0.0f);
+  const Volume scan(d, 200.0f), v(d, 0.0f), box(3, 3, 3, 1.0f);
+  EXPECT_THROW(sweepStage(F, G, scan, scan, v, box, {0.0f}, true, small, weights), std::invalid_argument);
+  EXPECT_THROW(sweepStage(F, G, F, scan, v, box, {0.0f}, true, acc, weights), std::invalid_argument);
+  EXPECT_THROW(sweepStage(F, F, scan, scan, v, box, {0.0f}, true, acc, weights), std::invalid_argument);
 }
 
 }  // namespace

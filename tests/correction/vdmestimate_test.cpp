@@ -177,6 +177,18 @@ TEST_F(EstimateVdm, NotANumberStartStopsWithTheMarker) {
   expectSameVolume(v, start);
 }
 
+TEST_F(EstimateVdm, FlatScansStopOnNotANumber) {
+  const EstimationSchedule s = standardSchedule(kVoxelSize);
+  EntryLog log;
+  const Volume v =
+      estimateVdm(Volume(6, 10, 4, 500.0f), Volume(6, 10, 4, 520.0f), kVoxelSize, standardColumnSigma(kVoxelSize),
+                  false, s.localBoxes, s.shifts, s.smoothing, true, false, &log, 0);
+  ASSERT_EQ(log.entries().size(), 5u);
+  EXPECT_TRUE(startsWith(log.entries()[3], "NCC after applying smoothed VDM: "));
+  EXPECT_EQ(v(0, 0, 0), -99.0f);
+  EXPECT_TRUE(std::isnan(v(1, 0, 0)));
+}
+
 TEST_F(EstimateVdm, EmptyScheduleReturnsTheSmoothedStartAndLogsTheClosingLines) {
   const Dimensions d{8, 12, 6};
   const Pair p = makePair(d);

@@ -1,6 +1,8 @@
 #include "correction/boxtrials.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 
 #include "correction/shiftcosts.h"
 
@@ -48,8 +50,10 @@ bool isUniformBox(const Volume& box) {
   const size_t n = box.voxelCount();
   if (n == 0) return false;
   const float* p = box.data();
-  for (size_t i = 0; i < n; ++i)
-    if (!(p[i] == p[0])) return false;
+  if (std::isnan(p[0])) return false;
+  // Bit for bit, so that not even the sign of a zero differs.
+  for (size_t i = 1; i < n; ++i)
+    if (std::memcmp(&p[i], &p[0], sizeof(float)) != 0) return false;
   return true;
 }
 

@@ -92,7 +92,7 @@ class UniformBoxTrials {
   std::vector<float> samples_;
 };
 
-// True when every voxel of the box holds the same value (not NaN).
+// True when every voxel of the box holds the same value, bit for bit (not NaN).
 bool isUniformBox(const Volume& box);
 
 }  // namespace daxo

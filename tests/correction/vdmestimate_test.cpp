@@ -189,6 +189,20 @@ TEST_F(EstimateVdm, FlatScansStopOnNotANumber) {
   EXPECT_TRUE(std::isnan(v(1, 0, 0)));
 }
 
+// Scans without voxels have a NaN start (0 / 0); the marker has no voxel to
+// go to, and the columns of no rows must not be searched for a maximum.
+TEST_F(EstimateVdm, RegressionScansWithoutVoxelsReturnAnEmptyMap) {
+  const EstimationSchedule s = standardSchedule(kVoxelSize);
+  for (const Dimensions& d : {Dimensions{0, 0, 0}, Dimensions{4, 0, 3}}) {
+    EntryLog log;
+    const Volume v = estimateVdm(Volume(d), Volume(d), kVoxelSize, standardColumnSigma(kVoxelSize), true, s.localBoxes,
+                                 s.shifts, s.smoothing, false, false, &log, 0);
+    EXPECT_EQ(v.dimensions(), d);
+    ASSERT_EQ(log.entries().size(), 5u);
+    EXPECT_TRUE(startsWith(log.entries()[4], "Not-a-number values detected."));
+  }
+}
+
 TEST_F(EstimateVdm, EmptyScheduleReturnsTheSmoothedStartAndLogsTheClosingLines) {
   const Dimensions d{8, 12, 6};
   const Pair p = makePair(d);

@@ -63,7 +63,9 @@ class ListedBoxTrials {
 // under a shift then does not depend on the box it is tried in, so it is
 // computed once per stage, slice by slice, into a table that holds the slices
 // a box around the current voxel reaches (box.z slices); the centres must come
-// in ascending z. Works for 1 to kMaxShifts shifts.
+// in ascending z. Works for 1 to kMaxShifts shifts. The table takes
+// box.z * nx * ny * (2 + 2 * shifts) * 4 bytes (6 MB for 96 x 96 slices, a
+// 7-voxel box and 11 shifts).
 class UniformBoxTrials {
  public:
   static constexpr size_t kMaxShifts = 32;

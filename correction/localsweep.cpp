@@ -19,6 +19,7 @@ void checkSweepArguments(const Volume& F, const Volume& G, const Volume& Am, con
     if (volume->dimensions() != d) throw std::invalid_argument("sweepStage: every volume must have the map's extents");
   if (&F == &G || &F == &Am || &F == &Pm || &G == &Am || &G == &Pm)
     throw std::invalid_argument("sweepStage: F and G must be distinct and not the scans they are sampled from");
+  if (&acc == &v) throw std::invalid_argument("sweepStage: acc must not be the map the trials start from");
 }
 
 // Visits every voxel, z outer, x inner; `search` returns the index of the

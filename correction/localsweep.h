@@ -30,8 +30,15 @@ void buildBoxLists(const Dimensions& volume, const Dimensions& centre, const Dim
 // keep the values of the last trials (they are not restored), and later
 // voxels read them. v is not changed, so every trial starts from the map of
 // the stage's start. An empty shift list tries nothing and changes nothing.
-// All volumes must have v's dimensions; the box must have odd extents.
-// Returns the number of voxels searched.
+// All volumes must have v's dimensions, and F and G must be distinct volumes
+// other than Am and Pm, and acc not v (std::invalid_argument otherwise); the
+// box must have
+// odd extents. Returns the number of voxels searched.
+//
+// The results are those of running, per voxel and shift, warpLinearY on F and
+// G and then ssdAt or nccAt, bit for bit; the work is organised differently
+// (correction/boxtrials.h): a box of one value, as the standard schedule uses,
+// takes its samples from a per-slice table computed once per stage.
 size_t sweepStage(Volume& F, Volume& G, const Volume& Am, const Volume& Pm, const Volume& v, const Volume& box,
                   const std::vector<float>& shifts, bool useSsd, Volume& acc, Volume& weights);
 

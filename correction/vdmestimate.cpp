@@ -22,8 +22,8 @@ namespace daxo {
 namespace {
 
 constexpr const char* kModule = "vdmestimate";
-// Voxels searched in a stage weigh this much more than the others when the
-// refined map is smoothed.
+// Weight of the voxels a stage did not search when its map is smoothed; the
+// searched voxels weigh 1.
 constexpr float kUnsearchedWeight = 0.25f;
 // Marks a map whose estimation stopped on not-a-number costs.
 constexpr float kNotANumberMarker = -99.0f;
@@ -40,7 +40,7 @@ void checkBoxes(const std::vector<Volume>& localbox) {
   }
 }
 
-// Field of view per axis, each product in single precision.
+// Field of view per axis (mm): voxel size times voxel count, in single precision.
 Float3 fieldOfView(const Volume& volume, const std::array<double, 3>& voxelSize) {
   return {static_cast<float>(voxelSize[0]) * static_cast<float>(volume.nx()),
           static_cast<float>(voxelSize[1]) * static_cast<float>(volume.ny()),

@@ -20,7 +20,7 @@ namespace daxo {
 // resampled under the rigid motion h (6 parameters, extent in mm per axis)
 // when `motion` is set; with `use_ic` both are then modulated in intensity by
 // the derivative of the inverse of v (modulateIntensities). Am and Pm are
-// replaced and must not be the input scans.
+// replaced.
 void prepareScans(Volume& Am, Volume& Pm, const Volume& vol_ap, const Volume& vol_pa, const Float3& extent,
                   const Volume& v, const Vector& h, bool use_ic, bool motion);
 
@@ -34,7 +34,8 @@ void prepareScans(Volume& Am, Volume& Pm, const Volume& vol_ap, const Volume& vo
 // mean SSD (use_ssd) or the correlation of the warped scans, which are
 // modulated in intensity when use_ic is set. With `motion` the second scan is
 // registered rigidly to the first before every stage from the second on;
-// voxelSize (mm, x, y, z) serves only that. Box extents must be odd.
+// voxelSize (mm, x, y, z) serves only that. Box extents must be odd; a stage
+// without shifts searches nothing.
 //
 // Progress goes to `log` (may be null), one entry per line. When the cost of
 // the smoothed start is NaN the map is returned without local optimisation

@@ -186,6 +186,8 @@ TEST(SweepStage, RejectsVolumesOfOtherExtentsAndAliasedScans) {
   EXPECT_THROW(sweepStage(F, G, scan, scan, v, box, {0.0f}, true, small, weights), std::invalid_argument);
   EXPECT_THROW(sweepStage(F, G, F, scan, v, box, {0.0f}, true, acc, weights), std::invalid_argument);
   EXPECT_THROW(sweepStage(F, F, scan, scan, v, box, {0.0f}, true, acc, weights), std::invalid_argument);
+  Volume map(d, 0.0f);
+  EXPECT_THROW(sweepStage(F, G, scan, scan, map, box, {0.0f}, true, map, weights), std::invalid_argument);
 }
 
 }  // namespace

@@ -1,0 +1,222 @@
+// Timing of the displacement-map estimation on the demo pair at its default
+// size (96 x 96 x 48, 2.5 mm voxels): the full four-stage estimation, the fast
+// path (column-wise estimate and smoothing), and a breakdown of the full
+// estimation into its pieces, which shows the share of the local sweeps.
+//
+// Counters are seconds per run. The full estimation's counters come from the
+// times at which its log entries arrive: "columnwise" up to the column-wise
+// estimate's last line, "start" the smoothed start and its warps, per stage
+// "sN_search" (local sweep, masked smoothing and fold repair, up to the
+// "Smoothed" line) and "sN_rewarp" (preparing and warping the scans, up to the
+// "Finished" line), and "tail" the closing measures. "rms" is the RMS error
+// (voxels) of the map against the demo's true displacement inside the head.
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstring>
+#include <sstream>
+#include <streambuf>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "correction/estimationschedule.h"
+#include "correction/localsweep.h"
+#include "correction/simplevdmestimate.h"
+#include "correction/vdm.h"
+#include "correction/vdmestimate.h"
+#include "correction/vdmfolds.h"
+#include "demodata/accuracy.h"
+#include "demodata/displacementfield.h"
+#include "demodata/distortedscan.h"
+#include "demodata/headvolumes.h"
+#include "host/fftwbinding.h"
+#include "volume/distance.h"
+#include "volume/volumegauss.h"
+
+namespace daxo {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// A log whose entries (the text between two flushes) are kept with the time
+// since construction at which each was flushed.
+class TimedLog : public std::streambuf {
+ public:
+  struct Entry {
+    double seconds;
+    std::string text;
+  };
+  const std::vector<Entry>& entries() const { return entries_; }
+
+  // Seconds at which the first entry beginning with `prefix` arrived, counted
+  // from entry `from` on; -1 when there is none.
+  std::pair<double, size_t> find(const std::string& prefix, size_t from = 0) const {
+    for (size_t i = from; i < entries_.size(); ++i)
+      if (entries_[i].text.compare(0, prefix.size(), prefix) == 0) return {entries_[i].seconds, i};
+    return {-1.0, entries_.size()};
+  }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (c != traits_type::eof()) pending_.push_back(static_cast<char>(c));
+    return c;
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    pending_.append(s, static_cast<size_t>(n));
+    return n;
+  }
+  int sync() override {
+    entries_.push_back({secondsSince(start_), pending_});
+    pending_.clear();
+    return 0;
+  }
+
+ private:
+  Clock::time_point start_ = Clock::now();
+  std::string pending_;
+  std::vector<Entry> entries_;
+};
+
+struct DemoPair {
+  Volume ap, pa, truth, mask;
+  std::array<double, 3> voxelSize;
+};
+
+const DemoPair& demoPair() {
+  static const DemoPair pair = [] {
+    bindFft(fftwFunctions());
+    const DemoSettings settings;
+    return DemoPair{distortedScan(settings, PhaseDirection::First),
+                    distortedScan(settings, PhaseDirection::Second),
+                    trueDisplacement(settings),
+                    headMask(settings),
+                    {settings.voxelMm, settings.voxelMm, settings.voxelMm}};
+  }();
+  return pair;
+}
+
+// Full estimation with the standard schedule; argument: use_ic.
+void BM_FullEstimation(benchmark::State& state) {
+  const DemoPair& pair = demoPair();
+  const EstimationSchedule schedule = standardSchedule(pair.voxelSize);
+  const bool useIc = state.range(0) != 0;
+  for (auto _ : state) {
+    TimedLog timed;
+    std::ostream log(&timed);
+    const Volume v = estimateVdm(pair.ap, pair.pa, pair.voxelSize, standardColumnSigma(pair.voxelSize), true,
+                                 schedule.localBoxes, schedule.shifts, schedule.smoothing, useIc, false, &log, 0);
+    benchmark::DoNotOptimize(v.data());
+    auto columnwise = timed.find("SSD after applying column wise VDM");
+    auto start = timed.find("\nStarting local optimizations", columnwise.second);
+    state.counters["columnwise"] = columnwise.first;
+    state.counters["start"] = start.first - columnwise.first;
+    double previous = start.first;
+    size_t at = start.second;
+    for (size_t stage = 1; stage <= schedule.shifts.size(); ++stage) {
+      const auto smoothedLine = timed.find("Smoothed (", at);
+      const auto finished = timed.find("Finished iteration", smoothedLine.second);
+      state.counters["s" + std::to_string(stage) + "_search"] = smoothedLine.first - previous;
+      state.counters["s" + std::to_string(stage) + "_rewarp"] = finished.first - smoothedLine.first;
+      previous = finished.first;
+      at = finished.second;
+    }
+    state.counters["tail"] = timed.entries().back().seconds - previous;
+    state.counters["total"] = timed.entries().back().seconds;
+    state.counters["rms"] = displacementError(v, pair.truth, pair.mask).rms;
+  }
+}
+BENCHMARK(BM_FullEstimation)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond);
+
+// The same estimation (SSD, no intensity modulation) run piece by piece, each
+// piece timed; fails when its map differs from estimateVdm's in any bit.
+void BM_EstimationBreakdown(benchmark::State& state) {
+  const DemoPair& pair = demoPair();
+  const EstimationSchedule schedule = standardSchedule(pair.voxelSize);
+  const Sigma3 columnSigma = standardColumnSigma(pair.voxelSize);
+  const Volume reference = estimateVdm(pair.ap, pair.pa, pair.voxelSize, columnSigma, true, schedule.localBoxes,
+                                       schedule.shifts, schedule.smoothing, false, false, nullptr, 0);
+  for (auto _ : state) {
+    double sweeps = 0.0, masked = 0.0, folds = 0.0, warps = 0.0;
+    const Clock::time_point begin = Clock::now();
+    Clock::time_point t = Clock::now();
+    Volume v = estimateColumnWise(pair.ap, pair.pa, columnSigma, nullptr, 0);
+    state.counters["columnwise"] = secondsSince(t);
+    t = Clock::now();
+    smooth(v, Sigma3{1.5, 1.5, 1.5}, Dimensions{0, 0, 0}, true);
+    Volume F(v.dimensions()), G(v.dimensions());
+    warpCubic(F, pair.ap, v, false);
+    warpCubic(G, pair.pa, v, true);
+    benchmark::DoNotOptimize(meanSsd(F, G));
+    state.counters["start"] = secondsSince(t);
+    for (size_t stage = 0; stage < schedule.shifts.size(); ++stage) {
+      t = Clock::now();
+      Volume acc = v;
+      Volume weights(v.dimensions(), 0.25f);
+      const size_t searched =
+          sweepStage(F, G, pair.ap, pair.pa, v, schedule.localBoxes[stage], schedule.shifts[stage], true, acc, weights);
+      const double sweep = secondsSince(t);
+      state.counters["s" + std::to_string(stage + 1) + "_sweep"] = sweep;
+      state.counters["s" + std::to_string(stage + 1) + "_voxels"] = static_cast<double>(searched);
+      sweeps += sweep;
+      v = std::move(acc);
+      t = Clock::now();
+      convolveMasked3D(v, gaussianKernel3D({9, 9, 9}, schedule.smoothing[stage], {0, 0, 0}, false), weights, true);
+      masked += secondsSince(t);
+      t = Clock::now();
+      reduceFolds(v);
+      folds += secondsSince(t);
+      t = Clock::now();
+      warpCubic(F, pair.ap, v, false);
+      warpCubic(G, pair.pa, v, true);
+      benchmark::DoNotOptimize(meanSsd(F, G));
+      warps += secondsSince(t);
+    }
+    const double total = secondsSince(begin);
+    state.counters["sweeps"] = sweeps;
+    state.counters["masked_smoothing"] = masked;
+    state.counters["folds"] = folds;
+    state.counters["rewarps"] = warps;
+    state.counters["total"] = total;
+    state.counters["sweep_share"] = sweeps / total;
+    if (std::memcmp(v.data(), reference.data(), v.voxelCount() * sizeof(float)) != 0)
+      state.SkipWithError("the pieces do not reproduce estimateVdm's map");
+  }
+}
+BENCHMARK(BM_EstimationBreakdown)->Iterations(1)->Unit(benchmark::kSecond);
+
+// The fast path: column-wise estimate, then smoothing with sigma 1.5.
+void BM_FastPath(benchmark::State& state) {
+  const DemoPair& pair = demoPair();
+  const Sigma3 columnSigma = standardColumnSigma(pair.voxelSize);
+  for (auto _ : state) {
+    Volume v = estimateColumnWise(pair.ap, pair.pa, columnSigma, nullptr, 0);
+    smooth(v, Sigma3{1.5, 1.5, 1.5}, Dimensions{0, 0, 0}, true);
+    benchmark::DoNotOptimize(v.data());
+    state.PauseTiming();
+    state.counters["rms"] = displacementError(v, pair.truth, pair.mask).rms;
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_FastPath)->Unit(benchmark::kMillisecond);
+
+// The four filtered scans of the column-wise estimate alone.
+void BM_ColumnwiseFilters(benchmark::State& state) {
+  const DemoPair& pair = demoPair();
+  const Sigma3 columnSigma = standardColumnSigma(pair.voxelSize);
+  for (auto _ : state) {
+    for (const Volume* scan : {&pair.ap, &pair.pa}) {
+      benchmark::DoNotOptimize(smoothed(*scan, columnSigma, {0, 0, 0}).data());
+      benchmark::DoNotOptimize(smoothed(*scan, columnSigma, {0, 1, 0}).data());
+    }
+  }
+}
+BENCHMARK(BM_ColumnwiseFilters)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace daxo
+
+BENCHMARK_MAIN();

@@ -1,0 +1,194 @@
+#include "correction/boxtrials.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "correction/shiftcosts.h"
+
+namespace daxo {
+
+namespace {
+
+// Linear sample of one column (stride nx) at row position yy, which lies
+// strictly inside (0, lastRow).
+inline float sampleColumn(const float* column, int32_t nx, int32_t lastRow, float yy) {
+  const int32_t i = static_cast<int32_t>(yy);
+  const float f = yy - static_cast<float>(i);
+  // yy + 1 can round up to ny when yy lies within half an ulp below ny - 1.
+  const int32_t i2 = std::min(static_cast<int32_t>(yy + 1.0f), lastRow);
+  return (1.0f - f) * column[nx * i] + f * column[nx * i2];
+}
+
+// The sample positions of one trial: the map value plus the scaled shift,
+// added (F) and subtracted (G), as the warp's sign factor +1 and -1 give.
+struct TrialPositions {
+  float f, g;
+  TrialPositions(int32_t y, float mapValue, float scaledShift) {
+    const float t = mapValue + scaledShift;
+    f = static_cast<float>(y) + t;
+    g = static_cast<float>(y) + -t;
+  }
+};
+
+inline bool inside(float yy, float top) { return yy > 0.0f && yy < top; }
+
+}  // namespace
+
+BoxRange clipBox(const Dimensions& volume, const Dimensions& centre, const Dimensions& box) {
+  const Dimensions half{box.x / 2, box.y / 2, box.z / 2};
+  return {std::max(centre.x - half.x, 0),
+          std::min(centre.x + half.x, volume.x - 1),
+          std::max(centre.y - half.y, 0),
+          std::min(centre.y + half.y, volume.y - 1),
+          std::max(centre.z - half.z, 0),
+          std::min(centre.z + half.z, volume.z - 1),
+          half};
+}
+
+bool isUniformBox(const Volume& box) {
+  const size_t n = box.voxelCount();
+  if (n == 0) return false;
+  const float* p = box.data();
+  if (std::isnan(p[0])) return false;
+  // Bit for bit, so that not even the sign of a zero differs.
+  for (size_t i = 1; i < n; ++i)
+    if (std::memcmp(&p[i], &p[0], sizeof(float)) != 0) return false;
+  return true;
+}
+
+ListedBoxTrials::ListedBoxTrials(const TrialVolumes& volumes, const Volume& box, const std::vector<float>& shifts)
+    : volumes_(volumes), box_(box), shifts_(shifts) {}
+
+template <typename Costs>
+void ListedBoxTrials::run(const VoxelList& voxels, const VoxelList& boxVoxels, Costs& costs) {
+  const int32_t nx = volumes_.v.nx(), plane = nx * volumes_.v.ny(), lastRow = volumes_.v.ny() - 1;
+  const float top = static_cast<float>(lastRow);
+  const int32_t boxNx = box_.nx(), boxPlane = boxNx * box_.ny();
+  float* F = volumes_.F.data();
+  float* G = volumes_.G.data();
+  const float* am = volumes_.Am.data();
+  const float* pm = volumes_.Pm.data();
+  const float* map = volumes_.v.data();
+  const float* boxValues = box_.data();
+  const size_t count = voxels.size(), shiftCount = shifts_.size();
+  costs.reset();
+  for (size_t j = 0; j < count; ++j) {
+    const Dimensions p = voxels[j];
+    const Dimensions b = boxVoxels[j];
+    const int32_t column = p.x + plane * p.z;
+    const int32_t at = column + nx * p.y;
+    const float mapValue = map[at];
+    const float boxValue = boxValues[b.x + boxNx * b.y + boxPlane * b.z];
+    float f = F[at], g = G[at];
+    for (size_t k = 0; k < shiftCount; ++k) {
+      const TrialPositions y(p.y, mapValue, shifts_[k] * boxValue);
+      if (inside(y.f, top)) f = sampleColumn(am + column, nx, lastRow, y.f);
+      if (inside(y.g, top)) g = sampleColumn(pm + column, nx, lastRow, y.g);
+      costs.add(k, f, g);
+    }
+    F[at] = f;
+    G[at] = g;
+  }
+  costs.finish(count);
+}
+
+UniformBoxTrials::UniformBoxTrials(const TrialVolumes& volumes, const Volume& box, const std::vector<float>& shifts)
+    : volumes_(volumes),
+      boxDims_(box.dimensions()),
+      boxValue_(box.data()[0]),
+      shifts_(shifts),
+      slots_(box.nz()),
+      allShifts_(shifts.size() >= 32 ? ~0u : (1u << shifts.size()) - 1u) {
+  const size_t cells = static_cast<size_t>(slots_) * volumes.v.nx() * volumes.v.ny();
+  inside_.resize(2 * cells);
+  samples_.resize(2 * shifts.size() * cells);
+}
+
+void UniformBoxTrials::computeSlice(int32_t z) {
+  const Volume& v = volumes_.v;
+  const int32_t nx = v.nx(), ny = v.ny(), lastRow = ny - 1;
+  const float top = static_cast<float>(lastRow);
+  const size_t shiftCount = shifts_.size();
+  const size_t first = static_cast<size_t>(z % slots_) * nx * ny;
+  const float* am = volumes_.Am.data();
+  const float* pm = volumes_.Pm.data();
+  const float* map = v.data();
+  for (int32_t y = 0; y < ny; ++y)
+    for (int32_t x = 0; x < nx; ++x) {
+      const size_t cell = first + static_cast<size_t>(y) * nx + x;
+      const int32_t column = x + nx * ny * z;
+      const float mapValue = map[column + nx * y];
+      uint32_t insideF = 0, insideG = 0;
+      float* samples = samples_.data() + 2 * shiftCount * cell;
+      for (size_t k = 0; k < shiftCount; ++k) {
+        const TrialPositions p(y, mapValue, shifts_[k] * boxValue_);
+        samples[2 * k] = 0.0f;
+        samples[2 * k + 1] = 0.0f;
+        if (inside(p.f, top)) {
+          samples[2 * k] = sampleColumn(am + column, nx, lastRow, p.f);
+          insideF |= 1u << k;
+        }
+        if (inside(p.g, top)) {
+          samples[2 * k + 1] = sampleColumn(pm + column, nx, lastRow, p.g);
+          insideG |= 1u << k;
+        }
+      }
+      inside_[2 * cell] = insideF;
+      inside_[2 * cell + 1] = insideG;
+    }
+}
+
+void UniformBoxTrials::prepareSlices(int32_t z) {
+  const int32_t last = std::min(z + boxDims_.z / 2, volumes_.v.nz() - 1);
+  // Slice s takes the slot of slice s - slots, below every slice the box
+  // around z reaches.
+  for (; nextSlice_ <= last; ++nextSlice_) computeSlice(nextSlice_);
+}
+
+template <typename Costs>
+void UniformBoxTrials::run(const Dimensions& centre, Costs& costs) {
+  const Dimensions dims = volumes_.v.dimensions();
+  const BoxRange r = clipBox(dims, centre, boxDims_);
+  prepareSlices(centre.z);
+  const size_t shiftCount = shifts_.size();
+  const size_t slicePlane = static_cast<size_t>(dims.x) * dims.y;
+  float* F = volumes_.F.data();
+  float* G = volumes_.G.data();
+  size_t count = 0;
+  costs.reset();
+  for (int32_t z = r.z0; z <= r.z1; ++z) {
+    const size_t first = static_cast<size_t>(z % slots_) * slicePlane;
+    for (int32_t y = r.y0; y <= r.y1; ++y) {
+      const size_t rowCell = first + static_cast<size_t>(y) * dims.x;
+      const size_t rowAt = volumes_.v.index(0, y, z);
+      for (int32_t x = r.x0; x <= r.x1; ++x, ++count) {
+        const size_t cell = rowCell + x;
+        const uint32_t insideF = inside_[2 * cell], insideG = inside_[2 * cell + 1];
+        const float* samples = samples_.data() + 2 * shiftCount * cell;
+        float f = F[rowAt + x], g = G[rowAt + x];
+        if (insideF == allShifts_ && insideG == allShifts_) {
+          for (size_t k = 0; k < shiftCount; ++k) costs.add(k, samples[2 * k], samples[2 * k + 1]);
+          f = samples[2 * shiftCount - 2];
+          g = samples[2 * shiftCount - 1];
+        } else {
+          for (size_t k = 0; k < shiftCount; ++k) {
+            if (insideF >> k & 1u) f = samples[2 * k];
+            if (insideG >> k & 1u) g = samples[2 * k + 1];
+            costs.add(k, f, g);
+          }
+        }
+        F[rowAt + x] = f;
+        G[rowAt + x] = g;
+      }
+    }
+  }
+  costs.finish(count);
+}
+
+template void ListedBoxTrials::run(const VoxelList&, const VoxelList&, SsdCosts&);
+template void ListedBoxTrials::run(const VoxelList&, const VoxelList&, CorrelationCosts&);
+template void UniformBoxTrials::run(const Dimensions&, SsdCosts&);
+template void UniformBoxTrials::run(const Dimensions&, CorrelationCosts&);
+
+}  // namespace daxo

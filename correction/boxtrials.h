@@ -1,0 +1,100 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "volume/volume.h"
+
+// The trials of the local search over the box around one voxel (see
+// correction/localsweep.h). A trial of shift s rewrites, for every box voxel
+// p = (x, y, z) with box value c, F(p) = Am sampled at y + (v(p) + s c) and
+// G(p) = Pm sampled at y - (v(p) + s c), linearly along y, where the position
+// lies strictly inside (0, ny - 1) (elsewhere the voxel keeps its value), as
+// warpLinearY does; the trial's cost is the list measure of F and G over the
+// box voxels in order z, y, x (correction/shiftcosts.h).
+//
+// Both implementations run the trials voxel by voxel rather than shift by
+// shift: for each box voxel the shifts are taken in list order, the voxel's F
+// and G values carried from trial to trial, so each trial sees what the
+// earlier ones left, and the values of the last trial that wrote them are
+// stored once. Each shift's cost sums the box voxels in list order, so costs
+// and stored values are those of the shift-by-shift order, bit for bit.
+
+namespace daxo {
+
+// The box of extents `box` (odd) around `centre`, clipped to a volume of
+// extents `volume`: the inclusive ranges x0 .. x1, y0 .. y1, z0 .. z1, and the
+// box's half extents (box coordinate = position - centre + half).
+struct BoxRange {
+  int32_t x0, x1, y0, y1, z0, z1;
+  Dimensions half;
+};
+BoxRange clipBox(const Dimensions& volume, const Dimensions& centre, const Dimensions& box);
+
+// The volumes of one stage: F and G are written (they must be distinct and
+// not Am or Pm); all have the map v's extents.
+struct TrialVolumes {
+  Volume& F;
+  Volume& G;
+  const Volume& Am;
+  const Volume& Pm;
+  const Volume& v;
+};
+
+// Trials for any box, from the two voxel lists of buildBoxLists. The shift
+// list must not be empty.
+class ListedBoxTrials {
+ public:
+  ListedBoxTrials(const TrialVolumes& volumes, const Volume& box, const std::vector<float>& shifts);
+
+  // Runs every shift over the listed voxels into `costs` (SsdCosts or
+  // CorrelationCosts), which is reset first and finished with the list length.
+  template <typename Costs>
+  void run(const VoxelList& voxels, const VoxelList& boxVoxels, Costs& costs);
+
+ private:
+  TrialVolumes volumes_;
+  const Volume& box_;
+  const std::vector<float>& shifts_;
+};
+
+// Trials for a box whose voxels all hold the same value. The sample of a voxel
+// under a shift then does not depend on the box it is tried in, so it is
+// computed once per stage, slice by slice, into a table that holds the slices
+// a box around the current voxel reaches (box.z slices); the centres must come
+// in ascending z. Works for 1 to kMaxShifts shifts. The table takes
+// box.z * nx * ny * (2 + 2 * shifts) * 4 bytes (6 MB for 96 x 96 slices, a
+// 7-voxel box and 11 shifts).
+class UniformBoxTrials {
+ public:
+  static constexpr size_t kMaxShifts = 32;
+
+  UniformBoxTrials(const TrialVolumes& volumes, const Volume& box, const std::vector<float>& shifts);
+
+  // Runs every shift over the box around `centre` into `costs`.
+  template <typename Costs>
+  void run(const Dimensions& centre, Costs& costs);
+
+ private:
+  // Fills the table up to the last slice the box around slice z reaches.
+  void prepareSlices(int32_t z);
+  void computeSlice(int32_t z);
+
+  TrialVolumes volumes_;
+  Dimensions boxDims_;
+  float boxValue_;
+  const std::vector<float>& shifts_;
+  int32_t slots_;
+  int32_t nextSlice_ = 0;
+  uint32_t allShifts_;
+  // Per table voxel: the shifts whose F (G) position lies inside, as bits
+  // (interleaved F, G), and the samples of every shift (interleaved F, G).
+  std::vector<uint32_t> inside_;
+  std::vector<float> samples_;
+};
+
+// True when every voxel of the box holds the same value, bit for bit (not NaN).
+bool isUniformBox(const Volume& box);
+
+}  // namespace daxo

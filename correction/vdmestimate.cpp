@@ -1,0 +1,159 @@
+#include "correction/vdmestimate.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "correction/localsweep.h"
+#include "correction/logentry.h"
+#include "correction/registration.h"
+#include "correction/simplevdmestimate.h"
+#include "correction/vdm.h"
+#include "correction/vdmfolds.h"
+#include "correction/vdminverse.h"
+#include "volume/assertion.h"
+#include "volume/distance.h"
+#include "volume/volumetransform.h"
+
+namespace daxo {
+
+namespace {
+
+constexpr const char* kModule = "vdmestimate";
+// Weight of the voxels a stage did not search when its map is smoothed; the
+// searched voxels weigh 1.
+constexpr float kUnsearchedWeight = 0.25f;
+// Marks a map whose estimation stopped on not-a-number costs.
+constexpr float kNotANumberMarker = -99.0f;
+
+// A box of even or non-positive extent would send the box coordinates past the
+// box's end.
+void checkBoxes(const std::vector<Volume>& localbox) {
+  for (size_t stage = 0; stage < localbox.size(); ++stage) {
+    const Dimensions d = localbox[stage].dimensions();
+    if (d.x <= 0 || d.y <= 0 || d.z <= 0 || d.x % 2 == 0 || d.y % 2 == 0 || d.z % 2 == 0)
+      throw std::invalid_argument("estimateVdm: the box of stage " + std::to_string(stage + 1) + " is " +
+                                  std::to_string(d.x) + " x " + std::to_string(d.y) + " x " + std::to_string(d.z) +
+                                  "; every box extent must be odd and positive");
+  }
+}
+
+// Field of view per axis (mm): voxel size times voxel count, in single precision.
+Float3 fieldOfView(const Volume& volume, const std::array<double, 3>& voxelSize) {
+  return {static_cast<float>(voxelSize[0]) * static_cast<float>(volume.nx()),
+          static_cast<float>(voxelSize[1]) * static_cast<float>(volume.ny()),
+          static_cast<float>(voxelSize[2]) * static_cast<float>(volume.nz())};
+}
+
+// The scans being compared: Am, Pm as prepared, and F, G warped by the map.
+struct WarpedPair {
+  Volume Am, Pm, F, G;
+};
+
+void warpPair(WarpedPair& pair, const Volume& v) {
+  warpCubic(pair.F, pair.Am, v, false);
+  warpCubic(pair.G, pair.Pm, v, true);
+}
+
+double costOf(const WarpedPair& pair, bool useSsd) { return useSsd ? meanSsd(pair.F, pair.G) : ncc(pair.F, pair.G); }
+
+// Registers the warped second scan to the warped first and folds the result
+// into the running motion h; logs the iterations and the motion.
+void updateMotion(const WarpedPair& pair, const Float3& extent, Vector& h, std::ostream* log) {
+  Vector found(6, 0.0f);
+  const unsigned steps = registerRigid(pair.F, extent, pair.G, extent, Dimensions{80, 80, 80}, found);
+  if (h.min() == 0.0f && h.max() == 0.0f) {
+    h = found;
+  } else {
+    h = rigidParameters(multiply(rigidMatrix(found), rigidMatrix(h)));
+  }
+  const Vector shown = displayMotion(h);
+  logEntry(log, steps, " Iterations: Motion parameters Translation: ", shown[0], " x ", shown[1], " x ", shown[2],
+           " Rotation: ", shown[3], " x ", shown[4], " x ", shown[5]);
+}
+
+int64_t millisecondsNow() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+void prepareScans(Volume& Am, Volume& Pm, const Volume& vol_ap, const Volume& vol_pa, const Float3& extent,
+                  const Volume& v, const Vector& h, bool use_ic, bool motion) {
+  Volume moved;
+  if (motion) moved = resampleRigid(vol_pa, extent, h);
+  const Volume& second = motion ? moved : vol_pa;
+  if (use_ic) {
+    modulateIntensities(Am, Pm, vol_ap, second, v);
+    return;
+  }
+  Am = vol_ap;
+  if (motion) {
+    Pm = std::move(moved);
+  } else {
+    Pm = vol_pa;
+  }
+}
+
+Volume estimateVdm(const Volume& vol_ap, const Volume& vol_pa, const std::array<double, 3>& voxelSize,
+                   const Sigma3& columnSigma, bool use_ssd, const std::vector<Volume>& localbox,
+                   const std::vector<std::vector<float>>& s_values, const std::vector<Sigma3>& vdm_smoothing,
+                   bool use_ic, bool motion, std::ostream* log, int order) {
+  check(vol_ap.dimensions() == vol_pa.dimensions(), kModule, 97, "vol_ap.dimensions() == vol_pa.dimensions()");
+  check(localbox.size() == s_values.size(), kModule, 98, "localbox.size() == s_values.size()");
+  check(localbox.size() == vdm_smoothing.size(), kModule, 99, "localbox.size() == vdm_smoothing.size()");
+  checkBoxes(localbox);
+
+  Volume v = estimateColumnWise(vol_ap, vol_pa, columnSigma, log, order);
+  const char* name = use_ssd ? "SSD" : "NCC";
+  WarpedPair pair{Volume(), Volume(), Volume(vol_ap.dimensions()), Volume(vol_pa.dimensions())};
+  smooth(v, Sigma3{1.5, 1.5, 1.5}, Dimensions{0, 0, 0}, true);
+  Vector h(6, 0.0f);
+  const Float3 extent = fieldOfView(vol_ap, voxelSize);
+  prepareScans(pair.Am, pair.Pm, vol_ap, vol_pa, extent, v, h, use_ic, motion);
+  warpPair(pair, v);
+
+  const double startCost = costOf(pair, use_ssd);
+  logEntry(log, name, " after applying smoothed VDM: ", startCost);
+  if (std::isnan(startCost)) {
+    logEntry(log, "Not-a-number values detected. Local optimization skipped. Please start again trying higher order.");
+    if (v.voxelCount() > 0) v.data()[0] = kNotANumberMarker;
+    return v;
+  }
+
+  check(pair.F.dimensions() == pair.G.dimensions(), kModule, 151, "dim1 == dim2");
+  logEntry(log, "\nStarting local optimizations");
+  const int64_t start = millisecondsNow();
+  for (size_t stage = 0; stage < localbox.size(); ++stage) {
+    if (motion && stage >= 1) {
+      updateMotion(pair, extent, h, log);
+      prepareScans(pair.Am, pair.Pm, vol_ap, vol_pa, extent, v, h, use_ic, motion);
+    }
+    Volume acc = v;
+    Volume weights(v.dimensions(), kUnsearchedWeight);
+    sweepStage(pair.F, pair.G, pair.Am, pair.Pm, v, localbox[stage], s_values[stage], use_ssd, acc, weights);
+    v = std::move(acc);
+    const Volume kernel = gaussianKernel3D(Dimensions{9, 9, 9}, vdm_smoothing[stage], Dimensions{0, 0, 0}, false);
+    convolveMasked3D(v, kernel, weights, true);
+    const unsigned adjustments = reduceFolds(v);
+    logEntry(log, "Smoothed (", vdm_smoothing[stage][0], ") and needed ", adjustments,
+             " iterations to improve inverse consistency");
+    prepareScans(pair.Am, pair.Pm, vol_ap, vol_pa, extent, v, h, use_ic, motion);
+    warpPair(pair, v);
+    logEntry(log, "Finished iteration with ", name, ": ", costOf(pair, use_ssd));
+  }
+
+  if (use_ssd) {
+    logEntry(log, "Other distance measure NCC: ", ncc(pair.F, pair.G));
+  } else {
+    logEntry(log, "Other distance measure SSD: ", meanSsd(pair.F, pair.G));
+  }
+  logEntry(log, "\nTime taken: ", static_cast<double>(millisecondsNow() - start) / 1000.0);
+  logEntry(log, "Inverse consistency check VDM: ", countFolds(v) == 0 ? "PASSED" : "some inconsistencies found");
+  return v;
+}
+
+}  // namespace daxo

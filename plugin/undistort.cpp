@@ -1,7 +1,6 @@
 #include "plugin/undistort.h"
 
 #include <stdexcept>
-#include <vector>
 
 #include "correction/vdm.h"
 #include "fileio/paths.h"
@@ -16,10 +15,6 @@ template <typename Header>
 void detachAnatomicalReference(Header& project) {
   if (project.loadAMRFile.present) project.loadAMRFile.value.clear();
   if (project.showAMRFile.present) project.showAMRFile.value = false;
-}
-
-void correctVolumes(const Volume& map, std::vector<Volume>& volumes, bool transposed) {
-  for (Volume& volume : volumes) volume = correctVolume(map, volume, transposed);
 }
 
 }  // namespace

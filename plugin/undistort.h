@@ -26,8 +26,10 @@
 // only once both are complete.
 //
 // Throws, before anything is written: std::runtime_error naming the project
-// when it has no volume; the assertion error of the correction (std::logic_error)
-// when the map's extents do not fit the volumes. Writing throws WriteFileError.
+// when it has no volume, or when its header's data file is the copy's data
+// file (it would be replaced); the assertion error of the correction
+// (std::logic_error) when the map's extents do not fit the volumes. Writing
+// throws WriteFileError.
 
 namespace daxo {
 

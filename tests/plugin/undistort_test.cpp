@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -49,6 +50,30 @@ TEST(WriteUndistorted, TransposedMapsAreInTheTransposedFrame) {
   ASSERT_EQ(project.volumes.size(), 2u);
   EXPECT_EQ(project.volumes[0].dimensions(), d);
   EXPECT_EQ(filesIn(dir.path()), (Names{"lr.dmr", "lr.dwi", "lr_undist.dmr", "lr_undist.dwi"}));
+}
+
+// run1.fmr whose Prefix is "run1_undist" (a renamed copy) keeps its data in
+// run1_undist.stc, the very file its corrected copy would be written to.
+TEST(WriteUndistorted, RegressionSourceWhoseDataFileIsTheCopysKeepsItsData) {
+  daxo::testing::TempDir dir;
+  const Dimensions d{4, 4, 2};
+  daxo::FMRHeader project =
+      daxo::testing::writeFmrProject(dir.file("run1_undist.fmr"), d, patternVolumes(d, 1), Voxels::Int16);
+  std::filesystem::rename(dir.file("run1_undist.fmr"), dir.file("run1.fmr"));
+  const std::vector<unsigned char> data = daxo::testing::readBytes(dir.file("run1_undist.stc"));
+  project.load(dir.file("run1.fmr"), true);
+  ASSERT_EQ(project.dataFileName(), dir.file("run1_undist.stc"));
+
+  try {
+    daxo::writeUndistortedFmr(Volume(d, 1.0f), project, false);
+    ADD_FAILURE() << "no error";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()), "The corrected copy " + dir.file("run1_undist.fmr") +
+                                         " would replace the data file " + dir.file("run1_undist.stc") +
+                                         " of its source " + dir.file("run1.fmr"));
+  }
+  EXPECT_EQ(daxo::testing::readBytes(dir.file("run1_undist.stc")), data);
+  EXPECT_EQ(filesIn(dir.path()), (Names{"run1.fmr", "run1_undist.stc"}));
 }
 
 }  // namespace

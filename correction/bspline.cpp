@@ -61,13 +61,20 @@ void solveLines(double* data, int32_t n, size_t width, size_t stride, size_t lin
 }  // namespace
 
 std::vector<double> bsplineCoefficients(const Volume& src) {
+  std::vector<double> c;
+  bsplineCoefficients(src, c);
+  return c;
+}
+
+void bsplineCoefficients(const Volume& src, std::vector<double>& c) {
   const int32_t nx = src.nx(), ny = src.ny(), nz = src.nz();
   const size_t count = src.voxelCount();
-  if (count == 0) return {};
+  c.clear();
+  if (count == 0) return;
   // The float samples convert to double exactly, so converting up front equals
   // letting the first pass read the float source.
   const float* in = src.data();
-  std::vector<double> c(in, in + count);
+  c.assign(in, in + count);
   const EliminationFactors f = eliminationFactors(std::max({nx, ny, nz}));
   const size_t plane = static_cast<size_t>(nx) * static_cast<size_t>(ny);
   const size_t width = static_cast<size_t>(nx);
@@ -80,7 +87,6 @@ std::vector<double> bsplineCoefficients(const Volume& src) {
   const size_t rows = static_cast<size_t>(ny) * static_cast<size_t>(nz);
   for (size_t row = 0; row < rows; row += 4)
     solveLines(c.data() + row * width, nx, std::min<size_t>(4, rows - row), 1, width, f);
-  return c;
 }
 
 void bsplineSample(const std::vector<double>& coefficients, const Dimensions& dims, const std::vector<Float3>& points,

@@ -23,6 +23,9 @@ struct Float3 {
 // are solved along z, then y, then x, each pass on the previous pass's result,
 // in double precision. An empty volume gives an empty array.
 std::vector<double> bsplineCoefficients(const Volume& src);
+// The same coefficients written into `c` (resized to src's voxel count), so
+// that a caller correcting many volumes reuses one allocation.
+void bsplineCoefficients(const Volume& src, std::vector<double>& c);
 
 // Samples the spline with coefficients `coefficients` (extents `dims`) at every
 // point, writing out[i] for points[i]; `out` must hold points.size() floats.

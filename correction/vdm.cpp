@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <utility>
 #include <vector>
 
 #include "correction/bspline.h"
@@ -147,6 +148,44 @@ class CubicRowSampler {
   std::vector<char> interior_;
 };
 
+// The checks of warpCubic, before anything is written.
+void checkCubicWarp(const Volume& dst, const Volume& src, const Volume& vdm) {
+  check(dst.dimensions() == src.dimensions(), kModule, 70, "dst.dimensions() == src.dimensions()");
+  check(vdm.dimensions() == src.dimensions(), kModule, 71, "vdm.dimensions() == src.dimensions()");
+  check(&dst != &src, kModule, 72, "&dst != &src");
+}
+
+// warpCubic after its checks, computing the coefficients into `coefficients`
+// (whose storage is reused).
+void warpCubicChecked(Volume& dst, const Volume& src, const Volume& vdm, bool negate,
+                      std::vector<double>& coefficients) {
+  if (src.voxelCount() == 0) return;
+  bsplineCoefficients(src, coefficients);
+  CubicRowSampler sampler(coefficients.data(), src.dimensions(), allFinite(src));
+  // The sample points (x, y + d, z) are formed on the fly, row by row in
+  // storage order.
+  for (int32_t z = 0; z < src.nz(); ++z) {
+    sampler.setSlice(z);
+    for (int32_t y = 0; y < src.ny(); ++y) {
+      const size_t rowStart = src.index(0, y, z);
+      sampler.sampleRow(y, vdm.data() + rowStart, negate, dst.data() + rowStart);
+    }
+  }
+}
+
+// dst = transposeXY(src), reusing dst's storage when it already has the
+// transposed extents. dst must not be src.
+void transposeInto(Volume& dst, const Volume& src) {
+  const Dimensions transposed{src.ny(), src.nx(), src.nz()};
+  if (dst.dimensions() != transposed || dst.data() == nullptr) dst = Volume(transposed);
+  for (int32_t z = 0; z < src.nz(); ++z) {
+    for (int32_t y = 0; y < src.ny(); ++y) {
+      const float* row = src.data() + src.index(0, y, z);
+      for (int32_t x = 0; x < src.nx(); ++x) dst(y, x, z) = row[x];
+    }
+  }
+}
+
 }  // namespace
 
 void warpTrilinear(Volume& dst, const Volume& src, const Volume& vdm, bool negate) {
@@ -207,21 +246,9 @@ void warpLinearY(Volume& dst, const Volume& src, const Volume& vdm, const VoxelL
 }
 
 void warpCubic(Volume& dst, const Volume& src, const Volume& vdm, bool negate) {
-  check(dst.dimensions() == src.dimensions(), kModule, 70, "dst.dimensions() == src.dimensions()");
-  check(vdm.dimensions() == src.dimensions(), kModule, 71, "vdm.dimensions() == src.dimensions()");
-  check(&dst != &src, kModule, 72, "&dst != &src");
-  if (src.voxelCount() == 0) return;
-  const std::vector<double> coefficients = bsplineCoefficients(src);
-  CubicRowSampler sampler(coefficients.data(), src.dimensions(), allFinite(src));
-  // The sample points (x, y + d, z) are formed on the fly, row by row in
-  // storage order.
-  for (int32_t z = 0; z < src.nz(); ++z) {
-    sampler.setSlice(z);
-    for (int32_t y = 0; y < src.ny(); ++y) {
-      const size_t rowStart = src.index(0, y, z);
-      sampler.sampleRow(y, vdm.data() + rowStart, negate, dst.data() + rowStart);
-    }
-  }
+  checkCubicWarp(dst, src, vdm);
+  std::vector<double> coefficients;
+  warpCubicChecked(dst, src, vdm, negate, coefficients);
 }
 
 Volume correctVolume(const Volume& vdm, const Volume& src, bool transposed) {
@@ -233,6 +260,26 @@ Volume correctVolume(const Volume& vdm, const Volume& src, bool transposed) {
   const Volume working = transposeXY(src);
   warpCubic(corrected, working, vdm, false);
   return transposeXY(corrected);
+}
+
+void correctVolumes(const Volume& vdm, std::vector<Volume>& volumes, bool transposed) {
+  std::vector<double> coefficients;
+  Volume transposedSource;
+  Volume corrected;
+  for (Volume& volume : volumes) {
+    if (transposed) transposeInto(transposedSource, volume);
+    const Volume& working = transposed ? transposedSource : volume;
+    if (corrected.dimensions() != vdm.dimensions() || corrected.data() == nullptr) corrected = Volume(vdm.dimensions());
+    checkCubicWarp(corrected, working, vdm);
+    warpCubicChecked(corrected, working, vdm, false, coefficients);
+    if (transposed) {
+      // The result, transposed back, has the volume's own extents.
+      transposeInto(volume, corrected);
+    } else {
+      // The old buffer becomes the next volume's output.
+      std::swap(volume, corrected);
+    }
+  }
 }
 
 }  // namespace daxo

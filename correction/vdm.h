@@ -1,5 +1,7 @@
 #pragma once
 
+#include <vector>
+
 #include "volume/volume.h"
 
 // Applying a voxel displacement map (VDM). A map holds, per voxel, a
@@ -37,5 +39,12 @@ void warpLinearY(Volume& dst, const Volume& src, const Volume& vdm, const VoxelL
 // transposed back, so it always has src's extents. A map of other extents
 // fails the first check of warpCubic.
 Volume correctVolume(const Volume& vdm, const Volume& src, bool transposed);
+
+// Replaces every volume by correctVolume(vdm, volume, transposed), bit for bit
+// the same, but allocates the spline coefficients and working volumes once
+// for all volumes rather than once per volume (fresh memory costs a page
+// fault per page). Stops at the first volume that fails the checks; the
+// volumes before it are then already corrected.
+void correctVolumes(const Volume& vdm, std::vector<Volume>& volumes, bool transposed);
 
 }  // namespace daxo

@@ -1,9 +1,125 @@
+#include <optional>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
+#include "fileio/dmrheader.h"
+#include "fileio/fmrheader.h"
+#include "fileio/mapfile.h"
+#include "fileio/paths.h"
+#include "plugin/filelist.h"
+#include "plugin/hostapi.h"
 #include "plugin/tasks.h"
+#include "plugin/undistort.h"
+#include "volume/volumetransform.h"
 
 namespace daxo {
 
-void runApply(std::ostream& /*log*/) { throw std::runtime_error("The task \"apply\" is not available yet."); }
+namespace {
+
+const char* const kFmrQuestion =
+    "Dimensions of the datasets don't match!\nDo you want to resize the VDM to the FMR dimensions?\n\n"
+    "(they need to have the same field of view)";
+const char* const kDmrQuestion =
+    "Dimensions of the datasets don't match!\nDo you want to resize the VDM to the DMR dimensions?\n\n"
+    "(they need to have the same field of view)";
+
+std::string extentsText(const Dimensions& d) {
+  return std::to_string(d.x) + " x " + std::to_string(d.y) + " x " + std::to_string(d.z);
+}
+
+// The displacement map as stored (in the projects' own frame) and the map
+// the correction works with (transposed when the phase-encoding axis is x).
+struct LoadedMap {
+  std::string path;
+  Volume stored;
+  Volume working;
+  bool transposed = false;
+};
+
+LoadedMap loadMap(const std::string& path, bool transposed) {
+  MapFile file;
+  file.load(path, true);
+  const Dimensions d = file.volume.dimensions();
+  // A map without voxels would be "resized" into a map of zeros and silently
+  // leave every project uncorrected.
+  if (file.volume.voxelCount() == 0) {
+    throw std::runtime_error("Not a usable displacement map: " + path + " has extents " + extentsText(d));
+  }
+  LoadedMap map;
+  map.path = path;
+  map.transposed = transposed;
+  map.working = transposed ? transposeXY(file.volume) : file.volume;
+  map.stored = std::move(file.volume);
+  return map;
+}
+
+// The map for a project whose volumes have `extents` (as stored). Extents
+// are compared in the project's frame; on a mismatch the user may have the
+// map stretched to the project's extents (same field of view assumed), which
+// is done in the project's frame and transposed afterwards. Empty when the
+// stored map fits as it is; throws when the user declines.
+std::optional<Volume> resizedMapIfNeeded(const LoadedMap& map, const Dimensions& extents, const char* question) {
+  if (map.stored.dimensions() == extents) return std::nullopt;
+  const int32_t yes = requireHostFunction(hostApi().hvYesNoMessageBox, "hvYesNoMessageBox")(question);
+  if (yes == 0) throw std::runtime_error("All datasets must have the same dimensions!");
+  Volume resized(extents);
+  resampleToSize(resized, map.stored);
+  if (map.transposed) return transposeXY(resized);
+  return resized;
+}
+
+// Lets the host show the map; only a display, so a host without the function
+// is no reason to stop.
+void showMapInHost(const std::string& mapPath) {
+  if (hostApi().hvLoadMAPsToCurrentFMR != nullptr) hostApi().hvLoadMAPsToCurrentFMR(mapPath.c_str());
+}
+
+// Loads one project (FMRHeader or DMRHeader) with its data, picks the map
+// that fits it and hands both to `write`. The host shows the map when it is
+// used unchanged for the first path of the list.
+template <typename Header, typename Write>
+void applyToProject(const LoadedMap& map, const std::string& path, bool firstPath, const char* question, Write write) {
+  Header project;
+  project.load(path, true);
+  requireVolumes(path, project.volumes.size());
+  const std::optional<Volume> resized = resizedMapIfNeeded(map, project.volumes.front().dimensions(), question);
+  if (resized) {
+    write(*resized, project);
+    return;
+  }
+  if (firstPath) showMapInHost(map.path);
+  write(map.working, project);
+}
+
+}  // namespace
+
+void runApply(std::ostream& log) {
+  const int32_t rllr = requireHostFunction(hostApi().hvGetIntParameter, "hvGetIntParameter")("rllr");
+  const std::string mapPath = readStringParameter("vdm");
+  const std::vector<std::string> paths = splitFileList(readStringParameter("files"));
+  const bool transposed = rllr != 0;
+
+  log << "Loading VDM..." << std::flush;
+  const LoadedMap map = loadMap(mapPath, transposed);
+  log << "Applying VDM..." << std::flush;
+
+  for (const std::string& path : paths) {
+    const bool firstPath = path == paths.front();
+    if (hasExtension(path, "fmr")) {
+      applyToProject<FMRHeader>(map, path, firstPath, kFmrQuestion, [&](const Volume& m, FMRHeader& project) {
+        writeUndistortedFmr(m, project, transposed);
+      });
+    } else if (hasExtension(path, "dmr")) {
+      applyToProject<DMRHeader>(map, path, firstPath, kDmrQuestion, [&](const Volume& m, DMRHeader& project) {
+        writeUndistortedDmr(m, path, project, transposed);
+      });
+    } else {
+      continue;
+    }
+    log << "Undistorted data saved as: " << withSuffix(path, "_undist") << std::flush;
+  }
+  log << "Done." << std::flush;
+}
 
 }  // namespace daxo

@@ -7,7 +7,11 @@
 // clang-format off
 #define DAXO_COMMAND_TABLE(entry) \
   entry(helpCommand)              \
-  entry(versionCommand)
+  entry(versionCommand)           \
+  entry(applyCommand)             \
+  entry(checkCommand)             \
+  entry(selectCommand)            \
+  entry(infoCommand)
 // clang-format on
 
 namespace daxo::cli {

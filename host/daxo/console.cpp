@@ -39,13 +39,19 @@ std::string Console::stamp() const {
 }
 
 void Console::logEntry(const std::string& text) {
+  // The plugin's log stream forwards what is left when it is deleted, often
+  // nothing; an empty entry says nothing to the user.
+  if (text.empty()) return;
   const std::string line = stamp() + text;
   if (!quiet_) out_ << line << std::endl;
   toLogFile(line);
 }
 
 void Console::messageBox(const std::string& text) {
-  const std::string line = stamp() + text;
+  // Boxes that list problems end each line with a line feed; the last one is
+  // supplied here.
+  std::string line = stamp() + text;
+  while (!line.empty() && line.back() == '\n') line.pop_back();
   err_ << line << std::endl;
   toLogFile(line);
 }

@@ -59,6 +59,7 @@ TaskOutcome PluginSession::runTask(const std::string& task, const TaskParameters
 
   const size_t boxesBefore = host.messageBoxes.shown().size();
   const size_t errorsBefore = host.errors.reported().size();
+  const size_t changesBefore = host.parameters.changes().size();
   plugin_->execute();
 
   TaskOutcome outcome;
@@ -66,18 +67,31 @@ TaskOutcome PluginSession::runTask(const std::string& task, const TaskParameters
   for (size_t i = boxesBefore; i < boxes.size(); ++i) outcome.messageBoxes.push_back(boxes[i].text);
   const auto& errors = host.errors.reported();
   outcome.hostErrors.assign(errors.begin() + static_cast<std::ptrdiff_t>(errorsBefore), errors.end());
+  const auto& changes = host.parameters.changes();
+  outcome.parameterChanges.assign(changes.begin() + static_cast<std::ptrdiff_t>(changesBefore), changes.end());
   return outcome;
 }
 
 int runPluginTask(CommandContext& context, const std::string& task, const TaskParameters& parameters) {
+  const std::vector<TaskOutcome> outcomes = runPluginTaskSeries(context, task, {parameters}, false);
+  return outcomes.empty() ? kExitFailure : outcomes.front().exitStatus();
+}
+
+std::vector<TaskOutcome> runPluginTaskSeries(CommandContext& context, const std::string& task,
+                                             const std::vector<TaskParameters>& runs, bool continueAfterFailure) {
   context.console.attachToHost();
+  std::vector<TaskOutcome> outcomes;
   try {
     PluginSession session(pluginLibraryPath(context.options));
-    return session.runTask(task, parameters).exitStatus();
+    for (const TaskParameters& parameters : runs) {
+      outcomes.push_back(session.runTask(task, parameters));
+      if (outcomes.back().failed() && !continueAfterFailure) break;
+    }
   } catch (const std::exception& e) {
     context.console.err() << "daxo: " << e.what() << std::endl;
-    return kExitFailure;
+    outcomes.clear();
   }
+  return outcomes;
 }
 
 }  // namespace daxo::cli

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/daxo/command.h"
+#include "host/dialogparameters.h"
 #include "host/pluginloader.h"
 
 namespace daxo::cli {
@@ -26,8 +27,9 @@ struct TaskParameters {
 
 // What happened while one task ran.
 struct TaskOutcome {
-  std::vector<std::string> messageBoxes;  // texts shown, in order
-  std::vector<std::string> hostErrors;    // host failures (a map file not saved, ...)
+  std::vector<std::string> messageBoxes;                // texts shown, in order
+  std::vector<std::string> hostErrors;                  // host failures (a map file not saved, ...)
+  std::vector<host::ParameterChange> parameterChanges;  // parameters the plugin set, in order
 
   // A message box beginning with "Error: " was shown.
   bool errorShown() const;
@@ -59,5 +61,14 @@ class PluginSession {
 // starts the plugin, runs `task` with `parameters` and returns the exit
 // status (kExitFailure when the plugin cannot be started or the task failed).
 int runPluginTask(CommandContext& context, const std::string& task, const TaskParameters& parameters);
+
+// The body of a task command that runs `task` several times (a list too long
+// for one dialog parameter): routes the host's output to the console, starts
+// the plugin once and runs the task with each parameter set in order. A run
+// that failed ends the series unless `continueAfterFailure`. Returns the
+// outcomes of the runs made; empty, after printing why, when the plugin
+// cannot be started.
+std::vector<TaskOutcome> runPluginTaskSeries(CommandContext& context, const std::string& task,
+                                             const std::vector<TaskParameters>& runs, bool continueAfterFailure);
 
 }  // namespace daxo::cli

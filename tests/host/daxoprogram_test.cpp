@@ -9,35 +9,14 @@
 #include <sstream>
 #include <string>
 
+#include "tests/host/daxorun.h"
 #include "tests/host/tempdir.h"
 
 namespace {
 
-struct DaxoRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string contentOf(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// Runs daxo with `arguments` (already quoted for the shell).
-DaxoRun runDaxo(const std::string& arguments, const std::string& environment = "") {
-  daxo::testing::TempDir dir;
-  const std::string command = environment + " '" + DAXO_PROGRAM_PATH + "' " + arguments + " > '" + dir.file("out") +
-                              "' 2> '" + dir.file("err") + "' < /dev/null";
-  const int raw = std::system(command.c_str());
-  DaxoRun run;
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  run.out = contentOf(dir.file("out"));
-  run.err = contentOf(dir.file("err"));
-  return run;
-}
+using daxo::testing::contentOf;
+using daxo::testing::DaxoRun;
+using daxo::testing::runDaxo;
 
 TEST(DaxoProgram, VersionPrintsWhatThePluginReports) {
   for (const std::string arguments : {"--version", "version"}) {

@@ -120,4 +120,15 @@ TEST_F(PluginTask, QuietConsoleStillPrintsMessageBoxes) {
   EXPECT_NE(err.str().find("Error: shown anyway"), std::string::npos);
 }
 
+// The plugin's log stream forwards an empty entry when it is deleted; a box
+// listing problems ends in a line feed of its own.
+TEST_F(PluginTask, ConsoleSkipsEmptyEntriesAndEndsBoxesWithOneLineEnd) {
+  Console console(GlobalOptions(), out, err);
+  console.attachToHost();
+  hvLogText("");
+  hvMessageBox("a.FMR: not an FMR or DMR file\nb.txt: not an FMR or DMR file\n");
+  EXPECT_EQ(out.str(), "");
+  EXPECT_EQ(err.str().substr(err.str().find(']')), "] a.FMR: not an FMR or DMR file\nb.txt: not an FMR or DMR file\n");
+}
+
 }  // namespace

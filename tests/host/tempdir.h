@@ -27,6 +27,7 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
+  const std::string& path() const { return path_; }
   std::string file(const std::string& name) const { return path_ + "/" + name; }
 
  private:

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/hoststate.h"
@@ -93,12 +94,17 @@ TEST_F(StartedPlugin, TaskNamesMustMatchExactly) {
 }
 
 TEST_F(StartedPlugin, FailingTaskUnderBusyCursorShowsItsErrorAfterTheCursorStopped) {
-  for (const std::string task : {"estimate", "apply"}) {
+  // Without parameters "apply" fails on the empty map path.
+  const std::pair<std::string, std::string> cases[] = {
+      {"estimate", "Error: The task \"estimate\" is not available yet."},
+      {"apply", "Error: could not open file "},
+  };
+  for (const auto& [task, message] : cases) {
     daxo::host::resetHostState();
     EXPECT_TRUE(runTask(task));
     ASSERT_EQ(hostState().messageBoxes.shown().size(), 1u);
     const daxo::host::MessageBoxRecord& box = hostState().messageBoxes.shown()[0];
-    EXPECT_EQ(box.text, "Error: The task \"" + task + "\" is not available yet.");
+    EXPECT_EQ(box.text, message);
     EXPECT_EQ(box.busyCursorDepth, 0);
     EXPECT_EQ(hostState().busyCursor.shows(), 1);
     EXPECT_EQ(hostState().busyCursor.stops(), 1);
@@ -109,7 +115,7 @@ TEST_F(StartedPlugin, DialogTasksRunWithoutBusyCursor) {
   for (const std::string task : {"select_fmr_or_dmr", "select_vdm", "check"}) {
     daxo::host::resetHostState();
     EXPECT_TRUE(runTask(task));
-    EXPECT_EQ(messageTexts(), Entries{"Error: The task \"" + task + "\" is not available yet."});
+    EXPECT_EQ(messageTexts(), Entries{});
     EXPECT_EQ(hostState().busyCursor.shows(), 0);
     EXPECT_EQ(hostState().busyCursor.stops(), 0);
   }

@@ -1,0 +1,105 @@
+// Where the time of correcting a whole project goes: a diffusion project of
+// 100 volumes of 128 x 128 x 64 voxels, 16-bit, as `daxo apply` corrects it
+// (load with data, correct every volume, save the "_undist" copy). The
+// project is written once into a temporary folder.
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <filesystem>
+#include <string>
+
+#include "correction/vdm.h"
+#include "fileio/dmrheader.h"
+
+namespace daxo {
+namespace {
+
+namespace fs = std::filesystem;
+
+const Dimensions kExtents{128, 128, 64};
+const int kVolumes = 100;
+
+Volume smoothVolume(float scale, float phase) {
+  Volume v(kExtents);
+  for (int z = 0; z < kExtents.z; ++z)
+    for (int y = 0; y < kExtents.y; ++y)
+      for (int x = 0; x < kExtents.x; ++x)
+        v(x, y, z) = scale * (1.0f + std::sin(0.11f * x + 0.07f * y + phase) * std::cos(0.05f * y - 0.13f * z));
+  return v;
+}
+
+// The project's path; written on first use, removed at exit.
+const std::string& projectPath() {
+  static const struct Project {
+    fs::path folder = fs::temp_directory_path() / "daxo-bench-apply";
+    std::string path = (folder / "dwi.dmr").string();
+    Project() {
+      fs::create_directories(folder);
+      DMRHeader project;
+      project.fileName = path;
+      project.prefix = {"Prefix", "", 32, true, true};
+      project.dataStorageFormat = {"DataStorageFormat", 3, 32, true};
+      project.dataType = {"DataType", 1, 32, true};
+      project.nrOfSlices = {"NrOfSlices", kExtents.z, 32, true};
+      project.resolutionX = {"ResolutionX", kExtents.x, 32, true};
+      project.resolutionY = {"ResolutionY", kExtents.y, 32, true};
+      project.nrOfVolumes = {"NrOfVolumes", kVolumes, 32, true};
+      for (int t = 0; t < kVolumes; ++t) project.volumes.push_back(smoothVolume(1000.0f, 0.01f * t));
+      project.saveAs(path);
+    }
+    ~Project() {
+      std::error_code ignored;
+      fs::remove_all(folder, ignored);
+    }
+  } project;
+  return project.path;
+}
+
+void BM_LoadProject(benchmark::State& state) {
+  const std::string& path = projectPath();
+  for (auto _ : state) {
+    DMRHeader project;
+    project.load(path, true);
+    benchmark::DoNotOptimize(project.volumes.data());
+  }
+}
+BENCHMARK(BM_LoadProject)->Unit(benchmark::kMillisecond);
+
+// One volume, as the correction of a project does it for every volume.
+void BM_CorrectVolume(benchmark::State& state) {
+  const bool transposed = state.range(0) != 0;
+  const Volume src = smoothVolume(1000.0f, 0.0f);
+  const Volume map = smoothVolume(2.0f, 1.0f);
+  const Volume transposedMap = transposeXY(map);
+  for (auto _ : state) benchmark::DoNotOptimize(correctVolume(transposed ? transposedMap : map, src, transposed));
+}
+BENCHMARK(BM_CorrectVolume)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void BM_SaveProject(benchmark::State& state) {
+  DMRHeader project;
+  project.load(projectPath(), true);
+  const std::string copy = (fs::path(projectPath()).parent_path() / "dwi_undist.dmr").string();
+  for (auto _ : state) project.saveAs(copy);
+}
+BENCHMARK(BM_SaveProject)->Unit(benchmark::kMillisecond);
+
+// The whole correction of the project, as writeUndistortedDmr does it. What
+// fresh memory costs (a page fault per page) depends on what the process
+// allocated before, so the figure of a fresh `daxo apply` run can differ.
+void BM_ApplyToProject(benchmark::State& state) {
+  const Volume map = smoothVolume(2.0f, 1.0f);
+  const std::string copy = (fs::path(projectPath()).parent_path() / "dwi_undist.dmr").string();
+  for (auto _ : state) {
+    DMRHeader project;
+    project.load(projectPath(), true);
+    correctVolumes(map, project.volumes, false);
+    project.saveAs(copy);
+  }
+}
+BENCHMARK(BM_ApplyToProject)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+}  // namespace
+}  // namespace daxo
+
+BENCHMARK_MAIN();

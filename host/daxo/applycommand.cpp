@@ -1,0 +1,111 @@
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "fileio/mapfile.h"
+#include "fileio/paths.h"
+#include "host/daxo/arguments.h"
+#include "host/daxo/command.h"
+#include "host/daxo/console.h"
+#include "host/daxo/dialogpaths.h"
+#include "host/daxo/pluginsession.h"
+#include "host/hoststate.h"
+
+namespace daxo::cli {
+
+namespace {
+
+// The host shows a map in its current FMR document, so one must be open: it
+// is named after the map and takes the map's extents when its header can be
+// read. A map that cannot be read is left for the plugin to report.
+void openDocumentFor(const std::string& mapPath) {
+  Dimensions extents{1, 1, 1};
+  try {
+    MapFile map;
+    map.load(mapPath, false);
+    if (map.nrOfColumns > 0 && map.nrOfRows > 0 && map.nrOfSlices > 0) {
+      extents = {map.nrOfColumns, map.nrOfRows, map.nrOfSlices};
+    }
+  } catch (const std::exception&) {
+  }
+  host::hostState().openDocument(stripExtension(fileNameOf(mapPath)), extents);
+}
+
+host::YesNoPolicy resizePolicy(const Arguments& arguments) {
+  if (arguments.has("--yes") && arguments.has("--no")) throw UsageError("apply: give --yes or --no, not both");
+  if (arguments.has("--yes")) return host::YesNoPolicy::alwaysYes;
+  if (arguments.has("--no")) return host::YesNoPolicy::alwaysNo;
+  return host::YesNoPolicy::askOnTerminal;
+}
+
+// The plugin passes over other paths without a word; on the command line
+// that is more likely a typing error, so it is pointed out.
+void noteSkippedPaths(const std::vector<std::string>& paths, Console& console) {
+  for (const std::string& path : paths) {
+    if (!hasExtension(path, "fmr") && !hasExtension(path, "dmr")) {
+      console.err() << "daxo: apply: skipping " << path << " (neither .fmr nor .dmr)" << std::endl;
+    }
+  }
+}
+
+int runApply(CommandContext& context) {
+  const Arguments arguments("apply", context.args,
+                            {{"--vdm", true}, {"--rllr", false}, {"--yes", false}, {"--no", false}}, 1, SIZE_MAX);
+  if (!arguments.has("--vdm")) throw UsageError("apply: --vdm MAP is required");
+  const std::string mapPath = arguments.value("--vdm");
+  checkDialogPath("apply", mapPath);
+  const std::vector<std::string>& projects = arguments.positionals();
+  for (const std::string& path : projects) checkDialogPath("apply", path);
+  const host::YesNoPolicy policy = resizePolicy(arguments);
+
+  host::hostState().yesNo.setPolicy(policy);
+  openDocumentFor(mapPath);
+  noteSkippedPaths(projects, context.console);
+  std::vector<TaskParameters> runs;
+  for (const std::string& files : packFileLists(projects)) {
+    runs.push_back(
+        TaskParameters().set("rllr", arguments.has("--rllr") ? 1 : 0).set("vdm", mapPath).set("files", files));
+  }
+  const std::vector<TaskOutcome> outcomes = runPluginTaskSeries(context, "apply", runs, false);
+  const bool failed = outcomes.size() != runs.size() || outcomes.back().failed();
+  if (failed && policy != host::YesNoPolicy::alwaysYes && !host::hostState().yesNo.questions().empty()) {
+    context.console.err() << "daxo: apply: the extents of a project differ from the map's; give --yes to stretch "
+                             "the map to them (same field of view assumed)"
+                          << std::endl;
+  }
+  return failed ? kExitFailure : kExitSuccess;
+}
+
+}  // namespace
+
+extern const Command applyCommand;
+const Command applyCommand{"apply", "correct projects with a saved displacement map",
+                           "Usage: daxo apply --vdm MAP [--rllr] [--yes | --no] PROJECT...\n"
+                           "\n"
+                           "Corrects every volume of each PROJECT (an .fmr or .dmr header with its\n"
+                           "data file) with the displacement map MAP and writes the corrected copy\n"
+                           "beside it: run1.fmr becomes run1_undist.fmr with run1_undist.stc. The\n"
+                           "copy refers to no anatomical file. Paths with another extension (also\n"
+                           "upper-case .FMR or .DMR) are skipped. The first failure stops the run;\n"
+                           "copies written before it stay.\n"
+                           "\n"
+                           "Options:\n"
+                           "  --vdm MAP  the displacement map file (NAME_vdm.map from the estimation)\n"
+                           "  --rllr     the phase-encoding axis is x (left-right): the map is applied\n"
+                           "             along x\n"
+                           "  --yes      when a project's extents differ from the map's, stretch the\n"
+                           "             map to the project's extents (same field of view assumed)\n"
+                           "  --no       when they differ, stop with an error\n"
+                           "Without --yes or --no the question is asked on the terminal; without a\n"
+                           "terminal the answer is no.\n"
+                           "\n"
+                           "A path may have at most 511 characters and no line feed. Lists longer\n"
+                           "than the plugin takes at once are corrected in several runs.\n"
+                           "\n"
+                           "Exit status: 0 all corrected, 1 an error was reported, 2 bad command line.\n"
+                           "\n"
+                           "Example:\n"
+                           "  daxo apply --vdm sub01/run1_vdm.map --yes sub01/run1.fmr sub01/run2.fmr sub01/dwi.dmr\n",
+                           runApply};
+
+}  // namespace daxo::cli

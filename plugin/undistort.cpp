@@ -1,0 +1,61 @@
+#include "plugin/undistort.h"
+
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+#include "correction/vdm.h"
+#include "fileio/paths.h"
+#include "fileio/projectfiles.h"
+
+namespace daxo {
+
+namespace {
+
+// The copy must not point at the original's anatomical reference: its
+// geometry now differs from the distorted run that reference was aligned to.
+template <typename Header>
+void detachAnatomicalReference(Header& project) {
+  if (project.loadAMRFile.present) project.loadAMRFile.value.clear();
+  if (project.showAMRFile.present) project.showAMRFile.value = false;
+}
+
+// The copy's data file is named after the copy (run1_undist.stc). A source
+// whose Prefix already names that file (a renamed copy, say) would have the
+// data its header refers to replaced by the corrected data; that is refused.
+template <typename Header>
+void refuseReplacingSourceData(const Header& project, const std::string& copyPath, const char* dataExtension) {
+  const std::string sourceData = project.dataFileName();
+  const std::string copyData = dataFileNameOf(copyPath, stripExtension(fileNameOf(copyPath)), dataExtension);
+  std::error_code ignored;
+  if (sourceData == copyData || std::filesystem::equivalent(sourceData, copyData, ignored)) {
+    throw std::runtime_error("The corrected copy " + copyPath + " would replace the data file " + sourceData +
+                             " of its source " + project.fileName);
+  }
+}
+
+}  // namespace
+
+void requireVolumes(const std::string& path, size_t volumeCount) {
+  if (volumeCount == 0) throw std::runtime_error("Project has no volumes to correct: " + path);
+}
+
+void writeUndistortedFmr(const Volume& map, FMRHeader& project, bool transposed) {
+  requireVolumes(project.fileName, project.volumes.size());
+  const std::string copyPath = withSuffix(project.fileName, "_undist");
+  refuseReplacingSourceData(project, copyPath, "stc");
+  detachAnatomicalReference(project);
+  correctVolumes(map, project.volumes, transposed);
+  project.saveAs(copyPath);
+}
+
+void writeUndistortedDmr(const Volume& map, const std::string& path, DMRHeader& project, bool transposed) {
+  requireVolumes(path, project.volumes.size());
+  const std::string copyPath = withSuffix(path, "_undist");
+  refuseReplacingSourceData(project, copyPath, "dwi");
+  detachAnatomicalReference(project);
+  correctVolumes(map, project.volumes, transposed);
+  project.saveAs(copyPath);
+}
+
+}  // namespace daxo

@@ -1,0 +1,150 @@
+// The check task and the two selection tasks through the plugin library.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "host/hoststate.h"
+#include "tests/host/tempdir.h"
+#include "tests/plugin/loadedplugin.h"
+#include "tests/plugin/testprojects.h"
+
+namespace {
+
+using daxo::Dimensions;
+using daxo::host::hostState;
+using daxo::testing::patternVolumes;
+using daxo::testing::Voxels;
+using Entries = std::vector<std::string>;
+
+class DialogTask : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(loaded.plugin->initPlugin()); }
+
+  void run(const std::string& task) {
+    hostState().parameters.setString("task", task);
+    EXPECT_TRUE(loaded.plugin->execute());
+    EXPECT_EQ(hostState().busyCursor.shows(), 0);
+  }
+
+  // "name=value" of every parameter the plugin set, in order.
+  static Entries changes() {
+    Entries texts;
+    for (const auto& change : hostState().parameters.changes()) texts.push_back(change.name + "=" + change.value);
+    return texts;
+  }
+  static Entries boxes() {
+    Entries texts;
+    for (const auto& box : hostState().messageBoxes.shown()) texts.push_back(box.text);
+    return texts;
+  }
+
+  std::string file(const std::string& name) const { return dir.file(name); }
+  void touch(const std::string& name) const { daxo::testing::writeBytes(file(name), {'x'}); }
+
+  daxo::testing::LoadedPlugin loaded;
+  daxo::testing::TempDir dir;
+};
+
+class CheckTask : public DialogTask {
+ protected:
+  void check(const std::string& files) {
+    hostState().parameters.setString("files", files);
+    run("check");
+  }
+};
+
+TEST_F(CheckTask, ReadableLowerCaseProjectsAreOk) {
+  touch("a.fmr");
+  touch("b.dmr");
+  for (const std::string& files : {file("a.fmr") + "\n\n" + file("b.dmr") + "\n", std::string(), std::string("\n\n")}) {
+    hostState().log = {};
+    check(files);
+    EXPECT_EQ(hostState().log.entries(), Entries{"Check: OK"});
+    EXPECT_EQ(boxes(), Entries{});
+  }
+  EXPECT_EQ(changes(), Entries{});
+}
+
+TEST_F(CheckTask, MissingSecondFileIsTheOnlyLine) {
+  touch("a.fmr");
+  check(file("a.fmr") + "\n" + file("gone.dmr"));
+  EXPECT_EQ(boxes(), Entries{file("gone.dmr") + ": could not read file\n"});
+  EXPECT_EQ(hostState().log.entries(), Entries{});
+}
+
+TEST_F(CheckTask, AllProblemsAreListedInOneBoxInListOrder) {
+  touch("upper.FMR");
+  touch("a.fmr");
+  touch("b.fmr");
+  std::filesystem::create_directory(file("folder.dmr"));
+  check(file("upper.FMR") + "\n" + file("missing.fmr") + "\n" + file("notes.txt") + "\n" + file("folder.dmr"));
+  EXPECT_EQ(boxes(),
+            Entries{file("upper.FMR") + ": not an FMR or DMR file\n" + file("missing.fmr") + ": could not read file\n" +
+                    file("notes.txt") + ": not an FMR or DMR file\n" + file("folder.dmr") + ": could not read file\n"});
+
+  // CR LF lines: every path but the last keeps its carriage return.
+  hostState().messageBoxes = {};
+  check(file("a.fmr") + "\r\n" + file("b.fmr"));
+  EXPECT_EQ(boxes(), Entries{file("a.fmr") + "\r: not an FMR or DMR file\n"});
+}
+
+class SelectTask : public DialogTask {
+ protected:
+  void select(const std::string& task, const std::string& answer) {
+    hostState().fileChooser.queueAnswer(answer);
+    run(task);
+  }
+};
+
+TEST_F(SelectTask, FmrProjectIsDescribedWithoutItsData) {
+  daxo::FMRHeader written =
+      daxo::testing::writeFmrProject(file("run.fmr"), {4, 4, 2}, patternVolumes({4, 4, 2}, 2), Voxels::Int16);
+  // A header alone, saying 120 volumes: the data are not read.
+  written.volumes.clear();
+  written.nrOfVolumes.value = 120;
+  written.save();
+  std::filesystem::remove(file("run.stc"));
+
+  select("select_fmr_or_dmr", file("run.fmr"));
+
+  EXPECT_EQ(boxes(), Entries{});
+  EXPECT_EQ(changes(), (Entries{"nr_of_volumes=120", "display_volume=1", "filename=" + file("run.fmr")}));
+  ASSERT_EQ(hostState().fileChooser.requests().size(), 1u);
+  EXPECT_EQ(hostState().fileChooser.requests()[0].title, "Please select an FMR or DMR project.");
+  EXPECT_EQ(hostState().fileChooser.requests()[0].filter, "*.fmr *.dmr");
+}
+
+TEST_F(SelectTask, DmrProjectIsReadWholeAndItsDisplayVolumeCountsFromOne) {
+  const Dimensions d{4, 4, 2};
+  daxo::testing::writeDmrProject(file("dwi.dmr"), d, patternVolumes(d, 3), Voxels::Int16, 0);
+  daxo::testing::writeDmrProject(file("late.dmr"), d, patternVolumes(d, 3), Voxels::Int16, 2);
+
+  select("select_fmr_or_dmr", file("dwi.dmr"));
+  select("select_fmr_or_dmr", file("late.dmr"));
+  EXPECT_EQ(changes(), (Entries{"nr_of_volumes=3", "display_volume=1", "filename=" + file("dwi.dmr"), "nr_of_volumes=3",
+                                "display_volume=3", "filename=" + file("late.dmr")}));
+
+  // Without its data file the project is refused and nothing is set.
+  std::filesystem::remove(file("dwi.dwi"));
+  select("select_fmr_or_dmr", file("dwi.dmr"));
+  EXPECT_EQ(boxes(), Entries{"Error: Failed opening for reading: " + file("dwi.dwi")});
+  EXPECT_EQ(changes().size(), 6u);
+}
+
+TEST_F(SelectTask, OtherPathsAndCancellingSetOnlyTheFileName) {
+  touch("RUN.FMR");
+  select("select_fmr_or_dmr", file("RUN.FMR"));
+  select("select_fmr_or_dmr", "");
+  select("select_vdm", file("run_vdm.map"));  // not opened
+  select("select_vdm", "");
+  EXPECT_EQ(boxes(), Entries{});
+  EXPECT_EQ(changes(),
+            (Entries{"filename=" + file("RUN.FMR"), "filename=", "filename=" + file("run_vdm.map"), "filename="}));
+  ASSERT_EQ(hostState().fileChooser.requests().size(), 4u);
+  EXPECT_EQ(hostState().fileChooser.requests()[2].title, "Please select an VDM.");
+  EXPECT_EQ(hostState().fileChooser.requests()[2].filter, "*_vdm.map");
+}
+
+}  // namespace

@@ -1,6 +1,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -52,14 +53,15 @@ EstimateSettings readSettings() {
 }
 
 // The value the full estimation leaves in the map's first voxel when it
-// stopped on not-a-number costs.
+// stopped on not-a-number costs (compared after rounding half away from
+// zero).
 constexpr double kNotANumberMarker = -99.0;
 
 bool stoppedOnNotANumber(const Volume& v) { return std::round(v.data()[0]) == kNotANumberMarker; }
 
-// The fast path has no such marker of its own: one NaN in the column-wise
-// estimate spreads over the whole map when it is smoothed, so the map is
-// looked at as a whole.
+// The fast path has no such marker: a column fit that divided by zero spreads
+// its NaN over the whole map when the map is smoothed, so the map is looked
+// at as a whole.
 bool holdsNotANumber(const Volume& v) {
   const float* values = v.data();
   for (size_t i = 0; i < v.voxelCount(); ++i) {
@@ -68,18 +70,37 @@ bool holdsNotANumber(const Volume& v) {
   return false;
 }
 
-// Column-wise estimate smoothed with sigma 1.5 voxels.
-Volume estimateFast(const Volume& vol_ap, const Volume& vol_pa, const Sigma3& sigma, std::ostream& log, int order) {
-  Volume v = estimateColumnWise(vol_ap, vol_pa, sigma, &log, order);
+// The column-wise estimate smoothed with sigma 1.5 voxels; empty, after a
+// log entry, when it holds NaN.
+std::optional<Volume> estimateFast(const Volume& vol_ap, const Volume& vol_pa, const Sigma3& sigma,
+                                   const EstimateSettings& s, std::ostream& log) {
+  Volume v = estimateColumnWise(vol_ap, vol_pa, sigma, &log, s.order);
   smooth(v, Sigma3{1.5, 1.5, 1.5}, Dimensions{0, 0, 0}, true);
+  if (holdsNotANumber(v)) {
+    log << "Not-a-number values detected. Please start again trying higher order." << std::flush;
+    return std::nullopt;
+  }
   return v;
 }
 
-Volume estimateFull(const Volume& vol_ap, const Volume& vol_pa, const std::array<double, 3>& voxelSize,
-                    const Sigma3& sigma, const EstimateSettings& s, std::ostream& log) {
+// The four-stage estimation without motion correction; empty when it stopped
+// on not-a-number costs (it has logged why).
+std::optional<Volume> estimateFull(const Volume& vol_ap, const Volume& vol_pa, const std::array<double, 3>& voxelSize,
+                                   const Sigma3& sigma, const EstimateSettings& s, std::ostream& log) {
   const EstimationSchedule schedule = standardSchedule(voxelSize);
-  return estimateVdm(vol_ap, vol_pa, voxelSize, sigma, s.useSsd, schedule.localBoxes, schedule.shifts,
-                     schedule.smoothing, s.useIc, false, &log, s.order);
+  Volume v = estimateVdm(vol_ap, vol_pa, voxelSize, sigma, s.useSsd, schedule.localBoxes, schedule.shifts,
+                         schedule.smoothing, s.useIc, false, &log, s.order);
+  if (stoppedOnNotANumber(v)) return std::nullopt;
+  return v;
+}
+
+// The map of the first scan (y the phase-encoding axis, voxel sizes in that
+// frame); empty when the estimation met not-a-number values.
+std::optional<Volume> estimateMap(const Volume& vol_ap, const Volume& vol_pa, const std::array<double, 3>& voxelSize,
+                                  const EstimateSettings& s, std::ostream& log) {
+  const Sigma3 sigma = standardColumnSigma(voxelSize);
+  if (s.fastAlgorithm) return estimateFast(vol_ap, vol_pa, sigma, s, log);
+  return estimateFull(vol_ap, vol_pa, voxelSize, sigma, s, log);
 }
 
 // Both maps were saved under one name, the second replacing the first (and
@@ -115,37 +136,25 @@ void runEstimate(std::ostream& log) {
   const Volume& selected1 = selectVolume(second, s.volume1);
   refuseCollidingNames(s);
   const std::array<double, 3> voxelSize = voxelSizeOf(first, s.rllr);
-
   const Volume vol_ap = s.rllr ? transposeXY(selected0) : selected0;
   const Volume vol_pa = s.rllr ? transposeXY(selected1) : selected1;
 
   log << "Estimating voxel displacement maps..." << std::flush;
-  const Sigma3 sigma = standardColumnSigma(voxelSize);
-  Volume v;
-  if (s.fastAlgorithm) {
-    v = estimateFast(vol_ap, vol_pa, sigma, log, s.order);
-    if (holdsNotANumber(v)) {
-      log << "Not-a-number values detected. Please start again trying higher order." << std::flush;
-      log << "Done." << std::flush;
-      return;
-    }
-  } else {
-    v = estimateFull(vol_ap, vol_pa, voxelSize, sigma, s, log);
-    // The estimation has logged why; nothing is saved, applied or set.
-    if (stoppedOnNotANumber(v)) {
-      log << "Done." << std::flush;
-      return;
-    }
+  const std::optional<Volume> v = estimateMap(vol_ap, vol_pa, voxelSize, s, log);
+  if (!v) {
+    // Nothing is saved, applied or set.
+    log << "Done." << std::flush;
+    return;
   }
-  const Volume w = v * -1.0f;
+  const Volume w = *v * -1.0f;
 
   log << "Saving voxel displacement maps to .map files..." << std::flush;
-  saveMaps(v, w, s);
+  saveMaps(*v, w, s);
 
   if (s.applyToInput) {
     log << "Applying voxel displacement maps..." << std::flush;
     // The maps stay in the working frame; the correction transposes them.
-    writeUndistorted(v, first, s.rllr);
+    writeUndistorted(*v, first, s.rllr);
     writeUndistorted(w, second, s.rllr);
   }
 

@@ -8,6 +8,7 @@
 #define DAXO_COMMAND_TABLE(entry) \
   entry(helpCommand)              \
   entry(versionCommand)           \
+  entry(estimateCommand)          \
   entry(applyCommand)             \
   entry(checkCommand)             \
   entry(selectCommand)            \

@@ -42,7 +42,7 @@ TEST_F(PluginTask, SessionSetsParametersAndReportsTheErrorBox) {
   EXPECT_EQ(hostState().parameters.getString("task"), "estimate");
   EXPECT_EQ(hostState().parameters.getString("file0"), "a.fmr");
   EXPECT_EQ(hostState().parameters.getInt("volume0"), 3);
-  EXPECT_EQ(outcome.messageBoxes, std::vector<std::string>{"Error: The task \"estimate\" is not available yet."});
+  EXPECT_EQ(outcome.messageBoxes, std::vector<std::string>{"Error: Failed opening for reading: a.fmr"});
   EXPECT_TRUE(outcome.errorShown());
   EXPECT_EQ(outcome.exitStatus(), daxo::cli::kExitFailure);
 }

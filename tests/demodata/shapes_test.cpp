@@ -78,16 +78,6 @@ TEST(Ellipsoid, SignedDistanceIsExactForASphereAndCloseNearAnEllipsoid) {
   }
 }
 
-TEST(Ellipsoid, ShrunkMovesTheSurfaceInwardsOnEveryAxis) {
-  constexpr Ellipsoid e{{0, 0, 0}, {30, 40, 20}};
-  constexpr Ellipsoid inner = e.shrunk(5);
-  EXPECT_EQ(inner.semiAxes.x, 25.0);
-  EXPECT_EQ(inner.semiAxes.y, 35.0);
-  EXPECT_EQ(inner.semiAxes.z, 15.0);
-  EXPECT_NEAR(e.signedDistance({0, 0, 15}), -5.0, 1e-12);
-  EXPECT_NEAR(inner.signedDistance({0, 0, 15}), 0.0, 1e-12);
-}
-
 // Signed distance to the union of the balls swept along the polyline (radius
 // interpolated along each segment), by sampling the axis finely.
 double bruteForceTubeDistance(const TubeNode* nodes, size_t count, const Point3& q) {

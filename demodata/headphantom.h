@@ -2,7 +2,10 @@
 
 #include <array>
 
+#include "demodata/brainlayout.h"
 #include "demodata/demosettings.h"
+#include "demodata/shapes.h"
+#include "demodata/smoothnoise.h"
 
 namespace daxo {
 
@@ -17,7 +20,7 @@ struct TissueMix {
   float csf = 0;
   float grey = 0;
   float white = 0;
-  float texture = 1;     // smooth texture and coil shading (a factor within 0.86 .. 1.15)
+  float texture = 1;     // tissue texture and coil shading (a factor within 0.55 .. 1.65)
   float activation = 0;  // 0 .. 1: how strongly this point's grey matter takes part in the task
   float fibreX = 0;      // unit direction of the white-matter fibres, grid axes
   float fibreY = 1;
@@ -25,8 +28,12 @@ struct TissueMix {
 };
 
 // The head as an analytic object: any real-valued position can be evaluated
-// without interpolation. Deterministic for a given settings value; the seed
-// only changes the texture.
+// without interpolation. The anatomy is laid out in demodata/headlayout.h and
+// demodata/brainlayout.h: scalp, skull with the skull base, face with eyes and
+// air sinuses, CSF under the skull and in the cisterns, a folded cortical
+// ribbon over white matter, ventricles, deep grey nuclei, cerebellum and
+// brainstem. Deterministic for a given settings value; the seed only changes
+// the texture.
 class HeadPhantom {
  public:
   explicit HeadPhantom(const DemoSettings& settings);
@@ -38,22 +45,29 @@ class HeadPhantom {
   const GridFrame& frame() const { return frame_; }
 
  private:
-  struct Wave {
-    double kx, ky, kz, phase;  // wave vector (radians per reference mm) and phase
+  // Tissue fractions of the cranial cavity.
+  struct Brain {
+    double brain = 0;  // grey + white + ventricles
+    double grey = 0;
+    double white = 0;
+    double ventricles = 0;  // CSF inside the brain
   };
 
-  TissueMix mixAtReference(double qx, double qy, double qz) const;
+  TissueMix mixAtReference(const Point3& q) const;
   // Partial volume of a region from a signed distance in reference mm
   // (negative inside): a smoothstep from 0 to 1 across one voxel of the grid.
-  double inside(double distanceMm) const;
+  double inside(double distanceMm) const { return partialVolume(distanceMm, frame_.mmPerVoxel()); }
   // The tissue fractions and the head and intracranial memberships; false
   // (and m untouched) outside the head.
-  bool fillTissues(double qx, double qy, double qz, TissueMix& m) const;
-  double textureAt(double qx, double qy, double qz) const;
+  bool fillTissues(const Point3& q, TissueMix& m) const;
+  // intracranialDistance is the signed distance of q to the cranial cavity,
+  // intracranial its partial volume.
+  Brain brainAt(const Point3& q, double intracranialDistance, double intracranial) const;
+  double textureAt(const Point3& q) const;
 
   GridFrame frame_;
-  double edgeVoxelsPerMm_;  // converts reference-mm distances to grid voxels
-  std::array<Wave, 6> waves_;
+  BrainLayout brain_;
+  std::array<SmoothNoise, 4> texture_;
 };
 
 }  // namespace daxo

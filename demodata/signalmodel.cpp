@@ -6,7 +6,7 @@ namespace daxo {
 
 namespace {
 
-constexpr double kScalp = 380.0, kSkull = 40.0, kCsf = 1300.0, kGrey = 820.0, kWhite = 620.0;
+constexpr double kScalp = 300.0, kSkull = 40.0, kCsf = 1350.0, kGrey = 850.0, kWhite = 560.0;
 constexpr double kDiffScalp = 1.0e-3, kDiffSkull = 1.0e-3, kDiffCsf = 3.0e-3, kDiffGrey = 0.8e-3;
 constexpr double kDiffWhiteAcross = 0.35e-3, kDiffWhiteAlong = 1.6e-3;
 

@@ -17,9 +17,10 @@ struct Contrast {
   double gradientZ = 0;
 };
 
-// Signal intensity of a tissue mix under one contrast. Unweighted intensities:
-// CSF 1300, grey matter 820, white matter 620, scalp 380, skull 40, air 0,
-// all times the texture. Diffusion attenuates each tissue by exp(-b * D)
+// Signal intensity of a tissue mix under one contrast. Unweighted intensities,
+// as in a spin-echo b = 0 image with fat suppression: CSF (and the eyes) 1350,
+// grey matter 850, white matter 560, scalp and the soft tissue of the face
+// 300, bone 40, air 0, all times the texture. Diffusion attenuates each tissue by exp(-b * D)
 // with D in mm^2/s: CSF 3.0e-3, grey 0.8e-3, scalp and skull 1.0e-3, and in
 // white matter 0.35e-3 across the fibres rising to 1.6e-3 along them.
 class SignalModel {

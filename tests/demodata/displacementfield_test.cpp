@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "demodata/headphantom.h"
 #include "demodata/random.h"
 
 namespace daxo {
@@ -82,6 +83,40 @@ TEST(DisplacementField, StrongAtTheTemporalLobesAndWeakOnTop) {
   EXPECT_GT(left, 3.0);
   EXPECT_NEAR(left, right, 1e-12);  // symmetric
   EXPECT_LT(std::fabs(field.at(47.5, 47.5, s.nz - 1)), 1.0);
+}
+
+TEST(DisplacementField, StrongestWhereTheBrainMeetsTheSinusesAndTheMastoids) {
+  // The anatomy under the field's blobs: the largest shift falls on the
+  // skull base between the orbits, behind the frontal sinus, with the frontal
+  // lobes a centimetre above on either side of the interhemispheric fissure,
+  // and the temporal blobs cover the temporal lobes
+  // (their centres lie at the lobes' lateral surface). Inside the skull the
+  // slope stays below 0.35; the steepest slopes lie in the face.
+  const DemoSettings s;
+  const HeadPhantom phantom(s);
+  const DisplacementField field(s);
+  const Peaks p = measurePeaks(s);
+  const TissueMix atPeak = phantom.mixAt(p.x, p.y, p.z);
+  EXPECT_GT(atPeak.intracranial, 0.2f);
+  EXPECT_GT(atPeak.skull, 0.2f);
+  for (double side : {-1.0, 1.0}) {
+    const TissueMix above = phantom.mixAt(p.x + side * 10 / 2.5, p.y, p.z + 10 / 2.5);
+    EXPECT_GT(above.grey + above.white, 0.9f) << side;
+  }
+  for (double side : {-1.0, 1.0}) {
+    const double x = 47.5 + side * 40 / 2.5, y = 47.5 - 5 / 2.5, z = 23.5 - 34 / 2.5;
+    const TissueMix m = phantom.mixAt(x, y, z);
+    EXPECT_GT(m.grey + m.white, 0.9f) << side;
+    EXPECT_GT(field.at(x, y, z), 3.0) << side;
+  }
+  double steepestInside = 0;
+  for (int z = 0; z < s.nz; ++z)
+    for (int y = 0; y < s.ny; ++y)
+      for (int x = 0; x < s.nx; x += 2)
+        if (phantom.mixAt(x, y, z).intracranial >= 0.5f)
+          steepestInside = std::max(steepestInside, std::fabs(field.derivativeY(x, y, z)));
+  EXPECT_LT(steepestInside, 0.35);
+  EXPECT_GT(steepestInside, 0.25);
 }
 
 TEST(DisplacementField, LowersTheShiftWhereTheGridIsTooCoarseToHoldIt) {

@@ -12,7 +12,8 @@
   entry(applyCommand)             \
   entry(checkCommand)             \
   entry(selectCommand)            \
-  entry(infoCommand)
+  entry(infoCommand)              \
+  entry(demoCommand)
 // clang-format on
 
 namespace daxo::cli {

@@ -62,6 +62,11 @@ void Console::hostError(const std::string& text) {
   toLogFile(line);
 }
 
+void Console::result(const std::string& text) {
+  out_ << text << std::flush;
+  if (logFile_.is_open()) logFile_ << text << std::flush;
+}
+
 void Console::toLogFile(const std::string& line) {
   if (logFile_.is_open()) logFile_ << line << std::endl;
 }

@@ -35,6 +35,9 @@ class Console {
   void logEntry(const std::string& text);
   void messageBox(const std::string& text);
   void hostError(const std::string& text);
+  // A command's result, such as a report: printed on standard output as it
+  // is (no time stamp), also with --quiet, and appended to the log file.
+  void result(const std::string& text);
 
   std::ostream& out() { return out_; }
   std::ostream& err() { return err_; }

@@ -20,20 +20,6 @@ namespace {
 
 constexpr const char* kDefaultFolder = "demo";
 
-// "full" is the realistic size; "small" a quick one with the head at half
-// size (the voxels stay 2.5 mm).
-DemoSettings settingsForSize(const std::string& size) {
-  DemoSettings settings;
-  if (size == "full") return settings;
-  if (size == "small") {
-    settings.nx = 48;
-    settings.ny = 48;
-    settings.nz = 24;
-    return settings;
-  }
-  throw UsageError("demo: option --size needs 'small' or 'full', not '" + size + "'");
-}
-
 // Runs another daxo command in this process, with the same console and
 // global options, so that its log entries carry the demo's clock. Returns
 // its exit status.
@@ -54,7 +40,7 @@ int timed(DemoTimes& times, const std::string& label, const std::function<int()>
 
 int runDemo(CommandContext& context) {
   const Arguments arguments("demo", context.args, {{"--size", true}}, 0, 1);
-  const DemoSettings settings = settingsForSize(arguments.value("--size", "full"));
+  const DemoSettings settings = demoSettingsForSize(arguments.value("--size", "full"));
   const DemoFiles files(arguments.positionals().empty() ? kDefaultFolder : arguments.positionals()[0]);
   for (const std::string& path : files.allPaths()) checkDialogPath("demo", path);
   prepareDemoFolder(files.folder(), context.options.logFile);

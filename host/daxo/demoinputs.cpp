@@ -6,6 +6,7 @@
 #include "demodata/displacementfield.h"
 #include "demodata/distortedscan.h"
 #include "fileio/paths.h"
+#include "host/daxo/command.h"
 #include "host/fmrdocument.h"
 #include "host/mapfileformat.h"
 
@@ -29,6 +30,18 @@ void saveTrueMap(const std::string& path, const DemoSettings& settings, const st
 }
 
 }  // namespace
+
+DemoSettings demoSettingsForSize(const std::string& size) {
+  DemoSettings settings;
+  if (size == "full") return settings;
+  if (size == "small") {
+    settings.nx = 48;
+    settings.ny = 48;
+    settings.nz = 24;
+    return settings;
+  }
+  throw UsageError("demo: option --size needs 'small' or 'full', not '" + size + "'");
+}
 
 void writeDemoInputs(const DemoFiles& files, const DemoSettings& settings,
                      const std::function<void(const std::string&)>& log) {

@@ -8,6 +8,12 @@
 
 namespace daxo::cli {
 
+// The settings of `daxo demo --size SIZE`: "full", the realistic 96 x 96 x
+// 48 voxels of 2.5 mm, or "small", 48 x 48 x 24 voxels of 2.5 mm (the head
+// at half size, for quick runs and tests). Throws UsageError for any other
+// size.
+DemoSettings demoSettingsForSize(const std::string& size);
+
 // Generates the demo data for `settings` and writes the inputs of the demo
 // into `files`' folder, which must exist:
 // - the pair as functional projects (settings.timePoints volumes each, with

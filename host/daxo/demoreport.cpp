@@ -28,7 +28,7 @@ std::string demoReport(const DemoSettings& settings, const std::string& folder, 
   report += "\nDAXO demo report\n";
   report += format("Data: %d x %d x %d voxels of %g mm in ", settings.nx, settings.ny, settings.nz, settings.voxelMm) +
             folder + "\n";
-  report += format("Map error inside the head (%zu voxels), estimated against true map:\n", map.voxels);
+  report += format("Estimated map against the true map, inside the head (%zu voxels):\n", map.voxels);
   report += format("  RMS:             %.3f voxels (%.2f mm), bound < %.2f voxels\n", map.rms, map.rms * mm, bound.rms);
   report += format("  95th percentile: %.3f voxels (%.2f mm), bound < %.2f voxels\n", map.percentile95,
                    map.percentile95 * mm, bound.percentile95);

@@ -21,11 +21,16 @@ namespace {
 constexpr const char* kDefaultFolder = "demo";
 
 // Runs another daxo command in this process, with the same console and
-// global options, so that its log entries carry the demo's clock. Returns
-// its exit status.
-int runCommand(CommandContext& context, const char* name, const std::vector<std::string>& args) {
+// global options, so that its log entries carry the demo's clock; logs the
+// command line first and says which step failed. Returns its exit status.
+int runStep(CommandContext& context, const std::string& name, const std::vector<std::string>& args) {
+  std::string line = "daxo " + name;
+  for (const std::string& arg : args) line += " " + arg;
+  context.console.logEntry("Running: " + line);
   CommandContext inner{args, context.options, context.console};
-  return findCommand(name)->run(inner);
+  const int status = findCommand(name)->run(inner);
+  if (status != kExitSuccess) context.console.err() << "daxo: demo: stopped, this step failed: " << line << std::endl;
+  return status;
 }
 
 // Runs `step`, adds its duration to `times` under `label` and returns its
@@ -53,16 +58,13 @@ int runDemo(CommandContext& context) {
     return kExitSuccess;
   });
 
-  log("Running: daxo estimate " + files.firstScan() + " " + files.secondScan() + " --apply");
-  int status = timed(times, "estimate and correct the pair", [&] {
-    return runCommand(context, "estimate", {files.firstScan(), files.secondScan(), "--apply"});
-  });
+  const std::vector<std::string> estimate{files.firstScan(), files.secondScan(), "--apply"};
+  int status = timed(times, "estimate and correct the pair", [&] { return runStep(context, "estimate", estimate); });
   if (status != kExitSuccess) return status;
 
-  log("Running: daxo apply --vdm " + files.estimatedMap() + " " + files.diffusion());
-  status = timed(times, "correct the diffusion series", [&] {
-    return runCommand(context, "apply", {"--vdm", files.estimatedMap(), "--no", files.diffusion()});
-  });
+  // The map has the series' extents; --no keeps the demo from ever asking.
+  const std::vector<std::string> apply{"--vdm", files.estimatedMap(), "--no", files.diffusion()};
+  status = timed(times, "correct the diffusion series", [&] { return runStep(context, "apply", apply); });
   if (status != kExitSuccess) return status;
 
   log("Comparing with the truth...");
@@ -90,7 +92,7 @@ const Command demoCommand{"demo", "run the whole pipeline on built-in demo data 
                           "     changes), the diffusion series of the first direction dwi_ap.dmr\n"
                           "     (b=0 and six directions) and the true map true_vdm.map;\n"
                           "  2. daxo estimate func_ap.fmr func_pa.fmr --apply (the default settings);\n"
-                          "  3. daxo apply --vdm func_ap_vdm.map dwi_ap.dmr;\n"
+                          "  3. daxo apply --vdm func_ap_vdm.map --no dwi_ap.dmr;\n"
                           "  4. prints a report: the error of the estimated map against the true one\n"
                           "     inside the head (RMS and 95th percentile, voxels and mm), the\n"
                           "     correlation of the two scans before and after correction, and the\n"

@@ -180,8 +180,9 @@ TEST_F(DemoRun, WritesTheGeneratorsDataAndOnlyItsOwnFiles) {
   size_t at = 0;
   for (const std::string& entry : std::vector<std::string>{
            "] Writing func_ap.fmr", "] Running: daxo estimate ", "] Estimating voxel displacement maps...",
-           "] Running: daxo apply ", "] Undistorted data saved as: " + files().correctedDiffusion(),
-           "] Comparing with the truth...", "\nDAXO demo report\n"}) {
+           "] Running: daxo apply --vdm " + files().estimatedMap() + " --no " + files().diffusion() + "\n",
+           "] Undistorted data saved as: " + files().correctedDiffusion(), "] Comparing with the truth...",
+           "\nDAXO demo report\n"}) {
     at = out.find(entry, at);
     EXPECT_NE(at, std::string::npos) << entry << "\n" << out;
   }
@@ -197,6 +198,17 @@ TEST(DemoCommand, RefusesAFolderHoldingOtherFilesAndLeavesItAlone) {
   EXPECT_NE(run.err.find("the folder " + dir.path() + " holds 'notes.txt'"), std::string::npos) << run.err;
   EXPECT_EQ(daxo::testing::filesIn(dir.path()), std::vector<std::string>{"notes.txt"});
   EXPECT_EQ(contentOf(dir.file("notes.txt")), "keep");
+}
+
+// A step that fails is no success: the demo stops there with status 1 and
+// says which step it was.
+TEST(DemoCommand, StopsWithStatus1WhenAStepFails) {
+  TempDir dir;
+  const DaxoRun run = runDaxo("--plugin /nonexistent/DAXO.so demo " + shellQuoted(dir.file("d")) + " --size small");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("/nonexistent/DAXO.so"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("daxo: demo: stopped, this step failed: daxo estimate "), std::string::npos) << run.err;
+  EXPECT_EQ(run.out.find("DAXO demo report"), std::string::npos);
 }
 
 TEST(DemoCommand, BadCommandLinesExitWith2) {

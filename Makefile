@@ -20,8 +20,10 @@ build: configure
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# Writes the demo data into $(BUILD)/demo, estimates and corrects through the
+# plugin and prints the report; fails when the map misses its bound.
 demo: build
-	$(BUILD)/daxo --version
+	$(BUILD)/daxo demo $(BUILD)/demo
 
 bench: build
 	@for b in $(BUILD)/bench_*; do echo "== $$b"; $$b; done

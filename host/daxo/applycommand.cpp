@@ -31,6 +31,16 @@ void openDocumentFor(const std::string& mapPath) {
   host::hostState().openDocument(stripExtension(fileNameOf(mapPath)), extents);
 }
 
+// The plugin reports a map file that is not one, or ends early, without its
+// name; of the files apply reads only the map gives this message.
+void nameUnreadableMap(const TaskOutcome& outcome, const std::string& mapPath, Console& console) {
+  for (const std::string& text : outcome.messageBoxes) {
+    if (text == "Error: error reading from binary file") {
+      console.err() << "daxo: apply: " << mapPath << " is not a map file or ends early" << std::endl;
+    }
+  }
+}
+
 host::YesNoPolicy resizePolicy(const Arguments& arguments) {
   if (arguments.has("--yes") && arguments.has("--no")) throw UsageError("apply: give --yes or --no, not both");
   if (arguments.has("--yes")) return host::YesNoPolicy::alwaysYes;
@@ -68,6 +78,7 @@ int runApply(CommandContext& context) {
   }
   const std::vector<TaskOutcome> outcomes = runPluginTaskSeries(context, "apply", runs, false);
   const bool failed = outcomes.size() != runs.size() || outcomes.back().failed();
+  if (!outcomes.empty()) nameUnreadableMap(outcomes.back(), mapPath, context.console);
   if (failed && policy != host::YesNoPolicy::alwaysYes && !host::hostState().yesNo.questions().empty()) {
     context.console.err() << "daxo: apply: the extents of a project differ from the map's; give --yes to stretch "
                              "the map to them (same field of view assumed)"

@@ -12,7 +12,7 @@ class Console;
 
 // Exit statuses of daxo.
 constexpr int kExitSuccess = 0;
-constexpr int kExitFailure = 1;  // the plugin or the host reported an error
+constexpr int kExitFailure = 1;  // the plugin or the host reported an error, or a check failed
 constexpr int kExitUsage = 2;    // bad command line
 
 // A bad command line: daxo prints the message and exits with kExitUsage.

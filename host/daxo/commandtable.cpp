@@ -12,7 +12,8 @@
   entry(applyCommand)             \
   entry(checkCommand)             \
   entry(selectCommand)            \
-  entry(infoCommand)
+  entry(infoCommand)              \
+  entry(demoCommand)
 // clang-format on
 
 namespace daxo::cli {
@@ -55,8 +56,8 @@ void printUsage(std::ostream& out) {
          "  --plugin PATH  load the plugin library at PATH instead of DAXO.so beside\n"
          "                 daxo (the environment variable DAXO_PLUGIN does the same)\n"
          "\n"
-         "Exit status: 0 success, 1 the plugin or the host reported an error, 2 bad\n"
-         "command line.\n"
+         "Exit status: 0 success, 1 the plugin or the host reported an error or a\n"
+         "check failed (daxo check, the bound of daxo demo), 2 bad command line.\n"
          "Run 'daxo <command> --help' for a command's options and an example.\n";
 }
 

@@ -1,5 +1,6 @@
 #include "host/daxo/console.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -42,7 +43,11 @@ void Console::logEntry(const std::string& text) {
   // The plugin's log stream forwards what is left when it is deleted, often
   // nothing; an empty entry says nothing to the user.
   if (text.empty()) return;
-  const std::string line = stamp() + text;
+  // The estimation sets a phase apart with an entry that begins with a line
+  // feed ("\nStarting local optimizations"); the blank line goes before the
+  // time stamp, so that the text still starts on a stamped line.
+  const size_t textStart = std::min(text.find_first_not_of('\n'), text.size());
+  const std::string line = text.substr(0, textStart) + stamp() + text.substr(textStart);
   if (!quiet_) out_ << line << std::endl;
   toLogFile(line);
 }
@@ -60,6 +65,11 @@ void Console::hostError(const std::string& text) {
   const std::string line = stamp() + "host error: " + text;
   err_ << line << std::endl;
   toLogFile(line);
+}
+
+void Console::result(const std::string& text) {
+  out_ << text << std::flush;
+  if (logFile_.is_open()) logFile_ << text << std::flush;
 }
 
 void Console::toLogFile(const std::string& line) {

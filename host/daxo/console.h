@@ -14,8 +14,9 @@ namespace daxo::cli {
 // ("[   12.3 s] Estimating voxel displacement maps..."), on standard output
 // unless --quiet, and appended to the --log file; message boxes and host
 // errors on standard error (also with --quiet) and in the log file. Empty log
-// entries are not printed, and a message box's final line feeds give way to
-// the one line end every printed line gets.
+// entries are not printed, an entry's leading line feeds come before its
+// time stamp, and a message box's final line feeds give way to the one line
+// end every printed line gets.
 class Console {
  public:
   // Starts the clock and opens the log file for appending. Throws UsageError
@@ -35,6 +36,9 @@ class Console {
   void logEntry(const std::string& text);
   void messageBox(const std::string& text);
   void hostError(const std::string& text);
+  // A command's result, such as a report: printed on standard output as it
+  // is (no time stamp), also with --quiet, and appended to the log file.
+  void result(const std::string& text);
 
   std::ostream& out() { return out_; }
   std::ostream& err() { return err_; }

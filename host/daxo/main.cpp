@@ -13,8 +13,10 @@
 
 namespace {
 
-int usageError(const std::string& message) {
-  std::cerr << "daxo: " << message << "\nRun 'daxo --help' for usage.\n";
+// Points to the help of `command` when the error concerns its arguments.
+int usageError(const std::string& message, const std::string& command = "") {
+  const std::string help = command.empty() ? "daxo --help" : "daxo " + command + " --help";
+  std::cerr << "daxo: " << message << "\nRun '" << help << "' for usage.\n";
   return daxo::cli::kExitUsage;
 }
 
@@ -40,7 +42,11 @@ int run(const std::vector<std::string>& args) {
   daxo::host::hostState().yesNo.setPolicy(daxo::host::YesNoPolicy::askOnTerminal);
   Console console(line.options, std::cout, std::cerr);
   CommandContext context{line.commandArgs, line.options, console};
-  return command->run(context);
+  try {
+    return command->run(context);
+  } catch (const UsageError& e) {
+    return usageError(e.what(), name);
+  }
 }
 
 }  // namespace

@@ -72,6 +72,9 @@ TEST(DaxoProgram, BadCommandLinesExitWith2AndSayWhy) {
     EXPECT_NE(run.err.find(message), std::string::npos) << arguments << ": " << run.err;
     EXPECT_EQ(run.out, "") << arguments;
   }
+  // A command's bad arguments point to that command's help.
+  EXPECT_NE(runDaxo("version extra").err.find("Run 'daxo version --help' for usage."), std::string::npos);
+  EXPECT_NE(runDaxo("frobnicate").err.find("Run 'daxo --help' for usage."), std::string::npos);
 }
 
 // Only the host functions are in daxo's dynamic symbol table.

@@ -131,4 +131,14 @@ TEST_F(PluginTask, ConsoleSkipsEmptyEntriesAndEndsBoxesWithOneLineEnd) {
   EXPECT_EQ(err.str().substr(err.str().find(']')), "] a.FMR: not an FMR or DMR file\nb.txt: not an FMR or DMR file\n");
 }
 
+// Regression: an entry starting with a line feed printed its time stamp alone
+// on a line and its text unstamped below it.
+TEST_F(PluginTask, ConsoleStampsTheTextOfAnEntryAfterItsBlankLine) {
+  Console console(GlobalOptions(), out, err);
+  console.attachToHost();
+  hvLogText("\nStarting local optimizations");
+  ASSERT_EQ(out.str().substr(0, 2), "\n[") << out.str();
+  EXPECT_EQ(out.str().substr(out.str().find(']')), "] Starting local optimizations\n");
+}
+
 }  // namespace

@@ -114,6 +114,18 @@ TEST_F(TaskCommand, ApplyReportsAMissingMapAndNotesSkippedPaths) {
   EXPECT_NE(run.err.find("skipping notes.txt"), std::string::npos) << run.err;
 }
 
+// Regression: a file given as the map that is not one (here a project
+// header) failed with "error reading from binary file" alone, naming no file.
+TEST_F(TaskCommand, ApplyNamesAMapFileThatCannotBeRead) {
+  writeFmr("a.fmr");
+  const DaxoRun run = runDaxo("apply --vdm " + shellQuoted(file("a.fmr")) + " " + shellQuoted(file("a.fmr")));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("Error: error reading from binary file\n"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("daxo: apply: " + file("a.fmr") + " is not a map file or ends early\n"), std::string::npos)
+      << run.err;
+  EXPECT_FALSE(exists("a_undist.fmr"));
+}
+
 TEST_F(TaskCommand, CheckExitsWithOneWhenAnyPathHasAProblem) {
   writeFmr("a.fmr");
   const DaxoRun ok = runDaxo("check " + shellQuoted(file("a.fmr")) + " " + shellQuoted(file("a.fmr")));

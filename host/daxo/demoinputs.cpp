@@ -1,0 +1,65 @@
+#include "host/daxo/demoinputs.h"
+
+#include <cstring>
+
+#include "demodata/demoprojects.h"
+#include "demodata/displacementfield.h"
+#include "demodata/distortedscan.h"
+#include "fileio/paths.h"
+#include "host/daxo/command.h"
+#include "host/fmrdocument.h"
+#include "host/mapfileformat.h"
+
+namespace daxo::cli {
+
+namespace {
+
+// The host's display values of a displacement map, as the estimation saves
+// them.
+constexpr float kMapFirstValue = 1.0f;
+constexpr float kMapSecondValue = 5.0f;
+
+void saveTrueMap(const std::string& path, const DemoSettings& settings, const std::string& reference) {
+  const Volume truth = trueDisplacement(settings);
+  host::HostMap map(truth.dimensions());
+  std::memcpy(map.values().data(), truth.data(), truth.voxelCount() * sizeof(float));
+  map.kind = 1;
+  map.firstValue = kMapFirstValue;
+  map.secondValue = kMapSecondValue;
+  host::saveMapFile(path, map, reference);
+}
+
+}  // namespace
+
+DemoSettings demoSettingsForSize(const std::string& size) {
+  DemoSettings settings;
+  if (size == "full") return settings;
+  if (size == "small") {
+    settings.nx = 48;
+    settings.ny = 48;
+    settings.nz = 24;
+    return settings;
+  }
+  throw UsageError("demo: option --size needs 'small' or 'full', not '" + size + "'");
+}
+
+void writeDemoInputs(const DemoFiles& files, const DemoSettings& settings,
+                     const std::function<void(const std::string&)>& log) {
+  const std::string volumes = std::to_string(settings.timePoints) + " volumes";
+  {
+    log("Writing " + fileNameOf(files.firstScan()) + " (" + volumes + ") and " + fileNameOf(files.diffusion()) +
+        " (b=0 and six directions)...");
+    const DistortedAcquisition first(settings, PhaseDirection::First);
+    saveFunctionalProject(files.firstScan(), settings, first.functionalSeries());
+    saveDiffusionProject(files.diffusion(), settings, first.diffusionSeries(), diffusionGradients(settings));
+  }
+  {
+    log("Writing " + fileNameOf(files.secondScan()) + " (" + volumes + ", opposite phase encoding)...");
+    const DistortedAcquisition second(settings, PhaseDirection::Second);
+    saveFunctionalProject(files.secondScan(), settings, second.functionalSeries());
+  }
+  log("Writing the true displacement map " + fileNameOf(files.trueMap()) + "...");
+  saveTrueMap(files.trueMap(), settings, stripExtension(fileNameOf(files.firstScan())));
+}
+
+}  // namespace daxo::cli

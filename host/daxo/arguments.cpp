@@ -10,14 +10,14 @@
 namespace daxo::cli {
 
 namespace {
-const OptionSpec* findSpec(const std::vector<OptionSpec>& specs, const std::string& name) {
-  const auto found = std::find_if(specs.begin(), specs.end(), [&](const OptionSpec& s) { return s.name == name; });
-  return found == specs.end() ? nullptr : &*found;
+const OptionRule* findRule(const std::vector<OptionRule>& rules, const std::string& name) {
+  const auto found = std::find_if(rules.begin(), rules.end(), [&](const OptionRule& s) { return s.name == name; });
+  return found == rules.end() ? nullptr : &*found;
 }
 }  // namespace
 
 Arguments::Arguments(const std::string& command, const std::vector<std::string>& args,
-                     const std::vector<OptionSpec>& specs, size_t minPositionals, size_t maxPositionals)
+                     const std::vector<OptionRule>& rules, size_t minPositionals, size_t maxPositionals)
     : command_(command) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -27,9 +27,9 @@ Arguments::Arguments(const std::string& command, const std::vector<std::string>&
     }
     const size_t equals = arg.find('=');
     const std::string name = arg.substr(0, equals);
-    const OptionSpec* spec = findSpec(specs, name);
-    if (spec == nullptr) throw UsageError(command_ + ": unknown option '" + name + "'");
-    if (!spec->takesValue) {
+    const OptionRule* rule = findRule(rules, name);
+    if (rule == nullptr) throw UsageError(command_ + ": unknown option '" + name + "'");
+    if (!rule->takesValue) {
       if (equals != std::string::npos) throw UsageError(command_ + ": option " + name + " takes no value");
       values_[name] = "";
     } else if (equals != std::string::npos) {

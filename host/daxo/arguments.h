@@ -9,7 +9,7 @@ namespace daxo::cli {
 
 // One option a command accepts: "--name" alone, or "--name VALUE" /
 // "--name=VALUE" when it takes a value.
-struct OptionSpec {
+struct OptionRule {
   std::string name;
   bool takesValue = false;
 };
@@ -20,7 +20,7 @@ struct OptionSpec {
 // positional count outside [minPositionals, maxPositionals].
 class Arguments {
  public:
-  Arguments(const std::string& command, const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+  Arguments(const std::string& command, const std::vector<std::string>& args, const std::vector<OptionRule>& rules,
             size_t minPositionals = 0, size_t maxPositionals = 0);
 
   bool has(const std::string& name) const { return values_.count(name) != 0; }

@@ -56,14 +56,14 @@ TEST(Arguments, OptionsValuesAndPositionals) {
 }
 
 TEST(Arguments, RejectsWhatTheCommandDoesNotTake) {
-  const std::vector<daxo::cli::OptionSpec> specs = {{"--order", true}, {"--fast", false}};
-  EXPECT_THROW(Arguments("c", {"--other"}, specs), UsageError);
-  EXPECT_THROW(Arguments("c", {"--order"}, specs), UsageError);
-  EXPECT_THROW(Arguments("c", {"--fast=1"}, specs), UsageError);
-  EXPECT_THROW(Arguments("c", {"x"}, specs, 0, 0), UsageError);
-  EXPECT_THROW(Arguments("c", {}, specs, 1, 1), UsageError);
+  const std::vector<daxo::cli::OptionRule> rules = {{"--order", true}, {"--fast", false}};
+  EXPECT_THROW(Arguments("c", {"--other"}, rules), UsageError);
+  EXPECT_THROW(Arguments("c", {"--order"}, rules), UsageError);
+  EXPECT_THROW(Arguments("c", {"--fast=1"}, rules), UsageError);
+  EXPECT_THROW(Arguments("c", {"x"}, rules, 0, 0), UsageError);
+  EXPECT_THROW(Arguments("c", {}, rules, 1, 1), UsageError);
   for (const std::string bad : {"", "3x", "99999999999", "1.5"}) {
-    EXPECT_THROW(Arguments("c", {"--order", bad}, specs).intValue("--order", 0), UsageError) << bad;
+    EXPECT_THROW(Arguments("c", {"--order", bad}, rules).intValue("--order", 0), UsageError) << bad;
   }
 }
 

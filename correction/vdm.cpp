@@ -173,19 +173,6 @@ void warpCubicChecked(Volume& dst, const Volume& src, const Volume& vdm, bool ne
   }
 }
 
-// dst = transposeXY(src), reusing dst's storage when it already has the
-// transposed extents. dst must not be src.
-void transposeInto(Volume& dst, const Volume& src) {
-  const Dimensions transposed{src.ny(), src.nx(), src.nz()};
-  if (dst.dimensions() != transposed || dst.data() == nullptr) dst = Volume(transposed);
-  for (int32_t z = 0; z < src.nz(); ++z) {
-    for (int32_t y = 0; y < src.ny(); ++y) {
-      const float* row = src.data() + src.index(0, y, z);
-      for (int32_t x = 0; x < src.nx(); ++x) dst(y, x, z) = row[x];
-    }
-  }
-}
-
 }  // namespace
 
 void warpTrilinear(Volume& dst, const Volume& src, const Volume& vdm, bool negate) {
@@ -267,14 +254,14 @@ void correctVolumes(const Volume& vdm, std::vector<Volume>& volumes, bool transp
   Volume transposedSource;
   Volume corrected;
   for (Volume& volume : volumes) {
-    if (transposed) transposeInto(transposedSource, volume);
+    if (transposed) transposeXYInto(transposedSource, volume);
     const Volume& working = transposed ? transposedSource : volume;
     if (corrected.dimensions() != vdm.dimensions() || corrected.data() == nullptr) corrected = Volume(vdm.dimensions());
     checkCubicWarp(corrected, working, vdm);
     warpCubicChecked(corrected, working, vdm, false, coefficients);
     if (transposed) {
       // The result, transposed back, has the volume's own extents.
-      transposeInto(volume, corrected);
+      transposeXYInto(volume, corrected);
     } else {
       // The old buffer becomes the next volume's output.
       std::swap(volume, corrected);

@@ -100,6 +100,9 @@ Volume padReplicated(const Volume& v, const Dimensions& p);
 
 // New volume of extents (ny, nx, nz) with voxel (y, x, z) = source (x, y, z).
 Volume transposeXY(const Volume& v);
+// The same written into dst, whose storage is reused when it already has the
+// transposed extents. dst must not be src.
+void transposeXYInto(Volume& dst, const Volume& src);
 
 // Central difference along y: (v(y+1) - v(y-1)) * 0.5 for y = 1 .. ny-2;
 // the planes y = 0 and y = ny-1 are 0.

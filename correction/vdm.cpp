@@ -8,6 +8,7 @@
 
 #include "correction/bspline.h"
 #include "correction/bsplinetaps.h"
+#include "correction/columnsample.h"
 #include "volume/assertion.h"
 #include "volume/volumetransform.h"
 
@@ -221,14 +222,7 @@ void warpLinearY(Volume& dst, const Volume& src, const Volume& vdm, const VoxelL
     const int32_t at = column + nx * p.y;
     const float d = sign * (map[at] + scale * boxValues[b.x + boxNx * b.y + boxPlane * b.z]);
     const float yy = static_cast<float>(p.y) + d;
-    if (yy > 0.0f && yy < top) {
-      const int32_t i = static_cast<int32_t>(yy);
-      const float f = yy - static_cast<float>(i);
-      // yy + 1 can round up to ny when yy lies within half an ulp below
-      // ny - 1 (ny = 2^k + 1); the row index is kept inside the volume.
-      const int32_t i2 = std::min(static_cast<int32_t>(yy + 1.0f), lastRow);
-      out[at] = (1.0f - f) * in[column + nx * i] + f * in[column + nx * i2];
-    }
+    if (insideRows(yy, top)) out[at] = sampleColumn(in + column, nx, lastRow, yy);
   }
 }
 

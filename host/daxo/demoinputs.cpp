@@ -1,7 +1,5 @@
 #include "host/daxo/demoinputs.h"
 
-#include <cstring>
-
 #include "demodata/demoprojects.h"
 #include "demodata/displacementfield.h"
 #include "demodata/distortedscan.h"
@@ -20,9 +18,7 @@ constexpr float kMapFirstValue = 1.0f;
 constexpr float kMapSecondValue = 5.0f;
 
 void saveTrueMap(const std::string& path, const DemoSettings& settings, const std::string& reference) {
-  const Volume truth = trueDisplacement(settings);
-  host::HostMap map(truth.dimensions());
-  std::memcpy(map.values().data(), truth.data(), truth.voxelCount() * sizeof(float));
+  host::HostMap map = host::hostMapOf(trueDisplacement(settings));
   map.kind = 1;
   map.firstValue = kMapFirstValue;
   map.secondValue = kMapSecondValue;

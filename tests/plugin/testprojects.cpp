@@ -1,9 +1,9 @@
 #include "tests/plugin/testprojects.h"
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 
+#include "fileio/paths.h"
 #include "host/fmrdocument.h"
 #include "host/mapfileformat.h"
 
@@ -34,7 +34,7 @@ template <typename Header>
 void saveProject(Header& project, const std::vector<Volume>& volumes) {
   project.volumes = volumes;
   if (volumes.empty()) {
-    project.prefix.value = std::filesystem::path(project.fileName).stem().string();
+    project.prefix.value = stripExtension(fileNameOf(project.fileName));
     project.save();
   } else {
     project.saveAs(project.fileName);
@@ -75,9 +75,7 @@ DMRHeader writeDmrProject(const std::string& path, const Dimensions& d, const st
 }
 
 void writeMapFile(const std::string& path, const Volume& map) {
-  host::HostMap hostMap(map.dimensions());
-  std::memcpy(hostMap.values().data(), map.data(), map.voxelCount() * sizeof(float));
-  host::saveMapFile(path, hostMap, "run_vdm");
+  host::saveMapFile(path, host::hostMapOf(map), "run_vdm");
 }
 
 std::vector<std::string> filesIn(const std::string& folder) {

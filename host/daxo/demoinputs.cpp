@@ -28,14 +28,8 @@ void saveTrueMap(const std::string& path, const DemoSettings& settings, const st
 }  // namespace
 
 DemoSettings demoSettingsForSize(const std::string& size) {
-  DemoSettings settings;
-  if (size == "full") return settings;
-  if (size == "small") {
-    settings.nx = 48;
-    settings.ny = 48;
-    settings.nz = 24;
-    return settings;
-  }
+  if (size == "full") return DemoSettings();
+  if (size == "small") return smallDemoSettings();
   throw UsageError("demo: option --size needs 'small' or 'full', not '" + size + "'");
 }
 

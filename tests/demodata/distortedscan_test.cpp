@@ -15,10 +15,7 @@ namespace daxo {
 namespace {
 
 DemoSettings smallGrid(double noise) {
-  DemoSettings s;
-  s.nx = 48;
-  s.ny = 48;
-  s.nz = 24;
+  DemoSettings s = smallDemoSettings();
   s.maxShiftVoxels = 2.5;  // the same |dd/dy| as 5 voxels at the default size
   s.noiseSigma = noise;
   s.timePoints = 4;

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "fileio/fileerrors.h"
-#include "tests/fileio/fileio_test_files.h"
+#include "tests/fileio/fileimages.h"
 
 namespace daxo {
 namespace {

@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "fileio/fileerrors.h"
-#include "tests/fileio/fileio_test_files.h"
+#include "tests/fileio/fileimages.h"
 
 namespace daxo {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "fileio/binaryread.h"
 #include "fileio/fileerrors.h"
-#include "tests/fileio/fileio_test_files.h"
+#include "tests/fileio/fileimages.h"
 
 namespace daxo {
 namespace {

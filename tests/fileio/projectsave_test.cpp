@@ -1,13 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
 #include "fileio/dmrheader.h"
 #include "fileio/fileerrors.h"
 #include "fileio/fmrheader.h"
-#include "tests/fileio/fileio_test_files.h"
+#include "tests/fileio/fileimages.h"
 
 namespace daxo {
 namespace {
@@ -15,6 +14,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::floatBytes;
 using testing::headerText;
+using testing::namesIn;
 using testing::readFile;
 using testing::TempFolder;
 using testing::writeFile;
@@ -33,12 +33,6 @@ class ProjectSave : public ::testing::Test {
   void expectSourceIntact() {
     EXPECT_EQ(readFile(folder_.file("run1.fmr")), header_);
     EXPECT_EQ(readFile(folder_.file("run1.stc")), floatBytes({1, 2, 3, 4}));
-  }
-  std::vector<std::string> folderContent() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder_.path())) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
   }
   TempFolder folder_;
   std::string header_;
@@ -84,7 +78,7 @@ TEST_F(ProjectSave, DataFileThatCannotBeCreatedChangesNothing) {
     EXPECT_EQ(std::string(e.what()), "Failed opening STC for writing: " + folder_.file("copy.stc"));
   }
   EXPECT_FALSE(fs::exists(folder_.file("copy.fmr")));
-  EXPECT_EQ(folderContent(), (std::vector<std::string>{"copy.stc", "run1.fmr", "run1.stc"}));
+  EXPECT_EQ(namesIn(folder_.path()), (std::vector<std::string>{"copy.stc", "run1.fmr", "run1.stc"}));
 }
 
 TEST_F(ProjectSave, HeaderThatCannotBeCreated) {
@@ -95,7 +89,7 @@ TEST_F(ProjectSave, HeaderThatCannotBeCreated) {
   } catch (const WriteFileError& e) {
     EXPECT_EQ(std::string(e.what()), "Cannot Create file: " + path);
   }
-  EXPECT_EQ(folderContent(), (std::vector<std::string>{"run1.fmr", "run1.stc"}));
+  EXPECT_EQ(namesIn(folder_.path()), (std::vector<std::string>{"run1.fmr", "run1.stc"}));
 }
 
 TEST_F(ProjectSave, ReadOnlyTargetIsNotReplaced) {
@@ -124,7 +118,7 @@ TEST_F(ProjectSave, ReplacedFilesKeepTheirPermissions) {
 
 TEST_F(ProjectSave, HeaderNamedLikeItsDataFileIsRefused) {
   EXPECT_THROW(project_.saveAs(folder_.file("copy.stc")), WriteFileError);
-  EXPECT_EQ(folderContent(), (std::vector<std::string>{"run1.fmr", "run1.stc"}));
+  EXPECT_EQ(namesIn(folder_.path()), (std::vector<std::string>{"run1.fmr", "run1.stc"}));
 }
 
 TEST_F(ProjectSave, DiffusionProjectsAreSavedTheSameWay) {

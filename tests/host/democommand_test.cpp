@@ -23,19 +23,19 @@
 #include "host/daxo/demoinputs.h"
 #include "host/daxo/demoreport.h"
 #include "tests/host/daxorun.h"
-#include "tests/host/tempdir.h"
 #include "tests/plugin/testprojects.h"
+#include "tests/support/testfiles.h"
 
 namespace {
 
 using daxo::DemoSettings;
 using daxo::Volume;
 using daxo::cli::DemoFiles;
-using daxo::testing::contentOf;
 using daxo::testing::DaxoRun;
+using daxo::testing::readFile;
 using daxo::testing::runDaxo;
 using daxo::testing::shellQuoted;
-using daxo::testing::TempDir;
+using daxo::testing::TempFolder;
 
 // The number after `label` on the report's line that starts with it; NaN when
 // there is none.
@@ -74,7 +74,7 @@ Header projectIn(const std::string& path) {
 class DemoRun : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    folder_ = new TempDir;
+    folder_ = new TempFolder;
     run_ = new DaxoRun(runDaxo("demo " + shellQuoted(folder_->file("out")) + " --size small"));
   }
   static void TearDownTestSuite() {
@@ -87,10 +87,10 @@ class DemoRun : public ::testing::Test {
   static DemoSettings settings() { return daxo::cli::demoSettingsForSize("small"); }
 
  private:
-  static TempDir* folder_;
+  static TempFolder* folder_;
   static DaxoRun* run_;
 };
-TempDir* DemoRun::folder_ = nullptr;
+TempFolder* DemoRun::folder_ = nullptr;
 DaxoRun* DemoRun::run_ = nullptr;
 
 TEST_F(DemoRun, EstimatedMapIsWithinTheBound) {
@@ -149,7 +149,7 @@ TEST_F(DemoRun, ReportStatesWhatTheFilesHold) {
 TEST_F(DemoRun, WritesTheGeneratorsDataAndOnlyItsOwnFiles) {
   std::vector<std::string> expected = DemoFiles::names();
   std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(daxo::testing::filesIn(files().folder()), expected);
+  EXPECT_EQ(daxo::testing::namesIn(files().folder()), expected);
 
   const DemoSettings s = settings();
   const daxo::DistortedAcquisition first(s, daxo::PhaseDirection::First);
@@ -191,19 +191,19 @@ TEST_F(DemoRun, WritesTheGeneratorsDataAndOnlyItsOwnFiles) {
 }
 
 TEST(DemoCommand, RefusesAFolderHoldingOtherFilesAndLeavesItAlone) {
-  TempDir dir;
-  daxo::testing::writeBytes(dir.file("notes.txt"), {'k', 'e', 'e', 'p'});
+  TempFolder dir;
+  daxo::testing::writeFile(dir.file("notes.txt"), "keep");
   const DaxoRun run = runDaxo("demo " + shellQuoted(dir.path()) + " --size small");
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.err.find("the folder " + dir.path() + " holds 'notes.txt'"), std::string::npos) << run.err;
-  EXPECT_EQ(daxo::testing::filesIn(dir.path()), std::vector<std::string>{"notes.txt"});
-  EXPECT_EQ(contentOf(dir.file("notes.txt")), "keep");
+  EXPECT_EQ(daxo::testing::namesIn(dir.path()), std::vector<std::string>{"notes.txt"});
+  EXPECT_EQ(readFile(dir.file("notes.txt")), "keep");
 }
 
 // A step that fails is no success: the demo stops there with status 1 and
 // says which step it was.
 TEST(DemoCommand, StopsWithStatus1WhenAStepFails) {
-  TempDir dir;
+  TempFolder dir;
   const DaxoRun run = runDaxo("--plugin /nonexistent/DAXO.so demo " + shellQuoted(dir.file("d")) + " --size small");
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("/nonexistent/DAXO.so"), std::string::npos) << run.err;
@@ -212,8 +212,8 @@ TEST(DemoCommand, StopsWithStatus1WhenAStepFails) {
 }
 
 TEST(DemoCommand, BadCommandLinesExitWith2) {
-  TempDir dir;
-  daxo::testing::writeBytes(dir.file("plain"), {'x'});
+  TempFolder dir;
+  daxo::testing::writeFile(dir.file("plain"), "x");
   const std::pair<std::string, std::string> cases[] = {
       {"demo --size tiny", "--size needs 'small' or 'full', not 'tiny'"},
       {"demo a b", "expected 0 to 1 argument(s), got 2"},
@@ -226,17 +226,17 @@ TEST(DemoCommand, BadCommandLinesExitWith2) {
     EXPECT_EQ(run.status, 2) << arguments;
     EXPECT_NE(run.err.find(message), std::string::npos) << arguments << ": " << run.err;
   }
-  EXPECT_EQ(daxo::testing::filesIn(dir.path()), std::vector<std::string>{"plain"});
+  EXPECT_EQ(daxo::testing::namesIn(dir.path()), std::vector<std::string>{"plain"});
 }
 
 TEST(DemoFolder, AcceptsNewFoldersAndItsOwnEarlierOutput) {
-  TempDir dir;
+  TempFolder dir;
   const std::string nested = dir.file("a/b");
   daxo::cli::prepareDemoFolder(nested, std::nullopt);
   EXPECT_TRUE(std::filesystem::is_directory(nested));
 
-  for (const std::string& path : DemoFiles(nested).allPaths()) daxo::testing::writeBytes(path, {'o', 'l', 'd'});
-  daxo::testing::writeBytes(dir.file("a/b/run.log"), {'l'});
+  for (const std::string& path : DemoFiles(nested).allPaths()) daxo::testing::writeFile(path, "old");
+  daxo::testing::writeFile(dir.file("a/b/run.log"), "l");
   EXPECT_THROW(daxo::cli::prepareDemoFolder(nested, std::nullopt), daxo::cli::UsageError);
   // daxo's own --log file may lie there.
   EXPECT_NO_THROW(daxo::cli::prepareDemoFolder(nested, dir.file("a/b/run.log")));
@@ -246,8 +246,8 @@ TEST(DemoFolder, AcceptsNewFoldersAndItsOwnEarlierOutput) {
 // A name of the demo's that is a folder or a symbolic link is not its output:
 // writing through the link would replace a file elsewhere.
 TEST(DemoFolder, RefusesEntriesThatOnlyCarryItsNames) {
-  TempDir dir;
-  daxo::testing::writeBytes(dir.file("elsewhere.fmr"), {'u', 's', 'e', 'r'});
+  TempFolder dir;
+  daxo::testing::writeFile(dir.file("elsewhere.fmr"), "user");
   std::filesystem::create_directory(dir.file("demo"));
   std::filesystem::create_symlink(dir.file("elsewhere.fmr"), dir.file("demo/func_ap.fmr"));
   try {
@@ -259,7 +259,7 @@ TEST(DemoFolder, RefusesEntriesThatOnlyCarryItsNames) {
   std::filesystem::remove(dir.file("demo/func_ap.fmr"));
   std::filesystem::create_directory(dir.file("demo/func_ap.stc"));
   EXPECT_THROW(daxo::cli::prepareDemoFolder(dir.file("demo"), std::nullopt), daxo::cli::UsageError);
-  EXPECT_EQ(contentOf(dir.file("elsewhere.fmr")), "user");
+  EXPECT_EQ(readFile(dir.file("elsewhere.fmr")), "user");
 }
 
 TEST(DemoReport, GivesTheVerdictOfTheBound) {

@@ -15,9 +15,9 @@
 #include "host/daxo/console.h"
 #include "host/hoststate.h"
 #include "tests/host/daxorun.h"
-#include "tests/host/tempdir.h"
 #include "tests/plugin/syntheticpair.h"
 #include "tests/plugin/testprojects.h"
+#include "tests/support/testfiles.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ class EstimateCommand : public ::testing::Test {
     return daxo::cli::findCommand("estimate")->run(context);
   }
 
-  daxo::testing::TempDir dir;
+  daxo::testing::TempFolder dir;
   std::ostringstream out;
   std::ostringstream err;
 };

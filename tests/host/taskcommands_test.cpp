@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "tests/host/daxorun.h"
-#include "tests/host/tempdir.h"
 #include "tests/plugin/testprojects.h"
+#include "tests/support/testfiles.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ class TaskCommand : public ::testing::Test {
   void writeMap(const Dimensions& d = {4, 4, 2}) const { daxo::testing::writeMapFile(mapPath, Volume(d, 0.25f)); }
   bool exists(const std::string& name) const { return std::filesystem::exists(file(name)); }
 
-  daxo::testing::TempDir dir;
+  daxo::testing::TempFolder dir;
   std::string mapPath = dir.file("run_vdm.map");
 };
 

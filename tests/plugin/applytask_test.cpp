@@ -11,9 +11,9 @@
 #include "fileio/dmrheader.h"
 #include "fileio/fmrheader.h"
 #include "host/hoststate.h"
-#include "tests/host/tempdir.h"
 #include "tests/plugin/loadedplugin.h"
 #include "tests/plugin/testprojects.h"
+#include "tests/support/testfiles.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ using daxo::DMRHeader;
 using daxo::FMRHeader;
 using daxo::Volume;
 using daxo::host::hostState;
-using daxo::testing::filesIn;
+using daxo::testing::namesIn;
 using daxo::testing::patternVolumes;
 using daxo::testing::Voxels;
 using daxo::testing::writeDmrProject;
@@ -88,7 +88,7 @@ class ApplyTask : public ::testing::Test {
   static Entries shownMaps() { return hostState().document->shownMapFiles(); }
 
   daxo::testing::LoadedPlugin loaded;
-  daxo::testing::TempDir dir;
+  daxo::testing::TempFolder dir;
   std::string mapPath = dir.file("run_vdm.map");
 };
 
@@ -97,8 +97,8 @@ TEST_F(ApplyTask, ZeroMapCopiesFloatDataAndDropsTheAnatomicalReference) {
   const std::vector<Volume> volumes = patternVolumes(d, 3);
   writeFmrProject(file("run1.fmr"), d, volumes, Voxels::Float32);
   writeMapFile(mapPath, Volume(d, 0.0f));
-  const std::vector<unsigned char> originalHeader = daxo::testing::readBytes(file("run1.fmr"));
-  const std::vector<unsigned char> originalData = daxo::testing::readBytes(file("run1.stc"));
+  const std::string originalHeader = daxo::testing::readFile(file("run1.fmr"));
+  const std::string originalData = daxo::testing::readFile(file("run1.stc"));
 
   apply(file("run1.fmr"));
 
@@ -114,8 +114,8 @@ TEST_F(ApplyTask, ZeroMapCopiesFloatDataAndDropsTheAnatomicalReference) {
     EXPECT_LE(maxDifference(corrected.volumes[t], volumes[t]), kSampleTolerance) << "volume " << t;
   }
   // The input is left as it was.
-  EXPECT_EQ(daxo::testing::readBytes(file("run1.fmr")), originalHeader);
-  EXPECT_EQ(daxo::testing::readBytes(file("run1.stc")), originalData);
+  EXPECT_EQ(daxo::testing::readFile(file("run1.fmr")), originalHeader);
+  EXPECT_EQ(daxo::testing::readFile(file("run1.stc")), originalData);
 }
 
 TEST_F(ApplyTask, ConstantMapMovesDmrContentByOneRow) {
@@ -175,7 +175,7 @@ TEST_F(ApplyTask, TwoProjectsAreWrittenAndTheMapIsShownOnce) {
   EXPECT_EQ(log(), (Entries{"Loading VDM...", "Applying VDM...", "Undistorted data saved as: " + file("a_undist.fmr"),
                             "Undistorted data saved as: " + file("b_undist.fmr"), "Done."}));
   EXPECT_EQ(shownMaps(), Entries{mapPath});
-  EXPECT_EQ(filesIn(dir.path()), (Entries{"a.fmr", "a.stc", "a_undist.fmr", "a_undist.stc", "b.fmr", "b.stc",
+  EXPECT_EQ(namesIn(dir.path()), (Entries{"a.fmr", "a.stc", "a_undist.fmr", "a_undist.stc", "b.fmr", "b.stc",
                                           "b_undist.fmr", "b_undist.stc", "run_vdm.map"}));
 }
 
@@ -327,8 +327,8 @@ TEST_F(ApplyTask, RegressionProjectWithoutVolumesIsReportedAndNothingIsWritten) 
   const Dimensions d{4, 4, 2};
   writeFmrProject(file("empty.fmr"), d, {}, Voxels::Int16);
   writeDmrProject(file("empty.dmr"), d, {}, Voxels::Int16);
-  daxo::testing::writeBytes(file("empty.stc"), {});
-  daxo::testing::writeBytes(file("empty.dwi"), {});
+  daxo::testing::writeFile(file("empty.stc"), "");
+  daxo::testing::writeFile(file("empty.dwi"), "");
   writeMapFile(mapPath, Volume(d, 0.0f));
 
   for (const std::string name : {"empty.fmr", "empty.dmr"}) {
@@ -336,7 +336,7 @@ TEST_F(ApplyTask, RegressionProjectWithoutVolumesIsReportedAndNothingIsWritten) 
     apply(file(name));
     EXPECT_EQ(boxes(), Entries{"Error: Project has no volumes to correct: " + file(name)});
   }
-  EXPECT_EQ(filesIn(dir.path()), (Entries{"empty.dmr", "empty.dwi", "empty.fmr", "empty.stc", "run_vdm.map"}));
+  EXPECT_EQ(namesIn(dir.path()), (Entries{"empty.dmr", "empty.dwi", "empty.fmr", "empty.stc", "run_vdm.map"}));
 }
 
 // A map file whose header announces no voxels (slice count 0) is refused
@@ -345,10 +345,10 @@ TEST_F(ApplyTask, MapWithoutVoxelsIsRefused) {
   const Dimensions d{4, 4, 2};
   writeFmrProject(file("a.fmr"), d, patternVolumes(d, 1), Voxels::Int16);
   writeMapFile(mapPath, Volume(4, 4, 1, 0.0f));
-  std::vector<unsigned char> bytes = daxo::testing::readBytes(mapPath);
+  std::string bytes = daxo::testing::readFile(mapPath);
   bytes[2] = 0;  // slices: 0 means "typeCode % 10000", which is 0 for 10000
   bytes[3] = 0;
-  daxo::testing::writeBytes(mapPath, bytes);
+  daxo::testing::writeFile(mapPath, bytes);
 
   apply(file("a.fmr"));
 

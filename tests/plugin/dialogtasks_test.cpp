@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "host/hoststate.h"
-#include "tests/host/tempdir.h"
 #include "tests/plugin/loadedplugin.h"
 #include "tests/plugin/testprojects.h"
+#include "tests/support/testfiles.h"
 
 namespace {
 
@@ -41,10 +41,10 @@ class DialogTask : public ::testing::Test {
   }
 
   std::string file(const std::string& name) const { return dir.file(name); }
-  void touch(const std::string& name) const { daxo::testing::writeBytes(file(name), {'x'}); }
+  void touch(const std::string& name) const { daxo::testing::writeFile(file(name), "x"); }
 
   daxo::testing::LoadedPlugin loaded;
-  daxo::testing::TempDir dir;
+  daxo::testing::TempFolder dir;
 };
 
 class CheckTask : public DialogTask {

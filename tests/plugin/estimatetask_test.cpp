@@ -19,11 +19,11 @@
 #include "fileio/fmrheader.h"
 #include "fileio/mapfile.h"
 #include "host/hoststate.h"
-#include "tests/host/tempdir.h"
 #include "tests/plugin/loadedplugin.h"
 #include "tests/plugin/syntheticpair.h"
 #include "tests/plugin/testprojects.h"
 #include "tests/support/fft_for_tests.h"
+#include "tests/support/testfiles.h"
 #include "volume/volumegauss.h"
 
 namespace {
@@ -34,7 +34,7 @@ using daxo::FMRHeader;
 using daxo::MapFile;
 using daxo::Volume;
 using daxo::host::hostState;
-using daxo::testing::filesIn;
+using daxo::testing::namesIn;
 using daxo::testing::SyntheticPair;
 using daxo::testing::syntheticPair;
 using daxo::testing::Voxels;
@@ -141,7 +141,7 @@ class EstimateTask : public ::testing::Test {
   }
 
   daxo::testing::LoadedPlugin loaded;
-  daxo::testing::TempDir dir;
+  daxo::testing::TempFolder dir;
 };
 
 // Checks that the entries start with the given prefixes, in order.
@@ -176,7 +176,7 @@ TEST_F(EstimateTask, MixedPairFullEstimationSavesNegatedMapsAndNamesTheFirst) {
        "Smoothed (4.24264) and needed ", "Finished iteration with SSD: ", "Smoothed (1.41421) and needed ",
        "Finished iteration with SSD: ", "Other distance measure NCC: ", "\nTime taken: ",
        "Inverse consistency check VDM: ", "Saving voxel displacement maps to .map files...", "Done."});
-  EXPECT_EQ(filesIn(dir.path()), (Entries{"a.fmr", "a.stc", "a_vdm.map", "b.dmr", "b.dwi", "b_vdm.map"}));
+  EXPECT_EQ(namesIn(dir.path()), (Entries{"a.fmr", "a.stc", "a_vdm.map", "b.dmr", "b.dwi", "b_vdm.map"}));
   EXPECT_EQ(changes(), Entries{"vdm=" + file("a_vdm.map")});
 
   const MapFile first = readMap(file("a_vdm.map"));
@@ -243,7 +243,7 @@ TEST_F(EstimateTask, LeftRightPairIsTransposedAndMapsAreSavedInTheProjectsFrame)
   EXPECT_EQ(log()[1].rfind("Column-wise optimisation, sigma: x: 0.5, y: 2, sigma.z: 0.5", 0), 0u) << log()[1];
   EXPECT_EQ(log()[log().size() - 2], "Applying voxel displacement maps...");
   EXPECT_EQ(log().back(), "Done.");
-  EXPECT_EQ(filesIn(dir.path()),
+  EXPECT_EQ(namesIn(dir.path()),
             (Entries{"lr.fmr", "lr.stc", "lr_undist.fmr", "lr_undist.stc", "lr_vdm.map", "lr_vdmderiv.map", "rl.dmr",
                      "rl.dwi", "rl_undist.dmr", "rl_undist.dwi", "rl_vdm.map", "rl_vdmderiv.map"}));
 
@@ -299,7 +299,7 @@ TEST_F(EstimateTask, BadPairsAreRefusedBeforeAnythingIsLoggedOrWritten) {
   writeFmrProject(file("b.fmr"), kSize, three, Voxels::Int16);
   writeFmrProject(file("small.fmr"), {24, 24, 11}, daxo::testing::patternVolumes({24, 24, 11}, 1), Voxels::Int16);
   hostState().openDocument("a", kSize);
-  const Entries before = filesIn(dir.path());
+  const Entries before = namesIn(dir.path());
 
   struct Case {
     Settings settings;
@@ -324,7 +324,7 @@ TEST_F(EstimateTask, BadPairsAreRefusedBeforeAnythingIsLoggedOrWritten) {
     EXPECT_EQ(boxes(), Entries{c.box});
     EXPECT_EQ(log(), Entries{});
   }
-  EXPECT_EQ(filesIn(dir.path()), before);
+  EXPECT_EQ(namesIn(dir.path()), before);
   EXPECT_EQ(changes(), Entries{});
   EXPECT_TRUE(hostState().document->maps().empty());
 }
@@ -334,9 +334,9 @@ TEST_F(EstimateTask, BadPairsAreRefusedBeforeAnythingIsLoggedOrWritten) {
 TEST_F(EstimateTask, RegressionProjectWithoutVolumesIsRefusedNamingIt) {
   writeFmrProject(file("a.fmr"), kSize, daxo::testing::patternVolumes(kSize, 1), Voxels::Int16);
   writeDmrProject(file("empty.dmr"), kSize, {}, Voxels::Int16);
-  daxo::testing::writeBytes(file("empty.dwi"), {});
+  daxo::testing::writeFile(file("empty.dwi"), "");
   hostState().openDocument("a", kSize);
-  const Entries before = filesIn(dir.path());
+  const Entries before = namesIn(dir.path());
 
   estimate({file("a.fmr"), file("empty.dmr")});
   EXPECT_EQ(boxes(), Entries{"Error: Project has no volumes to correct: " + file("empty.dmr")});
@@ -344,7 +344,7 @@ TEST_F(EstimateTask, RegressionProjectWithoutVolumesIsRefusedNamingIt) {
   EXPECT_EQ(boxes().back(), "Error: Project has no volumes to correct: " + file("empty.dmr"));
 
   EXPECT_EQ(log(), Entries{});
-  EXPECT_EQ(filesIn(dir.path()), before);
+  EXPECT_EQ(namesIn(dir.path()), before);
 }
 
 // Regression: two projects whose maps get the same name (the same project
@@ -410,7 +410,7 @@ TEST_F(EstimateTask, NotANumberStopWritesNothingAndKeepsVdm) {
   writeFmrProject(file("a.fmr"), kSize, {pair.first}, Voxels::Float32);
   writeFmrProject(file("b.fmr"), kSize, {pair.second}, Voxels::Float32);
   hostState().openDocument("a", kSize);
-  const Entries before = filesIn(dir.path());
+  const Entries before = namesIn(dir.path());
 
   Settings s{file("a.fmr"), file("b.fmr")};
   s.fast = false;
@@ -424,7 +424,7 @@ TEST_F(EstimateTask, NotANumberStopWritesNothingAndKeepsVdm) {
   EXPECT_EQ(entries[entries.size() - 2],
             "Not-a-number values detected. Local optimization skipped. Please start again trying higher order.");
   EXPECT_EQ(entries.back(), "Done.");
-  EXPECT_EQ(filesIn(dir.path()), before);
+  EXPECT_EQ(namesIn(dir.path()), before);
   EXPECT_EQ(changes(), Entries{});
   EXPECT_EQ(hostState().parameters.getString("vdm"), "earlier.map");
   EXPECT_TRUE(hostState().document->maps().empty());
@@ -446,7 +446,7 @@ TEST_F(EstimateTask, RegressionFastPathStopsOnNotANumberMap) {
   writeFmrProject(file("a.fmr"), kSize, {pair.first}, Voxels::Float32);
   writeFmrProject(file("b.fmr"), kSize, {pair.second}, Voxels::Float32);
   hostState().openDocument("a", kSize);
-  const Entries before = filesIn(dir.path());
+  const Entries before = namesIn(dir.path());
 
   Settings s{file("a.fmr"), file("b.fmr")};
   s.apply = true;
@@ -457,7 +457,7 @@ TEST_F(EstimateTask, RegressionFastPathStopsOnNotANumberMap) {
   ASSERT_GE(entries.size(), 2u);
   EXPECT_EQ(entries[entries.size() - 2], "Not-a-number values detected. Please start again trying higher order.");
   EXPECT_EQ(entries.back(), "Done.");
-  EXPECT_EQ(filesIn(dir.path()), before);
+  EXPECT_EQ(namesIn(dir.path()), before);
   EXPECT_EQ(hostState().parameters.getString("vdm"), "earlier.map");
 }
 

@@ -1,8 +1,5 @@
 #include "tests/plugin/testprojects.h"
 
-#include <algorithm>
-#include <filesystem>
-
 #include "fileio/paths.h"
 #include "host/fmrdocument.h"
 #include "host/mapfileformat.h"
@@ -76,15 +73,6 @@ DMRHeader writeDmrProject(const std::string& path, const Dimensions& d, const st
 
 void writeMapFile(const std::string& path, const Volume& map) {
   host::saveMapFile(path, host::hostMapOf(map), "run_vdm");
-}
-
-std::vector<std::string> filesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 }  // namespace daxo::testing

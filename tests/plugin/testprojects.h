@@ -35,7 +35,4 @@ DMRHeader writeDmrProject(const std::string& path, const Dimensions& d, const st
 // the estimate task reach the disk.
 void writeMapFile(const std::string& path, const Volume& map);
 
-// All files (not folders) in `folder`, by name, sorted.
-std::vector<std::string> filesIn(const std::string& folder);
-
 }  // namespace daxo::testing

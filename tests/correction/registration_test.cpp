@@ -10,9 +10,12 @@
 #include "correction/rigidmotion.h"
 #include "tests/correction/reference_bspline.h"
 #include "tests/support/fft_for_tests.h"
+#include "tests/support/thrownmessage.h"
 
 namespace daxo {
 namespace {
+
+using testing::thrownMessage;
 
 using testing::maxAbs;
 using testing::randomVolume;
@@ -157,12 +160,10 @@ TEST_F(RegisterRigid, NonFiniteNormalMatrixFailsTheInversion) {
   Volume moving = fixed;
   moving(8, 8, 8) = std::numeric_limits<float>::quiet_NaN();
   Vector p(6, 0.0f);
-  try {
-    registerRigid(fixed, extent, moving, extent, {12, 12, 12}, p);
-    FAIL() << "no exception";
-  } catch (const std::runtime_error& e) {
-    EXPECT_EQ(std::string(e.what()), "Matrix Inversion Failed!");
-  }
+  EXPECT_EQ(thrownMessage<std::runtime_error>([&] {
+              registerRigid(fixed, extent, moving, extent, {12, 12, 12}, p);
+            }),
+            "Matrix Inversion Failed!");
 }
 
 TEST_F(RegisterRigid, RefusesParameterVectorsOtherThanSix) {

@@ -13,9 +13,12 @@
 #include "tests/correction/entry_log.h"
 #include "tests/correction/reference_columnwise.h"
 #include "tests/support/fft_for_tests.h"
+#include "tests/support/thrownmessage.h"
 
 namespace daxo {
 namespace {
+
+using testing::thrownMessage;
 
 using testing::EntryLog;
 
@@ -40,16 +43,6 @@ Volume sampled(const Dimensions& d, const std::function<double(double, double, d
 
 const Sigma3 kSigma{0.5, 1.6, 0.5};
 
-template <typename Operation>
-void expectAssertion(Operation operation, const std::string& text) {
-  try {
-    operation();
-    FAIL() << "expected " << text;
-  } catch (const std::logic_error& e) {
-    EXPECT_EQ(std::string(e.what()), text);
-  }
-}
-
 TEST(ColumnAccess, ExtractsAndInsertsColumnsAlongY) {
   Volume v(3, 4, 2);
   for (size_t i = 0; i < v.voxelCount(); ++i) v.data()[i] = static_cast<float>(i);
@@ -67,13 +60,13 @@ TEST(ColumnAccess, ExtractsAndInsertsColumnsAlongY) {
 TEST(ColumnAccess, RejectsRowsAndSlicesPastTheEnd) {
   Volume v(3, 4, 2, 0.0f);
   const std::string extract = "assertion failure (simplevdmestimate:30): row < vol.nx() && slice < vol.nz()";
-  expectAssertion([&] { extractColumn(v, 3, 0); }, extract);
-  expectAssertion([&] { extractColumn(v, 0, 2); }, extract);
-  expectAssertion([&] { insertColumn(Vector(3, 1.0f), v, 0, 0); },
-                  "assertion failure (simplevdmestimate:41): vec.size() == vol.ny()");
+  EXPECT_EQ(thrownMessage<std::logic_error>([&] { extractColumn(v, 3, 0); }), extract);
+  EXPECT_EQ(thrownMessage<std::logic_error>([&] { extractColumn(v, 0, 2); }), extract);
+  EXPECT_EQ(thrownMessage<std::logic_error>([&] { insertColumn(Vector(3, 1.0f), v, 0, 0); }),
+            "assertion failure (simplevdmestimate:41): vec.size() == vol.ny()");
   const std::string insert = "assertion failure (simplevdmestimate:42): row < vol.nx() && slice < vol.nz()";
-  expectAssertion([&] { insertColumn(Vector(4, 1.0f), v, 3, 0); }, insert);
-  expectAssertion([&] { insertColumn(Vector(4, 1.0f), v, 0, 2); }, insert);
+  EXPECT_EQ(thrownMessage<std::logic_error>([&] { insertColumn(Vector(4, 1.0f), v, 3, 0); }), insert);
+  EXPECT_EQ(thrownMessage<std::logic_error>([&] { insertColumn(Vector(4, 1.0f), v, 0, 2); }), insert);
   for (size_t i = 0; i < v.voxelCount(); ++i) EXPECT_EQ(v.data()[i], 0.0f);
 }
 
@@ -95,10 +88,10 @@ TEST(Invert2x2, MatchesTheHandInverse) {
   // Singular: not tested, the division by zero shows.
   const Matrix singular = invert2x2(Matrix(2, 2, 1.0f));
   EXPECT_TRUE(std::isinf(singular(0, 0)));
-  expectAssertion([] { invert2x2(Matrix(3, 2, 1.0f)); },
-                  "assertion failure (simplevdmestimate:50): mat.columns() == 2 && mat.rows() == 2");
-  expectAssertion([] { invert2x2(Matrix(2, 1, 1.0f)); },
-                  "assertion failure (simplevdmestimate:50): mat.columns() == 2 && mat.rows() == 2");
+  EXPECT_EQ(thrownMessage<std::logic_error>([] { invert2x2(Matrix(3, 2, 1.0f)); }),
+            "assertion failure (simplevdmestimate:50): mat.columns() == 2 && mat.rows() == 2");
+  EXPECT_EQ(thrownMessage<std::logic_error>([] { invert2x2(Matrix(2, 1, 1.0f)); }),
+            "assertion failure (simplevdmestimate:50): mat.columns() == 2 && mat.rows() == 2");
 }
 
 TEST_F(ColumnWise, IdenticalScansGiveZeroAndTheThreeLogLines) {
@@ -116,8 +109,9 @@ TEST_F(ColumnWise, IdenticalScansGiveZeroAndTheThreeLogLines) {
 
 TEST_F(ColumnWise, UnequalScansThrowBeforeAnyLogLine) {
   EntryLog log;
-  expectAssertion([&] { estimateColumnWise(Volume(4, 8, 2, 200.0f), Volume(4, 8, 3, 200.0f), kSigma, &log, 0); },
-                  "assertion failure (simplevdmestimate:71): vol_ap.dimensions() == vol_pa.dimensions()");
+  EXPECT_EQ(thrownMessage<std::logic_error>(
+                [&] { estimateColumnWise(Volume(4, 8, 2, 200.0f), Volume(4, 8, 3, 200.0f), kSigma, &log, 0); }),
+            "assertion failure (simplevdmestimate:71): vol_ap.dimensions() == vol_pa.dimensions()");
   EXPECT_TRUE(log.entries().empty());
 }
 

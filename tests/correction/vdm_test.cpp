@@ -11,10 +11,13 @@
 
 #include "correction/bspline.h"
 #include "tests/correction/reference_bspline.h"
+#include "tests/support/thrownmessage.h"
 #include "volume/volumetransform.h"
 
 namespace daxo {
 namespace {
+
+using testing::thrownMessage;
 
 using testing::randomVolume;
 using testing::referenceCoefficients;
@@ -294,16 +297,8 @@ TEST(CorrectVolume, TransposedDataIsShiftedAlongX) {
 TEST(CorrectVolume, MapOfTheWrongFrameFailsTheDimensionCheck) {
   const Volume src(9, 5, 3, 1.0f);
   const Volume map(9, 5, 3, 0.0f);
-  EXPECT_THROW(
-      {
-        try {
-          correctVolume(map, src, true);
-        } catch (const std::logic_error& e) {
-          EXPECT_STREQ(e.what(), "assertion failure (vdm:70): dst.dimensions() == src.dimensions()");
-          throw;
-        }
-      },
-      std::logic_error);
+  EXPECT_EQ(thrownMessage<std::logic_error>([&] { correctVolume(map, src, true); }),
+            "assertion failure (vdm:70): dst.dimensions() == src.dimensions()");
 }
 
 // Calls the warp selected by `which` (0 cubic, 1 trilinear, 2 linear in y).
@@ -322,12 +317,7 @@ void callWarp(int which, Volume& dst, const Volume& src, const Volume& vdm) {
 }
 
 std::string failureText(int which, Volume& dst, const Volume& src, const Volume& vdm) {
-  try {
-    callWarp(which, dst, src, vdm);
-  } catch (const std::logic_error& e) {
-    return e.what();
-  }
-  return "no failure";
+  return thrownMessage<std::logic_error>([&] { callWarp(which, dst, src, vdm); });
 }
 
 TEST(Warps, ChecksComeInOrderAndWriteNothing) {

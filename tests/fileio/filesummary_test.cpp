@@ -4,9 +4,12 @@
 
 #include "fileio/fileerrors.h"
 #include "tests/fileio/fileimages.h"
+#include "tests/support/thrownmessage.h"
 
 namespace daxo {
 namespace {
+
+using testing::thrownMessage;
 
 using testing::floatBytes;
 using testing::headerText;
@@ -82,24 +85,16 @@ TEST(FileSummary, MapFiles) {
   EXPECT_TRUE(contains(summary, "(incomplete: ")) << summary;
 
   writeFile(folder.file("a.map"), header.substr(0, 9));
-  try {
-    summarizeFile(folder.file("a.map"));
-    FAIL();
-  } catch (const IOError& e) {
-    EXPECT_TRUE(contains(e.what(), folder.file("a.map"))) << e.what();
-  }
+  const std::string message = thrownMessage<IOError>([&] { summarizeFile(folder.file("a.map")); });
+  EXPECT_TRUE(contains(message, folder.file("a.map"))) << message;
 }
 
 TEST(FileSummary, UnreadableFilesAreErrorsNamingThem) {
   TempFolder folder;
   writeFile(folder.file("notes.txt"), "text");
   for (const std::string& path : {folder.file("none.fmr"), folder.file("notes.txt"), folder.path()}) {
-    try {
-      summarizeFile(path);
-      FAIL() << path;
-    } catch (const IOError& e) {
-      EXPECT_TRUE(contains(e.what(), path)) << e.what();
-    }
+    const std::string message = thrownMessage<IOError>([&] { summarizeFile(path); });
+    EXPECT_TRUE(contains(message, path)) << message;
   }
 }
 

@@ -6,9 +6,12 @@
 
 #include "fileio/fileerrors.h"
 #include "tests/fileio/fileimages.h"
+#include "tests/support/thrownmessage.h"
 
 namespace daxo {
 namespace {
+
+using testing::thrownMessage;
 
 using testing::headerText;
 using testing::TempFolder;
@@ -293,12 +296,8 @@ TEST_F(FmrHeaderText, RegressionShortSliceTimingTableGetsZeros) {
 
 TEST_F(FmrHeaderText, MissingHeaderIsAnOpenError) {
   FMRHeader header;
-  try {
-    header.load(folder_.file("none.fmr"), false);
-    FAIL();
-  } catch (const OpenFileError& e) {
-    EXPECT_EQ(std::string(e.what()), "Failed opening for reading: " + folder_.file("none.fmr"));
-  }
+  EXPECT_EQ(thrownMessage<OpenFileError>([&] { header.load(folder_.file("none.fmr"), false); }),
+            "Failed opening for reading: " + folder_.file("none.fmr"));
   EXPECT_THROW(header.load(folder_.path(), false), OpenFileError);
 }
 

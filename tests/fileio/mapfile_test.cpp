@@ -8,9 +8,12 @@
 #include "fileio/binaryread.h"
 #include "fileio/fileerrors.h"
 #include "tests/fileio/fileimages.h"
+#include "tests/support/thrownmessage.h"
 
 namespace daxo {
 namespace {
+
+using testing::thrownMessage;
 
 using testing::floatBytes;
 using testing::int32Bytes;
@@ -78,12 +81,7 @@ std::string slices(int count, int perSlice, float start) {
 
 void expectReadError(const std::string& path, bool withData) {
   MapFile map;
-  try {
-    map.load(path, withData);
-    FAIL() << "expected a ReadFileError";
-  } catch (const ReadFileError& e) {
-    EXPECT_STREQ(e.what(), "error reading from binary file");
-  }
+  EXPECT_EQ(thrownMessage<ReadFileError>([&] { map.load(path, withData); }), "error reading from binary file");
 }
 
 TEST(BinaryRead, LittleEndianValues) {
@@ -253,12 +251,8 @@ TEST(MapFile, FailedLoadLeavesTheRecordAndMissingFileIsAnOpenError) {
   EXPECT_THROW(map.load(folder.file("bad.map"), true), ReadFileError);
   EXPECT_EQ(map.fileName, folder.file("good.map"));
   EXPECT_EQ(map.volume(0, 0, 0), 3.0f);
-  try {
-    map.load(folder.file("none.map"), true);
-    FAIL();
-  } catch (const OpenFileError& e) {
-    EXPECT_EQ(std::string(e.what()), "could not open file " + folder.file("none.map"));
-  }
+  EXPECT_EQ(thrownMessage<OpenFileError>([&] { map.load(folder.file("none.map"), true); }),
+            "could not open file " + folder.file("none.map"));
 }
 
 }  // namespace

@@ -10,8 +10,11 @@
 
 #include "tests/plugin/testprojects.h"
 #include "tests/support/testfiles.h"
+#include "tests/support/thrownmessage.h"
 
 namespace {
+
+using daxo::testing::thrownMessage;
 
 using daxo::Dimensions;
 using daxo::Volume;
@@ -26,12 +29,8 @@ TEST(WriteUndistorted, RegressionProjectWithoutVolumesWritesNothing) {
   daxo::FMRHeader fmr = daxo::testing::writeFmrProject(dir.file("f.fmr"), {4, 4, 2}, {}, Voxels::Int16);
   daxo::DMRHeader dmr = daxo::testing::writeDmrProject(dir.file("d.dmr"), {4, 4, 2}, {}, Voxels::Int16);
   EXPECT_THROW(daxo::writeUndistortedFmr(map, fmr, false), std::runtime_error);
-  try {
-    daxo::writeUndistortedDmr(map, dir.file("d.dmr"), dmr, false);
-    ADD_FAILURE() << "no error";
-  } catch (const std::runtime_error& e) {
-    EXPECT_EQ(std::string(e.what()), "Project has no volumes to correct: " + dir.file("d.dmr"));
-  }
+  EXPECT_EQ(thrownMessage<std::runtime_error>([&] { daxo::writeUndistortedDmr(map, dir.file("d.dmr"), dmr, false); }),
+            "Project has no volumes to correct: " + dir.file("d.dmr"));
   EXPECT_EQ(namesIn(dir.path()), (Names{"d.dmr", "f.fmr"}));
 }
 
@@ -64,14 +63,9 @@ TEST(WriteUndistorted, RegressionSourceWhoseDataFileIsTheCopysKeepsItsData) {
   project.load(dir.file("run1.fmr"), true);
   ASSERT_EQ(project.dataFileName(), dir.file("run1_undist.stc"));
 
-  try {
-    daxo::writeUndistortedFmr(Volume(d, 1.0f), project, false);
-    ADD_FAILURE() << "no error";
-  } catch (const std::runtime_error& e) {
-    EXPECT_EQ(std::string(e.what()), "The corrected copy " + dir.file("run1_undist.fmr") +
-                                         " would replace the data file " + dir.file("run1_undist.stc") +
-                                         " of its source " + dir.file("run1.fmr"));
-  }
+  EXPECT_EQ(thrownMessage<std::runtime_error>([&] { daxo::writeUndistortedFmr(Volume(d, 1.0f), project, false); }),
+            "The corrected copy " + dir.file("run1_undist.fmr") + " would replace the data file " +
+                dir.file("run1_undist.stc") + " of its source " + dir.file("run1.fmr"));
   EXPECT_EQ(daxo::testing::readFile(dir.file("run1_undist.stc")), data);
   EXPECT_EQ(namesIn(dir.path()), (Names{"run1.fmr", "run1_undist.stc"}));
 }

@@ -6,10 +6,13 @@
 #include <stdexcept>
 #include <string>
 
+#include "tests/support/thrownmessage.h"
 #include "tests/volume/random_fill.h"
 
 namespace daxo {
 namespace {
+
+using testing::thrownMessage;
 
 using testing::randomVolume;
 
@@ -72,14 +75,7 @@ TEST(Distance, MismatchedInputsRaiseTheirAssertions) {
   auto text = [](const std::string& line, const std::string& condition) {
     return "assertion failure (distance:" + line + "): " + condition;
   };
-  auto message = [](auto&& call) {
-    try {
-      call();
-    } catch (const std::logic_error& e) {
-      return std::string(e.what());
-    }
-    return std::string("no exception");
-  };
+  auto message = [](auto&& call) { return thrownMessage<std::logic_error>(call); };
   EXPECT_EQ(message([&] { ssd(a, b); }), text("15", "dim1 == dim2"));
   EXPECT_EQ(message([&] { meanSsd(a, b); }), text("15", "dim1 == dim2"));
   EXPECT_EQ(message([&] { ncc(a, b); }), text("37", "dim1 == dim2"));

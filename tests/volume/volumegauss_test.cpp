@@ -8,11 +8,14 @@
 #include <vector>
 
 #include "tests/support/fft_for_tests.h"
+#include "tests/support/thrownmessage.h"
 #include "tests/volume/random_fill.h"
 #include "volume/fft.h"
 
 namespace daxo {
 namespace {
+
+using testing::thrownMessage;
 
 using testing::randomVolume;
 
@@ -147,12 +150,8 @@ TEST_F(VolumeGauss, ConvolveFftMatchesDirectCircularConvolution) {
 TEST_F(VolumeGauss, ConvolveFftRejectsMismatchedDimensionsAndMissingFft) {
   const Volume original = randomVolume(4, 4, 4, 13);
   Volume input = original;
-  try {
-    convolveFFT(input, Volume(4, 4, 5, 0.0f));
-    FAIL() << "no assertion";
-  } catch (const std::logic_error& e) {
-    EXPECT_STREQ(e.what(), "assertion failure (volumegauss:195): input.dimensions() == kernel.dimensions()");
-  }
+  EXPECT_EQ(thrownMessage<std::logic_error>([&] { convolveFFT(input, Volume(4, 4, 5, 0.0f)); }),
+            "assertion failure (volumegauss:195): input.dimensions() == kernel.dimensions()");
   bindFft(FftFunctions{});
   EXPECT_THROW(convolveFFT(input, Volume(4, 4, 4, 0.0f)), std::logic_error);
   EXPECT_THROW(smooth(input, {1.0, 1.0, 1.0}, {0, 0, 0}, true), std::logic_error);

@@ -6,10 +6,13 @@
 #include <stdexcept>
 #include <string>
 
+#include "tests/support/thrownmessage.h"
 #include "tests/volume/random_fill.h"
 
 namespace daxo {
 namespace {
+
+using testing::thrownMessage;
 
 using testing::randomVolume;
 
@@ -135,18 +138,13 @@ TEST(VolumeTransform, ResamplingAboutCentresAndToSize) {
 TEST(VolumeTransform, SameSourceAndDestinationIsRejected) {
   Volume v = randomVolume(3, 3, 3, 5);
   const float before = v(1, 1, 1);
-  auto expectAssertion = [&](auto&& call, int line) {
-    try {
-      call();
-      FAIL() << "no assertion for line " << line;
-    } catch (const std::logic_error& e) {
-      EXPECT_EQ(std::string(e.what()),
-                "assertion failure (volumetransform:" + std::to_string(line) + "): &dst != &src");
-    }
-  };
-  expectAssertion([&] { resampleAffine(v, v, Matrix4::identity()); }, 14);
-  expectAssertion([&] { transformAboutCentres(v, v, Matrix4::identity()); }, 27);
-  expectAssertion([&] { resampleToSize(v, v); }, 38);
+  const std::string text = "): &dst != &src";
+  EXPECT_EQ(thrownMessage<std::logic_error>([&] { resampleAffine(v, v, Matrix4::identity()); }),
+            "assertion failure (volumetransform:14" + text);
+  EXPECT_EQ(thrownMessage<std::logic_error>([&] { transformAboutCentres(v, v, Matrix4::identity()); }),
+            "assertion failure (volumetransform:27" + text);
+  EXPECT_EQ(thrownMessage<std::logic_error>([&] { resampleToSize(v, v); }),
+            "assertion failure (volumetransform:38" + text);
   EXPECT_EQ(v(1, 1, 1), before);
 }
 

@@ -7,6 +7,7 @@
 #include "correction/bspline.h"
 #include "correction/registration.h"
 #include "tests/correction/reference_bspline.h"
+#include "tests/support/volumes.h"
 
 namespace daxo {
 namespace {
@@ -54,7 +55,7 @@ double maxThirdDifference(const std::vector<double>& c, const Dimensions& d, int
 
 TEST(BsplineSampleGradient, ValueIsBsplineSampleAndGradientIsTheSplineDerivative) {
   const Dimensions d{7, 9, 5};
-  const std::vector<double> c = bsplineCoefficients(randomVolume(d, -100.0f, 100.0f, 17));
+  const std::vector<double> c = bsplineCoefficients(randomVolume(d, 17, -100.0f, 100.0f));
   const std::vector<Float3> points = pointsAcross(d, 0.75f);
   const SplineGradientSamples s = bsplineSampleGradient(c, d, points, Float3{});
   ASSERT_EQ(s.value.size(), points.size());
@@ -113,7 +114,7 @@ TEST(BsplineSampleGradient, PhysicalPointsAndReusedStorageGiveTheSameSamples) {
   const Dimensions d{8, 10, 6};
   const Float3 voxelSize{2.0f, 0.5f, 4.0f};
   const Float3 extent{voxelSize.x * d.x, voxelSize.y * d.y, voxelSize.z * d.z};
-  const std::vector<double> c = bsplineCoefficients(randomVolume(d, 0.0f, 10.0f, 5));
+  const std::vector<double> c = bsplineCoefficients(randomVolume(d, 5, 0.0f, 10.0f));
   const std::vector<Float3> voxelPoints = pointsAcross(d, 0.875f);
   std::vector<Float3> physicalPoints;
   for (const Float3& p : voxelPoints)

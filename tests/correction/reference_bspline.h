@@ -6,7 +6,6 @@
 
 #include <cmath>
 #include <cstddef>
-#include <random>
 #include <utility>
 #include <vector>
 
@@ -106,15 +105,6 @@ inline double maxAbs(const std::vector<double>& values) {
   double m = 0.0;
   for (double v : values) m = std::max(m, std::fabs(v));
   return m;
-}
-
-// A volume of uniform random values in [lo, hi) from a fixed seed.
-inline Volume randomVolume(const Dimensions& d, float lo, float hi, unsigned seed) {
-  std::mt19937 engine(seed);
-  std::uniform_real_distribution<float> dist(lo, hi);
-  Volume v(d);
-  for (size_t i = 0; i < v.voxelCount(); ++i) v.data()[i] = dist(engine);
-  return v;
 }
 
 // Bound on the rounding of a spline sample in single precision: at most four

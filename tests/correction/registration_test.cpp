@@ -11,6 +11,7 @@
 #include "tests/correction/reference_bspline.h"
 #include "tests/support/fft_for_tests.h"
 #include "tests/support/thrownmessage.h"
+#include "tests/support/volumes.h"
 
 namespace daxo {
 namespace {
@@ -178,7 +179,7 @@ TEST_F(RegisterRigid, RefusesParameterVectorsOtherThanSix) {
 
 TEST(ResampleRigid, ZeroMotionReproducesTheVolume) {
   const Dimensions d{9, 11, 7};
-  const Volume v = randomVolume(d, 0.0f, 1000.0f, 23);
+  const Volume v = randomVolume(d, 23, 0.0f, 1000.0f);
   const Float3 extent = extentOf(d, {1.7f, 2.3f, 3.1f});
   const Volume out = resampleRigid(v, extent, Vector(6, 0.0f));
   ASSERT_EQ(out.dimensions(), d);
@@ -196,7 +197,7 @@ TEST(ResampleRigid, AgreesWithTheSlowReferenceUnderAMotion) {
   const Dimensions d{10, 8, 9};
   const Float3 voxelSize{2.0f, 2.5f, 1.5f};
   const Float3 extent = extentOf(d, voxelSize);
-  const Volume v = randomVolume(d, 0.0f, 1000.0f, 29);
+  const Volume v = randomVolume(d, 29, 0.0f, 1000.0f);
   const Vector motion = parametersOf(0.1f, -0.2f, 0.15f, 1.5f, -2.0f, 0.75f);
   const Volume out = resampleRigid(v, extent, motion);
   const std::vector<double> c = bsplineCoefficients(v);

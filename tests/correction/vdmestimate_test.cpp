@@ -17,22 +17,21 @@
 #include "tests/correction/reference_sweep.h"
 #include "tests/support/fft_for_tests.h"
 #include "tests/support/thrownmessage.h"
+#include "tests/support/volumes.h"
 #include "volume/distance.h"
 
 namespace daxo {
 namespace {
 
+using testing::sameBits;
+
+using testing::identicalBytes;
+
+using testing::expectSameVolume;
+
 using testing::thrownMessage;
 
 using testing::EntryLog;
-
-bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b)); }
-
-void expectSameVolume(const Volume& a, const Volume& b) {
-  ASSERT_EQ(a.dimensions(), b.dimensions());
-  for (size_t i = 0; i < a.voxelCount(); ++i)
-    ASSERT_TRUE(sameBits(a.data()[i], b.data()[i])) << "voxel " << i << ": " << a.data()[i] << " vs " << b.data()[i];
-}
 
 bool startsWith(const std::string& text, const std::string& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
@@ -293,7 +292,7 @@ TEST_F(EstimateVdm, IsBitIdenticalToTheStepByStepReference) {
       expectSameVolume(v, referenceEstimate(p.ap, p.pa, s, useSsd, useIc));
       // The stages did move the map away from its start.
       const Volume start = referenceEstimate(p.ap, p.pa, EstimationSchedule{}, useSsd, useIc);
-      EXPECT_NE(std::memcmp(v.data(), start.data(), v.voxelCount() * sizeof(float)), 0);
+      EXPECT_FALSE(identicalBytes(v, start));
     }
 }
 

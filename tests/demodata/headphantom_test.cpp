@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <vector>
@@ -12,13 +11,12 @@
 #include "demodata/headvolumes.h"
 #include "demodata/random.h"
 #include "demodata/signalmodel.h"
+#include "tests/support/volumes.h"
 
 namespace daxo {
 namespace {
 
-bool sameBytes(const Volume& a, const Volume& b) {
-  return a.dimensions() == b.dimensions() && std::memcmp(a.data(), b.data(), a.voxelCount() * sizeof(float)) == 0;
-}
+using testing::identicalBytes;
 
 TEST(HeadPhantom, TissueFractionsArePartialVolumesInsideTheHead) {
   const DemoSettings s = smallDemoSettings();
@@ -248,11 +246,11 @@ TEST(HeadPhantom, LeftAndRightMirrorEachOther) {
 TEST(HeadPhantom, SeedChangesTheTextureOnly) {
   DemoSettings s = smallDemoSettings();
   const Volume a = headObject(s);
-  EXPECT_TRUE(sameBytes(a, headObject(s)));
+  EXPECT_TRUE(identicalBytes(a, headObject(s)));
   s.seed += 1;
   const Volume b = headObject(s);
-  EXPECT_FALSE(sameBytes(a, b));
-  EXPECT_TRUE(sameBytes(headMask(s), headMask(smallDemoSettings())));
+  EXPECT_FALSE(identicalBytes(a, b));
+  EXPECT_TRUE(identicalBytes(headMask(s), headMask(smallDemoSettings())));
 }
 
 TEST(DemoSettings, RejectsValuesOutOfRange) {

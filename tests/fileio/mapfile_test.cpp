@@ -9,9 +9,12 @@
 #include "fileio/fileerrors.h"
 #include "tests/fileio/fileimages.h"
 #include "tests/support/thrownmessage.h"
+#include "tests/support/volumes.h"
 
 namespace daxo {
 namespace {
+
+using testing::identicalBytes;
 
 using testing::thrownMessage;
 
@@ -122,7 +125,7 @@ TEST(MapFile, ReadsTheHostLayoutBitForBit) {
   EXPECT_EQ(read.secondFloat, 2.5f);
   EXPECT_EQ(read.formatLevel, 3);
   EXPECT_EQ(read.referenceName, "run1_vdm");
-  EXPECT_EQ(std::memcmp(read.volume.data(), map.data(), map.voxelCount() * sizeof(float)), 0);
+  EXPECT_TRUE(identicalBytes(read.volume, map));
   EXPECT_EQ(read.expectedFileBytes(), static_cast<int64_t>(testing::readFile(folder.file("run1_vdm.map")).size()));
 }
 

@@ -24,9 +24,12 @@
 #include "tests/plugin/testprojects.h"
 #include "tests/support/fft_for_tests.h"
 #include "tests/support/testfiles.h"
+#include "tests/support/volumes.h"
 #include "volume/volumegauss.h"
 
 namespace {
+
+using daxo::testing::identicalBytes;
 
 using daxo::Dimensions;
 using daxo::DMRHeader;
@@ -64,10 +67,6 @@ MapFile readMap(const std::string& path) {
   MapFile map;
   map.load(path, true);
   return map;
-}
-
-bool sameBits(const Volume& a, const Volume& b) {
-  return a.dimensions() == b.dimensions() && std::memcmp(a.data(), b.data(), a.voxelCount() * sizeof(float)) == 0;
 }
 
 bool exactlyNegated(const Volume& a, const Volume& b) {
@@ -181,7 +180,7 @@ TEST_F(EstimateTask, MixedPairFullEstimationSavesNegatedMapsAndNamesTheFirst) {
 
   const MapFile first = readMap(file("a_vdm.map"));
   const MapFile second = readMap(file("b_vdm.map"));
-  EXPECT_TRUE(sameBits(first.volume, fullReference(pair.first, pair.second, {2.0, 3.0, 3.0}, true, false, 0)));
+  EXPECT_TRUE(identicalBytes(first.volume, fullReference(pair.first, pair.second, {2.0, 3.0, 3.0}, true, false, 0)));
   EXPECT_TRUE(exactlyNegated(first.volume, second.volume));
   for (const MapFile* map : {&first, &second}) {
     EXPECT_EQ(map->firstFloat, 1.0f);
@@ -213,7 +212,7 @@ TEST_F(EstimateTask, FastPathSmoothsTheColumnWiseEstimateWithoutStages) {
               "SSD of original AP and PA volumes: ", "SSD after applying column wise VDM: ",
               "Saving voxel displacement maps to .map files...", "Done."});
   const MapFile first = readMap(file("a_vdm.map"));
-  EXPECT_TRUE(sameBits(first.volume, fastReference(pair.first, pair.second, 2.0, 2)));
+  EXPECT_TRUE(identicalBytes(first.volume, fastReference(pair.first, pair.second, 2.0, 2)));
   EXPECT_TRUE(exactlyNegated(first.volume, readMap(file("b_vdm.map")).volume));
 }
 
@@ -249,12 +248,12 @@ TEST_F(EstimateTask, LeftRightPairIsTransposedAndMapsAreSavedInTheProjectsFrame)
 
   const Volume v = fastReference(pair.first, pair.second, 2.0, 0);
   const MapFile map = readMap(file("lr_vdm.map"));
-  EXPECT_TRUE(sameBits(map.volume, daxo::transposeXY(v)));
+  EXPECT_TRUE(identicalBytes(map.volume, daxo::transposeXY(v)));
   EXPECT_TRUE(exactlyNegated(map.volume, readMap(file("rl_vdm.map")).volume));
 
   const MapFile deriv = readMap(file("lr_vdmderiv.map"));
   const MapFile secondDeriv = readMap(file("rl_vdmderiv.map"));
-  EXPECT_TRUE(sameBits(deriv.volume, daxo::transposeXY(daxo::derivativeY(v))));
+  EXPECT_TRUE(identicalBytes(deriv.volume, daxo::transposeXY(daxo::derivativeY(v))));
   EXPECT_TRUE(exactlyNegated(deriv.volume, secondDeriv.volume));
   for (const MapFile* m : {&deriv, &secondDeriv}) {
     EXPECT_EQ(m->firstFloat, 0.1f);
@@ -265,13 +264,13 @@ TEST_F(EstimateTask, LeftRightPairIsTransposedAndMapsAreSavedInTheProjectsFrame)
   corrected.load(file("lr_undist.fmr"), true);
   ASSERT_EQ(corrected.volumes.size(), 2u);
   for (size_t t = 0; t < 2; ++t) {
-    EXPECT_TRUE(sameBits(corrected.volumes[t], daxo::correctVolume(v, firstVolumes[t], true))) << "volume " << t;
+    EXPECT_TRUE(identicalBytes(corrected.volumes[t], daxo::correctVolume(v, firstVolumes[t], true))) << "volume " << t;
   }
   DMRHeader correctedSecond;
   correctedSecond.load(file("rl_undist.dmr"), true);
   ASSERT_EQ(correctedSecond.volumes.size(), 1u);
   EXPECT_TRUE(
-      sameBits(correctedSecond.volumes[0], daxo::correctVolume(v * -1.0f, daxo::transposeXY(pair.second), true)));
+      identicalBytes(correctedSecond.volumes[0], daxo::correctVolume(v * -1.0f, daxo::transposeXY(pair.second), true)));
 }
 
 // Only a name ending in ".fmr" in lower case is an FMR project.

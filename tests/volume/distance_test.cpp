@@ -7,7 +7,7 @@
 #include <string>
 
 #include "tests/support/thrownmessage.h"
-#include "tests/volume/random_fill.h"
+#include "tests/support/volumes.h"
 
 namespace daxo {
 namespace {
@@ -19,7 +19,7 @@ using testing::randomVolume;
 Vector vectorOf(std::vector<float> values) { return Vector(std::move(values)); }
 
 TEST(Distance, EqualAndLinearlyRelatedVolumes) {
-  const Volume a = randomVolume(8, 7, 6, 1, 0.0f, 100.0f);
+  const Volume a = randomVolume({8, 7, 6}, 1, 0.0f, 100.0f);
   EXPECT_EQ(ssd(a, a), 0.0);
   EXPECT_EQ(meanSsd(a, a), 0.0);
   EXPECT_NEAR(ncc(a, a), 1.0, 1e-4);
@@ -32,7 +32,7 @@ TEST(Distance, EqualAndLinearlyRelatedVolumes) {
 // The accumulation precisions are part of the results: SSD squares and sums
 // the single-precision difference in double, correlations stay in float.
 TEST(Distance, SumsUseTheStatedPrecisionAndOrder) {
-  const Volume a = randomVolume(9, 8, 7, 2), b = randomVolume(9, 8, 7, 3);
+  const Volume a = randomVolume({9, 8, 7}, 2), b = randomVolume({9, 8, 7}, 3);
   double expectedSsd = 0.0;
   float sa = 0, saa = 0, sb = 0, sbb = 0, sab = 0;
   for (size_t i = 0; i < a.voxelCount(); ++i) {

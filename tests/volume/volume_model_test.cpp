@@ -5,7 +5,7 @@
 #include <new>
 #include <vector>
 
-#include "tests/volume/random_fill.h"
+#include "tests/support/volumes.h"
 #include "volume/matrix.h"
 #include "volume/vector.h"
 #include "volume/volume.h"
@@ -68,7 +68,7 @@ TEST(VolumeModel, CopiesOfMovedFromObjectsReadAsZero) {
 }
 
 TEST(VolumeModel, CopyIsDeepAndAssignmentTakesTheSourceDimensions) {
-  Volume a = randomVolume(3, 2, 2, 1);
+  Volume a = randomVolume({3, 2, 2}, 1);
   Volume b(5, 5, 5, 0.0f);
   b = a;
   EXPECT_EQ(b.dimensions(), a.dimensions());
@@ -94,14 +94,14 @@ TEST(VolumeModel, ResizeCentredOffsetsTruncateTowardZero) {
         EXPECT_EQ(grown(x, y, z), inside ? v(x - 1, y - 1, z - 1) : 0.0f);
       }
 
-  Volume big = randomVolume(6, 6, 6, 2);
+  Volume big = randomVolume({6, 6, 6}, 2);
   Volume cut = big;
   cut.resizeCentred({3, 3, 3});  // offset (3 - 6) / 2 = -1
   for (int z = 0; z < 3; ++z)
     for (int y = 0; y < 3; ++y)
       for (int x = 0; x < 3; ++x) EXPECT_EQ(cut(x, y, z), big(x + 1, y + 1, z + 1));
 
-  Volume same = randomVolume(4, 4, 2, 3);
+  Volume same = randomVolume({4, 4, 2}, 3);
   const float* buffer = same.data();
   const float first = same(1, 0, 0);
   same.resizeCentred({4, 2, 4});
@@ -110,7 +110,7 @@ TEST(VolumeModel, ResizeCentredOffsetsTruncateTowardZero) {
 }
 
 TEST(VolumeModel, TransposePadAndDerivative) {
-  const Volume v = randomVolume(3, 5, 2, 4);
+  const Volume v = randomVolume({3, 5, 2}, 4);
   const Volume t = transposeXY(v);
   EXPECT_EQ(t.dimensions(), (Dimensions{5, 3, 2}));
   EXPECT_EQ(t(4, 2, 1), v(2, 4, 1));
@@ -137,12 +137,12 @@ TEST(VolumeModel, TransposePadAndDerivative) {
       EXPECT_EQ(d(x, 4, z), 0.0f);
       for (int y = 1; y < 4; ++y) EXPECT_EQ(d(x, y, z), (v(x, y + 1, z) - v(x, y - 1, z)) * 0.5f);
     }
-  const Volume flat = derivativeY(randomVolume(3, 2, 2, 5));
+  const Volume flat = derivativeY(randomVolume({3, 2, 2}, 5));
   for (size_t i = 0; i < flat.voxelCount(); ++i) EXPECT_EQ(flat.data()[i], 0.0f);
 }
 
 TEST(VolumeModel, ArithmeticIsVoxelWiseAndNegationFlipsTheSignBit) {
-  const Volume a = randomVolume(4, 3, 2, 6), b = randomVolume(4, 3, 2, 7);
+  const Volume a = randomVolume({4, 3, 2}, 6), b = randomVolume({4, 3, 2}, 7);
   const Volume product = a * b, scaled = a * 3.0f, shifted = a + 0.25f, negated = -a;
   Volume inPlace = a;
   inPlace *= b;

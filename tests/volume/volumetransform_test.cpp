@@ -7,7 +7,7 @@
 #include <string>
 
 #include "tests/support/thrownmessage.h"
-#include "tests/volume/random_fill.h"
+#include "tests/support/volumes.h"
 
 namespace daxo {
 namespace {
@@ -72,7 +72,7 @@ TEST(VolumeTransform, MatrixProductInverseAndTranslation) {
 }
 
 TEST(VolumeTransform, TrilinearSampleEdges) {
-  const Volume v = randomVolume(4, 3, 2, 1);
+  const Volume v = randomVolume({4, 3, 2}, 1);
   EXPECT_EQ(sampleTrilinear(v, 2, 1, 1), v(2, 1, 1));
   EXPECT_FLOAT_EQ(sampleTrilinear(v, -0.5f, 0, 0), 0.5f * v(0, 0, 0));
   EXPECT_FLOAT_EQ(sampleTrilinear(v, 3.5f, 2, 1), 0.5f * v(3, 2, 1));
@@ -83,7 +83,7 @@ TEST(VolumeTransform, TrilinearSampleEdges) {
 }
 
 TEST(VolumeTransform, ResampleAffineIdentityAndHalfVoxelShift) {
-  const Volume src = randomVolume(5, 4, 3, 2);
+  const Volume src = randomVolume({5, 4, 3}, 2);
   Volume dst(src.dimensions());
   resampleAffine(dst, src, Matrix4::identity());
   for (size_t i = 0; i < src.voxelCount(); ++i) EXPECT_EQ(dst.data()[i], src.data()[i]);
@@ -101,7 +101,7 @@ TEST(VolumeTransform, ResampleAffineIdentityAndHalfVoxelShift) {
 // eps * 20 voxels = 1.2e-6 voxel, times neighbour differences below 2, plus
 // the float weights' rounding: 2e-5 covers both with margin.
 TEST(VolumeTransform, ResampleAffineMatchesTheDirectFormula) {
-  const Volume src = randomVolume(12, 10, 8, 3);
+  const Volume src = randomVolume({12, 10, 8}, 3);
   Matrix4 m = multiply(rigid(0.4f, 1.3f, -0.7f, 0.45f), Matrix4::translation(0, 0, 0));
   m.m[10] = 0.9f;
   m.m[2] = 0.1f;
@@ -118,7 +118,7 @@ TEST(VolumeTransform, ResampleAffineMatchesTheDirectFormula) {
 }
 
 TEST(VolumeTransform, ResamplingAboutCentresAndToSize) {
-  const Volume src = randomVolume(4, 4, 4, 4, 1.0f, 2.0f);
+  const Volume src = randomVolume({4, 4, 4}, 4, 1.0f, 2.0f);
   Volume dst(6, 6, 6);
   transformAboutCentres(dst, src, Matrix4::identity());
   for (int z = 0; z < 6; ++z)
@@ -136,7 +136,7 @@ TEST(VolumeTransform, ResamplingAboutCentresAndToSize) {
 }
 
 TEST(VolumeTransform, SameSourceAndDestinationIsRejected) {
-  Volume v = randomVolume(3, 3, 3, 5);
+  Volume v = randomVolume({3, 3, 3}, 5);
   const float before = v(1, 1, 1);
   const std::string text = "): &dst != &src";
   EXPECT_EQ(thrownMessage<std::logic_error>([&] { resampleAffine(v, v, Matrix4::identity()); }),

@@ -22,13 +22,15 @@ using daxo::DMRHeader;
 using daxo::FMRHeader;
 using daxo::Volume;
 using daxo::host::hostState;
+using daxo::testing::Entries;
+using daxo::testing::logEntries;
+using daxo::testing::messageBoxTexts;
 using daxo::testing::namesIn;
 using daxo::testing::patternVolumes;
 using daxo::testing::Voxels;
 using daxo::testing::writeDmrProject;
 using daxo::testing::writeFmrProject;
 using daxo::testing::writeMapFile;
-using Entries = std::vector<std::string>;
 
 const char* const kFmrQuestion =
     "Dimensions of the datasets don't match!\nDo you want to resize the VDM to the FMR dimensions?\n\n"
@@ -62,10 +64,10 @@ float maxDifference(const Volume& a, const Volume& b) {
   return worst;
 }
 
-class ApplyTask : public ::testing::Test {
+class ApplyTask : public daxo::testing::PluginTaskTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(loaded.plugin->initPlugin());
+    PluginTaskTest::SetUp();
     hostState().openDocument("current", {4, 4, 2});
   }
 
@@ -73,22 +75,12 @@ class ApplyTask : public ::testing::Test {
     hostState().parameters.setInt("rllr", rllr ? 1 : 0);
     hostState().parameters.setString("vdm", mapPath);
     hostState().parameters.setString("files", files);
-    hostState().parameters.setString("task", "apply");
-    EXPECT_TRUE(loaded.plugin->execute());
+    runTask("apply");
     EXPECT_EQ(hostState().busyCursor.depth(), 0);
   }
 
-  std::string file(const std::string& name) const { return dir.file(name); }
-  static Entries log() { return hostState().log.entries(); }
-  static Entries boxes() {
-    Entries texts;
-    for (const auto& box : hostState().messageBoxes.shown()) texts.push_back(box.text);
-    return texts;
-  }
   static Entries shownMaps() { return hostState().document->shownMapFiles(); }
 
-  daxo::testing::LoadedPlugin loaded;
-  daxo::testing::TempFolder dir;
   std::string mapPath = dir.file("run_vdm.map");
 };
 
@@ -102,7 +94,7 @@ TEST_F(ApplyTask, ZeroMapCopiesFloatDataAndDropsTheAnatomicalReference) {
 
   apply(file("run1.fmr"));
 
-  EXPECT_EQ(boxes(), Entries{});
+  EXPECT_EQ(messageBoxTexts(), Entries{});
   FMRHeader corrected;
   corrected.load(file("run1_undist.fmr"), true);
   EXPECT_EQ(corrected.prefix.value, "run1_undist");
@@ -126,7 +118,7 @@ TEST_F(ApplyTask, ConstantMapMovesDmrContentByOneRow) {
 
   apply(file("dwi.dmr"));
 
-  EXPECT_EQ(boxes(), Entries{});
+  EXPECT_EQ(messageBoxTexts(), Entries{});
   DMRHeader corrected;
   corrected.load(file("dwi_undist.dmr"), true);
   EXPECT_EQ(corrected.loadAMRFile.value, "");
@@ -171,9 +163,10 @@ TEST_F(ApplyTask, TwoProjectsAreWrittenAndTheMapIsShownOnce) {
 
   apply(file("a.fmr") + "\n" + file("b.fmr") + "\n");
 
-  EXPECT_EQ(boxes(), Entries{});
-  EXPECT_EQ(log(), (Entries{"Loading VDM...", "Applying VDM...", "Undistorted data saved as: " + file("a_undist.fmr"),
-                            "Undistorted data saved as: " + file("b_undist.fmr"), "Done."}));
+  EXPECT_EQ(messageBoxTexts(), Entries{});
+  EXPECT_EQ(logEntries(),
+            (Entries{"Loading VDM...", "Applying VDM...", "Undistorted data saved as: " + file("a_undist.fmr"),
+                     "Undistorted data saved as: " + file("b_undist.fmr"), "Done."}));
   EXPECT_EQ(shownMaps(), Entries{mapPath});
   EXPECT_EQ(namesIn(dir.path()), (Entries{"a.fmr", "a.stc", "a_undist.fmr", "a_undist.stc", "b.fmr", "b.stc",
                                           "b_undist.fmr", "b_undist.stc", "run_vdm.map"}));
@@ -187,9 +180,9 @@ TEST_F(ApplyTask, FirstPathThatIsADmrProjectStillShowsTheMap) {
 
   apply(file("c.dmr") + "\n" + file("a.fmr"));
 
-  EXPECT_EQ(boxes(), Entries{});
+  EXPECT_EQ(messageBoxTexts(), Entries{});
   EXPECT_EQ(shownMaps(), Entries{mapPath});
-  EXPECT_EQ(log().size(), 5u);
+  EXPECT_EQ(logEntries().size(), 5u);
 }
 
 TEST_F(ApplyTask, OnlyLowerCaseFmrAndDmrPathsAreProcessed) {
@@ -200,9 +193,9 @@ TEST_F(ApplyTask, OnlyLowerCaseFmrAndDmrPathsAreProcessed) {
 
   apply(file("notes.txt") + "\n" + file("upper.FMR") + "\n" + file("a.fmr"));
 
-  EXPECT_EQ(boxes(), Entries{});
-  EXPECT_EQ(log(), (Entries{"Loading VDM...", "Applying VDM...", "Undistorted data saved as: " + file("a_undist.fmr"),
-                            "Done."}));
+  EXPECT_EQ(messageBoxTexts(), Entries{});
+  EXPECT_EQ(logEntries(), (Entries{"Loading VDM...", "Applying VDM...",
+                                   "Undistorted data saved as: " + file("a_undist.fmr"), "Done."}));
   // Only a path equal to the list's first one shows the map.
   EXPECT_EQ(shownMaps(), Entries{});
   EXPECT_FALSE(std::filesystem::exists(file("upper_undist.FMR")));
@@ -218,9 +211,9 @@ TEST_F(ApplyTask, CarriageReturnsStayPartOfThePaths) {
 
   apply(file("a.fmr") + "\r\n" + file("b.fmr"));
 
-  EXPECT_EQ(boxes(), Entries{});
-  EXPECT_EQ(log(), (Entries{"Loading VDM...", "Applying VDM...", "Undistorted data saved as: " + file("b_undist.fmr"),
-                            "Done."}));
+  EXPECT_EQ(messageBoxTexts(), Entries{});
+  EXPECT_EQ(logEntries(), (Entries{"Loading VDM...", "Applying VDM...",
+                                   "Undistorted data saved as: " + file("b_undist.fmr"), "Done."}));
   EXPECT_EQ(shownMaps(), Entries{});
   EXPECT_FALSE(std::filesystem::exists(file("a_undist.fmr")));
 }
@@ -230,14 +223,14 @@ TEST_F(ApplyTask, EmptyListStillLoadsTheMap) {
   for (const std::string files : {"", "\n\n"}) {
     hostState().log = {};
     apply(files);
-    EXPECT_EQ(boxes(), Entries{});
-    EXPECT_EQ(log(), (Entries{"Loading VDM...", "Applying VDM...", "Done."}));
+    EXPECT_EQ(messageBoxTexts(), Entries{});
+    EXPECT_EQ(logEntries(), (Entries{"Loading VDM...", "Applying VDM...", "Done."}));
   }
   std::filesystem::remove(mapPath);
   hostState().log = {};
   apply("");
-  EXPECT_EQ(boxes(), Entries{"Error: could not open file " + mapPath});
-  EXPECT_EQ(log(), Entries{"Loading VDM..."});
+  EXPECT_EQ(messageBoxTexts(), Entries{"Error: could not open file " + mapPath});
+  EXPECT_EQ(logEntries(), Entries{"Loading VDM..."});
 }
 
 TEST_F(ApplyTask, MismatchedProjectWithYesIsCorrectedWithTheResizedMap) {
@@ -249,7 +242,7 @@ TEST_F(ApplyTask, MismatchedProjectWithYesIsCorrectedWithTheResizedMap) {
 
   apply(file("fine.fmr"));
 
-  EXPECT_EQ(boxes(), Entries{});
+  EXPECT_EQ(messageBoxTexts(), Entries{});
   EXPECT_EQ(hostState().yesNo.questions(), Entries{kFmrQuestion});
   EXPECT_EQ(shownMaps(), Entries{});  // a resized map is not the file's
   FMRHeader corrected;
@@ -270,8 +263,8 @@ TEST_F(ApplyTask, MismatchedProjectWithNoStopsTheRunAndWritesNothingForIt) {
   apply(file("good.fmr") + "\n" + file("small.dmr") + "\n" + file("later.fmr"));
 
   EXPECT_EQ(hostState().yesNo.questions(), Entries{kDmrQuestion});
-  EXPECT_EQ(boxes(), Entries{"Error: All datasets must have the same dimensions!"});
-  EXPECT_EQ(log(),
+  EXPECT_EQ(messageBoxTexts(), Entries{"Error: All datasets must have the same dimensions!"});
+  EXPECT_EQ(logEntries(),
             (Entries{"Loading VDM...", "Applying VDM...", "Undistorted data saved as: " + file("good_undist.fmr")}));
   EXPECT_TRUE(std::filesystem::exists(file("good_undist.stc")));
   EXPECT_FALSE(std::filesystem::exists(file("small_undist.dmr")));
@@ -289,7 +282,7 @@ TEST_F(ApplyTask, RegressionLeftRightProjectWithNonSquareMapIsCorrected) {
 
   apply(file("lr.fmr"), true);
 
-  EXPECT_EQ(boxes(), Entries{});
+  EXPECT_EQ(messageBoxTexts(), Entries{});
   EXPECT_EQ(hostState().yesNo.questions(), Entries{});
   EXPECT_EQ(shownMaps(), Entries{mapPath});
   FMRHeader corrected;
@@ -314,7 +307,7 @@ TEST_F(ApplyTask, RegressionLeftRightProjectWithResizedNonSquareMapIsCorrected) 
 
   apply(file("lr.dmr"), true);
 
-  EXPECT_EQ(boxes(), Entries{});
+  EXPECT_EQ(messageBoxTexts(), Entries{});
   EXPECT_EQ(hostState().yesNo.questions(), Entries{kDmrQuestion});
   DMRHeader corrected;
   corrected.load(file("lr_undist.dmr"), true);
@@ -334,7 +327,7 @@ TEST_F(ApplyTask, RegressionProjectWithoutVolumesIsReportedAndNothingIsWritten) 
   for (const std::string name : {"empty.fmr", "empty.dmr"}) {
     hostState().messageBoxes = {};
     apply(file(name));
-    EXPECT_EQ(boxes(), Entries{"Error: Project has no volumes to correct: " + file(name)});
+    EXPECT_EQ(messageBoxTexts(), Entries{"Error: Project has no volumes to correct: " + file(name)});
   }
   EXPECT_EQ(namesIn(dir.path()), (Entries{"empty.dmr", "empty.dwi", "empty.fmr", "empty.stc", "run_vdm.map"}));
 }
@@ -352,8 +345,8 @@ TEST_F(ApplyTask, MapWithoutVoxelsIsRefused) {
 
   apply(file("a.fmr"));
 
-  EXPECT_EQ(boxes(), Entries{"Error: Not a usable displacement map: " + mapPath + " has extents 4 x 4 x 0"});
-  EXPECT_EQ(log(), Entries{"Loading VDM..."});
+  EXPECT_EQ(messageBoxTexts(), Entries{"Error: Not a usable displacement map: " + mapPath + " has extents 4 x 4 x 0"});
+  EXPECT_EQ(logEntries(), Entries{"Loading VDM..."});
   EXPECT_FALSE(std::filesystem::exists(file("a_undist.fmr")));
 }
 

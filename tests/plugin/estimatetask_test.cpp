@@ -37,13 +37,16 @@ using daxo::FMRHeader;
 using daxo::MapFile;
 using daxo::Volume;
 using daxo::host::hostState;
+using daxo::testing::Entries;
+using daxo::testing::logEntries;
+using daxo::testing::messageBoxTexts;
 using daxo::testing::namesIn;
+using daxo::testing::parameterChanges;
 using daxo::testing::SyntheticPair;
 using daxo::testing::syntheticPair;
 using daxo::testing::Voxels;
 using daxo::testing::writeDmrProject;
 using daxo::testing::writeFmrProject;
-using Entries = std::vector<std::string>;
 
 const Dimensions kSize{24, 24, 12};
 
@@ -99,10 +102,10 @@ struct Settings {
   int32_t order = 0;
 };
 
-class EstimateTask : public ::testing::Test {
+class EstimateTask : public daxo::testing::PluginTaskTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(loaded.plugin->initPlugin());
+    PluginTaskTest::SetUp();
     daxo::testing::bindFftwForTests();
     hostState().parameters.setString("vdm", "earlier.map");
   }
@@ -121,26 +124,9 @@ class EstimateTask : public ::testing::Test {
     parameters.setInt("save_derivative", s.derivative);
     parameters.setInt("fast_algorithm", s.fast);
     parameters.setInt("order", s.order);
-    parameters.setString("task", "estimate");
-    EXPECT_TRUE(loaded.plugin->execute());
+    runTask("estimate");
     EXPECT_EQ(hostState().busyCursor.depth(), 0);
   }
-
-  std::string file(const std::string& name) const { return dir.file(name); }
-  static Entries log() { return hostState().log.entries(); }
-  static Entries boxes() {
-    Entries texts;
-    for (const auto& box : hostState().messageBoxes.shown()) texts.push_back(box.text);
-    return texts;
-  }
-  static Entries changes() {
-    Entries texts;
-    for (const auto& change : hostState().parameters.changes()) texts.push_back(change.name + "=" + change.value);
-    return texts;
-  }
-
-  daxo::testing::LoadedPlugin loaded;
-  daxo::testing::TempFolder dir;
 };
 
 // Checks that the entries start with the given prefixes, in order.
@@ -165,9 +151,9 @@ TEST_F(EstimateTask, MixedPairFullEstimationSavesNegatedMapsAndNamesTheFirst) {
   s.useIc = false;
   estimate(s);
 
-  EXPECT_EQ(boxes(), Entries{});
+  EXPECT_EQ(messageBoxTexts(), Entries{});
   expectLogStartsWith(
-      log(),
+      logEntries(),
       {"Estimating voxel displacement maps...", "Column-wise optimisation, sigma: x: 0.5, y: 1.33333, sigma.z: 0.5",
        "SSD of original AP and PA volumes: ", "SSD after applying column wise VDM: ",
        "SSD after applying smoothed VDM: ", "\nStarting local optimizations", "Smoothed (14.1421) and needed ",
@@ -176,7 +162,7 @@ TEST_F(EstimateTask, MixedPairFullEstimationSavesNegatedMapsAndNamesTheFirst) {
        "Finished iteration with SSD: ", "Other distance measure NCC: ", "\nTime taken: ",
        "Inverse consistency check VDM: ", "Saving voxel displacement maps to .map files...", "Done."});
   EXPECT_EQ(namesIn(dir.path()), (Entries{"a.fmr", "a.stc", "a_vdm.map", "b.dmr", "b.dwi", "b_vdm.map"}));
-  EXPECT_EQ(changes(), Entries{"vdm=" + file("a_vdm.map")});
+  EXPECT_EQ(parameterChanges(), Entries{"vdm=" + file("a_vdm.map")});
 
   const MapFile first = readMap(file("a_vdm.map"));
   const MapFile second = readMap(file("b_vdm.map"));
@@ -206,11 +192,11 @@ TEST_F(EstimateTask, FastPathSmoothsTheColumnWiseEstimateWithoutStages) {
   s.order = 2;
   estimate(s);
 
-  EXPECT_EQ(boxes(), Entries{});
-  expectLogStartsWith(
-      log(), {"Estimating voxel displacement maps...", "Column-wise optimisation, sigma: x: 0.5, y: 2, sigma.z: 0.5",
-              "SSD of original AP and PA volumes: ", "SSD after applying column wise VDM: ",
-              "Saving voxel displacement maps to .map files...", "Done."});
+  EXPECT_EQ(messageBoxTexts(), Entries{});
+  expectLogStartsWith(logEntries(), {"Estimating voxel displacement maps...",
+                                     "Column-wise optimisation, sigma: x: 0.5, y: 2, sigma.z: 0.5",
+                                     "SSD of original AP and PA volumes: ", "SSD after applying column wise VDM: ",
+                                     "Saving voxel displacement maps to .map files...", "Done."});
   const MapFile first = readMap(file("a_vdm.map"));
   EXPECT_TRUE(identicalBytes(first.volume, fastReference(pair.first, pair.second, 2.0, 2)));
   EXPECT_TRUE(exactlyNegated(first.volume, readMap(file("b_vdm.map")).volume));
@@ -237,11 +223,12 @@ TEST_F(EstimateTask, LeftRightPairIsTransposedAndMapsAreSavedInTheProjectsFrame)
   s.apply = true;
   estimate(s);
 
-  EXPECT_EQ(boxes(), Entries{});
-  ASSERT_GE(log().size(), 2u);
-  EXPECT_EQ(log()[1].rfind("Column-wise optimisation, sigma: x: 0.5, y: 2, sigma.z: 0.5", 0), 0u) << log()[1];
-  EXPECT_EQ(log()[log().size() - 2], "Applying voxel displacement maps...");
-  EXPECT_EQ(log().back(), "Done.");
+  EXPECT_EQ(messageBoxTexts(), Entries{});
+  ASSERT_GE(logEntries().size(), 2u);
+  EXPECT_EQ(logEntries()[1].rfind("Column-wise optimisation, sigma: x: 0.5, y: 2, sigma.z: 0.5", 0), 0u)
+      << logEntries()[1];
+  EXPECT_EQ(logEntries()[logEntries().size() - 2], "Applying voxel displacement maps...");
+  EXPECT_EQ(logEntries().back(), "Done.");
   EXPECT_EQ(namesIn(dir.path()),
             (Entries{"lr.fmr", "lr.stc", "lr_undist.fmr", "lr_undist.stc", "lr_vdm.map", "lr_vdmderiv.map", "rl.dmr",
                      "rl.dwi", "rl_undist.dmr", "rl_undist.dwi", "rl_vdm.map", "rl_vdmderiv.map"}));
@@ -282,14 +269,14 @@ TEST_F(EstimateTask, UpperCaseFmrIsReadAsDmr) {
 
   estimate({file("A.FMR"), file("b.dmr")});
 
-  EXPECT_EQ(boxes(), Entries{});
+  EXPECT_EQ(messageBoxTexts(), Entries{});
   EXPECT_TRUE(std::filesystem::exists(file("A_vdm.map")));
-  EXPECT_EQ(changes(), Entries{"vdm=" + file("A_vdm.map")});
+  EXPECT_EQ(parameterChanges(), Entries{"vdm=" + file("A_vdm.map")});
 
   // An FMR project under such a name is read as DMR and fails.
   writeFmrProject(file("C.FMR"), kSize, {pair.first}, Voxels::Int16);
   estimate({file("C.FMR"), file("b.dmr")});
-  EXPECT_EQ(boxes(), Entries{"Error: Failed opening for reading: " + file("C.dwi")});
+  EXPECT_EQ(messageBoxTexts(), Entries{"Error: Failed opening for reading: " + file("C.dwi")});
 }
 
 TEST_F(EstimateTask, BadPairsAreRefusedBeforeAnythingIsLoggedOrWritten) {
@@ -320,11 +307,11 @@ TEST_F(EstimateTask, BadPairsAreRefusedBeforeAnythingIsLoggedOrWritten) {
     hostState().messageBoxes = {};
     hostState().log = {};
     estimate(c.settings);
-    EXPECT_EQ(boxes(), Entries{c.box});
-    EXPECT_EQ(log(), Entries{});
+    EXPECT_EQ(messageBoxTexts(), Entries{c.box});
+    EXPECT_EQ(logEntries(), Entries{});
   }
   EXPECT_EQ(namesIn(dir.path()), before);
-  EXPECT_EQ(changes(), Entries{});
+  EXPECT_EQ(parameterChanges(), Entries{});
   EXPECT_TRUE(hostState().document->maps().empty());
 }
 
@@ -338,11 +325,11 @@ TEST_F(EstimateTask, RegressionProjectWithoutVolumesIsRefusedNamingIt) {
   const Entries before = namesIn(dir.path());
 
   estimate({file("a.fmr"), file("empty.dmr")});
-  EXPECT_EQ(boxes(), Entries{"Error: Project has no volumes to correct: " + file("empty.dmr")});
+  EXPECT_EQ(messageBoxTexts(), Entries{"Error: Project has no volumes to correct: " + file("empty.dmr")});
   estimate({file("empty.dmr"), file("a.fmr")});
-  EXPECT_EQ(boxes().back(), "Error: Project has no volumes to correct: " + file("empty.dmr"));
+  EXPECT_EQ(messageBoxTexts().back(), "Error: Project has no volumes to correct: " + file("empty.dmr"));
 
-  EXPECT_EQ(log(), Entries{});
+  EXPECT_EQ(logEntries(), Entries{});
   EXPECT_EQ(namesIn(dir.path()), before);
 }
 
@@ -367,10 +354,11 @@ TEST_F(EstimateTask, RegressionPairWhoseMapsWouldShareANameIsRefused) {
   for (const auto& [settings, name] : cases) {
     hostState().messageBoxes = {};
     estimate(settings);
-    EXPECT_EQ(boxes(), Entries{"Error: The maps of " + settings.file0 + " and " + settings.file1 +
-                               " would both be saved as " + name + "; give two projects with different names."});
+    EXPECT_EQ(messageBoxTexts(),
+              Entries{"Error: The maps of " + settings.file0 + " and " + settings.file1 + " would both be saved as " +
+                      name + "; give two projects with different names."});
   }
-  EXPECT_EQ(log(), Entries{});
+  EXPECT_EQ(logEntries(), Entries{});
   EXPECT_FALSE(std::filesystem::exists(file("a_vdm.map")));
   EXPECT_FALSE(std::filesystem::exists(file("my_vdm.map")));
 }
@@ -392,11 +380,11 @@ TEST_F(EstimateTask, RegressionVoxelSizeThatIsNotPositiveIsRefused) {
     setVoxelSize<FMRHeader>(file("a.fmr"), size);
     hostState().messageBoxes = {};
     estimate({file("a.fmr"), file("b.fmr")});
-    EXPECT_EQ(boxes(),
+    EXPECT_EQ(messageBoxTexts(),
               Entries{"Error: Cannot estimate from " + file("a.fmr") + ": its voxel size must be positive, not " +
                       text + " mm (InplaneResolutionX, InplaneResolutionY, SliceThickness + SliceGap)."});
   }
-  EXPECT_EQ(log(), Entries{});
+  EXPECT_EQ(logEntries(), Entries{});
   EXPECT_FALSE(std::filesystem::exists(file("a_vdm.map")));
 }
 
@@ -417,14 +405,14 @@ TEST_F(EstimateTask, NotANumberStopWritesNothingAndKeepsVdm) {
   s.derivative = true;
   estimate(s);
 
-  EXPECT_EQ(boxes(), Entries{});
-  const Entries entries = log();
+  EXPECT_EQ(messageBoxTexts(), Entries{});
+  const Entries entries = logEntries();
   ASSERT_GE(entries.size(), 2u);
   EXPECT_EQ(entries[entries.size() - 2],
             "Not-a-number values detected. Local optimization skipped. Please start again trying higher order.");
   EXPECT_EQ(entries.back(), "Done.");
   EXPECT_EQ(namesIn(dir.path()), before);
-  EXPECT_EQ(changes(), Entries{});
+  EXPECT_EQ(parameterChanges(), Entries{});
   EXPECT_EQ(hostState().parameters.getString("vdm"), "earlier.map");
   EXPECT_TRUE(hostState().document->maps().empty());
 }
@@ -451,8 +439,8 @@ TEST_F(EstimateTask, RegressionFastPathStopsOnNotANumberMap) {
   s.apply = true;
   estimate(s);
 
-  EXPECT_EQ(boxes(), Entries{});
-  const Entries entries = log();
+  EXPECT_EQ(messageBoxTexts(), Entries{});
+  const Entries entries = logEntries();
   ASSERT_GE(entries.size(), 2u);
   EXPECT_EQ(entries[entries.size() - 2], "Not-a-number values detected. Please start again trying higher order.");
   EXPECT_EQ(entries.back(), "Done.");
@@ -471,10 +459,10 @@ TEST_F(EstimateTask, MapNameIsCutAtAFoldersDot) {
 
   estimate({file("my.data/run1"), file("b.dmr")});
 
-  EXPECT_EQ(boxes(), Entries{});
+  EXPECT_EQ(messageBoxTexts(), Entries{});
   EXPECT_TRUE(std::filesystem::exists(file("my_vdm.map")));
   EXPECT_TRUE(std::filesystem::exists(file("b_vdm.map")));
-  EXPECT_EQ(changes(), Entries{"vdm=" + file("my_vdm.map")});
+  EXPECT_EQ(parameterChanges(), Entries{"vdm=" + file("my_vdm.map")});
 }
 
 // The map is written into the host's newest map, which must exist and have
@@ -494,12 +482,12 @@ TEST_F(EstimateTask, MapSavingChecksTheHostsMap) {
     hostState().messageBoxes = {};
     hostState().openDocument("a", extents);
     estimate({file("a.fmr"), file("b.fmr")});
-    EXPECT_EQ(boxes(), Entries{box});
+    EXPECT_EQ(messageBoxTexts(), Entries{box});
   }
   hostState().document.reset();
   hostState().messageBoxes = {};
   estimate({file("a.fmr"), file("b.fmr")});
-  EXPECT_EQ(boxes(), Entries{"Error: assertion failure (distcor:119): slices != nullptr"});
+  EXPECT_EQ(messageBoxTexts(), Entries{"Error: assertion failure (distcor:119): slices != nullptr"});
   EXPECT_FALSE(std::filesystem::exists(file("a_vdm.map")));
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "demodata/accuracy.h"
 #include "fileio/fmrheader.h"
 #include "fileio/mapfile.h"
 #include "host/daxo/command.h"
@@ -75,14 +76,14 @@ TEST_F(EstimateCommand, CorrectedPairAgreesFarBetterThanTheInput) {
   FMRHeader first, second;
   first.load(file("ap_undist.fmr"), true);
   second.load(file("pa_undist.fmr"), true);
-  const double before = daxo::testing::correlationInside(pair.first, pair.second, pair.mask);
-  const double after = daxo::testing::correlationInside(first.volumes[0], second.volumes[0], pair.mask);
+  const double before = daxo::maskedCorrelation(pair.first, pair.second, pair.mask);
+  const double after = daxo::maskedCorrelation(first.volumes[0], second.volumes[0], pair.mask);
   EXPECT_LT(before, 0.3);
   EXPECT_GT(after, 0.65);
   daxo::MapFile map;
   map.load(file("ap_vdm.map"), true);
   ASSERT_EQ(map.volume.dimensions(), d);
-  EXPECT_LT(daxo::testing::rmsDifferenceInside(map.volume, pair.truth, pair.mask), 0.2);
+  EXPECT_LT(daxo::displacementError(map.volume, pair.truth, pair.mask).rms, 0.2);
   EXPECT_TRUE(exists("pa_vdm.map"));
 }
 

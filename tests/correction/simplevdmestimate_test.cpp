@@ -10,7 +10,7 @@
 #include <string>
 
 #include "correction/vdm.h"
-#include "tests/correction/entry_log.h"
+#include "tests/support/entrylog.h"
 #include "tests/correction/reference_columnwise.h"
 #include "tests/support/fft_for_tests.h"
 #include "tests/support/thrownmessage.h"

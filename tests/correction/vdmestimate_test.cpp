@@ -13,7 +13,7 @@
 #include "correction/vdm.h"
 #include "correction/vdmfolds.h"
 #include "correction/vdminverse.h"
-#include "tests/correction/entry_log.h"
+#include "tests/support/entrylog.h"
 #include "tests/correction/reference_sweep.h"
 #include "tests/support/fft_for_tests.h"
 #include "tests/support/thrownmessage.h"

@@ -9,6 +9,7 @@
 
 #include "correction/rigidmotion.h"
 #include "tests/correction/reference_bspline.h"
+#include "tests/correction/rigidtesting.h"
 #include "tests/support/fft_for_tests.h"
 #include "tests/support/thrownmessage.h"
 #include "tests/support/volumes.h"
@@ -18,7 +19,9 @@ namespace {
 
 using testing::thrownMessage;
 
+using testing::largestCornerShift;
 using testing::maxAbs;
+using testing::parametersOf;
 using testing::randomVolume;
 using testing::referenceSample;
 using testing::sampleRoundingBound;
@@ -27,13 +30,6 @@ class RegisterRigid : public ::testing::Test {
  protected:
   void SetUp() override { testing::bindFftwForTests(); }
 };
-
-Vector parametersOf(float r0, float r1, float r2, float t0, float t1, float t2) {
-  Vector p(6);
-  const float values[6] = {r0, r1, r2, t0, t1, t2};
-  for (int i = 0; i < 6; ++i) p[i] = values[i];
-  return p;
-}
 
 Float3 extentOf(const Dimensions& d, const Float3& voxelSize) {
   return {voxelSize.x * d.x, voxelSize.y * d.y, voxelSize.z * d.z};
@@ -68,20 +64,6 @@ Volume head(const Dimensions& d) {
                    {0.6f, 0.55f, 0.5f, 700.0f},
                    {0.5f, 0.38f, 0.6f, 500.0f},
                    {0.45f, 0.62f, 0.42f, 800.0f}});
-}
-
-// Largest distance (mm) between a corner of the field of view and its image
-// under the map p -> second(first(p)).
-float largestCornerShift(const Float3& extent, const Vector& first, const Vector& second) {
-  const Matrix4 a = rigidMatrix(first), b = rigidMatrix(second);
-  float worst = 0.0f;
-  for (int k = 0; k < 8; ++k) {
-    const Float3 p{(k & 1 ? 0.5f : -0.5f) * extent.x, (k & 2 ? 0.5f : -0.5f) * extent.y,
-                   (k & 4 ? 0.5f : -0.5f) * extent.z};
-    const Float3 q = rigidMap(b, rigidMap(a, p));
-    worst = std::max(worst, std::hypot(q.x - p.x, q.y - p.y, q.z - p.z));
-  }
-  return worst;
 }
 
 TEST_F(RegisterRigid, IdenticalVolumesTakeOneZeroStep) {

@@ -129,10 +129,7 @@ TEST(BsplineSample, PhysicalUnitsAddressTheSameSplineAsVoxelUnits) {
     for (float y = -2.0f; y < d.y + 1; y += 0.625f)
       for (float x = -1.25f; x < d.x + 1; x += 0.75f) {
         voxelPoints.push_back({x, y, z});
-        // Voxel index i lies at i s + (s - L) / 2.
-        physicalPoints.push_back({x * voxelSize.x + (voxelSize.x - extent.x) * 0.5f,
-                                  y * voxelSize.y + (voxelSize.y - extent.y) * 0.5f,
-                                  z * voxelSize.z + (voxelSize.z - extent.z) * 0.5f});
+        physicalPoints.push_back(testing::physicalPoint({x, y, z}, voxelSize, extent));
       }
   std::vector<float> byVoxel(voxelPoints.size()), byPhysical(voxelPoints.size());
   bsplineSample(c, d, voxelPoints, byVoxel.data(), Float3{});

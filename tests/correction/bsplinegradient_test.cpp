@@ -117,10 +117,7 @@ TEST(BsplineSampleGradient, PhysicalPointsAndReusedStorageGiveTheSameSamples) {
   const std::vector<double> c = bsplineCoefficients(randomVolume(d, 5, 0.0f, 10.0f));
   const std::vector<Float3> voxelPoints = pointsAcross(d, 0.875f);
   std::vector<Float3> physicalPoints;
-  for (const Float3& p : voxelPoints)
-    physicalPoints.push_back({p.x * voxelSize.x + (voxelSize.x - extent.x) * 0.5f,
-                              p.y * voxelSize.y + (voxelSize.y - extent.y) * 0.5f,
-                              p.z * voxelSize.z + (voxelSize.z - extent.z) * 0.5f});
+  for (const Float3& p : voxelPoints) physicalPoints.push_back(testing::physicalPoint(p, voxelSize, extent));
   const SplineGradientSamples byVoxel = bsplineSampleGradient(c, d, voxelPoints, Float3{});
   // Storage left from a larger call is reused and cut to the point count.
   SplineGradientSamples byPhysical = bsplineSampleGradient(c, d, pointsAcross(d, 0.5f), Float3{});

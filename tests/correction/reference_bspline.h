@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "correction/bspline.h"
 #include "volume/volume.h"
 
 namespace daxo::testing {
@@ -105,6 +106,13 @@ inline double maxAbs(const std::vector<double>& values) {
   double m = 0.0;
   for (double v : values) m = std::max(m, std::fabs(v));
   return m;
+}
+
+// The centred physical position of voxel position p in a volume of voxel
+// size `voxelSize` spanning `extent`: voxel index i lies at i s + (s - L) / 2.
+inline Float3 physicalPoint(const Float3& p, const Float3& voxelSize, const Float3& extent) {
+  return {p.x * voxelSize.x + (voxelSize.x - extent.x) * 0.5f, p.y * voxelSize.y + (voxelSize.y - extent.y) * 0.5f,
+          p.z * voxelSize.z + (voxelSize.z - extent.z) * 0.5f};
 }
 
 // Bound on the rounding of a spline sample in single precision: at most four

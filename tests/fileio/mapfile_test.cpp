@@ -50,15 +50,21 @@ struct MapImage {
   }
 };
 
+// A type-1 header of the given extents, the slice count in word 2.
+MapImage imageOf(uint16_t slices, uint16_t rows, uint16_t columns) {
+  MapImage image;
+  image.slicesWord = slices;
+  image.rows = rows;
+  image.columns = columns;
+  return image;
+}
+
 // The layout the stand-in host saves a map in: type 1, slices in word 2,
 // word 5 = 1, the map's two values, formatLevel 3 with two zero integers, a
 // name, then per slice its index and the floats, x fastest.
 std::string hostMapFile(const Volume& map, float value1, float value2, const std::string& name) {
-  MapImage image;
-  image.typeCode = 10000;
-  image.slicesWord = static_cast<uint16_t>(map.nz());
-  image.rows = static_cast<uint16_t>(map.ny());
-  image.columns = static_cast<uint16_t>(map.nx());
+  MapImage image =
+      imageOf(static_cast<uint16_t>(map.nz()), static_cast<uint16_t>(map.ny()), static_cast<uint16_t>(map.nx()));
   image.firstFloat = value1;
   image.secondFloat = value2;
   image.name = name;
@@ -131,11 +137,9 @@ TEST(MapFile, ReadsTheHostLayoutBitForBit) {
 
 TEST(MapFile, SliceCountFromTypeCodeWhenWordTwoIsZero) {
   TempFolder folder;
-  MapImage type2;
+  MapImage type2 = imageOf(0, 1, 2);
   type2.typeCode = 20030;
   type2.type2Word = 7;
-  type2.rows = 1;
-  type2.columns = 2;
   writeFile(folder.file("a.map"), type2.headerBytes() + slices(30, 2, 0.0f));
   MapFile map;
   map.load(folder.file("a.map"), true);
@@ -162,11 +166,8 @@ TEST(MapFile, SliceCountFromTypeCodeWhenWordTwoIsZero) {
 
 TEST(MapFile, FormatLevelTwoHasNoExtraIntegers) {
   TempFolder folder;
-  MapImage level2;
+  MapImage level2 = imageOf(1, 1, 1);
   level2.formatLevel = 2;
-  level2.slicesWord = 1;
-  level2.rows = 1;
-  level2.columns = 1;
   writeFile(folder.file("a.map"), level2.headerBytes() + slices(1, 1, 4.0f));
   MapFile map;
   map.load(folder.file("a.map"), true);
@@ -186,9 +187,7 @@ TEST(MapFile, FormatLevelTwoHasNoExtraIntegers) {
 
 TEST(MapFile, ZeroSlicesGiveAnEmptyVolumeWithTheMapsExtents) {
   TempFolder folder;
-  MapImage image;
-  image.rows = 4;
-  image.columns = 5;
+  const MapImage image = imageOf(0, 4, 5);
   writeFile(folder.file("a.map"), image.headerBytes());
   MapFile map;
   map.load(folder.file("a.map"), true);
@@ -197,10 +196,7 @@ TEST(MapFile, ZeroSlicesGiveAnEmptyVolumeWithTheMapsExtents) {
 
 TEST(MapFile, TrailingBytesAreIgnoredAndHeaderOnlyLoadReadsNoVoxels) {
   TempFolder folder;
-  MapImage image;
-  image.slicesWord = 2;
-  image.rows = 2;
-  image.columns = 2;
+  const MapImage image = imageOf(2, 2, 2);
   writeFile(folder.file("a.map"), image.headerBytes() + slices(2, 4, 1.0f) + "extra");
   MapFile map;
   map.load(folder.file("a.map"), true);
@@ -212,10 +208,7 @@ TEST(MapFile, TrailingBytesAreIgnoredAndHeaderOnlyLoadReadsNoVoxels) {
 
 TEST(MapFile, TruncatedOrEmptyNamedFilesFail) {
   TempFolder folder;
-  MapImage image;
-  image.slicesWord = 2;
-  image.rows = 2;
-  image.columns = 2;
+  const MapImage image = imageOf(2, 2, 2);
   const std::string whole = image.headerBytes() + slices(2, 4, 1.0f);
   writeFile(folder.file("cut.map"), whole.substr(0, whole.size() - 1));
   expectReadError(folder.file("cut.map"), true);
@@ -233,20 +226,14 @@ TEST(MapFile, TruncatedOrEmptyNamedFilesFail) {
 
 TEST(MapFile, HugeDeclaredExtentsInASmallFileFailBeforeAllocating) {
   TempFolder folder;
-  MapImage image;
-  image.slicesWord = 65535;
-  image.rows = 65535;
-  image.columns = 65535;
+  const MapImage image = imageOf(65535, 65535, 65535);
   writeFile(folder.file("huge.map"), image.headerBytes() + slices(1, 4, 0.0f));
   expectReadError(folder.file("huge.map"), true);
 }
 
 TEST(MapFile, FailedLoadLeavesTheRecordAndMissingFileIsAnOpenError) {
   TempFolder folder;
-  MapImage image;
-  image.slicesWord = 1;
-  image.rows = 1;
-  image.columns = 1;
+  const MapImage image = imageOf(1, 1, 1);
   writeFile(folder.file("good.map"), image.headerBytes() + slices(1, 1, 3.0f));
   writeFile(folder.file("bad.map"), image.headerBytes());
   MapFile map;

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "tests/support/testfiles.h"
@@ -42,5 +44,16 @@ inline std::string shellQuoted(const std::string& text) {
   }
   return result + "'";
 }
+
+// A folder for the files the daxo commands of a test read and write.
+class DaxoCommandTest : public ::testing::Test {
+ protected:
+  std::string file(const std::string& name) const { return dir.file(name); }
+  // file(name) quoted for the shell.
+  std::string quoted(const std::string& name) const { return shellQuoted(file(name)); }
+  bool exists(const std::string& name) const { return std::filesystem::exists(file(name)); }
+
+  TempFolder dir;
+};
 
 }  // namespace daxo::testing

@@ -31,12 +31,8 @@ using daxo::testing::runDaxo;
 using daxo::testing::shellQuoted;
 using daxo::testing::Voxels;
 
-class EstimateCommand : public ::testing::Test {
+class EstimateCommand : public daxo::testing::DaxoCommandTest {
  protected:
-  std::string file(const std::string& name) const { return dir.file(name); }
-  std::string quoted(const std::string& name) const { return shellQuoted(file(name)); }
-  bool exists(const std::string& name) const { return std::filesystem::exists(file(name)); }
-
   // Runs `daxo estimate` in this process on the stand-in host, with the
   // plugin library loaded by path.
   int runInProcess(const std::vector<std::string>& args) {
@@ -49,7 +45,6 @@ class EstimateCommand : public ::testing::Test {
     return daxo::cli::findCommand("estimate")->run(context);
   }
 
-  daxo::testing::TempFolder dir;
   std::ostringstream out;
   std::ostringstream err;
 };

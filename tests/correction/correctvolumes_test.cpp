@@ -13,7 +13,6 @@ namespace daxo {
 namespace {
 
 using testing::identicalBytes;
-
 using testing::randomVolume;
 
 // Volumes with different content; one holds a non-finite value, which takes

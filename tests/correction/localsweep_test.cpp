@@ -15,9 +15,8 @@
 namespace daxo {
 namespace {
 
-using testing::randomVolume;
-
 using testing::expectSameVolume;
+using testing::randomVolume;
 
 Volume fromFunction(const Dimensions& d, float (*f)(int, int, int)) {
   Volume v(d);

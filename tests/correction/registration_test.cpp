@@ -17,14 +17,13 @@
 namespace daxo {
 namespace {
 
-using testing::thrownMessage;
-
 using testing::largestCornerShift;
 using testing::maxAbs;
 using testing::parametersOf;
 using testing::randomVolume;
 using testing::referenceSample;
 using testing::sampleRoundingBound;
+using testing::thrownMessage;
 
 class RegisterRigid : public ::testing::Test {
  protected:

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "correction/vdm.h"
-#include "tests/support/entrylog.h"
 #include "tests/correction/reference_columnwise.h"
+#include "tests/support/entrylog.h"
 #include "tests/support/fft_for_tests.h"
 #include "tests/support/thrownmessage.h"
 #include "tests/support/volumes.h"
@@ -19,11 +19,9 @@
 namespace daxo {
 namespace {
 
-using testing::sameBits;
-
-using testing::thrownMessage;
-
 using testing::EntryLog;
+using testing::sameBits;
+using testing::thrownMessage;
 
 class ColumnWise : public ::testing::Test {
  protected:

@@ -18,14 +18,12 @@
 namespace daxo {
 namespace {
 
-using testing::sameBits;
-
-using testing::thrownMessage;
-
 using testing::randomVolume;
 using testing::referenceCoefficients;
 using testing::referenceSample;
+using testing::sameBits;
 using testing::sampleRoundingBound;
+using testing::thrownMessage;
 
 // A map mixing smooth fractional shifts, whole-voxel shifts (fraction 0, the
 // case where the fourth y tap has weight 0), shifts that leave the volume and

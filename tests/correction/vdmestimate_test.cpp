@@ -13,8 +13,8 @@
 #include "correction/vdm.h"
 #include "correction/vdmfolds.h"
 #include "correction/vdminverse.h"
-#include "tests/support/entrylog.h"
 #include "tests/correction/reference_sweep.h"
+#include "tests/support/entrylog.h"
 #include "tests/support/fft_for_tests.h"
 #include "tests/support/thrownmessage.h"
 #include "tests/support/volumes.h"
@@ -23,15 +23,11 @@
 namespace daxo {
 namespace {
 
-using testing::sameBits;
-
-using testing::identicalBytes;
-
-using testing::expectSameVolume;
-
-using testing::thrownMessage;
-
 using testing::EntryLog;
+using testing::expectSameVolume;
+using testing::identicalBytes;
+using testing::sameBits;
+using testing::thrownMessage;
 
 bool startsWith(const std::string& text, const std::string& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;

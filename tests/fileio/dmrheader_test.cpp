@@ -2,38 +2,22 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "fileio/fileerrors.h"
 #include "tests/fileio/fileimages.h"
+#include "tests/fileio/headertext.h"
 #include "tests/support/thrownmessage.h"
 
 namespace daxo {
 namespace {
 
-using testing::thrownMessage;
-
 using testing::headerText;
 using testing::int16Bytes;
 using testing::readFile;
 using testing::TempFolder;
+using testing::thrownMessage;
 using testing::writeFile;
 
-class DmrHeaderText : public ::testing::Test {
- protected:
-  DMRHeader read(const std::string& text) {
-    writeFile(folder_.file("dwi.dmr"), text);
-    DMRHeader header;
-    header.load(folder_.file("dwi.dmr"), false);
-    return header;
-  }
-  static std::string written(const DMRHeader& header) {
-    std::ostringstream out;
-    header.writeHeader(out);
-    return out.str();
-  }
-  TempFolder folder_;
-};
+using DmrHeaderText = testing::HeaderTextTest<DMRHeader>;
 
 TEST_F(DmrHeaderText, GradientTableIsWrittenBackUnchanged) {
   const std::string text = headerText({

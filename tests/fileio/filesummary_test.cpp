@@ -9,12 +9,11 @@
 namespace daxo {
 namespace {
 
-using testing::thrownMessage;
-
 using testing::floatBytes;
 using testing::headerText;
 using testing::int16Bytes;
 using testing::TempFolder;
+using testing::thrownMessage;
 using testing::uint16Bytes;
 using testing::writeFile;
 

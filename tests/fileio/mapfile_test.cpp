@@ -14,13 +14,11 @@
 namespace daxo {
 namespace {
 
-using testing::identicalBytes;
-
-using testing::thrownMessage;
-
 using testing::floatBytes;
+using testing::identicalBytes;
 using testing::int32Bytes;
 using testing::TempFolder;
+using testing::thrownMessage;
 using testing::uint16Bytes;
 using testing::writeFile;
 

@@ -30,12 +30,11 @@
 
 namespace {
 
-using daxo::testing::identicalBytes;
-
 using daxo::DemoSettings;
 using daxo::Volume;
 using daxo::cli::DemoFiles;
 using daxo::testing::DaxoRun;
+using daxo::testing::identicalBytes;
 using daxo::testing::readFile;
 using daxo::testing::runDaxo;
 using daxo::testing::shellQuoted;

@@ -29,8 +29,6 @@
 
 namespace {
 
-using daxo::testing::identicalBytes;
-
 using daxo::Dimensions;
 using daxo::DMRHeader;
 using daxo::FMRHeader;
@@ -38,6 +36,7 @@ using daxo::MapFile;
 using daxo::Volume;
 using daxo::host::hostState;
 using daxo::testing::Entries;
+using daxo::testing::identicalBytes;
 using daxo::testing::logEntries;
 using daxo::testing::messageBoxTexts;
 using daxo::testing::namesIn;

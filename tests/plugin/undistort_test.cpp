@@ -14,12 +14,11 @@
 
 namespace {
 
-using daxo::testing::thrownMessage;
-
 using daxo::Dimensions;
 using daxo::Volume;
 using daxo::testing::namesIn;
 using daxo::testing::patternVolumes;
+using daxo::testing::thrownMessage;
 using daxo::testing::Voxels;
 using Names = std::vector<std::string>;
 

@@ -12,9 +12,8 @@
 namespace daxo {
 namespace {
 
-using testing::thrownMessage;
-
 using testing::randomVolume;
+using testing::thrownMessage;
 
 Vector vectorOf(std::vector<float> values) { return Vector(std::move(values)); }
 

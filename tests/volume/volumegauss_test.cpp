@@ -16,10 +16,8 @@ namespace daxo {
 namespace {
 
 using testing::identicalBytes;
-
-using testing::thrownMessage;
-
 using testing::randomVolume;
+using testing::thrownMessage;
 
 class VolumeGauss : public ::testing::Test {
  protected:

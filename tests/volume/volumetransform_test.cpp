@@ -12,9 +12,8 @@
 namespace daxo {
 namespace {
 
-using testing::thrownMessage;
-
 using testing::randomVolume;
+using testing::thrownMessage;
 
 Matrix4 rigid(float angle, float tx, float ty, float tz) {
   Matrix4 m = Matrix4::identity();

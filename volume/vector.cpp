@@ -41,7 +41,8 @@ void Vector::copyElementsFrom(const Vector& other) {
 }
 
 void Vector::resize(int32_t n) {
-  if (n == size_) return;
+  // A moved-from vector keeps its size without a buffer; it gets one.
+  if (n == size_ && (data_ || n == 0)) return;
   data_ = allocateFloats(checkedElementCount(n, 1));
   size_ = n;
 }

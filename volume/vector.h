@@ -47,7 +47,8 @@ class Vector {
   const float* data() const { return data_.get(); }
 
   // Changes the size to n; contents are not kept. Nothing happens when n equals
-  // the size.
+  // the size, unless the vector has no buffer (it was moved from): it then
+  // gets one.
   void resize(int32_t n);
 
   // Start from element 0 and replace only on a strictly greater (smaller)

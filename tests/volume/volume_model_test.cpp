@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/support/volumes.h"
+#include "volume/linalg.h"
 #include "volume/matrix.h"
 #include "volume/vector.h"
 #include "volume/volume.h"
@@ -65,6 +66,27 @@ TEST(VolumeModel, CopiesOfMovedFromObjectsReadAsZero) {
   Vector wTaken(std::move(w));
   const Vector wCopy(w);  // NOLINT(bugprone-use-after-move)
   EXPECT_EQ(wCopy[3], 0.0f);
+}
+
+// Regression: resizing a moved-from vector to the size it kept left it
+// without storage, so writing an element wrote through a null pointer (the
+// decomposition resizes the vector it is handed).
+TEST(VectorModel, ResizeGivesAMovedFromVectorStorage) {
+  Vector v(4, 1.0f);
+  Vector taken(std::move(v));
+  v.resize(4);  // NOLINT(bugprone-use-after-move)
+  ASSERT_NE(v.data(), nullptr);
+  v[3] = 2.0f;
+  EXPECT_EQ(v[3], 2.0f);
+  Matrix a(3, 3, 0.0f);
+  a(0, 0) = 2.0f;
+  a(1, 1) = 3.0f;
+  a(2, 2) = 4.0f;
+  Vector w(3, 0.0f);
+  Vector wTaken(std::move(w));
+  Matrix basis;
+  ASSERT_TRUE(svd(a, w, basis));  // NOLINT(bugprone-use-after-move)
+  EXPECT_EQ(w.size(), 3);
 }
 
 TEST(VolumeModel, CopyIsDeepAndAssignmentTakesTheSourceDimensions) {

@@ -57,7 +57,8 @@ void Volume::fill(float value) {
 
 void Volume::resizeCentred(const Dimensions& d) {
   const size_t newCount = static_cast<size_t>(checkedElementCount(d.x, d.y, d.z));
-  if (newCount == voxelCount()) {
+  // A moved-from volume has extents but no buffer: it gets one of zeros.
+  if (newCount == voxelCount() && (data_ || newCount == 0)) {
     nx_ = d.x;
     ny_ = d.y;
     nz_ = d.z;

@@ -67,7 +67,7 @@ class Volume {
   // Changes the extents to d keeping the content centred: per axis the old
   // voxel x moves to x + (new - old) / 2 (truncating division); the rest is 0.
   // When the voxel count is unchanged the buffer is kept and simply read with
-  // the new extents.
+  // the new extents; a moved-from volume (no buffer) becomes all 0.
   void resizeCentred(const Dimensions& d);
 
   // Grows every axis by 2 * p on both sides, repeating the border voxels.

@@ -68,16 +68,21 @@ TEST(VolumeModel, CopiesOfMovedFromObjectsReadAsZero) {
   EXPECT_EQ(wCopy[3], 0.0f);
 }
 
-// Regression: resizing a moved-from vector to the size it kept left it
-// without storage, so writing an element wrote through a null pointer (the
+// Regression: resizing a moved-from vector or volume to the size it kept left
+// it without storage, so writing an element wrote through a null pointer (the
 // decomposition resizes the vector it is handed).
-TEST(VectorModel, ResizeGivesAMovedFromVectorStorage) {
+TEST(VolumeModel, ResizeGivesAMovedFromObjectStorage) {
   Vector v(4, 1.0f);
   Vector taken(std::move(v));
   v.resize(4);  // NOLINT(bugprone-use-after-move)
   ASSERT_NE(v.data(), nullptr);
   v[3] = 2.0f;
   EXPECT_EQ(v[3], 2.0f);
+  Volume volume(2, 3, 1, 5.0f);
+  Volume volumeTaken(std::move(volume));
+  volume.resizeCentred({3, 2, 1});  // NOLINT(bugprone-use-after-move)
+  ASSERT_NE(volume.data(), nullptr);
+  EXPECT_EQ(volume(2, 1, 0), 0.0f);
   Matrix a(3, 3, 0.0f);
   a(0, 0) = 2.0f;
   a(1, 1) = 3.0f;

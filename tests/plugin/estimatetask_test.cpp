@@ -416,11 +416,10 @@ TEST_F(EstimateTask, NotANumberStopWritesNothingAndKeepsVdm) {
   EXPECT_TRUE(hostState().document->maps().empty());
 }
 
-// Regression: the fast path has no NaN check of its own. A bright column
-// that is flat in both scans but differs between them makes the column fit
-// divide by zero; the smoothing spreads its NaN over the whole map, which was
-// saved, and every corrected voxel became NaN. It now stops the same way as
-// the full estimation.
+// Regression: a bright column that is flat in both scans but differs between
+// them makes the column fit divide by zero, and the smoothing spreads its NaN
+// over the whole map. The fast path must stop as the full estimation does,
+// rather than save that map and correct every voxel to NaN.
 TEST_F(EstimateTask, RegressionFastPathStopsOnNotANumberMap) {
   SyntheticPair pair = syntheticPair(kSize, 2.0);
   for (int32_t z = 0; z < kSize.z; ++z) {

@@ -90,17 +90,8 @@ Volume correctWithTruth(const DemoSettings& s, const Volume& scan, PhaseDirectio
   return out;
 }
 
-double rmsDifference(const Volume& a, const Volume& b, const Volume& mask) {
-  double sum = 0;
-  size_t n = 0;
-  for (size_t i = 0; i < a.voxelCount(); ++i) {
-    if (mask.data()[i] == 0) continue;
-    const double d = a.data()[i] - b.data()[i];
-    sum += d * d;
-    ++n;
-  }
-  return std::sqrt(sum / n);
-}
+// sqrt(mean of (a - b)^2) inside the mask.
+double rmsDifference(const Volume& a, const Volume& b, const Volume& mask) { return displacementError(a, b, mask).rms; }
 
 // The interpolation error of the reference scheme on the undistorted object
 // itself: the object grid interpolated half-way between rows against the

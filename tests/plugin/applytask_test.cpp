@@ -185,37 +185,30 @@ TEST_F(ApplyTask, FirstPathThatIsADmrProjectStillShowsTheMap) {
   EXPECT_EQ(logEntries().size(), 5u);
 }
 
-TEST_F(ApplyTask, OnlyLowerCaseFmrAndDmrPathsAreProcessed) {
-  const Dimensions d{4, 4, 2};
-  writeFmrProject(file("upper.FMR"), d, patternVolumes(d, 1), Voxels::Int16);
-  writeFmrProject(file("a.fmr"), d, patternVolumes(d, 1), Voxels::Int16);
-  writeMapFile(mapPath, Volume(d, 0.0f));
-
-  apply(file("notes.txt") + "\n" + file("upper.FMR") + "\n" + file("a.fmr"));
-
-  EXPECT_EQ(messageBoxTexts(), Entries{});
-  EXPECT_EQ(logEntries(), (Entries{"Loading VDM...", "Applying VDM...",
-                                   "Undistorted data saved as: " + file("a_undist.fmr"), "Done."}));
-  // Only a path equal to the list's first one shows the map.
-  EXPECT_EQ(shownMaps(), Entries{});
-  EXPECT_FALSE(std::filesystem::exists(file("upper_undist.FMR")));
-}
-
+// Paths without a lower-case ".fmr" or ".dmr" are passed over without a word.
 // Lines ending in CR LF leave a carriage return on every path but the last,
-// so those paths have neither extension.
-TEST_F(ApplyTask, CarriageReturnsStayPartOfThePaths) {
+// so those paths have neither extension. Only a path equal to the list's
+// first one shows the map.
+TEST_F(ApplyTask, PathsWithoutALowerCaseExtensionAreSkipped) {
   const Dimensions d{4, 4, 2};
-  writeFmrProject(file("a.fmr"), d, patternVolumes(d, 1), Voxels::Int16);
-  writeFmrProject(file("b.fmr"), d, patternVolumes(d, 1), Voxels::Int16);
+  for (const char* name : {"upper.FMR", "a.fmr", "b.fmr", "c.fmr"})
+    writeFmrProject(file(name), d, patternVolumes(d, 1), Voxels::Int16);
   writeMapFile(mapPath, Volume(d, 0.0f));
-
-  apply(file("a.fmr") + "\r\n" + file("b.fmr"));
-
-  EXPECT_EQ(messageBoxTexts(), Entries{});
-  EXPECT_EQ(logEntries(), (Entries{"Loading VDM...", "Applying VDM...",
-                                   "Undistorted data saved as: " + file("b_undist.fmr"), "Done."}));
-  EXPECT_EQ(shownMaps(), Entries{});
-  EXPECT_FALSE(std::filesystem::exists(file("a_undist.fmr")));
+  const struct {
+    std::string files, corrected, skipped;
+  } cases[] = {
+      {file("notes.txt") + "\n" + file("upper.FMR") + "\n" + file("a.fmr"), "a_undist.fmr", "upper_undist.FMR"},
+      {file("b.fmr") + "\r\n" + file("c.fmr"), "c_undist.fmr", "b_undist.fmr"},
+  };
+  for (const auto& c : cases) {
+    hostState().log = {};
+    apply(c.files);
+    EXPECT_EQ(messageBoxTexts(), Entries{});
+    EXPECT_EQ(logEntries(), (Entries{"Loading VDM...", "Applying VDM...",
+                                     "Undistorted data saved as: " + file(c.corrected), "Done."}));
+    EXPECT_EQ(shownMaps(), Entries{});
+    EXPECT_FALSE(std::filesystem::exists(file(c.skipped)));
+  }
 }
 
 TEST_F(ApplyTask, EmptyListStillLoadsTheMap) {

@@ -12,6 +12,8 @@
 namespace daxo {
 namespace {
 
+using testing::volumeOf;
+
 using testing::maxAbs;
 using testing::randomVolume;
 using testing::referenceCoefficients;
@@ -64,11 +66,7 @@ TEST(BsplineSample, ReproducesALinearFunctionAwayFromTheEdges) {
   // F bounding |f| one voxel beyond the volume, plus float rounding.
   const Dimensions d{26, 30, 24};
   const auto f = [](double x, double y, double z) { return 2.0 + 0.5 * x - 0.75 * y + 0.25 * z; };
-  Volume src(d);
-  for (int z = 0; z < d.z; ++z)
-    for (int y = 0; y < d.y; ++y)
-      for (int x = 0; x < d.x; ++x) src(x, y, z) = static_cast<float>(f(x, y, z));
-  const std::vector<double> c = bsplineCoefficients(src);
+  const std::vector<double> c = bsplineCoefficients(volumeOf(d, f));
   const int k = 9;
   const double r = 2.0 - std::sqrt(3.0);
   const double bigF = 2.0 + 0.5 * 27 + 0.75 * 31 + 0.25 * 25;

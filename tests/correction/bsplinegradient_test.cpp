@@ -12,6 +12,8 @@
 namespace daxo {
 namespace {
 
+using testing::volumeOf;
+
 using testing::maxAbs;
 using testing::randomVolume;
 using testing::referenceSample;
@@ -75,11 +77,8 @@ TEST(BsplineSampleGradient, ValueIsBsplineSampleAndGradientIsTheSplineDerivative
 
 TEST(BsplineSampleGradient, MatchesFiniteDifferencesOfBsplineSample) {
   const Dimensions d{12, 10, 8};
-  Volume src(d);
-  for (int z = 0; z < d.z; ++z)
-    for (int y = 0; y < d.y; ++y)
-      for (int x = 0; x < d.x; ++x) src(x, y, z) = 300.0f * std::sin(0.5f * x - 0.3f * y) * std::cos(0.4f * z);
-  const std::vector<double> c = bsplineCoefficients(src);
+  const std::vector<double> c = bsplineCoefficients(
+      volumeOf(d, [](int x, int y, int z) { return 300.0f * std::sin(0.5f * x - 0.3f * y) * std::cos(0.4f * z); }));
   const std::vector<Float3> points = pointsAcross(d, 0.875f);
   const SplineGradientSamples s = bsplineSampleGradient(c, d, points, Float3{});
   // Steps and lattice positions are binary fractions, so p +- h is exact.

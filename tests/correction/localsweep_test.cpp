@@ -15,16 +15,10 @@
 namespace daxo {
 namespace {
 
+using testing::volumeOf;
+
 using testing::expectSameVolume;
 using testing::randomVolume;
-
-Volume fromFunction(const Dimensions& d, float (*f)(int, int, int)) {
-  Volume v(d);
-  for (int z = 0; z < d.z; ++z)
-    for (int y = 0; y < d.y; ++y)
-      for (int x = 0; x < d.x; ++x) v(x, y, z) = f(x, y, z);
-  return v;
-}
 
 TEST(BuildBoxLists, ClipsTheBoxAtTheVolumeCorners) {
   const Dimensions volume{10, 9, 8}, box{7, 7, 7};
@@ -60,7 +54,7 @@ TEST(BuildBoxLists, ClipsTheBoxAtTheVolumeCorners) {
 // inside rows 1 .. ny - 2 for every shift finds SSD 0 only at shift 0.
 TEST(SweepStage, IdenticalScansKeepTheMapWhereTheBoxStaysInside) {
   const Dimensions d{6, 16, 5};
-  const Volume scan = fromFunction(d, [](int x, int y, int z) { return 400.0f + 150.0f * std::sin(0.6f * y + x + z); });
+  const Volume scan = volumeOf(d, [](int x, int y, int z) { return 400.0f + 150.0f * std::sin(0.6f * y + x + z); });
   Volume F = scan, G = scan, acc(d, 0.0f), weights(d, 0.25f);
   const Volume v(d, 0.0f), box(3, 3, 3, 1.0f);
   const size_t searched = sweepStage(F, G, scan, scan, v, box, {-1.0f, -0.5f, 0.0f, 0.5f, 1.0f}, true, acc, weights);
@@ -75,7 +69,7 @@ TEST(SweepStage, IdenticalScansKeepTheMapWhereTheBoxStaysInside) {
 // scans keep their value and weight.
 TEST(SweepStage, EqualCostsChooseTheFirstShiftAndDarkVoxelsAreLeft) {
   const Dimensions d{8, 10, 4};
-  const Volume scan = fromFunction(d, [](int x, int, int) { return x < 5 ? 200.0f : 50.0f; });
+  const Volume scan = volumeOf(d, [](int x, int, int) { return x < 5 ? 200.0f : 50.0f; });
   Volume F = scan, G = scan, weights(d, 0.25f);
   const Volume v = randomVolume(d, 3, -0.5f, 0.5f);
   Volume acc = v;
@@ -98,12 +92,12 @@ TEST(SweepStage, EqualCostsChooseTheFirstShiftAndDarkVoxelsAreLeft) {
 // holds the last shift's samples in F and G, not the chosen shift's.
 TEST(SweepStage, LeavesTheLastTrialInTheWarpedScans) {
   const Dimensions d{7, 12, 5};
-  const Volume Am = fromFunction(d, [](int x, int y, int z) { return 5.0f * y + x + z; });
-  const Volume Pm = fromFunction(d, [](int x, int y, int z) { return 90.0f - 5.0f * y + x - z; });
+  const Volume Am = volumeOf(d, [](int x, int y, int z) { return 5.0f * y + x + z; });
+  const Volume Pm = volumeOf(d, [](int x, int y, int z) { return 90.0f - 5.0f * y + x - z; });
   Volume F(d, 0.0f), G(d, 0.0f), acc(d, 0.0f), weights(d, 0.25f);
   const Dimensions centre{3, 6, 2};
   F(centre.x, centre.y, centre.z) = 150.0f;
-  const Volume v = fromFunction(d, [](int x, int, int z) { return 0.1f * x - 0.2f * z; });
+  const Volume v = volumeOf(d, [](int x, int, int z) { return 0.1f * x - 0.2f * z; });
   const Volume box(3, 3, 3, 1.0f);
   const std::vector<float> shifts = {-1.0f, 0.0f, 1.5f};
   EXPECT_EQ(sweepStage(F, G, Am, Pm, v, box, shifts, true, acc, weights), 1u);

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -18,6 +17,8 @@
 
 namespace daxo {
 namespace {
+
+using testing::volumeOf;
 
 using testing::EntryLog;
 using testing::sameBits;
@@ -32,14 +33,6 @@ class ColumnWise : public ::testing::Test {
 double bandObject(double x, double y, double z, int ny) {
   const double r = (y - 0.5 * ny) / (0.2 * ny);
   return 1000.0 * std::exp(-r * r) * (1.0 + 0.3 * std::sin(0.5 * y + 0.4 * x + 0.3 * z));
-}
-
-Volume sampled(const Dimensions& d, const std::function<double(double, double, double)>& f) {
-  Volume v(d);
-  for (int z = 0; z < d.z; ++z)
-    for (int y = 0; y < d.y; ++y)
-      for (int x = 0; x < d.x; ++x) v(x, y, z) = static_cast<float>(f(x, y, z));
-  return v;
 }
 
 const Sigma3 kSigma{0.5, 1.6, 0.5};
@@ -97,7 +90,7 @@ TEST(Invert2x2, MatchesTheHandInverse) {
 
 TEST_F(ColumnWise, IdenticalScansGiveZeroAndTheThreeLogLines) {
   const Dimensions d{6, 24, 3};
-  const Volume scan = sampled(d, [&](double x, double y, double z) { return bandObject(x, y, z, d.y); });
+  const Volume scan = volumeOf(d, [&](double x, double y, double z) { return bandObject(x, y, z, d.y); });
   EntryLog log;
   const Volume v = estimateColumnWise(scan, scan, kSigma, &log, 0);
   for (size_t i = 0; i < v.voxelCount(); ++i) ASSERT_EQ(v.data()[i], 0.0f) << "voxel " << i;
@@ -121,8 +114,8 @@ TEST_F(ColumnWise, UnequalScansThrowBeforeAnyLogLine) {
 // is, and the two corrected scans agree there.
 TEST_F(ColumnWise, RecoversAShiftOfTwoRows) {
   const Dimensions d{8, 32, 4};
-  const Volume ap = sampled(d, [&](double x, double y, double z) { return bandObject(x, y, z, d.y); });
-  const Volume pa = sampled(d, [&](double x, double y, double z) { return bandObject(x, y - 2.0, z, d.y); });
+  const Volume ap = volumeOf(d, [&](double x, double y, double z) { return bandObject(x, y, z, d.y); });
+  const Volume pa = volumeOf(d, [&](double x, double y, double z) { return bandObject(x, y - 2.0, z, d.y); });
   EntryLog log;
   const Volume v = estimateColumnWise(ap, pa, kSigma, &log, 0);
   ASSERT_EQ(log.entries().size(), 3u);
@@ -150,8 +143,8 @@ TEST_F(ColumnWise, RecoversAShiftOfTwoRows) {
 TEST_F(ColumnWise, LeavesDarkColumnsAtZero) {
   const Dimensions d{10, 32, 3};
   auto object = [&](double x, double y, double z) { return x < 4 ? 60.0 : bandObject(x, y, z, d.y); };
-  const Volume ap = sampled(d, object);
-  Volume pa = sampled(d, [&](double x, double y, double z) { return object(x, y - 1.5, z); });
+  const Volume ap = volumeOf(d, object);
+  Volume pa = volumeOf(d, [&](double x, double y, double z) { return object(x, y - 1.5, z); });
   // Columns 5 .. 7 are bright in the first scan only; the filter (sigma 0.5
   // along x) keeps the middle one dark in the second.
   for (int z = 0; z < d.z; ++z)
@@ -189,7 +182,7 @@ TEST_F(ColumnWise, IsBitIdenticalToTheReference) {
     const double c = 0.5 * d.y;
     return 1.1 * first(x, (y - c) * (1.0 + 0.02 * x) + c - 1.5 + 0.2 * x, z);
   };
-  const Volume ap = sampled(d, first), pa = sampled(d, second);
+  const Volume ap = volumeOf(d, first), pa = volumeOf(d, second);
   for (int order : {0, 1, 2}) {
     const Volume v = estimateColumnWise(ap, pa, kSigma, nullptr, order);
     const Volume expected = testing::referenceColumnWise(ap, pa, kSigma, order);

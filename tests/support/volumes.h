@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 
+#include "tests/support/volumes.h"
 #include "volume/matrix.h"
 #include "volume/volume.h"
 
@@ -33,6 +34,16 @@ inline Matrix randomMatrix(int32_t rows, int32_t columns, uint32_t seed) {
   Matrix m(rows, columns);
   randomFill(m.data(), static_cast<size_t>(rows) * static_cast<size_t>(columns), seed);
   return m;
+}
+
+// Voxel (x, y, z) = f(x, y, z), converted to float.
+template <typename Function>
+Volume volumeOf(const Dimensions& d, Function f) {
+  Volume v(d);
+  for (int32_t z = 0; z < d.z; ++z)
+    for (int32_t y = 0; y < d.y; ++y)
+      for (int32_t x = 0; x < d.x; ++x) v(x, y, z) = static_cast<float>(f(x, y, z));
+  return v;
 }
 
 // Equal extents and every voxel's bytes equal (NaN payloads included).

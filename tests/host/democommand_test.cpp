@@ -36,6 +36,8 @@ using daxo::cli::DemoFiles;
 using daxo::testing::DaxoRun;
 using daxo::testing::identicalBytes;
 using daxo::testing::readFile;
+using daxo::testing::readMap;
+using daxo::testing::readProject;
 using daxo::testing::runDaxo;
 using daxo::testing::shellQuoted;
 using daxo::testing::TempFolder;
@@ -59,19 +61,6 @@ double correlationOnLine(const std::string& report, const std::string& label, in
   double before = std::nan(""), after = std::nan("");
   std::sscanf(report.c_str() + at + 1 + label.size(), "%lf before, %lf after", &before, &after);
   return position == 0 ? before : after;
-}
-
-Volume mapIn(const std::string& path) {
-  daxo::MapFile map;
-  map.load(path, true);
-  return map.volume;
-}
-
-template <typename Header>
-Header projectIn(const std::string& path) {
-  Header project;
-  project.load(path, true);
-  return project;
 }
 
 // One small demo run, shared by the tests that look at its output.
@@ -101,7 +90,7 @@ TEST_F(DemoRun, EstimatedMapIsWithinTheBound) {
   ASSERT_EQ(run().status, 0) << run().out << run().err;
   EXPECT_EQ(run().err, "");
   const daxo::DisplacementError error = daxo::displacementError(
-      mapIn(files().estimatedMap()), daxo::trueDisplacement(settings()), daxo::headMask(settings()));
+      readMap(files().estimatedMap()).volume, daxo::trueDisplacement(settings()), daxo::headMask(settings()));
   const daxo::cli::DemoBound bound;
   EXPECT_LT(error.rms, bound.rms);
   EXPECT_LT(error.percentile95, bound.percentile95);
@@ -114,7 +103,7 @@ TEST_F(DemoRun, ReportStatesWhatTheFilesHold) {
   const DemoSettings s = settings();
   const Volume truth = daxo::trueDisplacement(s);
   const Volume head = daxo::headMask(s);
-  const daxo::DisplacementError error = daxo::displacementError(mapIn(files().estimatedMap()), truth, head);
+  const daxo::DisplacementError error = daxo::displacementError(readMap(files().estimatedMap()).volume, truth, head);
   const daxo::DisplacementError none = daxo::displacementError(Volume(truth.dimensions(), 0.0f), truth, head);
 
   EXPECT_NEAR(reportValue(report, "  RMS: "), error.rms, 0.0005) << report;
@@ -125,10 +114,10 @@ TEST_F(DemoRun, ReportStatesWhatTheFilesHold) {
   std::snprintf(mm, sizeof mm, "(%.2f mm)", error.rms * s.voxelMm);
   EXPECT_NE(report.find(mm), std::string::npos) << mm;
 
-  const Volume before0 = projectIn<daxo::FMRHeader>(files().firstScan()).volumes.at(0);
-  const Volume before1 = projectIn<daxo::FMRHeader>(files().secondScan()).volumes.at(0);
-  const Volume after0 = projectIn<daxo::FMRHeader>(files().correctedFirstScan()).volumes.at(0);
-  const Volume after1 = projectIn<daxo::FMRHeader>(files().correctedSecondScan()).volumes.at(0);
+  const Volume before0 = readProject<daxo::FMRHeader>(files().firstScan()).volumes.at(0);
+  const Volume before1 = readProject<daxo::FMRHeader>(files().secondScan()).volumes.at(0);
+  const Volume after0 = readProject<daxo::FMRHeader>(files().correctedFirstScan()).volumes.at(0);
+  const Volume after1 = readProject<daxo::FMRHeader>(files().correctedSecondScan()).volumes.at(0);
   const double pairBefore = daxo::maskedCorrelation(before0, before1, head);
   const double pairAfter = daxo::maskedCorrelation(after0, after1, head);
   EXPECT_NEAR(correlationOnLine(report, "  The two scans: ", 0), pairBefore, 0.0005);
@@ -137,7 +126,7 @@ TEST_F(DemoRun, ReportStatesWhatTheFilesHold) {
 
   const Volume object = daxo::headObject(s);
   const double dwiAfter =
-      daxo::maskedCorrelation(projectIn<daxo::DMRHeader>(files().correctedDiffusion()).volumes.at(0), object, head);
+      daxo::maskedCorrelation(readProject<daxo::DMRHeader>(files().correctedDiffusion()).volumes.at(0), object, head);
   EXPECT_NEAR(correlationOnLine(report, "  Diffusion b=0 against the undistorted head: ", 1), dwiAfter, 0.0005);
 
   for (const char* step : {"generate and write the data:", "estimate and correct the pair:",
@@ -157,7 +146,7 @@ TEST_F(DemoRun, WritesTheGeneratorsDataAndOnlyItsOwnFiles) {
 
   const DemoSettings s = settings();
   const daxo::DistortedAcquisition first(s, daxo::PhaseDirection::First);
-  const daxo::FMRHeader scan = projectIn<daxo::FMRHeader>(files().firstScan());
+  const daxo::FMRHeader scan = readProject<daxo::FMRHeader>(files().firstScan());
   ASSERT_EQ(scan.volumes.size(), static_cast<size_t>(s.timePoints));
   const std::vector<Volume> series = first.functionalSeries();
   for (size_t t = 0; t < series.size(); ++t) {
@@ -166,10 +155,10 @@ TEST_F(DemoRun, WritesTheGeneratorsDataAndOnlyItsOwnFiles) {
   EXPECT_FLOAT_EQ(scan.inplaneResolutionY.value, static_cast<float>(s.voxelMm));
 
   const Volume truth = daxo::trueDisplacement(s);
-  const Volume saved = mapIn(files().trueMap());
+  const Volume saved = readMap(files().trueMap()).volume;
   EXPECT_TRUE(identicalBytes(saved, truth));
 
-  const daxo::DMRHeader dwi = projectIn<daxo::DMRHeader>(files().diffusion());
+  const daxo::DMRHeader dwi = readProject<daxo::DMRHeader>(files().diffusion());
   ASSERT_EQ(dwi.volumes.size(), 7u);
   ASSERT_EQ(dwi.bValues.size(), 7u);
   EXPECT_EQ(dwi.bValues[0], 0.0f);
@@ -177,7 +166,7 @@ TEST_F(DemoRun, WritesTheGeneratorsDataAndOnlyItsOwnFiles) {
   // 16-bit data: the generator's values truncated.
   const Volume b0 = first.diffusionSeries()[0];
   for (size_t i = 0; i < b0.voxelCount(); i += 97) EXPECT_EQ(dwi.volumes[0].data()[i], std::trunc(b0.data()[i])) << i;
-  EXPECT_EQ(projectIn<daxo::DMRHeader>(files().correctedDiffusion()).bValues, dwi.bValues);
+  EXPECT_EQ(readProject<daxo::DMRHeader>(files().correctedDiffusion()).bValues, dwi.bValues);
 
   const std::string& out = run().out;
   size_t at = 0;

@@ -68,15 +68,13 @@ TEST_F(EstimateCommand, CorrectedPairAgreesFarBetterThanTheInput) {
   EXPECT_NE(run.out.find("] Estimating voxel displacement maps...\n"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("] Finished iteration with NCC: "), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("] Done.\n"), std::string::npos);
-  FMRHeader first, second;
-  first.load(file("ap_undist.fmr"), true);
-  second.load(file("pa_undist.fmr"), true);
+  const FMRHeader first = daxo::testing::readProject<FMRHeader>(file("ap_undist.fmr"));
+  const FMRHeader second = daxo::testing::readProject<FMRHeader>(file("pa_undist.fmr"));
   const double before = daxo::maskedCorrelation(pair.first, pair.second, pair.mask);
   const double after = daxo::maskedCorrelation(first.volumes[0], second.volumes[0], pair.mask);
   EXPECT_LT(before, 0.3);
   EXPECT_GT(after, 0.65);
-  daxo::MapFile map;
-  map.load(file("ap_vdm.map"), true);
+  const daxo::MapFile map = daxo::testing::readMap(file("ap_vdm.map"));
   ASSERT_EQ(map.volume.dimensions(), d);
   EXPECT_LT(daxo::displacementError(map.volume, pair.truth, pair.mask).rms, 0.2);
   EXPECT_TRUE(exists("pa_vdm.map"));

@@ -27,6 +27,7 @@ using daxo::testing::logEntries;
 using daxo::testing::messageBoxTexts;
 using daxo::testing::namesIn;
 using daxo::testing::patternVolumes;
+using daxo::testing::readProject;
 using daxo::testing::Voxels;
 using daxo::testing::writeDmrProject;
 using daxo::testing::writeFmrProject;
@@ -95,8 +96,7 @@ TEST_F(ApplyTask, ZeroMapCopiesFloatDataAndDropsTheAnatomicalReference) {
   apply(file("run1.fmr"));
 
   EXPECT_EQ(messageBoxTexts(), Entries{});
-  FMRHeader corrected;
-  corrected.load(file("run1_undist.fmr"), true);
+  const FMRHeader corrected = readProject<FMRHeader>(file("run1_undist.fmr"));
   EXPECT_EQ(corrected.prefix.value, "run1_undist");
   EXPECT_EQ(corrected.loadAMRFile.value, "");
   EXPECT_TRUE(corrected.loadAMRFile.present);
@@ -119,8 +119,7 @@ TEST_F(ApplyTask, ConstantMapMovesDmrContentByOneRow) {
   apply(file("dwi.dmr"));
 
   EXPECT_EQ(messageBoxTexts(), Entries{});
-  DMRHeader corrected;
-  corrected.load(file("dwi_undist.dmr"), true);
+  const DMRHeader corrected = readProject<DMRHeader>(file("dwi_undist.dmr"));
   EXPECT_EQ(corrected.loadAMRFile.value, "");
   EXPECT_FALSE(corrected.showAMRFile.value);
   ASSERT_EQ(corrected.volumes.size(), 2u);
@@ -144,8 +143,7 @@ TEST_F(ApplyTask, ZeroMapKeepsSixteenBitDataWithinOneUnit) {
 
   apply(file("dwi.dmr"));
 
-  DMRHeader corrected;
-  corrected.load(file("dwi_undist.dmr"), true);
+  const DMRHeader corrected = readProject<DMRHeader>(file("dwi_undist.dmr"));
   ASSERT_EQ(corrected.volumes.size(), 2u);
   for (size_t t = 0; t < volumes.size(); ++t) {
     for (size_t i = 0; i < volumes[t].voxelCount(); ++i) {
@@ -238,8 +236,7 @@ TEST_F(ApplyTask, MismatchedProjectWithYesIsCorrectedWithTheResizedMap) {
   EXPECT_EQ(messageBoxTexts(), Entries{});
   EXPECT_EQ(hostState().yesNo.questions(), Entries{kFmrQuestion});
   EXPECT_EQ(shownMaps(), Entries{});  // a resized map is not the file's
-  FMRHeader corrected;
-  corrected.load(file("fine_undist.fmr"), true);
+  const FMRHeader corrected = readProject<FMRHeader>(file("fine_undist.fmr"));
   ASSERT_EQ(corrected.volumes.size(), 1u);
   // The stretched constant map is exactly 1 away from the border voxels,
   // which sample the map partly outside.
@@ -278,8 +275,7 @@ TEST_F(ApplyTask, RegressionLeftRightProjectWithNonSquareMapIsCorrected) {
   EXPECT_EQ(messageBoxTexts(), Entries{});
   EXPECT_EQ(hostState().yesNo.questions(), Entries{});
   EXPECT_EQ(shownMaps(), Entries{mapPath});
-  FMRHeader corrected;
-  corrected.load(file("lr_undist.fmr"), true);
+  const FMRHeader corrected = readProject<FMRHeader>(file("lr_undist.fmr"));
   ASSERT_EQ(corrected.volumes.size(), 2u);
   for (size_t t = 0; t < volumes.size(); ++t) {
     ASSERT_EQ(corrected.volumes[t].dimensions(), d);
@@ -302,8 +298,7 @@ TEST_F(ApplyTask, RegressionLeftRightProjectWithResizedNonSquareMapIsCorrected) 
 
   EXPECT_EQ(messageBoxTexts(), Entries{});
   EXPECT_EQ(hostState().yesNo.questions(), Entries{kDmrQuestion});
-  DMRHeader corrected;
-  corrected.load(file("lr_undist.dmr"), true);
+  const DMRHeader corrected = readProject<DMRHeader>(file("lr_undist.dmr"));
   ASSERT_EQ(corrected.volumes.size(), 1u);
   EXPECT_LE(maxShiftDifference(corrected.volumes[0], volumes[0], {1, 0, 0}, {1, 1, 0}, {d.x - 2, d.y - 1, d.z}),
             kSampleTolerance);

@@ -41,6 +41,8 @@ using daxo::testing::logEntries;
 using daxo::testing::messageBoxTexts;
 using daxo::testing::namesIn;
 using daxo::testing::parameterChanges;
+using daxo::testing::readMap;
+using daxo::testing::readProject;
 using daxo::testing::SyntheticPair;
 using daxo::testing::syntheticPair;
 using daxo::testing::Voxels;
@@ -63,12 +65,6 @@ void setVoxelSize(const std::string& path, const VoxelSize& size) {
   project.sliceThickness = {"SliceThickness", size.thickness, 32, true};
   project.sliceGap = {"SliceGap", size.gap, 32, true};
   project.save();
-}
-
-MapFile readMap(const std::string& path) {
-  MapFile map;
-  map.load(path, true);
-  return map;
 }
 
 bool exactlyNegated(const Volume& a, const Volume& b) {
@@ -246,14 +242,12 @@ TEST_F(EstimateTask, LeftRightPairIsTransposedAndMapsAreSavedInTheProjectsFrame)
     EXPECT_EQ(m->secondFloat, 1.0f);
   }
 
-  FMRHeader corrected;
-  corrected.load(file("lr_undist.fmr"), true);
+  const FMRHeader corrected = readProject<FMRHeader>(file("lr_undist.fmr"));
   ASSERT_EQ(corrected.volumes.size(), 2u);
   for (size_t t = 0; t < 2; ++t) {
     EXPECT_TRUE(identicalBytes(corrected.volumes[t], daxo::correctVolume(v, firstVolumes[t], true))) << "volume " << t;
   }
-  DMRHeader correctedSecond;
-  correctedSecond.load(file("rl_undist.dmr"), true);
+  const DMRHeader correctedSecond = readProject<DMRHeader>(file("rl_undist.dmr"));
   ASSERT_EQ(correctedSecond.volumes.size(), 1u);
   EXPECT_TRUE(
       identicalBytes(correctedSecond.volumes[0], daxo::correctVolume(v * -1.0f, daxo::transposeXY(pair.second), true)));

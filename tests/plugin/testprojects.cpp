@@ -71,6 +71,12 @@ DMRHeader writeDmrProject(const std::string& path, const Dimensions& d, const st
   return project;
 }
 
+MapFile readMap(const std::string& path) {
+  MapFile map;
+  map.load(path, true);
+  return map;
+}
+
 void writeMapFile(const std::string& path, const Volume& map) {
   host::saveMapFile(path, host::hostMapOf(map), "run_vdm");
 }

@@ -2,7 +2,6 @@
 // this process to see the dialog parameters it sets.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -24,7 +23,6 @@ namespace {
 
 using daxo::Dimensions;
 using daxo::FMRHeader;
-using daxo::Volume;
 using daxo::host::hostState;
 using daxo::testing::DaxoRun;
 using daxo::testing::runDaxo;

@@ -1,15 +1,17 @@
 // Where the time of correcting a whole project goes: a diffusion project of
 // 100 volumes of 128 x 128 x 64 voxels, 16-bit, as `daxo apply` corrects it
 // (load with data, correct every volume, save the "_undist" copy). The
-// project is written once into a temporary folder.
+// project is written once into a temporary folder, with the demo's writer.
 
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "correction/vdm.h"
+#include "demodata/demoprojects.h"
 #include "fileio/dmrheader.h"
 
 namespace daxo {
@@ -36,17 +38,13 @@ const std::string& projectPath() {
     std::string path = (folder / "dwi.dmr").string();
     Project() {
       fs::create_directories(folder);
-      DMRHeader project;
-      project.fileName = path;
-      project.prefix = {"Prefix", "", 32, true, true};
-      project.dataStorageFormat = {"DataStorageFormat", 3, 32, true};
-      project.dataType = {"DataType", 1, 32, true};
-      project.nrOfSlices = {"NrOfSlices", kExtents.z, 32, true};
-      project.resolutionX = {"ResolutionX", kExtents.x, 32, true};
-      project.resolutionY = {"ResolutionY", kExtents.y, 32, true};
-      project.nrOfVolumes = {"NrOfVolumes", kVolumes, 32, true};
-      for (int t = 0; t < kVolumes; ++t) project.volumes.push_back(smoothVolume(1000.0f, 0.01f * t));
-      project.saveAs(path);
+      DemoSettings extents;
+      extents.nx = kExtents.x;
+      extents.ny = kExtents.y;
+      extents.nz = kExtents.z;
+      std::vector<Volume> volumes;
+      for (int t = 0; t < kVolumes; ++t) volumes.push_back(smoothVolume(1000.0f, 0.01f * t));
+      saveDiffusionProject(path, extents, volumes, std::vector<DiffusionGradient>(kVolumes));
     }
     ~Project() {
       std::error_code ignored;

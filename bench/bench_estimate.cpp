@@ -16,7 +16,6 @@
 #include <chrono>
 #include <cstring>
 #include <sstream>
-#include <streambuf>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,6 +31,7 @@
 #include "demodata/distortedscan.h"
 #include "demodata/headvolumes.h"
 #include "host/fftwbinding.h"
+#include "tests/support/entrylog.h"
 #include "volume/distance.h"
 #include "volume/volumegauss.h"
 
@@ -42,44 +42,14 @@ using Clock = std::chrono::steady_clock;
 
 double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
-// A log whose entries (the text between two flushes) are kept with the time
-// since construction at which each was flushed.
-class TimedLog : public std::streambuf {
- public:
-  struct Entry {
-    double seconds;
-    std::string text;
-  };
-  const std::vector<Entry>& entries() const { return entries_; }
-
-  // Seconds at which the first entry beginning with `prefix` arrived, counted
-  // from entry `from` on; -1 when there is none.
-  std::pair<double, size_t> find(const std::string& prefix, size_t from = 0) const {
-    for (size_t i = from; i < entries_.size(); ++i)
-      if (entries_[i].text.compare(0, prefix.size(), prefix) == 0) return {entries_[i].seconds, i};
-    return {-1.0, entries_.size()};
-  }
-
- protected:
-  int_type overflow(int_type c) override {
-    if (c != traits_type::eof()) pending_.push_back(static_cast<char>(c));
-    return c;
-  }
-  std::streamsize xsputn(const char* s, std::streamsize n) override {
-    pending_.append(s, static_cast<size_t>(n));
-    return n;
-  }
-  int sync() override {
-    entries_.push_back({secondsSince(start_), pending_});
-    pending_.clear();
-    return 0;
-  }
-
- private:
-  Clock::time_point start_ = Clock::now();
-  std::string pending_;
-  std::vector<Entry> entries_;
-};
+// Seconds at which the first entry beginning with `prefix` arrived, counted
+// from entry `from` on, and its index; -1 and the entry count when there is
+// none.
+std::pair<double, size_t> arrivalOf(const testing::EntryLog& log, const std::string& prefix, size_t from = 0) {
+  for (size_t i = from; i < log.entries().size(); ++i)
+    if (log.entries()[i].compare(0, prefix.size(), prefix) == 0) return {log.arrivals()[i], i};
+  return {-1.0, log.entries().size()};
+}
 
 struct DemoPair {
   Volume ap, pa, truth, mask;
@@ -105,27 +75,26 @@ void BM_FullEstimation(benchmark::State& state) {
   const EstimationSchedule schedule = standardSchedule(pair.voxelSize);
   const bool useIc = state.range(0) != 0;
   for (auto _ : state) {
-    TimedLog timed;
-    std::ostream log(&timed);
+    testing::EntryLog timed;
     const Volume v = estimateVdm(pair.ap, pair.pa, pair.voxelSize, standardColumnSigma(pair.voxelSize), true,
-                                 schedule.localBoxes, schedule.shifts, schedule.smoothing, useIc, false, &log, 0);
+                                 schedule.localBoxes, schedule.shifts, schedule.smoothing, useIc, false, &timed, 0);
     benchmark::DoNotOptimize(v.data());
-    auto columnwise = timed.find("SSD after applying column wise VDM");
-    auto start = timed.find("\nStarting local optimizations", columnwise.second);
+    auto columnwise = arrivalOf(timed, "SSD after applying column wise VDM");
+    auto start = arrivalOf(timed, "\nStarting local optimizations", columnwise.second);
     state.counters["columnwise"] = columnwise.first;
     state.counters["start"] = start.first - columnwise.first;
     double previous = start.first;
     size_t at = start.second;
     for (size_t stage = 1; stage <= schedule.shifts.size(); ++stage) {
-      const auto smoothedLine = timed.find("Smoothed (", at);
-      const auto finished = timed.find("Finished iteration", smoothedLine.second);
+      const auto smoothedLine = arrivalOf(timed, "Smoothed (", at);
+      const auto finished = arrivalOf(timed, "Finished iteration", smoothedLine.second);
       state.counters["s" + std::to_string(stage) + "_search"] = smoothedLine.first - previous;
       state.counters["s" + std::to_string(stage) + "_rewarp"] = finished.first - smoothedLine.first;
       previous = finished.first;
       at = finished.second;
     }
-    state.counters["tail"] = timed.entries().back().seconds - previous;
-    state.counters["total"] = timed.entries().back().seconds;
+    state.counters["tail"] = timed.arrivals().back() - previous;
+    state.counters["total"] = timed.arrivals().back();
     state.counters["rms"] = displacementError(v, pair.truth, pair.mask).rms;
   }
 }

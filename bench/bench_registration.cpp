@@ -8,7 +8,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <cmath>
 
 #include "correction/registration.h"
@@ -16,6 +15,7 @@
 #include "demodata/demosettings.h"
 #include "demodata/headvolumes.h"
 #include "host/fftwbinding.h"
+#include "tests/correction/rigidtesting.h"
 #include "volume/fft.h"
 
 namespace daxo {
@@ -39,18 +39,6 @@ Vector knownMotion() {
   return g;
 }
 
-float cornerError(const Float3& extent, const Vector& result, const Vector& motion) {
-  const Matrix4 a = rigidMatrix(result), b = rigidMatrix(motion);
-  float worst = 0.0f;
-  for (int k = 0; k < 8; ++k) {
-    const Float3 p{(k & 1 ? 0.5f : -0.5f) * extent.x, (k & 2 ? 0.5f : -0.5f) * extent.y,
-                   (k & 4 ? 0.5f : -0.5f) * extent.z};
-    const Float3 q = rigidMap(b, rigidMap(a, p));
-    worst = std::max(worst, std::hypot(q.x - p.x, q.y - p.y, q.z - p.z));
-  }
-  return worst;
-}
-
 void BM_RegisterRigid(benchmark::State& state) {
   bindFftw();
   const DemoSettings settings;  // 96 x 96 x 48, 2.5 mm
@@ -67,7 +55,7 @@ void BM_RegisterRigid(benchmark::State& state) {
     benchmark::DoNotOptimize(result.data());
   }
   state.counters["steps"] = steps;
-  state.counters["error_mm"] = cornerError(extent, result, motion);
+  state.counters["error_mm"] = testing::largestCornerShift(extent, result, motion);
 }
 BENCHMARK(BM_RegisterRigid)->Unit(benchmark::kMillisecond);
 

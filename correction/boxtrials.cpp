@@ -4,21 +4,12 @@
 #include <cmath>
 #include <cstring>
 
+#include "correction/columnsample.h"
 #include "correction/shiftcosts.h"
 
 namespace daxo {
 
 namespace {
-
-// Linear sample of one column (stride nx) at row position yy, which lies
-// strictly inside (0, lastRow).
-inline float sampleColumn(const float* column, int32_t nx, int32_t lastRow, float yy) {
-  const int32_t i = static_cast<int32_t>(yy);
-  const float f = yy - static_cast<float>(i);
-  // yy + 1 can round up to ny when yy lies within half an ulp below ny - 1.
-  const int32_t i2 = std::min(static_cast<int32_t>(yy + 1.0f), lastRow);
-  return (1.0f - f) * column[nx * i] + f * column[nx * i2];
-}
 
 // The sample positions of one trial: the map value plus the scaled shift,
 // added (F) and subtracted (G), as the warp's sign factor +1 and -1 give.
@@ -30,8 +21,6 @@ struct TrialPositions {
     g = static_cast<float>(y) + -t;
   }
 };
-
-inline bool inside(float yy, float top) { return yy > 0.0f && yy < top; }
 
 }  // namespace
 
@@ -83,8 +72,8 @@ void ListedBoxTrials::run(const VoxelList& voxels, const VoxelList& boxVoxels, C
     float f = F[at], g = G[at];
     for (size_t k = 0; k < shiftCount; ++k) {
       const TrialPositions y(p.y, mapValue, shifts_[k] * boxValue);
-      if (inside(y.f, top)) f = sampleColumn(am + column, nx, lastRow, y.f);
-      if (inside(y.g, top)) g = sampleColumn(pm + column, nx, lastRow, y.g);
+      if (insideRows(y.f, top)) f = sampleColumn(am + column, nx, lastRow, y.f);
+      if (insideRows(y.g, top)) g = sampleColumn(pm + column, nx, lastRow, y.g);
       costs.add(k, f, g);
     }
     F[at] = f;
@@ -125,11 +114,11 @@ void UniformBoxTrials::computeSlice(int32_t z) {
         const TrialPositions p(y, mapValue, shifts_[k] * boxValue_);
         samples[2 * k] = 0.0f;
         samples[2 * k + 1] = 0.0f;
-        if (inside(p.f, top)) {
+        if (insideRows(p.f, top)) {
           samples[2 * k] = sampleColumn(am + column, nx, lastRow, p.f);
           insideF |= 1u << k;
         }
-        if (inside(p.g, top)) {
+        if (insideRows(p.g, top)) {
           samples[2 * k + 1] = sampleColumn(pm + column, nx, lastRow, p.g);
           insideG |= 1u << k;
         }

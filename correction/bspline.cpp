@@ -94,12 +94,7 @@ void bsplineSample(const std::vector<double>& coefficients, const Dimensions& di
   const bool physical = extent.x != 0.0f;
   const double* c = coefficients.data();
   for (size_t i = 0; i < points.size(); ++i) {
-    Float3 u = points[i];
-    if (physical) {
-      u.x = bspline::toVoxelUnits(u.x, dims.x, extent.x);
-      u.y = bspline::toVoxelUnits(u.y, dims.y, extent.y);
-      u.z = bspline::toVoxelUnits(u.z, dims.z, extent.z);
-    }
+    const Float3 u = physical ? bspline::toVoxelPosition(points[i], dims, extent) : points[i];
     bspline::AxisTaps tx, ty, tz;
     if (bspline::valueTaps(u.x, dims.x, tx) && bspline::valueTaps(u.y, dims.y, ty) &&
         bspline::valueTaps(u.z, dims.z, tz)) {

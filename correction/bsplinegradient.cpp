@@ -90,12 +90,7 @@ void bsplineSampleGradient(const std::vector<double>& coefficients, const Dimens
   float* dy = out.dy.data();
   float* dz = out.dz.data();
   for (size_t i = 0; i < count; ++i) {
-    Float3 u = point[i];
-    if (physical) {
-      u.x = bspline::toVoxelUnits(u.x, dims.x, extent.x);
-      u.y = bspline::toVoxelUnits(u.y, dims.y, extent.y);
-      u.z = bspline::toVoxelUnits(u.z, dims.z, extent.z);
-    }
+    const Float3 u = physical ? bspline::toVoxelPosition(point[i], dims, extent) : point[i];
     bspline::AxisTaps tx, ty, tz;
     double dwx[4], dwy[4], dwz[4];
     GradientSample s;

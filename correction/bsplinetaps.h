@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "correction/bspline.h"
+
 // Building blocks of cubic B-spline sampling, shared by the value sampler
 // (bspline.cpp, the displacement-map warp) and the gradient sampler of the
 // rigid registration. A sample is a sum over 4 x 4 x 4 taps; each axis
@@ -53,6 +55,12 @@ struct AxisTaps {
 inline float toVoxelUnits(float p, int32_t n, float extent) {
   const float s = extent / static_cast<float>(n);
   return (p - (s - extent) * 0.5f) / s;
+}
+
+// toVoxelUnits on every axis of a volume of extents dims spanning `extent`.
+inline Float3 toVoxelPosition(const Float3& p, const Dimensions& dims, const Float3& extent) {
+  return {toVoxelUnits(p.x, dims.x, extent.x), toVoxelUnits(p.y, dims.y, extent.y),
+          toVoxelUnits(p.z, dims.z, extent.z)};
 }
 
 // Locates the taps of position u (voxel units) on an axis of n voxels and sets

@@ -1,29 +1,10 @@
 #include "correction/columnfit.h"
 
-#include <cmath>
 #include <limits>
 
 #include "volume/distance.h"
 
 namespace daxo {
-
-namespace {
-
-// Vector::sampleLinear of the n values at `values`, inlined for the fit's
-// inner loops: linear interpolation at position t with samples outside
-// 0 .. n-1 taken as 0, NaN for a NaN position; the same arithmetic.
-inline float sampleLinear(const float* values, int32_t n, float t) {
-  if (std::isnan(t)) return std::numeric_limits<float>::quiet_NaN();
-  if (t < -1.0f || t >= static_cast<float>(n)) return 0.0f;
-  // floor(t) for t in [-1, n): truncation, except on (-1, 0).
-  const int32_t i0 = t < 0.0f ? -1 : static_cast<int32_t>(t);
-  const int32_t i1 = i0 + 1;
-  const float v0 = i0 >= 0 ? values[i0] : 0.0f;
-  const float v1 = i1 < n ? values[i1] : 0.0f;
-  return (t - static_cast<float>(i0)) * v1 + (static_cast<float>(i1) - t) * v0;
-}
-
-}  // namespace
 
 void invert2x2(float p, float q, float r, float s, float inverse[4]) {
   const float factor = 1.0f / (s * p - r * q);

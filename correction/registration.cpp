@@ -28,12 +28,6 @@ constexpr const char* kModule = "registration";
 // A run takes at most this many steps.
 constexpr unsigned kStepLimit = 300;
 
-// mm per voxel along each axis.
-Float3 voxelSizeOf(const Volume& v, const Float3& extent) {
-  return {extent.x / static_cast<float>(v.nx()), extent.y / static_cast<float>(v.ny()),
-          extent.z / static_cast<float>(v.nz())};
-}
-
 // The Jacobian needs the gradient as three components of one value per point.
 void checkGradientComponents(const SplineGradientSamples& s, size_t pointCount) {
   const std::array<const std::vector<float>*, 3> components = {&s.dx, &s.dy, &s.dz};
@@ -144,7 +138,7 @@ unsigned registerRigid(const Volume& fixed, const Float3& fixedExtent, const Vol
   std::vector<float> reference(count);
   if (count > 0) bsplineSample(bsplineCoefficients(fixed), fixed.dimensions(), points, reference.data(), fixedExtent);
   const std::vector<double> coefficients = bsplineCoefficients(moving);
-  const Float3 voxelSize = voxelSizeOf(moving, movingExtent);
+  const Float3 voxelSize = voxelSizeOf(moving.dimensions(), movingExtent);
 
   // Buffers reused by every iteration.
   std::vector<Float3> mapped(count);

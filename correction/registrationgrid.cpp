@@ -29,6 +29,11 @@ void binarise(Volume& v, Condition above) {
 
 }  // namespace
 
+Float3 voxelSizeOf(const Dimensions& dims, const Float3& extent) {
+  return {extent.x / static_cast<float>(dims.x), extent.y / static_cast<float>(dims.y),
+          extent.z / static_cast<float>(dims.z)};
+}
+
 std::vector<Float3> centredGrid(const Dimensions& grid, const Float3& extent) {
   if (grid.x <= 0 || grid.y <= 0 || grid.z <= 0) return {};
   const std::vector<float> xs = axisPositions(grid.x, extent.x);
@@ -45,11 +50,9 @@ std::vector<Float3> centredGrid(const Dimensions& grid, const Float3& extent) {
 Volume registrationMask(const Volume& fixed, const Float3& extent) {
   Volume mask = fixed;
   binarise(mask, [](float v) { return v > 75.0f; });
-  // Voxel size and sigma in single precision; the sigma is 3 mm in voxels.
-  const float sx = extent.x / static_cast<float>(fixed.nx());
-  const float sy = extent.y / static_cast<float>(fixed.ny());
-  const float sz = extent.z / static_cast<float>(fixed.nz());
-  smooth(mask, {3.0f / sx, 3.0f / sy, 3.0f / sz}, {0, 0, 0}, true);
+  // The sigma is 3 mm in voxels, in single precision.
+  const Float3 s = voxelSizeOf(fixed.dimensions(), extent);
+  smooth(mask, {3.0f / s.x, 3.0f / s.y, 3.0f / s.z}, {0, 0, 0}, true);
   binarise(mask, [](float v) { return v > 0.1f; });
   return mask;
 }
@@ -58,10 +61,8 @@ std::vector<Float3> pointsInsideMask(const std::vector<Float3>& points, const Vo
   std::vector<Float3> kept;
   kept.reserve(points.size());
   for (const Float3& p : points) {
-    const float x = bspline::toVoxelUnits(p.x, mask.nx(), extent.x);
-    const float y = bspline::toVoxelUnits(p.y, mask.ny(), extent.y);
-    const float z = bspline::toVoxelUnits(p.z, mask.nz(), extent.z);
-    if (sampleTrilinear(mask, x, y, z) != 0.0f) kept.push_back(p);
+    const Float3 u = bspline::toVoxelPosition(p, mask.dimensions(), extent);
+    if (sampleTrilinear(mask, u.x, u.y, u.z) != 0.0f) kept.push_back(p);
   }
   return kept;
 }

@@ -11,6 +11,9 @@
 
 namespace daxo {
 
+// mm per voxel along each axis: extent / n, single precision.
+Float3 voxelSizeOf(const Dimensions& dims, const Float3& extent);
+
 // The points of a grid.x * grid.y * grid.z grid spanning the field of view
 // `extent`, z outermost, then y, then x. Point k of an axis with g points and
 // extent a lies at k * a / g + (a / g - a) / 2 (single precision, evaluated

@@ -1,8 +1,9 @@
 #pragma once
 
-#include <cmath>
 #include <cstddef>
 #include <vector>
+
+#include "volume/distancesums.h"
 
 // Per-shift costs of the local search, accumulated voxel by voxel over a box:
 // the sums of all shifts are kept side by side, and each shift's sum takes the
@@ -17,10 +18,7 @@ class SsdCosts {
  public:
   explicit SsdCosts(size_t shifts) : costs_(shifts) {}
   void reset() { costs_.assign(costs_.size(), 0.0); }
-  void add(size_t k, float f, float g) {
-    const double d = static_cast<double>(f - g);
-    costs_[k] += d * d;
-  }
+  void add(size_t k, float f, float g) { costs_[k] += squaredDifference(f, g); }
   void finish(size_t) {}
   const std::vector<double>& costs() const { return costs_; }
 
@@ -33,31 +31,16 @@ class SsdCosts {
 class CorrelationCosts {
  public:
   explicit CorrelationCosts(size_t shifts) : sums_(shifts), costs_(shifts) {}
-  void reset() { sums_.assign(sums_.size(), Sums{}); }
-  void add(size_t k, float f, float g) {
-    Sums& s = sums_[k];
-    s.a += f;
-    s.aa += f * f;
-    s.b += g;
-    s.bb += g * g;
-    s.ab += f * g;
-  }
+  void reset() { sums_.assign(sums_.size(), CorrelationSums{}); }
+  void add(size_t k, float f, float g) { sums_[k].add(f, g); }
   void finish(size_t voxels) {
     const float count = static_cast<float>(voxels);
-    for (size_t k = 0; k < sums_.size(); ++k) {
-      const Sums& s = sums_[k];
-      const float numerator = count * s.ab - s.a * s.b;
-      const float denominator = std::sqrt(count * s.aa - s.a * s.a) * std::sqrt(count * s.bb - s.b * s.b);
-      costs_[k] = -static_cast<double>(numerator / denominator);
-    }
+    for (size_t k = 0; k < sums_.size(); ++k) costs_[k] = -sums_[k].correlation(count);
   }
   const std::vector<double>& costs() const { return costs_; }
 
  private:
-  struct Sums {
-    float a = 0.0f, aa = 0.0f, b = 0.0f, bb = 0.0f, ab = 0.0f;
-  };
-  std::vector<Sums> sums_;
+  std::vector<CorrelationSums> sums_;
   std::vector<double> costs_;
 };
 

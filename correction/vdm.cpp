@@ -8,6 +8,7 @@
 
 #include "correction/bspline.h"
 #include "correction/bsplinetaps.h"
+#include "correction/columnsample.h"
 #include "volume/assertion.h"
 #include "volume/volumetransform.h"
 
@@ -173,19 +174,6 @@ void warpCubicChecked(Volume& dst, const Volume& src, const Volume& vdm, bool ne
   }
 }
 
-// dst = transposeXY(src), reusing dst's storage when it already has the
-// transposed extents. dst must not be src.
-void transposeInto(Volume& dst, const Volume& src) {
-  const Dimensions transposed{src.ny(), src.nx(), src.nz()};
-  if (dst.dimensions() != transposed || dst.data() == nullptr) dst = Volume(transposed);
-  for (int32_t z = 0; z < src.nz(); ++z) {
-    for (int32_t y = 0; y < src.ny(); ++y) {
-      const float* row = src.data() + src.index(0, y, z);
-      for (int32_t x = 0; x < src.nx(); ++x) dst(y, x, z) = row[x];
-    }
-  }
-}
-
 }  // namespace
 
 void warpTrilinear(Volume& dst, const Volume& src, const Volume& vdm, bool negate) {
@@ -234,14 +222,7 @@ void warpLinearY(Volume& dst, const Volume& src, const Volume& vdm, const VoxelL
     const int32_t at = column + nx * p.y;
     const float d = sign * (map[at] + scale * boxValues[b.x + boxNx * b.y + boxPlane * b.z]);
     const float yy = static_cast<float>(p.y) + d;
-    if (yy > 0.0f && yy < top) {
-      const int32_t i = static_cast<int32_t>(yy);
-      const float f = yy - static_cast<float>(i);
-      // yy + 1 can round up to ny when yy lies within half an ulp below
-      // ny - 1 (ny = 2^k + 1); the row index is kept inside the volume.
-      const int32_t i2 = std::min(static_cast<int32_t>(yy + 1.0f), lastRow);
-      out[at] = (1.0f - f) * in[column + nx * i] + f * in[column + nx * i2];
-    }
+    if (insideRows(yy, top)) out[at] = sampleColumn(in + column, nx, lastRow, yy);
   }
 }
 
@@ -267,14 +248,14 @@ void correctVolumes(const Volume& vdm, std::vector<Volume>& volumes, bool transp
   Volume transposedSource;
   Volume corrected;
   for (Volume& volume : volumes) {
-    if (transposed) transposeInto(transposedSource, volume);
+    if (transposed) transposeXYInto(transposedSource, volume);
     const Volume& working = transposed ? transposedSource : volume;
     if (corrected.dimensions() != vdm.dimensions() || corrected.data() == nullptr) corrected = Volume(vdm.dimensions());
     checkCubicWarp(corrected, working, vdm);
     warpCubicChecked(corrected, working, vdm, false, coefficients);
     if (transposed) {
       // The result, transposed back, has the volume's own extents.
-      transposeInto(volume, corrected);
+      transposeXYInto(volume, corrected);
     } else {
       // The old buffer becomes the next volume's output.
       std::swap(volume, corrected);

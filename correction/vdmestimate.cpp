@@ -141,7 +141,9 @@ Volume estimateVdm(const Volume& vol_ap, const Volume& vol_pa, const std::array<
     const unsigned adjustments = reduceFolds(v);
     logEntry(log, "Smoothed (", vdm_smoothing[stage][0], ") and needed ", adjustments,
              " iterations to improve inverse consistency");
-    prepareScans(pair.Am, pair.Pm, vol_ap, vol_pa, extent, v, h, use_ic, motion);
+    // Only the intensity modulation depends on the map: scans without it
+    // stay as they were prepared (h changes only at a stage's start).
+    if (use_ic) prepareScans(pair.Am, pair.Pm, vol_ap, vol_pa, extent, v, h, use_ic, motion);
     warpPair(pair, v);
     logEntry(log, "Finished iteration with ", name, ": ", costOf(pair, use_ssd));
   }

@@ -21,6 +21,14 @@ void require(bool ok, const std::string& what) {
 
 }  // namespace
 
+DemoSettings smallDemoSettings() {
+  DemoSettings s;
+  s.nx = 48;
+  s.ny = 48;
+  s.nz = 24;
+  return s;
+}
+
 void validateSettings(const DemoSettings& s) {
   require(s.nx >= 1 && s.nx <= kMaxExtent, "nx must lie in 1 .. 1024, got " + std::to_string(s.nx));
   require(s.ny >= 1 && s.ny <= kMaxExtent, "ny must lie in 1 .. 1024, got " + std::to_string(s.ny));

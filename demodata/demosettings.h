@@ -29,6 +29,10 @@ struct DemoSettings {
   double bValue = 1000.0;          // diffusion weighting of the six directions (s/mm^2)
 };
 
+// The head at half size: 48 x 48 x 24 voxels of 2.5 mm (the reference head
+// shrunk with the field of view), otherwise the defaults. For quick runs.
+DemoSettings smallDemoSettings();
+
 // Throws std::invalid_argument naming the first setting that is out of range:
 // extents 1 .. 1024, voxel size > 0, shift, noise and b-value >= 0, activation
 // between -50 and 50 per cent, at least one time point, everything finite.

@@ -15,4 +15,15 @@ bool openInputFile(std::ifstream& in, const std::string& path) {
   return true;
 }
 
+int64_t bytesLeft(std::istream& in) {
+  const std::streampos here = in.tellg();
+  if (here == std::streampos(-1)) return -1;
+  in.seekg(0, std::ios::end);
+  const std::streampos end = in.tellg();
+  in.clear();
+  in.seekg(here);
+  if (end == std::streampos(-1)) return -1;
+  return static_cast<int64_t>(end - here);
+}
+
 }  // namespace daxo

@@ -13,18 +13,6 @@ namespace {
 
 const char* const kReadError = "error reading from binary file";
 
-// Bytes left between the read position and the end, -1 when unknown.
-int64_t bytesLeft(std::istream& in) {
-  const std::streampos here = in.tellg();
-  if (here == std::streampos(-1)) return -1;
-  in.seekg(0, std::ios::end);
-  const std::streampos end = in.tellg();
-  in.clear();
-  in.seekg(here);
-  if (end == std::streampos(-1)) return -1;
-  return static_cast<int64_t>(end - here);
-}
-
 int64_t sliceBytes(int32_t rows, int32_t columns) { return 2 + 4 * static_cast<int64_t>(rows) * columns; }
 
 void readHeader(std::istream& in, MapFile& map) {

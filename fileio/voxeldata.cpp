@@ -7,6 +7,7 @@
 
 #include "fileio/byteorder.h"
 #include "fileio/fileerrors.h"
+#include "fileio/inputfile.h"
 #include "volume/assertion.h"
 
 namespace daxo {
@@ -21,19 +22,6 @@ const size_t kChunkVoxels = size_t{1} << 20;
 
 std::string dimensionsText(const DataLayout& l) {
   return std::to_string(l.columns) + " x " + std::to_string(l.rows) + " x " + std::to_string(l.slices);
-}
-
-// Size of the file behind a seekable stream, -1 when it cannot be told. The
-// read position is restored.
-int64_t streamSize(std::istream& in) {
-  const std::streampos start = in.tellg();
-  if (start == std::streampos(-1)) return -1;
-  in.seekg(0, std::ios::end);
-  const std::streampos end = in.tellg();
-  in.clear();
-  in.seekg(start);
-  if (end == std::streampos(-1)) return -1;
-  return static_cast<int64_t>(end);
 }
 
 void readBytes(std::istream& in, void* out, size_t bytes, const std::string& dataPath) {
@@ -143,7 +131,7 @@ void checkLayout(const DataLayout& layout, const std::string& headerPath) {
 
 std::vector<Volume> readVoxelData(std::istream& in, const DataLayout& layout, const std::string& dataPath) {
   const int64_t expected = layout.fileBytes();
-  const int64_t actual = streamSize(in);
+  const int64_t actual = bytesLeft(in);
   if (actual >= 0 && actual < expected) {
     throw ReadFileError("Data file too short: " + dataPath + " has " + std::to_string(actual) +
                         " bytes, the header implies " + std::to_string(expected));

@@ -53,9 +53,10 @@ void checkLayout(const DataLayout& layout, const std::string& headerPath);
 // The problem checkLayout would report, or "" when there is none.
 std::string layoutProblem(const DataLayout& layout);
 
-// Reads all volumes of a checked layout. The file's size is compared with the
-// layout first: a shorter file throws ReadFileError naming `dataPath` with the
-// expected and the actual size, before anything is allocated. Longer files are
+// Reads all volumes of a checked layout from the stream's read position (the
+// start of the data file). The bytes left are compared with the layout first:
+// fewer throw ReadFileError naming `dataPath` with the expected and the
+// actual size, before anything is allocated. Longer files are
 // accepted; the extra bytes are ignored.
 std::vector<Volume> readVoxelData(std::istream& in, const DataLayout& layout, const std::string& dataPath);
 

@@ -1,5 +1,6 @@
 #include "host/fmrdocument.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace daxo::host {
@@ -19,6 +20,12 @@ HostMap::HostMap(const Dimensions& extents) : extents_(extents) {
   values_.assign(sliceSize * static_cast<size_t>(extents.z), 0.0f);
   slices_.resize(static_cast<size_t>(extents.z));
   for (size_t z = 0; z < slices_.size(); ++z) slices_[z] = values_.data() + z * sliceSize;
+}
+
+HostMap hostMapOf(const Volume& volume) {
+  HostMap map(volume.dimensions());
+  std::copy_n(volume.data(), volume.voxelCount(), map.values().data());
+  return map;
 }
 
 FmrDocument::FmrDocument(const std::string& name, const Dimensions& extents)

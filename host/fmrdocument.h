@@ -38,6 +38,10 @@ class HostMap {
   std::vector<float*> slices_;
 };
 
+// A map holding the voxels of `volume` (same layout), display settings 0.
+// Throws std::invalid_argument when an extent is below 1.
+HostMap hostMapOf(const Volume& volume);
+
 // The host's current functional document: a name, its extents and its maps.
 class FmrDocument {
  public:

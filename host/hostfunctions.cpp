@@ -9,6 +9,7 @@
 #include "host/hoststate.h"
 
 using daxo::host::hostState;
+using daxo::host::textOf;
 
 static_assert(std::is_same_v<decltype(&hvGetVersionOfTesmarinHV), daxo::HvGetVersionFunction>);
 static_assert(std::is_same_v<decltype(&hvLogText), daxo::HvLogTextFunction>);
@@ -23,8 +24,6 @@ static_assert(std::is_same_v<decltype(&hvSetStringParameter), daxo::HvSetStringP
 static_assert(std::is_same_v<decltype(&hvSetIntParameter), daxo::HvSetIntParameterFunction>);
 
 namespace {
-
-std::string textOf(const char* text) { return text == nullptr ? std::string() : std::string(text); }
 
 // Copies `value` into a host text buffer, cut to kHostTextBufferSize - 1
 // characters and always terminated, as the host does for every answer.

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "plugin/hostfunctiontypes.h"
 
@@ -11,6 +12,11 @@
 // daxo_export_host_functions), so the plugin finds them in the running program.
 // Their types are checked against the plugin's expectations in the sources.
 #define DAXO_HOST_EXPORT __attribute__((visibility("default")))
+
+namespace daxo::host {
+// A text the plugin hands over; a null pointer reads as "".
+inline std::string textOf(const char* text) { return text == nullptr ? std::string() : std::string(text); }
+}  // namespace daxo::host
 
 extern "C" {
 

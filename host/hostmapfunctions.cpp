@@ -10,6 +10,7 @@
 #include "host/mapfileformat.h"
 
 using daxo::host::hostState;
+using daxo::host::textOf;
 
 static_assert(std::is_same_v<decltype(&hvCreateMAPForCurrentFMR), daxo::HvCreateMapFunction>);
 static_assert(std::is_same_v<decltype(&hvGetMAPOfCurrentFMR), daxo::HvGetMapFunction>);
@@ -18,8 +19,6 @@ static_assert(std::is_same_v<decltype(&hvSaveMAPsOfCurrentFMR), daxo::HvMapFileF
 static_assert(std::is_same_v<decltype(&hvLoadMAPsToCurrentFMR), daxo::HvMapFileFunction>);
 
 namespace {
-
-std::string textOf(const char* text) { return text == nullptr ? std::string() : std::string(text); }
 
 int32_t fail(const std::string& message) {
   hostState().errors.report(message);

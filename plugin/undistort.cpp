@@ -34,6 +34,19 @@ void refuseReplacingSourceData(const Header& project, const std::string& copyPat
   }
 }
 
+// The steps both project kinds share; `path` is where the project was loaded
+// from.
+template <typename Header>
+void writeUndistortedCopy(const Volume& map, const std::string& path, Header& project, const char* dataExtension,
+                          bool transposed) {
+  requireVolumes(path, project.volumes.size());
+  const std::string copyPath = withSuffix(path, "_undist");
+  refuseReplacingSourceData(project, copyPath, dataExtension);
+  detachAnatomicalReference(project);
+  correctVolumes(map, project.volumes, transposed);
+  project.saveAs(copyPath);
+}
+
 }  // namespace
 
 void requireVolumes(const std::string& path, size_t volumeCount) {
@@ -41,21 +54,11 @@ void requireVolumes(const std::string& path, size_t volumeCount) {
 }
 
 void writeUndistortedFmr(const Volume& map, FMRHeader& project, bool transposed) {
-  requireVolumes(project.fileName, project.volumes.size());
-  const std::string copyPath = withSuffix(project.fileName, "_undist");
-  refuseReplacingSourceData(project, copyPath, "stc");
-  detachAnatomicalReference(project);
-  correctVolumes(map, project.volumes, transposed);
-  project.saveAs(copyPath);
+  writeUndistortedCopy(map, project.fileName, project, "stc", transposed);
 }
 
 void writeUndistortedDmr(const Volume& map, const std::string& path, DMRHeader& project, bool transposed) {
-  requireVolumes(path, project.volumes.size());
-  const std::string copyPath = withSuffix(path, "_undist");
-  refuseReplacingSourceData(project, copyPath, "dwi");
-  detachAnatomicalReference(project);
-  correctVolumes(map, project.volumes, transposed);
-  project.saveAs(copyPath);
+  writeUndistortedCopy(map, path, project, "dwi", transposed);
 }
 
 }  // namespace daxo

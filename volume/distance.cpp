@@ -1,41 +1,15 @@
 #include "volume/distance.h"
 
-#include <cmath>
 #include <cstddef>
 
 #include "volume/assertion.h"
+#include "volume/distancesums.h"
 
 namespace daxo {
 
 namespace {
 
 constexpr const char* kModule = "distance";
-
-// The five single-precision sums of a correlation.
-struct CorrelationSums {
-  float a = 0.0f, aa = 0.0f, b = 0.0f, bb = 0.0f, ab = 0.0f;
-
-  void add(float va, float vb) {
-    a += va;
-    aa += va * va;
-    b += vb;
-    bb += vb * vb;
-    ab += va * vb;
-  }
-
-  // (N*Sab - Sa*Sb) / (sqrt(N*Saa - Sa^2) * sqrt(N*Sbb - Sb^2)), all in single
-  // precision.
-  double correlation(float count) const {
-    const float numerator = count * ab - a * b;
-    const float denominator = std::sqrt(count * aa - a * a) * std::sqrt(count * bb - b * b);
-    return static_cast<double>(numerator / denominator);
-  }
-};
-
-inline double squaredDifference(float va, float vb) {
-  const double d = static_cast<double>(va - vb);
-  return d * d;
-}
 
 }  // namespace
 

@@ -1,9 +1,7 @@
 #include "volume/vector.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
-#include <limits>
 
 #include "volume/storage.h"
 
@@ -43,7 +41,8 @@ void Vector::copyElementsFrom(const Vector& other) {
 }
 
 void Vector::resize(int32_t n) {
-  if (n == size_) return;
+  // A moved-from vector keeps its size without a buffer; it gets one.
+  if (n == size_ && (data_ || n == 0)) return;
   data_ = allocateFloats(checkedElementCount(n, 1));
   size_ = n;
 }
@@ -60,18 +59,6 @@ float Vector::min() const {
   for (int32_t i = 1; i < size_; ++i)
     if (data_[i] < m) m = data_[i];
   return m;
-}
-
-float Vector::sampleLinear(float t) const {
-  if (std::isnan(t)) return std::numeric_limits<float>::quiet_NaN();
-  // Beyond one element outside, both samples are 0 and so is the result; the
-  // early return also keeps floor(t) within the integer range.
-  if (t < -1.0f || t >= static_cast<float>(size_)) return 0.0f;
-  const int32_t i0 = static_cast<int32_t>(std::floor(t));
-  const int32_t i1 = i0 + 1;
-  const float v0 = (i0 >= 0 && i0 < size_) ? data_[i0] : 0.0f;
-  const float v1 = (i1 >= 0 && i1 < size_) ? data_[i1] : 0.0f;
-  return (t - static_cast<float>(i0)) * v1 + (static_cast<float>(i1) - t) * v0;
 }
 
 Vector operator*(const Vector& v, float s) {

@@ -1,10 +1,29 @@
 #pragma once
 
+#include <cmath>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <vector>
 
 namespace daxo {
+
+// Linear interpolation of the n values at `values` at position t (element
+// units), samples outside 0 .. n-1 taken as 0:
+// (t - i0) * v[i0 + 1] + (i0 + 1 - t) * v[i0] with i0 = floor(t); NaN for a
+// NaN position. Inline, since the column fit calls it in its inner loops.
+inline float sampleLinear(const float* values, int32_t n, float t) {
+  if (std::isnan(t)) return std::numeric_limits<float>::quiet_NaN();
+  // Beyond one element outside, both samples are 0 and so is the result; the
+  // early return also keeps the index within the integer range.
+  if (t < -1.0f || t >= static_cast<float>(n)) return 0.0f;
+  // floor(t) for t in [-1, n): truncation, except on [-1, 0).
+  const int32_t i0 = t < 0.0f ? -1 : static_cast<int32_t>(t);
+  const int32_t i1 = i0 + 1;
+  const float v0 = i0 >= 0 ? values[i0] : 0.0f;
+  const float v1 = i1 < n ? values[i1] : 0.0f;
+  return (t - static_cast<float>(i0)) * v1 + (static_cast<float>(i1) - t) * v0;
+}
 
 // A single-precision sequence with value semantics (deep copy, buffer-taking
 // move). Fresh storage is uninitialised unless a fill value is given.
@@ -28,7 +47,8 @@ class Vector {
   const float* data() const { return data_.get(); }
 
   // Changes the size to n; contents are not kept. Nothing happens when n equals
-  // the size.
+  // the size, unless the vector has no buffer (it was moved from): it then
+  // gets one.
   void resize(int32_t n);
 
   // Start from element 0 and replace only on a strictly greater (smaller)
@@ -36,9 +56,8 @@ class Vector {
   float max() const;
   float min() const;
 
-  // Linear interpolation at position t (element units), samples outside
-  // 0 .. size-1 taken as 0: (t - i0) * v[i0 + 1] + (i0 + 1 - t) * v[i0].
-  float sampleLinear(float t) const;
+  // daxo::sampleLinear over the elements.
+  float sampleLinear(float t) const { return daxo::sampleLinear(data_.get(), size_, t); }
 
  private:
   // Copies other's elements into this vector's buffer of the same size.

@@ -57,7 +57,8 @@ void Volume::fill(float value) {
 
 void Volume::resizeCentred(const Dimensions& d) {
   const size_t newCount = static_cast<size_t>(checkedElementCount(d.x, d.y, d.z));
-  if (newCount == voxelCount()) {
+  // A moved-from volume has extents but no buffer: it gets one of zeros.
+  if (newCount == voxelCount() && (data_ || newCount == 0)) {
     nx_ = d.x;
     ny_ = d.y;
     nz_ = d.z;
@@ -180,15 +181,20 @@ Volume operator+(const Volume& a, float s) {
 }
 
 Volume transposeXY(const Volume& v) {
-  const int32_t nx = v.nx(), ny = v.ny(), nz = v.nz();
-  Volume t(ny, nx, nz);
-  for (int32_t z = 0; z < nz; ++z) {
-    for (int32_t y = 0; y < ny; ++y) {
-      const float* row = &v.data()[v.index(0, y, z)];
-      for (int32_t x = 0; x < nx; ++x) t(y, x, z) = row[x];
+  Volume t;
+  transposeXYInto(t, v);
+  return t;
+}
+
+void transposeXYInto(Volume& dst, const Volume& src) {
+  const Dimensions transposed{src.ny(), src.nx(), src.nz()};
+  if (dst.dimensions() != transposed || dst.data() == nullptr) dst = Volume(transposed);
+  for (int32_t z = 0; z < src.nz(); ++z) {
+    for (int32_t y = 0; y < src.ny(); ++y) {
+      const float* row = src.data() + src.index(0, y, z);
+      for (int32_t x = 0; x < src.nx(); ++x) dst(y, x, z) = row[x];
     }
   }
-  return t;
 }
 
 Volume derivativeY(const Volume& v) {

@@ -67,7 +67,7 @@ class Volume {
   // Changes the extents to d keeping the content centred: per axis the old
   // voxel x moves to x + (new - old) / 2 (truncating division); the rest is 0.
   // When the voxel count is unchanged the buffer is kept and simply read with
-  // the new extents.
+  // the new extents; a moved-from volume (no buffer) becomes all 0.
   void resizeCentred(const Dimensions& d);
 
   // Grows every axis by 2 * p on both sides, repeating the border voxels.
@@ -100,6 +100,9 @@ Volume padReplicated(const Volume& v, const Dimensions& p);
 
 // New volume of extents (ny, nx, nz) with voxel (y, x, z) = source (x, y, z).
 Volume transposeXY(const Volume& v);
+// The same written into dst, whose storage is reused when it already has the
+// transposed extents. dst must not be src.
+void transposeXYInto(Volume& dst, const Volume& src);
 
 // Central difference along y: (v(y+1) - v(y-1)) * 0.5 for y = 1 .. ny-2;
 // the planes y = 0 and y = ny-1 are 0.

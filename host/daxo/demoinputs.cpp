@@ -1,7 +1,5 @@
 #include "host/daxo/demoinputs.h"
 
-#include <cstring>
-
 #include "demodata/demoprojects.h"
 #include "demodata/displacementfield.h"
 #include "demodata/distortedscan.h"
@@ -20,9 +18,7 @@ constexpr float kMapFirstValue = 1.0f;
 constexpr float kMapSecondValue = 5.0f;
 
 void saveTrueMap(const std::string& path, const DemoSettings& settings, const std::string& reference) {
-  const Volume truth = trueDisplacement(settings);
-  host::HostMap map(truth.dimensions());
-  std::memcpy(map.values().data(), truth.data(), truth.voxelCount() * sizeof(float));
+  host::HostMap map = host::hostMapOf(trueDisplacement(settings));
   map.kind = 1;
   map.firstValue = kMapFirstValue;
   map.secondValue = kMapSecondValue;
@@ -32,14 +28,8 @@ void saveTrueMap(const std::string& path, const DemoSettings& settings, const st
 }  // namespace
 
 DemoSettings demoSettingsForSize(const std::string& size) {
-  DemoSettings settings;
-  if (size == "full") return settings;
-  if (size == "small") {
-    settings.nx = 48;
-    settings.ny = 48;
-    settings.nz = 24;
-    return settings;
-  }
+  if (size == "full") return DemoSettings();
+  if (size == "small") return smallDemoSettings();
   throw UsageError("demo: option --size needs 'small' or 'full', not '" + size + "'");
 }
 

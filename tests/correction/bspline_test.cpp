@@ -7,9 +7,12 @@
 
 #include "correction/bsplinetaps.h"
 #include "tests/correction/reference_bspline.h"
+#include "tests/support/volumes.h"
 
 namespace daxo {
 namespace {
+
+using testing::volumeOf;
 
 using testing::maxAbs;
 using testing::randomVolume;
@@ -22,7 +25,7 @@ TEST(BsplineCoefficients, AgreeWithDenseSolveOfEveryLine) {
   // for the longest axis) are used on shorter lines too; 1 is the single-voxel
   // line, 2 the shortest real system.
   for (const Dimensions d : {Dimensions{9, 13, 5}, Dimensions{1, 6, 2}, Dimensions{7, 1, 1}}) {
-    const Volume src = randomVolume(d, -50.0f, 100.0f, 7);
+    const Volume src = randomVolume(d, 7, -50.0f, 100.0f);
     const std::vector<double> c = bsplineCoefficients(src);
     const std::vector<double> ref = referenceCoefficients(src);
     ASSERT_EQ(c.size(), ref.size());
@@ -41,7 +44,7 @@ TEST(BsplineCoefficients, SingleVoxelLinesScaleByOneAndAHalf) {
 
 TEST(BsplineSample, ReproducesTheSamplesAtVoxelCentres) {
   const Dimensions d{8, 11, 6};
-  const Volume src = randomVolume(d, 0.0f, 1000.0f, 3);
+  const Volume src = randomVolume(d, 3, 0.0f, 1000.0f);
   const std::vector<double> c = bsplineCoefficients(src);
   std::vector<Float3> points;
   for (int z = 0; z < d.z; ++z)
@@ -63,11 +66,7 @@ TEST(BsplineSample, ReproducesALinearFunctionAwayFromTheEdges) {
   // F bounding |f| one voxel beyond the volume, plus float rounding.
   const Dimensions d{26, 30, 24};
   const auto f = [](double x, double y, double z) { return 2.0 + 0.5 * x - 0.75 * y + 0.25 * z; };
-  Volume src(d);
-  for (int z = 0; z < d.z; ++z)
-    for (int y = 0; y < d.y; ++y)
-      for (int x = 0; x < d.x; ++x) src(x, y, z) = static_cast<float>(f(x, y, z));
-  const std::vector<double> c = bsplineCoefficients(src);
+  const std::vector<double> c = bsplineCoefficients(volumeOf(d, f));
   const int k = 9;
   const double r = 2.0 - std::sqrt(3.0);
   const double bigF = 2.0 + 0.5 * 27 + 0.75 * 31 + 0.25 * 25;
@@ -90,7 +89,7 @@ TEST(BsplineSample, ReproducesALinearFunctionAwayFromTheEdges) {
 
 TEST(BsplineSample, AgreesWithTheSlowReferenceEverywhereIncludingOutside) {
   const Dimensions d{7, 9, 5};
-  const Volume src = randomVolume(d, -100.0f, 100.0f, 11);
+  const Volume src = randomVolume(d, 11, -100.0f, 100.0f);
   const std::vector<double> c = bsplineCoefficients(src);
   std::vector<Float3> points;
   for (float z = -2.5f; z < d.z + 1.5f; z += 0.7f)
@@ -122,16 +121,13 @@ TEST(BsplineSample, PhysicalUnitsAddressTheSameSplineAsVoxelUnits) {
   const Dimensions d{8, 10, 6};
   const Float3 voxelSize{2.0f, 0.5f, 4.0f};
   const Float3 extent{voxelSize.x * d.x, voxelSize.y * d.y, voxelSize.z * d.z};
-  const std::vector<double> c = bsplineCoefficients(randomVolume(d, 0.0f, 10.0f, 5));
+  const std::vector<double> c = bsplineCoefficients(randomVolume(d, 5, 0.0f, 10.0f));
   std::vector<Float3> voxelPoints, physicalPoints;
   for (float z = -1.5f; z < d.z + 1; z += 0.875f)
     for (float y = -2.0f; y < d.y + 1; y += 0.625f)
       for (float x = -1.25f; x < d.x + 1; x += 0.75f) {
         voxelPoints.push_back({x, y, z});
-        // Voxel index i lies at i s + (s - L) / 2.
-        physicalPoints.push_back({x * voxelSize.x + (voxelSize.x - extent.x) * 0.5f,
-                                  y * voxelSize.y + (voxelSize.y - extent.y) * 0.5f,
-                                  z * voxelSize.z + (voxelSize.z - extent.z) * 0.5f});
+        physicalPoints.push_back(testing::physicalPoint({x, y, z}, voxelSize, extent));
       }
   std::vector<float> byVoxel(voxelPoints.size()), byPhysical(voxelPoints.size());
   bsplineSample(c, d, voxelPoints, byVoxel.data(), Float3{});

@@ -7,9 +7,12 @@
 #include "correction/bspline.h"
 #include "correction/registration.h"
 #include "tests/correction/reference_bspline.h"
+#include "tests/support/volumes.h"
 
 namespace daxo {
 namespace {
+
+using testing::volumeOf;
 
 using testing::maxAbs;
 using testing::randomVolume;
@@ -54,7 +57,7 @@ double maxThirdDifference(const std::vector<double>& c, const Dimensions& d, int
 
 TEST(BsplineSampleGradient, ValueIsBsplineSampleAndGradientIsTheSplineDerivative) {
   const Dimensions d{7, 9, 5};
-  const std::vector<double> c = bsplineCoefficients(randomVolume(d, -100.0f, 100.0f, 17));
+  const std::vector<double> c = bsplineCoefficients(randomVolume(d, 17, -100.0f, 100.0f));
   const std::vector<Float3> points = pointsAcross(d, 0.75f);
   const SplineGradientSamples s = bsplineSampleGradient(c, d, points, Float3{});
   ASSERT_EQ(s.value.size(), points.size());
@@ -74,11 +77,8 @@ TEST(BsplineSampleGradient, ValueIsBsplineSampleAndGradientIsTheSplineDerivative
 
 TEST(BsplineSampleGradient, MatchesFiniteDifferencesOfBsplineSample) {
   const Dimensions d{12, 10, 8};
-  Volume src(d);
-  for (int z = 0; z < d.z; ++z)
-    for (int y = 0; y < d.y; ++y)
-      for (int x = 0; x < d.x; ++x) src(x, y, z) = 300.0f * std::sin(0.5f * x - 0.3f * y) * std::cos(0.4f * z);
-  const std::vector<double> c = bsplineCoefficients(src);
+  const std::vector<double> c = bsplineCoefficients(
+      volumeOf(d, [](int x, int y, int z) { return 300.0f * std::sin(0.5f * x - 0.3f * y) * std::cos(0.4f * z); }));
   const std::vector<Float3> points = pointsAcross(d, 0.875f);
   const SplineGradientSamples s = bsplineSampleGradient(c, d, points, Float3{});
   // Steps and lattice positions are binary fractions, so p +- h is exact.
@@ -113,13 +113,10 @@ TEST(BsplineSampleGradient, PhysicalPointsAndReusedStorageGiveTheSameSamples) {
   const Dimensions d{8, 10, 6};
   const Float3 voxelSize{2.0f, 0.5f, 4.0f};
   const Float3 extent{voxelSize.x * d.x, voxelSize.y * d.y, voxelSize.z * d.z};
-  const std::vector<double> c = bsplineCoefficients(randomVolume(d, 0.0f, 10.0f, 5));
+  const std::vector<double> c = bsplineCoefficients(randomVolume(d, 5, 0.0f, 10.0f));
   const std::vector<Float3> voxelPoints = pointsAcross(d, 0.875f);
   std::vector<Float3> physicalPoints;
-  for (const Float3& p : voxelPoints)
-    physicalPoints.push_back({p.x * voxelSize.x + (voxelSize.x - extent.x) * 0.5f,
-                              p.y * voxelSize.y + (voxelSize.y - extent.y) * 0.5f,
-                              p.z * voxelSize.z + (voxelSize.z - extent.z) * 0.5f});
+  for (const Float3& p : voxelPoints) physicalPoints.push_back(testing::physicalPoint(p, voxelSize, extent));
   const SplineGradientSamples byVoxel = bsplineSampleGradient(c, d, voxelPoints, Float3{});
   // Storage left from a larger call is reused and cut to the point count.
   SplineGradientSamples byPhysical = bsplineSampleGradient(c, d, pointsAcross(d, 0.5f), Float3{});

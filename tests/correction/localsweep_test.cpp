@@ -10,27 +10,15 @@
 
 #include "correction/vdm.h"
 #include "tests/correction/reference_sweep.h"
-#include "tests/volume/random_fill.h"
+#include "tests/support/volumes.h"
 
 namespace daxo {
 namespace {
 
-bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b)); }
+using testing::volumeOf;
 
-void expectSameVolume(const Volume& a, const Volume& b, const char* what) {
-  ASSERT_EQ(a.dimensions(), b.dimensions());
-  for (size_t i = 0; i < a.voxelCount(); ++i)
-    ASSERT_TRUE(sameBits(a.data()[i], b.data()[i]))
-        << what << " voxel " << i << ": " << a.data()[i] << " vs " << b.data()[i];
-}
-
-Volume fromFunction(const Dimensions& d, float (*f)(int, int, int)) {
-  Volume v(d);
-  for (int z = 0; z < d.z; ++z)
-    for (int y = 0; y < d.y; ++y)
-      for (int x = 0; x < d.x; ++x) v(x, y, z) = f(x, y, z);
-  return v;
-}
+using testing::expectSameVolume;
+using testing::randomVolume;
 
 TEST(BuildBoxLists, ClipsTheBoxAtTheVolumeCorners) {
   const Dimensions volume{10, 9, 8}, box{7, 7, 7};
@@ -66,7 +54,7 @@ TEST(BuildBoxLists, ClipsTheBoxAtTheVolumeCorners) {
 // inside rows 1 .. ny - 2 for every shift finds SSD 0 only at shift 0.
 TEST(SweepStage, IdenticalScansKeepTheMapWhereTheBoxStaysInside) {
   const Dimensions d{6, 16, 5};
-  const Volume scan = fromFunction(d, [](int x, int y, int z) { return 400.0f + 150.0f * std::sin(0.6f * y + x + z); });
+  const Volume scan = volumeOf(d, [](int x, int y, int z) { return 400.0f + 150.0f * std::sin(0.6f * y + x + z); });
   Volume F = scan, G = scan, acc(d, 0.0f), weights(d, 0.25f);
   const Volume v(d, 0.0f), box(3, 3, 3, 1.0f);
   const size_t searched = sweepStage(F, G, scan, scan, v, box, {-1.0f, -0.5f, 0.0f, 0.5f, 1.0f}, true, acc, weights);
@@ -81,9 +69,9 @@ TEST(SweepStage, IdenticalScansKeepTheMapWhereTheBoxStaysInside) {
 // scans keep their value and weight.
 TEST(SweepStage, EqualCostsChooseTheFirstShiftAndDarkVoxelsAreLeft) {
   const Dimensions d{8, 10, 4};
-  const Volume scan = fromFunction(d, [](int x, int, int) { return x < 5 ? 200.0f : 50.0f; });
+  const Volume scan = volumeOf(d, [](int x, int, int) { return x < 5 ? 200.0f : 50.0f; });
   Volume F = scan, G = scan, weights(d, 0.25f);
-  const Volume v = testing::randomVolume(d.x, d.y, d.z, 3, -0.5f, 0.5f);
+  const Volume v = randomVolume(d, 3, -0.5f, 0.5f);
   Volume acc = v;
   const std::vector<float> shifts = {-5.0f, -4.0f, 0.0f, 4.0f, 5.0f};
   sweepStage(F, G, scan, scan, v, Volume(3, 3, 3, 1.0f), shifts, true, acc, weights);
@@ -104,12 +92,12 @@ TEST(SweepStage, EqualCostsChooseTheFirstShiftAndDarkVoxelsAreLeft) {
 // holds the last shift's samples in F and G, not the chosen shift's.
 TEST(SweepStage, LeavesTheLastTrialInTheWarpedScans) {
   const Dimensions d{7, 12, 5};
-  const Volume Am = fromFunction(d, [](int x, int y, int z) { return 5.0f * y + x + z; });
-  const Volume Pm = fromFunction(d, [](int x, int y, int z) { return 90.0f - 5.0f * y + x - z; });
+  const Volume Am = volumeOf(d, [](int x, int y, int z) { return 5.0f * y + x + z; });
+  const Volume Pm = volumeOf(d, [](int x, int y, int z) { return 90.0f - 5.0f * y + x - z; });
   Volume F(d, 0.0f), G(d, 0.0f), acc(d, 0.0f), weights(d, 0.25f);
   const Dimensions centre{3, 6, 2};
   F(centre.x, centre.y, centre.z) = 150.0f;
-  const Volume v = fromFunction(d, [](int x, int, int z) { return 0.1f * x - 0.2f * z; });
+  const Volume v = volumeOf(d, [](int x, int, int z) { return 0.1f * x - 0.2f * z; });
   const Volume box(3, 3, 3, 1.0f);
   const std::vector<float> shifts = {-1.0f, 0.0f, 1.5f};
   EXPECT_EQ(sweepStage(F, G, Am, Pm, v, box, shifts, true, acc, weights), 1u);
@@ -128,7 +116,7 @@ TEST(SweepStage, LeavesTheLastTrialInTheWarpedScans) {
 // An empty shift list has no best shift: nothing is searched or changed.
 TEST(SweepStage, RegressionEmptyShiftListChangesNothing) {
   const Dimensions d{4, 6, 3};
-  const Volume scan = testing::randomVolume(d.x, d.y, d.z, 5, 0.0f, 1000.0f);
+  const Volume scan = randomVolume(d, 5, 0.0f, 1000.0f);
   Volume F = scan, G = scan, acc(d, 0.5f), weights(d, 0.25f);
   EXPECT_EQ(sweepStage(F, G, scan, scan, Volume(d, 0.0f), Volume(3, 3, 3, 1.0f), {}, true, acc, weights), 0u);
   expectSameVolume(F, scan, "F");
@@ -145,9 +133,9 @@ TEST(SweepStage, RegressionEmptyShiftListChangesNothing) {
 // with more shifts than the table holds.
 TEST(SweepStage, IsBitIdenticalToTheReference) {
   const Dimensions d{9, 14, 6};
-  const Volume Am = testing::randomVolume(d.x, d.y, d.z, 11, 0.0f, 300.0f);
-  const Volume Pm = testing::randomVolume(d.x, d.y, d.z, 12, 0.0f, 300.0f);
-  const Volume v = testing::randomVolume(d.x, d.y, d.z, 13, -4.0f, 4.0f);
+  const Volume Am = randomVolume(d, 11, 0.0f, 300.0f);
+  const Volume Pm = randomVolume(d, 12, 0.0f, 300.0f);
+  const Volume v = randomVolume(d, 13, -4.0f, 4.0f);
   const std::vector<float> shifts = {-2.0f, -0.7f, 0.0f, 0.7f, 2.0f, 0.0f};
   std::vector<float> manyShifts;
   for (int i = -20; i <= 20; ++i) manyShifts.push_back(0.1f * static_cast<float>(i));
@@ -156,14 +144,14 @@ TEST(SweepStage, IsBitIdenticalToTheReference) {
     Volume box;
     const std::vector<float>& shifts;
   };
-  const Case cases[] = {{"varying box", testing::randomVolume(3, 5, 7, 14, 0.5f, 1.5f), shifts},
+  const Case cases[] = {{"varying box", randomVolume({3, 5, 7}, 14, 0.5f, 1.5f), shifts},
                         {"uniform box", Volume(5, 3, 7, 1.3f), shifts},
                         {"uniform box deeper than the volume", Volume(3, 3, 9, 0.8f), shifts},
                         {"uniform box, 41 shifts", Volume(3, 3, 3, 1.0f), manyShifts}};
   for (const Case& c : cases)
     for (bool useSsd : {true, false}) {
       SCOPED_TRACE(std::string(c.name) + (useSsd ? ", SSD" : ", NCC"));
-      Volume F = testing::randomVolume(d.x, d.y, d.z, 15, 0.0f, 250.0f), G = Am;
+      Volume F = randomVolume(d, 15, 0.0f, 250.0f), G = Am;
       Volume acc = v, weights(d, 0.25f);
       Volume refF = F, refG = G, refAcc = v, refWeights(d, 0.25f);
       const size_t searched = sweepStage(F, G, Am, Pm, v, c.box, c.shifts, useSsd, acc, weights);

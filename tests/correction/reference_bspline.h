@@ -6,10 +6,10 @@
 
 #include <cmath>
 #include <cstddef>
-#include <random>
 #include <utility>
 #include <vector>
 
+#include "correction/bspline.h"
 #include "volume/volume.h"
 
 namespace daxo::testing {
@@ -108,13 +108,11 @@ inline double maxAbs(const std::vector<double>& values) {
   return m;
 }
 
-// A volume of uniform random values in [lo, hi) from a fixed seed.
-inline Volume randomVolume(const Dimensions& d, float lo, float hi, unsigned seed) {
-  std::mt19937 engine(seed);
-  std::uniform_real_distribution<float> dist(lo, hi);
-  Volume v(d);
-  for (size_t i = 0; i < v.voxelCount(); ++i) v.data()[i] = dist(engine);
-  return v;
+// The centred physical position of voxel position p in a volume of voxel
+// size `voxelSize` spanning `extent`: voxel index i lies at i s + (s - L) / 2.
+inline Float3 physicalPoint(const Float3& p, const Float3& voxelSize, const Float3& extent) {
+  return {p.x * voxelSize.x + (voxelSize.x - extent.x) * 0.5f, p.y * voxelSize.y + (voxelSize.y - extent.y) * 0.5f,
+          p.z * voxelSize.z + (voxelSize.z - extent.z) * 0.5f};
 }
 
 // Bound on the rounding of a spline sample in single precision: at most four

@@ -9,27 +9,26 @@
 
 #include "correction/rigidmotion.h"
 #include "tests/correction/reference_bspline.h"
+#include "tests/correction/rigidtesting.h"
 #include "tests/support/fft_for_tests.h"
+#include "tests/support/thrownmessage.h"
+#include "tests/support/volumes.h"
 
 namespace daxo {
 namespace {
 
+using testing::largestCornerShift;
 using testing::maxAbs;
+using testing::parametersOf;
 using testing::randomVolume;
 using testing::referenceSample;
 using testing::sampleRoundingBound;
+using testing::thrownMessage;
 
 class RegisterRigid : public ::testing::Test {
  protected:
   void SetUp() override { testing::bindFftwForTests(); }
 };
-
-Vector parametersOf(float r0, float r1, float r2, float t0, float t1, float t2) {
-  Vector p(6);
-  const float values[6] = {r0, r1, r2, t0, t1, t2};
-  for (int i = 0; i < 6; ++i) p[i] = values[i];
-  return p;
-}
 
 Float3 extentOf(const Dimensions& d, const Float3& voxelSize) {
   return {voxelSize.x * d.x, voxelSize.y * d.y, voxelSize.z * d.z};
@@ -64,20 +63,6 @@ Volume head(const Dimensions& d) {
                    {0.6f, 0.55f, 0.5f, 700.0f},
                    {0.5f, 0.38f, 0.6f, 500.0f},
                    {0.45f, 0.62f, 0.42f, 800.0f}});
-}
-
-// Largest distance (mm) between a corner of the field of view and its image
-// under the map p -> second(first(p)).
-float largestCornerShift(const Float3& extent, const Vector& first, const Vector& second) {
-  const Matrix4 a = rigidMatrix(first), b = rigidMatrix(second);
-  float worst = 0.0f;
-  for (int k = 0; k < 8; ++k) {
-    const Float3 p{(k & 1 ? 0.5f : -0.5f) * extent.x, (k & 2 ? 0.5f : -0.5f) * extent.y,
-                   (k & 4 ? 0.5f : -0.5f) * extent.z};
-    const Float3 q = rigidMap(b, rigidMap(a, p));
-    worst = std::max(worst, std::hypot(q.x - p.x, q.y - p.y, q.z - p.z));
-  }
-  return worst;
 }
 
 TEST_F(RegisterRigid, IdenticalVolumesTakeOneZeroStep) {
@@ -157,12 +142,10 @@ TEST_F(RegisterRigid, NonFiniteNormalMatrixFailsTheInversion) {
   Volume moving = fixed;
   moving(8, 8, 8) = std::numeric_limits<float>::quiet_NaN();
   Vector p(6, 0.0f);
-  try {
-    registerRigid(fixed, extent, moving, extent, {12, 12, 12}, p);
-    FAIL() << "no exception";
-  } catch (const std::runtime_error& e) {
-    EXPECT_EQ(std::string(e.what()), "Matrix Inversion Failed!");
-  }
+  EXPECT_EQ(thrownMessage<std::runtime_error>([&] {
+              registerRigid(fixed, extent, moving, extent, {12, 12, 12}, p);
+            }),
+            "Matrix Inversion Failed!");
 }
 
 TEST_F(RegisterRigid, RefusesParameterVectorsOtherThanSix) {
@@ -177,7 +160,7 @@ TEST_F(RegisterRigid, RefusesParameterVectorsOtherThanSix) {
 
 TEST(ResampleRigid, ZeroMotionReproducesTheVolume) {
   const Dimensions d{9, 11, 7};
-  const Volume v = randomVolume(d, 0.0f, 1000.0f, 23);
+  const Volume v = randomVolume(d, 23, 0.0f, 1000.0f);
   const Float3 extent = extentOf(d, {1.7f, 2.3f, 3.1f});
   const Volume out = resampleRigid(v, extent, Vector(6, 0.0f));
   ASSERT_EQ(out.dimensions(), d);
@@ -195,7 +178,7 @@ TEST(ResampleRigid, AgreesWithTheSlowReferenceUnderAMotion) {
   const Dimensions d{10, 8, 9};
   const Float3 voxelSize{2.0f, 2.5f, 1.5f};
   const Float3 extent = extentOf(d, voxelSize);
-  const Volume v = randomVolume(d, 0.0f, 1000.0f, 29);
+  const Volume v = randomVolume(d, 29, 0.0f, 1000.0f);
   const Vector motion = parametersOf(0.1f, -0.2f, 0.15f, 1.5f, -2.0f, 0.75f);
   const Volume out = resampleRigid(v, extent, motion);
   const std::vector<double> c = bsplineCoefficients(v);

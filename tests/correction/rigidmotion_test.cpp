@@ -7,18 +7,14 @@
 #include <stdexcept>
 
 #include "correction/registration.h"
+#include "tests/correction/rigidtesting.h"
 
 namespace daxo {
 namespace {
 
-constexpr double kEpsilon = 1.0 / (1 << 23);  // float spacing at 1
+using testing::parametersOf;
 
-Vector parametersOf(float r0, float r1, float r2, float t0, float t1, float t2) {
-  Vector p(6);
-  const float values[6] = {r0, r1, r2, t0, t1, t2};
-  for (int i = 0; i < 6; ++i) p[i] = values[i];
-  return p;
-}
+constexpr double kEpsilon = 1.0 / (1 << 23);  // float spacing at 1
 
 // R = Rz(r2) Ry(r1) Rx(r0) as a product of the three elementary rotations, in
 // double: element (row, column).

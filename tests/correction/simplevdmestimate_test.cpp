@@ -5,19 +5,24 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <functional>
 #include <stdexcept>
 #include <string>
 
 #include "correction/vdm.h"
-#include "tests/correction/entry_log.h"
 #include "tests/correction/reference_columnwise.h"
+#include "tests/support/entrylog.h"
 #include "tests/support/fft_for_tests.h"
+#include "tests/support/thrownmessage.h"
+#include "tests/support/volumes.h"
 
 namespace daxo {
 namespace {
 
+using testing::volumeOf;
+
 using testing::EntryLog;
+using testing::sameBits;
+using testing::thrownMessage;
 
 class ColumnWise : public ::testing::Test {
  protected:
@@ -30,25 +35,7 @@ double bandObject(double x, double y, double z, int ny) {
   return 1000.0 * std::exp(-r * r) * (1.0 + 0.3 * std::sin(0.5 * y + 0.4 * x + 0.3 * z));
 }
 
-Volume sampled(const Dimensions& d, const std::function<double(double, double, double)>& f) {
-  Volume v(d);
-  for (int z = 0; z < d.z; ++z)
-    for (int y = 0; y < d.y; ++y)
-      for (int x = 0; x < d.x; ++x) v(x, y, z) = static_cast<float>(f(x, y, z));
-  return v;
-}
-
 const Sigma3 kSigma{0.5, 1.6, 0.5};
-
-template <typename Operation>
-void expectAssertion(Operation operation, const std::string& text) {
-  try {
-    operation();
-    FAIL() << "expected " << text;
-  } catch (const std::logic_error& e) {
-    EXPECT_EQ(std::string(e.what()), text);
-  }
-}
 
 TEST(ColumnAccess, ExtractsAndInsertsColumnsAlongY) {
   Volume v(3, 4, 2);
@@ -67,13 +54,13 @@ TEST(ColumnAccess, ExtractsAndInsertsColumnsAlongY) {
 TEST(ColumnAccess, RejectsRowsAndSlicesPastTheEnd) {
   Volume v(3, 4, 2, 0.0f);
   const std::string extract = "assertion failure (simplevdmestimate:30): row < vol.nx() && slice < vol.nz()";
-  expectAssertion([&] { extractColumn(v, 3, 0); }, extract);
-  expectAssertion([&] { extractColumn(v, 0, 2); }, extract);
-  expectAssertion([&] { insertColumn(Vector(3, 1.0f), v, 0, 0); },
-                  "assertion failure (simplevdmestimate:41): vec.size() == vol.ny()");
+  EXPECT_EQ(thrownMessage<std::logic_error>([&] { extractColumn(v, 3, 0); }), extract);
+  EXPECT_EQ(thrownMessage<std::logic_error>([&] { extractColumn(v, 0, 2); }), extract);
+  EXPECT_EQ(thrownMessage<std::logic_error>([&] { insertColumn(Vector(3, 1.0f), v, 0, 0); }),
+            "assertion failure (simplevdmestimate:41): vec.size() == vol.ny()");
   const std::string insert = "assertion failure (simplevdmestimate:42): row < vol.nx() && slice < vol.nz()";
-  expectAssertion([&] { insertColumn(Vector(4, 1.0f), v, 3, 0); }, insert);
-  expectAssertion([&] { insertColumn(Vector(4, 1.0f), v, 0, 2); }, insert);
+  EXPECT_EQ(thrownMessage<std::logic_error>([&] { insertColumn(Vector(4, 1.0f), v, 3, 0); }), insert);
+  EXPECT_EQ(thrownMessage<std::logic_error>([&] { insertColumn(Vector(4, 1.0f), v, 0, 2); }), insert);
   for (size_t i = 0; i < v.voxelCount(); ++i) EXPECT_EQ(v.data()[i], 0.0f);
 }
 
@@ -95,15 +82,15 @@ TEST(Invert2x2, MatchesTheHandInverse) {
   // Singular: not tested, the division by zero shows.
   const Matrix singular = invert2x2(Matrix(2, 2, 1.0f));
   EXPECT_TRUE(std::isinf(singular(0, 0)));
-  expectAssertion([] { invert2x2(Matrix(3, 2, 1.0f)); },
-                  "assertion failure (simplevdmestimate:50): mat.columns() == 2 && mat.rows() == 2");
-  expectAssertion([] { invert2x2(Matrix(2, 1, 1.0f)); },
-                  "assertion failure (simplevdmestimate:50): mat.columns() == 2 && mat.rows() == 2");
+  EXPECT_EQ(thrownMessage<std::logic_error>([] { invert2x2(Matrix(3, 2, 1.0f)); }),
+            "assertion failure (simplevdmestimate:50): mat.columns() == 2 && mat.rows() == 2");
+  EXPECT_EQ(thrownMessage<std::logic_error>([] { invert2x2(Matrix(2, 1, 1.0f)); }),
+            "assertion failure (simplevdmestimate:50): mat.columns() == 2 && mat.rows() == 2");
 }
 
 TEST_F(ColumnWise, IdenticalScansGiveZeroAndTheThreeLogLines) {
   const Dimensions d{6, 24, 3};
-  const Volume scan = sampled(d, [&](double x, double y, double z) { return bandObject(x, y, z, d.y); });
+  const Volume scan = volumeOf(d, [&](double x, double y, double z) { return bandObject(x, y, z, d.y); });
   EntryLog log;
   const Volume v = estimateColumnWise(scan, scan, kSigma, &log, 0);
   for (size_t i = 0; i < v.voxelCount(); ++i) ASSERT_EQ(v.data()[i], 0.0f) << "voxel " << i;
@@ -116,8 +103,9 @@ TEST_F(ColumnWise, IdenticalScansGiveZeroAndTheThreeLogLines) {
 
 TEST_F(ColumnWise, UnequalScansThrowBeforeAnyLogLine) {
   EntryLog log;
-  expectAssertion([&] { estimateColumnWise(Volume(4, 8, 2, 200.0f), Volume(4, 8, 3, 200.0f), kSigma, &log, 0); },
-                  "assertion failure (simplevdmestimate:71): vol_ap.dimensions() == vol_pa.dimensions()");
+  EXPECT_EQ(thrownMessage<std::logic_error>(
+                [&] { estimateColumnWise(Volume(4, 8, 2, 200.0f), Volume(4, 8, 3, 200.0f), kSigma, &log, 0); }),
+            "assertion failure (simplevdmestimate:71): vol_ap.dimensions() == vol_pa.dimensions()");
   EXPECT_TRUE(log.entries().empty());
 }
 
@@ -126,8 +114,8 @@ TEST_F(ColumnWise, UnequalScansThrowBeforeAnyLogLine) {
 // is, and the two corrected scans agree there.
 TEST_F(ColumnWise, RecoversAShiftOfTwoRows) {
   const Dimensions d{8, 32, 4};
-  const Volume ap = sampled(d, [&](double x, double y, double z) { return bandObject(x, y, z, d.y); });
-  const Volume pa = sampled(d, [&](double x, double y, double z) { return bandObject(x, y - 2.0, z, d.y); });
+  const Volume ap = volumeOf(d, [&](double x, double y, double z) { return bandObject(x, y, z, d.y); });
+  const Volume pa = volumeOf(d, [&](double x, double y, double z) { return bandObject(x, y - 2.0, z, d.y); });
   EntryLog log;
   const Volume v = estimateColumnWise(ap, pa, kSigma, &log, 0);
   ASSERT_EQ(log.entries().size(), 3u);
@@ -155,8 +143,8 @@ TEST_F(ColumnWise, RecoversAShiftOfTwoRows) {
 TEST_F(ColumnWise, LeavesDarkColumnsAtZero) {
   const Dimensions d{10, 32, 3};
   auto object = [&](double x, double y, double z) { return x < 4 ? 60.0 : bandObject(x, y, z, d.y); };
-  const Volume ap = sampled(d, object);
-  Volume pa = sampled(d, [&](double x, double y, double z) { return object(x, y - 1.5, z); });
+  const Volume ap = volumeOf(d, object);
+  Volume pa = volumeOf(d, [&](double x, double y, double z) { return object(x, y - 1.5, z); });
   // Columns 5 .. 7 are bright in the first scan only; the filter (sigma 0.5
   // along x) keeps the middle one dark in the second.
   for (int z = 0; z < d.z; ++z)
@@ -194,15 +182,14 @@ TEST_F(ColumnWise, IsBitIdenticalToTheReference) {
     const double c = 0.5 * d.y;
     return 1.1 * first(x, (y - c) * (1.0 + 0.02 * x) + c - 1.5 + 0.2 * x, z);
   };
-  const Volume ap = sampled(d, first), pa = sampled(d, second);
+  const Volume ap = volumeOf(d, first), pa = volumeOf(d, second);
   for (int order : {0, 1, 2}) {
     const Volume v = estimateColumnWise(ap, pa, kSigma, nullptr, order);
     const Volume expected = testing::referenceColumnWise(ap, pa, kSigma, order);
     bool moved = false;
     for (size_t i = 0; i < v.voxelCount(); ++i) {
       const float a = v.data()[i], b = expected.data()[i];
-      ASSERT_TRUE(std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b)))
-          << "order " << order << " voxel " << i << ": " << a << " vs " << b;
+      ASSERT_TRUE(sameBits(a, b)) << "order " << order << " voxel " << i << ": " << a << " vs " << b;
       moved = moved || a != 0.0f;
     }
     // The first-derivative filter leaves every column below the threshold.

@@ -11,6 +11,8 @@
 
 #include "correction/bspline.h"
 #include "tests/correction/reference_bspline.h"
+#include "tests/support/thrownmessage.h"
+#include "tests/support/volumes.h"
 #include "volume/volumetransform.h"
 
 namespace daxo {
@@ -19,15 +21,15 @@ namespace {
 using testing::randomVolume;
 using testing::referenceCoefficients;
 using testing::referenceSample;
+using testing::sameBits;
 using testing::sampleRoundingBound;
-
-bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof(float)) == 0 || (std::isnan(a) && std::isnan(b)); }
+using testing::thrownMessage;
 
 // A map mixing smooth fractional shifts, whole-voxel shifts (fraction 0, the
 // case where the fourth y tap has weight 0), shifts that leave the volume and
 // non-finite values.
 Volume mixedMap(const Dimensions& d) {
-  Volume v = randomVolume(d, -3.0f, 3.0f, 21);
+  Volume v = randomVolume(d, 21, -3.0f, 3.0f);
   float* p = v.data();
   for (size_t i = 0; i < v.voxelCount(); i += 5) p[i] = std::round(p[i]);
   p[1] = 1e30f;
@@ -58,8 +60,8 @@ TEST(WarpCubic, IsBitIdenticalToSamplingTheListedPoints) {
   // A checkerboard of +-1e7 under small values, sampled half-way between rows:
   // the large terms cancel, so that even the rounding of the double sums shows
   // in the float results.
-  Volume checkerboard = randomVolume(d, -1.0f, 1.0f, 6);
-  Volume halfway = randomVolume(d, -2.0f, 2.0f, 10);
+  Volume checkerboard = randomVolume(d, 6, -1.0f, 1.0f);
+  Volume halfway = randomVolume(d, 10, -2.0f, 2.0f);
   for (int z = 0; z < d.z; ++z)
     for (int y = 0; y < d.y; ++y)
       for (int x = 0; x < d.x; ++x) {
@@ -69,7 +71,7 @@ TEST(WarpCubic, IsBitIdenticalToSamplingTheListedPoints) {
   struct Case {
     Volume source, map;
   };
-  for (const Case& test : {Case{randomVolume(d, 0.0f, 1000.0f, 4), vdm}, Case{checkerboard, halfway}})
+  for (const Case& test : {Case{randomVolume(d, 4, 0.0f, 1000.0f), vdm}, Case{checkerboard, halfway}})
     for (bool negate : {false, true}) {
       Volume dst(d);
       warpCubic(dst, test.source, test.map, negate);
@@ -77,7 +79,7 @@ TEST(WarpCubic, IsBitIdenticalToSamplingTheListedPoints) {
       for (size_t i = 0; i < dst.voxelCount(); ++i)
         ASSERT_TRUE(sameBits(dst.data()[i], expected.data()[i])) << "voxel " << i << " negate " << negate;
     }
-  Volume src = randomVolume(d, 0.0f, 1000.0f, 4);
+  Volume src = randomVolume(d, 4, 0.0f, 1000.0f);
   // A source with infinities makes coefficients non-finite, where a weight-0
   // tap would turn into NaN; the warp must still agree with the sampler.
   src(4, 6, 3) = std::numeric_limits<float>::infinity();
@@ -90,8 +92,8 @@ TEST(WarpCubic, IsBitIdenticalToSamplingTheListedPoints) {
 
 TEST(WarpCubic, AgreesWithTheSlowReferenceSpline) {
   const Dimensions d{8, 10, 6};
-  const Volume src = randomVolume(d, -200.0f, 800.0f, 8);
-  const Volume vdm = randomVolume(d, -2.5f, 2.5f, 9);
+  const Volume src = randomVolume(d, 8, -200.0f, 800.0f);
+  const Volume vdm = randomVolume(d, 9, -2.5f, 2.5f);
   const std::vector<double> c = referenceCoefficients(src);
   const double tolerance = sampleRoundingBound(c) + 1e-9;
   for (bool negate : {false, true}) {
@@ -108,7 +110,7 @@ TEST(WarpCubic, AgreesWithTheSlowReferenceSpline) {
 
 TEST(Warps, ZeroMapReturnsTheSourceIncludingEdges) {
   const Dimensions d{6, 9, 5};
-  const Volume src = randomVolume(d, 0.0f, 500.0f, 12);
+  const Volume src = randomVolume(d, 12, 0.0f, 500.0f);
   const Volume zero(d, 0.0f);
   Volume cubic(d), trilinear(d);
   warpCubic(cubic, src, zero, false);
@@ -122,7 +124,7 @@ TEST(Warps, ZeroMapReturnsTheSourceIncludingEdges) {
 
 TEST(Warps, ConstantMapOfOneShiftsByOneRow) {
   const Dimensions d{5, 10, 4};
-  const Volume src = randomVolume(d, 0.0f, 500.0f, 13);
+  const Volume src = randomVolume(d, 13, 0.0f, 500.0f);
   const Volume one(d, 1.0f);
   Volume cubic(d), trilinear(d);
   warpCubic(cubic, src, one, false);
@@ -146,7 +148,7 @@ TEST(Warps, ConstantMapOfOneShiftsByOneRow) {
 TEST(Warps, OppositeSignsMeetOnAVolumeShiftedByTwoRows) {
   // B is A moved up by two rows; A with +1 and B with -1 both land on A(y + 1).
   const Dimensions d{4, 24, 3};
-  const Volume a = randomVolume(d, 0.0f, 100.0f, 14);
+  const Volume a = randomVolume(d, 14, 0.0f, 100.0f);
   Volume b(d, 0.0f);
   for (int z = 0; z < d.z; ++z)
     for (int y = 0; y + 2 < d.y; ++y)
@@ -168,8 +170,8 @@ TEST(Warps, OppositeSignsMeetOnAVolumeShiftedByTwoRows) {
 
 TEST(WarpLinearY, MatchesTrilinearWhereverTheShiftStaysInside) {
   const Dimensions d{6, 11, 4};
-  const Volume src = randomVolume(d, 0.0f, 100.0f, 15);
-  const Volume vdm = randomVolume(d, -3.0f, 3.0f, 16);
+  const Volume src = randomVolume(d, 15, 0.0f, 100.0f);
+  const Volume vdm = randomVolume(d, 16, -3.0f, 3.0f);
   const Volume box(1, 1, 1, 7.0f);
   VoxelList voxels, boxVoxels;
   for (int z = 0; z < d.z; ++z)
@@ -203,9 +205,9 @@ TEST(WarpLinearY, TrialShiftScalesTheBoxValueOfEachListedVoxel) {
   // a trilinear warp with the map v + scale * box(b) at those voxels, and no
   // other voxel is touched.
   const Dimensions d{5, 12, 3};
-  const Volume src = randomVolume(d, 0.0f, 100.0f, 17);
-  const Volume vdm = randomVolume(d, -1.0f, 1.0f, 18);
-  const Volume box = randomVolume({3, 3, 3}, 0.0f, 1.0f, 19);
+  const Volume src = randomVolume(d, 17, 0.0f, 100.0f);
+  const Volume vdm = randomVolume(d, 18, -1.0f, 1.0f);
+  const Volume box = randomVolume({3, 3, 3}, 19, 0.0f, 1.0f);
   const float scale = 1.5f;
   VoxelList voxels, boxVoxels;
   for (int z = 0; z < 3; ++z)
@@ -275,7 +277,7 @@ TEST(CorrectVolume, TransposedDataIsShiftedAlongX) {
   // A volume (a, b, c) with its phase encoding along x takes a map of extents
   // (b, a, c); a map of +1 then moves the content one voxel along x.
   const Dimensions d{9, 5, 3};
-  const Volume src = randomVolume(d, 0.0f, 100.0f, 20);
+  const Volume src = randomVolume(d, 20, 0.0f, 100.0f);
   const Volume map(Dimensions{5, 9, 3}, 1.0f);
   const Volume corrected = correctVolume(map, src, true);
   ASSERT_EQ(corrected.dimensions(), d);
@@ -284,7 +286,7 @@ TEST(CorrectVolume, TransposedDataIsShiftedAlongX) {
     for (int y = 0; y < d.y; ++y)
       for (int x = 0; x + 1 < d.x; ++x) EXPECT_NEAR(corrected(x, y, z), src(x + 1, y, z), tolerance);
   // Untransposed, the result is the plain cubic warp with the project's map.
-  const Volume own = randomVolume(d, -1.0f, 1.0f, 22);
+  const Volume own = randomVolume(d, 22, -1.0f, 1.0f);
   Volume expected(d);
   warpCubic(expected, src, own, false);
   const Volume plain = correctVolume(own, src, false);
@@ -294,16 +296,8 @@ TEST(CorrectVolume, TransposedDataIsShiftedAlongX) {
 TEST(CorrectVolume, MapOfTheWrongFrameFailsTheDimensionCheck) {
   const Volume src(9, 5, 3, 1.0f);
   const Volume map(9, 5, 3, 0.0f);
-  EXPECT_THROW(
-      {
-        try {
-          correctVolume(map, src, true);
-        } catch (const std::logic_error& e) {
-          EXPECT_STREQ(e.what(), "assertion failure (vdm:70): dst.dimensions() == src.dimensions()");
-          throw;
-        }
-      },
-      std::logic_error);
+  EXPECT_EQ(thrownMessage<std::logic_error>([&] { correctVolume(map, src, true); }),
+            "assertion failure (vdm:70): dst.dimensions() == src.dimensions()");
 }
 
 // Calls the warp selected by `which` (0 cubic, 1 trilinear, 2 linear in y).
@@ -322,12 +316,7 @@ void callWarp(int which, Volume& dst, const Volume& src, const Volume& vdm) {
 }
 
 std::string failureText(int which, Volume& dst, const Volume& src, const Volume& vdm) {
-  try {
-    callWarp(which, dst, src, vdm);
-  } catch (const std::logic_error& e) {
-    return e.what();
-  }
-  return "no failure";
+  return thrownMessage<std::logic_error>([&] { callWarp(which, dst, src, vdm); });
 }
 
 TEST(Warps, ChecksComeInOrderAndWriteNothing) {

@@ -13,23 +13,21 @@
 #include "correction/vdm.h"
 #include "correction/vdmfolds.h"
 #include "correction/vdminverse.h"
-#include "tests/correction/entry_log.h"
 #include "tests/correction/reference_sweep.h"
+#include "tests/support/entrylog.h"
 #include "tests/support/fft_for_tests.h"
+#include "tests/support/thrownmessage.h"
+#include "tests/support/volumes.h"
 #include "volume/distance.h"
 
 namespace daxo {
 namespace {
 
 using testing::EntryLog;
-
-bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b)); }
-
-void expectSameVolume(const Volume& a, const Volume& b) {
-  ASSERT_EQ(a.dimensions(), b.dimensions());
-  for (size_t i = 0; i < a.voxelCount(); ++i)
-    ASSERT_TRUE(sameBits(a.data()[i], b.data()[i])) << "voxel " << i << ": " << a.data()[i] << " vs " << b.data()[i];
-}
+using testing::expectSameVolume;
+using testing::identicalBytes;
+using testing::sameBits;
+using testing::thrownMessage;
 
 bool startsWith(const std::string& text, const std::string& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
@@ -67,16 +65,6 @@ class EstimateVdm : public ::testing::Test {
   void SetUp() override { testing::bindFftwForTests(); }
 };
 
-template <typename Operation>
-void expectAssertion(Operation operation, const std::string& text) {
-  try {
-    operation();
-    FAIL() << "expected " << text;
-  } catch (const std::logic_error& e) {
-    EXPECT_EQ(std::string(e.what()), text);
-  }
-}
-
 TEST(StandardSchedule, HasTheFourStages) {
   const EstimationSchedule s = standardSchedule(kVoxelSize);
   ASSERT_EQ(s.localBoxes.size(), 4u);
@@ -113,26 +101,23 @@ TEST_F(EstimateVdm, RejectsBadArgumentsBeforeAnyLogLine) {
   const EstimationSchedule s = standardSchedule(kVoxelSize);
   const Sigma3 sigma = standardColumnSigma(kVoxelSize);
   EntryLog log;
-  expectAssertion(
-      [&] {
-        estimateVdm(p.ap, Volume(8, 10, 5, 0.0f), kVoxelSize, sigma, true, s.localBoxes, s.shifts, s.smoothing, false,
-                    false, &log, 0);
-      },
-      "assertion failure (vdmestimate:97): vol_ap.dimensions() == vol_pa.dimensions()");
+  EXPECT_EQ(thrownMessage<std::logic_error>([&] {
+              estimateVdm(p.ap, Volume(8, 10, 5, 0.0f), kVoxelSize, sigma, true, s.localBoxes, s.shifts, s.smoothing,
+                          false, false, &log, 0);
+            }),
+            "assertion failure (vdmestimate:97): vol_ap.dimensions() == vol_pa.dimensions()");
   std::vector<std::vector<float>> threeShiftLists(s.shifts.begin(), s.shifts.begin() + 3);
-  expectAssertion(
-      [&] {
-        estimateVdm(p.ap, p.pa, kVoxelSize, sigma, true, s.localBoxes, threeShiftLists, s.smoothing, false, false, &log,
-                    0);
-      },
-      "assertion failure (vdmestimate:98): localbox.size() == s_values.size()");
+  EXPECT_EQ(thrownMessage<std::logic_error>([&] {
+              estimateVdm(p.ap, p.pa, kVoxelSize, sigma, true, s.localBoxes, threeShiftLists, s.smoothing, false, false,
+                          &log, 0);
+            }),
+            "assertion failure (vdmestimate:98): localbox.size() == s_values.size()");
   std::vector<Sigma3> threeSmoothings(s.smoothing.begin(), s.smoothing.begin() + 3);
-  expectAssertion(
-      [&] {
-        estimateVdm(p.ap, p.pa, kVoxelSize, sigma, true, s.localBoxes, s.shifts, threeSmoothings, false, false, &log,
-                    0);
-      },
-      "assertion failure (vdmestimate:99): localbox.size() == vdm_smoothing.size()");
+  EXPECT_EQ(thrownMessage<std::logic_error>([&] {
+              estimateVdm(p.ap, p.pa, kVoxelSize, sigma, true, s.localBoxes, s.shifts, threeSmoothings, false, false,
+                          &log, 0);
+            }),
+            "assertion failure (vdmestimate:99): localbox.size() == vdm_smoothing.size()");
   EXPECT_TRUE(log.entries().empty());
 }
 
@@ -143,13 +128,11 @@ TEST_F(EstimateVdm, RegressionEvenBoxExtentIsRejectedBeforeAnyWork) {
   EstimationSchedule s = standardSchedule(kVoxelSize);
   s.localBoxes[2] = Volume(5, 4, 5, 1.0f);
   EntryLog log;
-  try {
+  const std::string message = thrownMessage<std::invalid_argument>([&] {
     estimateVdm(p.ap, p.pa, kVoxelSize, standardColumnSigma(kVoxelSize), true, s.localBoxes, s.shifts, s.smoothing,
                 false, false, &log, 0);
-    FAIL() << "an even box extent was accepted";
-  } catch (const std::invalid_argument& e) {
-    EXPECT_NE(std::string(e.what()).find("stage 3 is 5 x 4 x 5"), std::string::npos) << e.what();
-  }
+  });
+  EXPECT_NE(message.find("stage 3 is 5 x 4 x 5"), std::string::npos) << message;
   EXPECT_TRUE(log.entries().empty());
 }
 
@@ -305,7 +288,7 @@ TEST_F(EstimateVdm, IsBitIdenticalToTheStepByStepReference) {
       expectSameVolume(v, referenceEstimate(p.ap, p.pa, s, useSsd, useIc));
       // The stages did move the map away from its start.
       const Volume start = referenceEstimate(p.ap, p.pa, EstimationSchedule{}, useSsd, useIc);
-      EXPECT_NE(std::memcmp(v.data(), start.data(), v.voxelCount() * sizeof(float)), 0);
+      EXPECT_FALSE(identicalBytes(v, start));
     }
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/correction/reference_bspline.h"
+#include "tests/support/volumes.h"
 
 namespace daxo {
 namespace {
@@ -99,8 +100,8 @@ TEST(InvertVdm, RegressionRowsOutsideTheMappedSpanGetTheNearestValue) {
 
 TEST(ModulateIntensities, RegressionZeroMapLeavesBothScansUnchangedEverywhere) {
   const Dimensions d{5, 9, 3};
-  const Volume a = randomVolume(d, 0.0f, 1000.0f, 41);
-  const Volume p = randomVolume(d, 0.0f, 1000.0f, 42);
+  const Volume a = randomVolume(d, 41, 0.0f, 1000.0f);
+  const Volume p = randomVolume(d, 42, 0.0f, 1000.0f);
   Volume am, pm;
   modulateIntensities(am, pm, a, p, Volume(d, 0.0f));
   ASSERT_EQ(am.dimensions(), d);
@@ -122,8 +123,8 @@ TEST(ModulateIntensities, LinearMapScalesByTheJacobianOfTheInverse) {
   for (int z = 0; z < nz; ++z)
     for (int y = 0; y < ny; ++y)
       for (int x = 0; x < nx; ++x) v(x, y, z) = c * (y - m);
-  const Volume a = randomVolume(v.dimensions(), 1.0f, 100.0f, 43);
-  const Volume p = randomVolume(v.dimensions(), 1.0f, 100.0f, 44);
+  const Volume a = randomVolume(v.dimensions(), 43, 1.0f, 100.0f);
+  const Volume p = randomVolume(v.dimensions(), 44, 1.0f, 100.0f);
   // Outputs may be the inputs themselves.
   Volume am = a, pm = p;
   modulateIntensities(am, pm, am, pm, v);

@@ -12,10 +12,7 @@ namespace daxo {
 namespace {
 
 DemoSettings smallGrid() {
-  DemoSettings s;
-  s.nx = 48;
-  s.ny = 48;
-  s.nz = 24;
+  DemoSettings s = smallDemoSettings();
   s.maxShiftVoxels = 2.5;
   return s;
 }

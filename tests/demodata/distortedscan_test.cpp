@@ -3,22 +3,21 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <stdexcept>
 
 #include "demodata/accuracy.h"
 #include "demodata/displacementfield.h"
 #include "demodata/headphantom.h"
 #include "demodata/headvolumes.h"
+#include "tests/support/volumes.h"
 
 namespace daxo {
 namespace {
 
+using testing::identicalBytes;
+
 DemoSettings smallGrid(double noise) {
-  DemoSettings s;
-  s.nx = 48;
-  s.ny = 48;
-  s.nz = 24;
+  DemoSettings s = smallDemoSettings();
   s.maxShiftVoxels = 2.5;  // the same |dd/dy| as 5 voxels at the default size
   s.noiseSigma = noise;
   s.timePoints = 4;
@@ -26,10 +25,6 @@ DemoSettings smallGrid(double noise) {
 }
 
 double sign(PhaseDirection p) { return p == PhaseDirection::First ? 1.0 : -1.0; }
-
-bool sameBytes(const Volume& a, const Volume& b) {
-  return a.dimensions() == b.dimensions() && std::memcmp(a.data(), b.data(), a.voxelCount() * sizeof(float)) == 0;
-}
 
 // The scan voxel (x, row, z) by the definition, the slow way: bisection for
 // the object row y with y + sign * d(y) = row, then the object there times
@@ -95,17 +90,8 @@ Volume correctWithTruth(const DemoSettings& s, const Volume& scan, PhaseDirectio
   return out;
 }
 
-double rmsDifference(const Volume& a, const Volume& b, const Volume& mask) {
-  double sum = 0;
-  size_t n = 0;
-  for (size_t i = 0; i < a.voxelCount(); ++i) {
-    if (mask.data()[i] == 0) continue;
-    const double d = a.data()[i] - b.data()[i];
-    sum += d * d;
-    ++n;
-  }
-  return std::sqrt(sum / n);
-}
+// sqrt(mean of (a - b)^2) inside the mask.
+double rmsDifference(const Volume& a, const Volume& b, const Volume& mask) { return displacementError(a, b, mask).rms; }
 
 // The interpolation error of the reference scheme on the undistorted object
 // itself: the object grid interpolated half-way between rows against the
@@ -193,13 +179,13 @@ TEST(DistortedScan, SameSeedGivesTheSameBytes) {
   const DemoSettings s = smallGrid(6.0);
   const DistortedAcquisition first(s, PhaseDirection::First);
   const Volume a = first.scan(Contrast{}, 7);
-  EXPECT_TRUE(sameBytes(a, DistortedAcquisition(s, PhaseDirection::First).scan(Contrast{}, 7)));
-  EXPECT_TRUE(sameBytes(a, distortedScan(s, PhaseDirection::First, Contrast{}, 7)));
-  EXPECT_FALSE(sameBytes(a, first.scan(Contrast{}, 8)));  // another volume, other noise
-  EXPECT_FALSE(sameBytes(a, distortedScan(s, PhaseDirection::Second, Contrast{}, 7)));
+  EXPECT_TRUE(identicalBytes(a, DistortedAcquisition(s, PhaseDirection::First).scan(Contrast{}, 7)));
+  EXPECT_TRUE(identicalBytes(a, distortedScan(s, PhaseDirection::First, Contrast{}, 7)));
+  EXPECT_FALSE(identicalBytes(a, first.scan(Contrast{}, 8)));  // another volume, other noise
+  EXPECT_FALSE(identicalBytes(a, distortedScan(s, PhaseDirection::Second, Contrast{}, 7)));
   DemoSettings other = s;
   other.seed += 1;
-  EXPECT_FALSE(sameBytes(a, distortedScan(other, PhaseDirection::First, Contrast{}, 7)));
+  EXPECT_FALSE(identicalBytes(a, distortedScan(other, PhaseDirection::First, Contrast{}, 7)));
 }
 
 TEST(DistortedScan, FunctionalSeriesCarriesABlockPatternInGreyMatter) {
@@ -207,8 +193,8 @@ TEST(DistortedScan, FunctionalSeriesCarriesABlockPatternInGreyMatter) {
   const std::vector<Volume> series = DistortedAcquisition(s, PhaseDirection::First).functionalSeries();
   ASSERT_EQ(series.size(), 4u);
   // Off, off, on, on.
-  EXPECT_TRUE(sameBytes(series[0], series[1]));
-  EXPECT_TRUE(sameBytes(series[2], series[3]));
+  EXPECT_TRUE(identicalBytes(series[0], series[1]));
+  EXPECT_TRUE(identicalBytes(series[2], series[3]));
   double largest = 0;
   for (size_t i = 0; i < series[0].voxelCount(); ++i) {
     const double off = series[0].data()[i], on = series[2].data()[i];
@@ -224,7 +210,7 @@ TEST(DistortedScan, FunctionalSeriesCarriesABlockPatternInGreyMatter) {
   DemoSettings noisy = s;
   noisy.noiseSigma = 6;
   const std::vector<Volume> noisySeries = DistortedAcquisition(noisy, PhaseDirection::First).functionalSeries();
-  EXPECT_FALSE(sameBytes(noisySeries[0], noisySeries[1]));  // each volume has its own noise
+  EXPECT_FALSE(identicalBytes(noisySeries[0], noisySeries[1]));  // each volume has its own noise
 }
 
 TEST(DistortedScan, DiffusionSeriesAttenuatesByTissueAndDirection) {
@@ -241,7 +227,7 @@ TEST(DistortedScan, DiffusionSeriesAttenuatesByTissueAndDirection) {
   const DistortedAcquisition scanner(s, PhaseDirection::First);
   const std::vector<Volume> series = scanner.diffusionSeries();
   ASSERT_EQ(series.size(), 7u);
-  EXPECT_TRUE(sameBytes(series[0], scanner.scan(Contrast{}, 0)));  // b = 0 is the plain contrast
+  EXPECT_TRUE(identicalBytes(series[0], scanner.scan(Contrast{}, 0)));  // b = 0 is the plain contrast
 
   // Per tissue on the undistorted object, where the mix is known.
   const HeadPhantom phantom(s);

@@ -28,10 +28,7 @@ namespace {
 
 TEST(EstimationOnDemo, FullEstimationBeatsTheFastPath) {
   testing::bindFftwForTests();
-  DemoSettings s;
-  s.nx = 48;
-  s.ny = 48;
-  s.nz = 24;
+  const DemoSettings s = smallDemoSettings();
   const Volume first = distortedScan(s, PhaseDirection::First);
   const Volume second = distortedScan(s, PhaseDirection::Second);
   const Volume truth = trueDisplacement(s);

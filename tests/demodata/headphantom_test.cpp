@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <vector>
@@ -12,24 +11,15 @@
 #include "demodata/headvolumes.h"
 #include "demodata/random.h"
 #include "demodata/signalmodel.h"
+#include "tests/support/volumes.h"
 
 namespace daxo {
 namespace {
 
-DemoSettings smallGrid() {
-  DemoSettings s;
-  s.nx = 48;
-  s.ny = 48;
-  s.nz = 24;
-  return s;
-}
-
-bool sameBytes(const Volume& a, const Volume& b) {
-  return a.dimensions() == b.dimensions() && std::memcmp(a.data(), b.data(), a.voxelCount() * sizeof(float)) == 0;
-}
+using testing::identicalBytes;
 
 TEST(HeadPhantom, TissueFractionsArePartialVolumesInsideTheHead) {
-  const DemoSettings s = smallGrid();
+  const DemoSettings s = smallDemoSettings();
   const HeadPhantom phantom(s);
   // A half-voxel lattice, so edges are met between voxel centres too.
   for (double z = -1; z <= s.nz; z += 0.5) {
@@ -122,7 +112,7 @@ TEST(HeadPhantom, AnatomyScalesWithTheFieldOfView) {
   // Half the voxels per axis at the same voxel size: the same head at half
   // the size, filling the same share of the grid.
   DemoSettings big;
-  const DemoSettings small = smallGrid();
+  const DemoSettings small = smallDemoSettings();
   const auto share = [](const Volume& mask) {
     double inside = 0;
     for (size_t i = 0; i < mask.voxelCount(); ++i) inside += mask.data()[i];
@@ -151,7 +141,7 @@ TEST(HeadPhantom, EdgesRiseOverAboutOneVoxel) {
   // position, but no fraction may jump (a seam, or a distance that is no
   // distance), or sampling at voxel spacing would alias it. Measured: 2.4
   // per voxel at most at both sizes.
-  for (const DemoSettings& s : {DemoSettings{}, smallGrid()}) {
+  for (const DemoSettings& s : {DemoSettings{}, smallDemoSettings()}) {
     const HeadPhantom phantom(s);
     Pcg32 rng(3, 1);
     double steepest = 0;
@@ -243,7 +233,7 @@ TEST(HeadPhantom, SulciCutIntoTheConvexity) {
 
 TEST(HeadPhantom, LeftAndRightMirrorEachOther) {
   // The layout is symmetric; only the folding differs between the sides.
-  const DemoSettings s = smallGrid();
+  const DemoSettings s = smallDemoSettings();
   const Volume head = headMask(s), inside = intracranialMask(s);
   for (int z = 0; z < s.nz; ++z)
     for (int y = 0; y < s.ny; ++y)
@@ -254,13 +244,13 @@ TEST(HeadPhantom, LeftAndRightMirrorEachOther) {
 }
 
 TEST(HeadPhantom, SeedChangesTheTextureOnly) {
-  DemoSettings s = smallGrid();
+  DemoSettings s = smallDemoSettings();
   const Volume a = headObject(s);
-  EXPECT_TRUE(sameBytes(a, headObject(s)));
+  EXPECT_TRUE(identicalBytes(a, headObject(s)));
   s.seed += 1;
   const Volume b = headObject(s);
-  EXPECT_FALSE(sameBytes(a, b));
-  EXPECT_TRUE(sameBytes(headMask(s), headMask(smallGrid())));
+  EXPECT_FALSE(identicalBytes(a, b));
+  EXPECT_TRUE(identicalBytes(headMask(s), headMask(smallDemoSettings())));
 }
 
 TEST(DemoSettings, RejectsValuesOutOfRange) {

@@ -6,7 +6,7 @@
 #include "fileio/fileerrors.h"
 #include "fileio/fmrheader.h"
 #include "fileio/mapfile.h"
-#include "tests/fileio/fileio_test_files.h"
+#include "tests/fileio/fileimages.h"
 
 namespace daxo {
 namespace {

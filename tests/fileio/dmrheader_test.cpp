@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "fileio/fileerrors.h"
-#include "tests/fileio/fileio_test_files.h"
+#include "tests/fileio/fileimages.h"
+#include "tests/fileio/headertext.h"
+#include "tests/support/thrownmessage.h"
 
 namespace daxo {
 namespace {
@@ -14,23 +14,10 @@ using testing::headerText;
 using testing::int16Bytes;
 using testing::readFile;
 using testing::TempFolder;
+using testing::thrownMessage;
 using testing::writeFile;
 
-class DmrHeaderText : public ::testing::Test {
- protected:
-  DMRHeader read(const std::string& text) {
-    writeFile(folder_.file("dwi.dmr"), text);
-    DMRHeader header;
-    header.load(folder_.file("dwi.dmr"), false);
-    return header;
-  }
-  static std::string written(const DMRHeader& header) {
-    std::ostringstream out;
-    header.writeHeader(out);
-    return out.str();
-  }
-  TempFolder folder_;
-};
+using DmrHeaderText = testing::HeaderTextTest<DMRHeader>;
 
 TEST_F(DmrHeaderText, GradientTableIsWrittenBackUnchanged) {
   const std::string text = headerText({
@@ -151,13 +138,11 @@ TEST(DwiData, OtherStorageFormatsFailOnlyWhenDataAreNeeded) {
   DMRHeader header;
   header.load(folder.file("dwi.dmr"), false);
   for (int attempt = 0; attempt < 2; ++attempt) {
-    try {
-      if (attempt == 0) header.loadData();
-      if (attempt == 1) header.saveAs(folder.file("copy.dmr"));
-      FAIL();
-    } catch (const ReadFileError& e) {
-      EXPECT_STREQ(e.what(), "Can only read DataStorageFormat 3, Not 2");
-    }
+    EXPECT_EQ(thrownMessage<ReadFileError>([&] {
+                if (attempt == 0) header.loadData();
+                if (attempt == 1) header.saveAs(folder.file("copy.dmr"));
+              }),
+              "Can only read DataStorageFormat 3, Not 2");
   }
   EXPECT_TRUE(header.volumes.empty());
   EXPECT_EQ(header.fileName, folder.file("dwi.dmr"));
@@ -167,19 +152,11 @@ TEST(DwiData, MissingOrShortDataFile) {
   TempFolder folder;
   writeFile(folder.file("dwi.dmr"), headerText(dwiLines("3")));
   DMRHeader header;
-  try {
-    header.load(folder.file("dwi.dmr"), true);
-    FAIL();
-  } catch (const OpenFileError& e) {
-    EXPECT_EQ(std::string(e.what()), "Failed opening for reading: " + folder.file("dwi.dwi"));
-  }
+  EXPECT_EQ(thrownMessage<OpenFileError>([&] { header.load(folder.file("dwi.dmr"), true); }),
+            "Failed opening for reading: " + folder.file("dwi.dwi"));
   writeFile(folder.file("dwi.dwi"), int16Bytes(counting16(15)));
-  try {
-    header.load(folder.file("dwi.dmr"), true);
-    FAIL();
-  } catch (const ReadFileError& e) {
-    EXPECT_NE(std::string(e.what()).find(folder.file("dwi.dwi")), std::string::npos);
-  }
+  const std::string shortData = thrownMessage<ReadFileError>([&] { header.load(folder.file("dwi.dmr"), true); });
+  EXPECT_NE(shortData.find(folder.file("dwi.dwi")), std::string::npos) << shortData;
 }
 
 }  // namespace

@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "fileio/fileerrors.h"
-#include "tests/fileio/fileio_test_files.h"
+#include "tests/fileio/fileimages.h"
+#include "tests/support/thrownmessage.h"
 
 namespace daxo {
 namespace {
@@ -12,6 +13,7 @@ using testing::floatBytes;
 using testing::headerText;
 using testing::int16Bytes;
 using testing::TempFolder;
+using testing::thrownMessage;
 using testing::uint16Bytes;
 using testing::writeFile;
 
@@ -82,24 +84,16 @@ TEST(FileSummary, MapFiles) {
   EXPECT_TRUE(contains(summary, "(incomplete: ")) << summary;
 
   writeFile(folder.file("a.map"), header.substr(0, 9));
-  try {
-    summarizeFile(folder.file("a.map"));
-    FAIL();
-  } catch (const IOError& e) {
-    EXPECT_TRUE(contains(e.what(), folder.file("a.map"))) << e.what();
-  }
+  const std::string message = thrownMessage<IOError>([&] { summarizeFile(folder.file("a.map")); });
+  EXPECT_TRUE(contains(message, folder.file("a.map"))) << message;
 }
 
 TEST(FileSummary, UnreadableFilesAreErrorsNamingThem) {
   TempFolder folder;
   writeFile(folder.file("notes.txt"), "text");
   for (const std::string& path : {folder.file("none.fmr"), folder.file("notes.txt"), folder.path()}) {
-    try {
-      summarizeFile(path);
-      FAIL() << path;
-    } catch (const IOError& e) {
-      EXPECT_TRUE(contains(e.what(), path)) << e.what();
-    }
+    const std::string message = thrownMessage<IOError>([&] { summarizeFile(path); });
+    EXPECT_TRUE(contains(message, path)) << message;
   }
 }
 

@@ -2,33 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "fileio/fileerrors.h"
-#include "tests/fileio/fileio_test_files.h"
+#include "tests/fileio/fileimages.h"
+#include "tests/fileio/headertext.h"
+#include "tests/support/thrownmessage.h"
 
 namespace daxo {
 namespace {
 
 using testing::headerText;
-using testing::TempFolder;
-using testing::writeFile;
+using testing::thrownMessage;
 
-class FmrHeaderText : public ::testing::Test {
- protected:
-  FMRHeader read(const std::string& text) {
-    writeFile(folder_.file("run1.fmr"), text);
-    FMRHeader header;
-    header.load(folder_.file("run1.fmr"), false);
-    return header;
-  }
-  static std::string written(const FMRHeader& header) {
-    std::ostringstream out;
-    header.writeHeader(out);
-    return out.str();
-  }
-  TempFolder folder_;
-};
+using FmrHeaderText = testing::HeaderTextTest<FMRHeader>;
 
 // Every key the header knows, in writing order, with the block and a table.
 std::string completeHeader() {
@@ -120,10 +105,7 @@ TEST_F(FmrHeaderText, CompleteHeaderIsWrittenBackByteForByte) {
   EXPECT_EQ(header.sliceTimingTable, (std::vector<float>{0.0f, 1000.0f}));
 
   // Written, read and written again: the same.
-  writeFile(folder_.file("again.fmr"), written(header));
-  FMRHeader again;
-  again.load(folder_.file("again.fmr"), false);
-  EXPECT_EQ(written(again), completeHeader());
+  EXPECT_EQ(rewritten(header), completeHeader());
 }
 
 TEST_F(FmrHeaderText, AlignmentIsKeptAndTabsCountAsOneCharacter) {
@@ -230,10 +212,7 @@ TEST_F(FmrHeaderText, ValueOnTheNextLine) {
 TEST_F(FmrHeaderText, RegressionKeyWithoutBlankIsWrittenWithOne) {
   const FMRHeader header = read(headerText({"NrOfVolumes:", "120", "Prefix:", "\"run1\""}));
   EXPECT_EQ(written(header), headerText({"NrOfVolumes: 120", "Prefix:"}));
-  writeFile(folder_.file("again.fmr"), written(header));
-  FMRHeader again;
-  again.load(folder_.file("again.fmr"), false);
-  EXPECT_EQ(again.nrOfVolumes.value, 120);
+  EXPECT_EQ(read(written(header)).nrOfVolumes.value, 120);
 }
 
 // Absent keys used to leave their values unset.
@@ -276,10 +255,7 @@ TEST_F(FmrHeaderText, TruncatedHeadersKeepWhatWasRead) {
   for (size_t cut = 0; cut <= text.size(); cut += 7) {
     const FMRHeader header = read(text.substr(0, cut));
     // Whatever was read is written as a header that reads back the same.
-    writeFile(folder_.file("again.fmr"), written(header));
-    FMRHeader again;
-    again.load(folder_.file("again.fmr"), false);
-    EXPECT_EQ(written(again), written(header)) << "cut at " << cut;
+    EXPECT_EQ(rewritten(header), written(header)) << "cut at " << cut;
   }
 }
 
@@ -293,12 +269,8 @@ TEST_F(FmrHeaderText, RegressionShortSliceTimingTableGetsZeros) {
 
 TEST_F(FmrHeaderText, MissingHeaderIsAnOpenError) {
   FMRHeader header;
-  try {
-    header.load(folder_.file("none.fmr"), false);
-    FAIL();
-  } catch (const OpenFileError& e) {
-    EXPECT_EQ(std::string(e.what()), "Failed opening for reading: " + folder_.file("none.fmr"));
-  }
+  EXPECT_EQ(thrownMessage<OpenFileError>([&] { header.load(folder_.file("none.fmr"), false); }),
+            "Failed opening for reading: " + folder_.file("none.fmr"));
   EXPECT_THROW(header.load(folder_.path(), false), OpenFileError);
 }
 

@@ -7,14 +7,18 @@
 
 #include "fileio/binaryread.h"
 #include "fileio/fileerrors.h"
-#include "tests/fileio/fileio_test_files.h"
+#include "tests/fileio/fileimages.h"
+#include "tests/support/thrownmessage.h"
+#include "tests/support/volumes.h"
 
 namespace daxo {
 namespace {
 
 using testing::floatBytes;
+using testing::identicalBytes;
 using testing::int32Bytes;
 using testing::TempFolder;
+using testing::thrownMessage;
 using testing::uint16Bytes;
 using testing::writeFile;
 
@@ -44,15 +48,21 @@ struct MapImage {
   }
 };
 
+// A type-1 header of the given extents, the slice count in word 2.
+MapImage imageOf(uint16_t slices, uint16_t rows, uint16_t columns) {
+  MapImage image;
+  image.slicesWord = slices;
+  image.rows = rows;
+  image.columns = columns;
+  return image;
+}
+
 // The layout the stand-in host saves a map in: type 1, slices in word 2,
 // word 5 = 1, the map's two values, formatLevel 3 with two zero integers, a
 // name, then per slice its index and the floats, x fastest.
 std::string hostMapFile(const Volume& map, float value1, float value2, const std::string& name) {
-  MapImage image;
-  image.typeCode = 10000;
-  image.slicesWord = static_cast<uint16_t>(map.nz());
-  image.rows = static_cast<uint16_t>(map.ny());
-  image.columns = static_cast<uint16_t>(map.nx());
+  MapImage image =
+      imageOf(static_cast<uint16_t>(map.nz()), static_cast<uint16_t>(map.ny()), static_cast<uint16_t>(map.nx()));
   image.firstFloat = value1;
   image.secondFloat = value2;
   image.name = name;
@@ -78,12 +88,7 @@ std::string slices(int count, int perSlice, float start) {
 
 void expectReadError(const std::string& path, bool withData) {
   MapFile map;
-  try {
-    map.load(path, withData);
-    FAIL() << "expected a ReadFileError";
-  } catch (const ReadFileError& e) {
-    EXPECT_STREQ(e.what(), "error reading from binary file");
-  }
+  EXPECT_EQ(thrownMessage<ReadFileError>([&] { map.load(path, withData); }), "error reading from binary file");
 }
 
 TEST(BinaryRead, LittleEndianValues) {
@@ -124,17 +129,15 @@ TEST(MapFile, ReadsTheHostLayoutBitForBit) {
   EXPECT_EQ(read.secondFloat, 2.5f);
   EXPECT_EQ(read.formatLevel, 3);
   EXPECT_EQ(read.referenceName, "run1_vdm");
-  EXPECT_EQ(std::memcmp(read.volume.data(), map.data(), map.voxelCount() * sizeof(float)), 0);
+  EXPECT_TRUE(identicalBytes(read.volume, map));
   EXPECT_EQ(read.expectedFileBytes(), static_cast<int64_t>(testing::readFile(folder.file("run1_vdm.map")).size()));
 }
 
 TEST(MapFile, SliceCountFromTypeCodeWhenWordTwoIsZero) {
   TempFolder folder;
-  MapImage type2;
+  MapImage type2 = imageOf(0, 1, 2);
   type2.typeCode = 20030;
   type2.type2Word = 7;
-  type2.rows = 1;
-  type2.columns = 2;
   writeFile(folder.file("a.map"), type2.headerBytes() + slices(30, 2, 0.0f));
   MapFile map;
   map.load(folder.file("a.map"), true);
@@ -161,11 +164,8 @@ TEST(MapFile, SliceCountFromTypeCodeWhenWordTwoIsZero) {
 
 TEST(MapFile, FormatLevelTwoHasNoExtraIntegers) {
   TempFolder folder;
-  MapImage level2;
+  MapImage level2 = imageOf(1, 1, 1);
   level2.formatLevel = 2;
-  level2.slicesWord = 1;
-  level2.rows = 1;
-  level2.columns = 1;
   writeFile(folder.file("a.map"), level2.headerBytes() + slices(1, 1, 4.0f));
   MapFile map;
   map.load(folder.file("a.map"), true);
@@ -185,9 +185,7 @@ TEST(MapFile, FormatLevelTwoHasNoExtraIntegers) {
 
 TEST(MapFile, ZeroSlicesGiveAnEmptyVolumeWithTheMapsExtents) {
   TempFolder folder;
-  MapImage image;
-  image.rows = 4;
-  image.columns = 5;
+  const MapImage image = imageOf(0, 4, 5);
   writeFile(folder.file("a.map"), image.headerBytes());
   MapFile map;
   map.load(folder.file("a.map"), true);
@@ -196,10 +194,7 @@ TEST(MapFile, ZeroSlicesGiveAnEmptyVolumeWithTheMapsExtents) {
 
 TEST(MapFile, TrailingBytesAreIgnoredAndHeaderOnlyLoadReadsNoVoxels) {
   TempFolder folder;
-  MapImage image;
-  image.slicesWord = 2;
-  image.rows = 2;
-  image.columns = 2;
+  const MapImage image = imageOf(2, 2, 2);
   writeFile(folder.file("a.map"), image.headerBytes() + slices(2, 4, 1.0f) + "extra");
   MapFile map;
   map.load(folder.file("a.map"), true);
@@ -211,10 +206,7 @@ TEST(MapFile, TrailingBytesAreIgnoredAndHeaderOnlyLoadReadsNoVoxels) {
 
 TEST(MapFile, TruncatedOrEmptyNamedFilesFail) {
   TempFolder folder;
-  MapImage image;
-  image.slicesWord = 2;
-  image.rows = 2;
-  image.columns = 2;
+  const MapImage image = imageOf(2, 2, 2);
   const std::string whole = image.headerBytes() + slices(2, 4, 1.0f);
   writeFile(folder.file("cut.map"), whole.substr(0, whole.size() - 1));
   expectReadError(folder.file("cut.map"), true);
@@ -232,20 +224,14 @@ TEST(MapFile, TruncatedOrEmptyNamedFilesFail) {
 
 TEST(MapFile, HugeDeclaredExtentsInASmallFileFailBeforeAllocating) {
   TempFolder folder;
-  MapImage image;
-  image.slicesWord = 65535;
-  image.rows = 65535;
-  image.columns = 65535;
+  const MapImage image = imageOf(65535, 65535, 65535);
   writeFile(folder.file("huge.map"), image.headerBytes() + slices(1, 4, 0.0f));
   expectReadError(folder.file("huge.map"), true);
 }
 
 TEST(MapFile, FailedLoadLeavesTheRecordAndMissingFileIsAnOpenError) {
   TempFolder folder;
-  MapImage image;
-  image.slicesWord = 1;
-  image.rows = 1;
-  image.columns = 1;
+  const MapImage image = imageOf(1, 1, 1);
   writeFile(folder.file("good.map"), image.headerBytes() + slices(1, 1, 3.0f));
   writeFile(folder.file("bad.map"), image.headerBytes());
   MapFile map;
@@ -253,12 +239,8 @@ TEST(MapFile, FailedLoadLeavesTheRecordAndMissingFileIsAnOpenError) {
   EXPECT_THROW(map.load(folder.file("bad.map"), true), ReadFileError);
   EXPECT_EQ(map.fileName, folder.file("good.map"));
   EXPECT_EQ(map.volume(0, 0, 0), 3.0f);
-  try {
-    map.load(folder.file("none.map"), true);
-    FAIL();
-  } catch (const OpenFileError& e) {
-    EXPECT_EQ(std::string(e.what()), "could not open file " + folder.file("none.map"));
-  }
+  EXPECT_EQ(thrownMessage<OpenFileError>([&] { map.load(folder.file("none.map"), true); }),
+            "could not open file " + folder.file("none.map"));
 }
 
 }  // namespace

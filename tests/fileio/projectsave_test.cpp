@@ -1,20 +1,23 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
 #include "fileio/dmrheader.h"
 #include "fileio/fileerrors.h"
 #include "fileio/fmrheader.h"
-#include "tests/fileio/fileio_test_files.h"
+#include "tests/fileio/fileimages.h"
+#include "tests/support/thrownmessage.h"
 
 namespace daxo {
 namespace {
 
+using testing::thrownMessage;
+
 namespace fs = std::filesystem;
 using testing::floatBytes;
 using testing::headerText;
+using testing::namesIn;
 using testing::readFile;
 using testing::TempFolder;
 using testing::writeFile;
@@ -34,12 +37,6 @@ class ProjectSave : public ::testing::Test {
     EXPECT_EQ(readFile(folder_.file("run1.fmr")), header_);
     EXPECT_EQ(readFile(folder_.file("run1.stc")), floatBytes({1, 2, 3, 4}));
   }
-  std::vector<std::string> folderContent() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder_.path())) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
   TempFolder folder_;
   std::string header_;
   FMRHeader project_;
@@ -50,24 +47,16 @@ TEST_F(ProjectSave, RegressionFullDiskIsAWriteErrorNamingTheFile) {
   if (!fs::exists(kFullDevice)) GTEST_SKIP() << "no " << kFullDevice;
   project_.fileName = kFullDevice;
   project_.volumes.clear();
-  try {
-    project_.save();
-    FAIL();
-  } catch (const WriteFileError& e) {
-    EXPECT_EQ(std::string(e.what()), std::string("Failed writing to file: ") + kFullDevice);
-  }
+  EXPECT_EQ(thrownMessage<WriteFileError>([&] { project_.save(); }),
+            std::string("Failed writing to file: ") + kFullDevice);
 }
 
 TEST_F(ProjectSave, RegressionFullDiskForTheDataFileLeavesTheHeaderAlone) {
   if (!fs::exists(kFullDevice)) GTEST_SKIP() << "no " << kFullDevice;
   fs::create_symlink(kFullDevice, folder_.file("full.stc"));
   writeFile(folder_.file("full.fmr"), "old header");
-  try {
-    project_.saveAs(folder_.file("full.fmr"));
-    FAIL();
-  } catch (const WriteFileError& e) {
-    EXPECT_EQ(std::string(e.what()), "Failed writing to file: " + folder_.file("full.stc"));
-  }
+  EXPECT_EQ(thrownMessage<WriteFileError>([&] { project_.saveAs(folder_.file("full.fmr")); }),
+            "Failed writing to file: " + folder_.file("full.stc"));
   EXPECT_EQ(readFile(folder_.file("full.fmr")), "old header");
   // A failed saveAs leaves the project under its old name.
   EXPECT_EQ(project_.fileName, folder_.file("run1.fmr"));
@@ -77,25 +66,16 @@ TEST_F(ProjectSave, RegressionFullDiskForTheDataFileLeavesTheHeaderAlone) {
 
 TEST_F(ProjectSave, DataFileThatCannotBeCreatedChangesNothing) {
   fs::create_directory(folder_.file("copy.stc"));
-  try {
-    project_.saveAs(folder_.file("copy.fmr"));
-    FAIL();
-  } catch (const WriteFileError& e) {
-    EXPECT_EQ(std::string(e.what()), "Failed opening STC for writing: " + folder_.file("copy.stc"));
-  }
+  EXPECT_EQ(thrownMessage<WriteFileError>([&] { project_.saveAs(folder_.file("copy.fmr")); }),
+            "Failed opening STC for writing: " + folder_.file("copy.stc"));
   EXPECT_FALSE(fs::exists(folder_.file("copy.fmr")));
-  EXPECT_EQ(folderContent(), (std::vector<std::string>{"copy.stc", "run1.fmr", "run1.stc"}));
+  EXPECT_EQ(namesIn(folder_.path()), (std::vector<std::string>{"copy.stc", "run1.fmr", "run1.stc"}));
 }
 
 TEST_F(ProjectSave, HeaderThatCannotBeCreated) {
   const std::string path = folder_.file("no/such/folder/copy.fmr");
-  try {
-    project_.saveAs(path);
-    FAIL();
-  } catch (const WriteFileError& e) {
-    EXPECT_EQ(std::string(e.what()), "Cannot Create file: " + path);
-  }
-  EXPECT_EQ(folderContent(), (std::vector<std::string>{"run1.fmr", "run1.stc"}));
+  EXPECT_EQ(thrownMessage<WriteFileError>([&] { project_.saveAs(path); }), "Cannot Create file: " + path);
+  EXPECT_EQ(namesIn(folder_.path()), (std::vector<std::string>{"run1.fmr", "run1.stc"}));
 }
 
 TEST_F(ProjectSave, ReadOnlyTargetIsNotReplaced) {
@@ -124,7 +104,7 @@ TEST_F(ProjectSave, ReplacedFilesKeepTheirPermissions) {
 
 TEST_F(ProjectSave, HeaderNamedLikeItsDataFileIsRefused) {
   EXPECT_THROW(project_.saveAs(folder_.file("copy.stc")), WriteFileError);
-  EXPECT_EQ(folderContent(), (std::vector<std::string>{"run1.fmr", "run1.stc"}));
+  EXPECT_EQ(namesIn(folder_.path()), (std::vector<std::string>{"run1.fmr", "run1.stc"}));
 }
 
 TEST_F(ProjectSave, DiffusionProjectsAreSavedTheSameWay) {
@@ -135,12 +115,8 @@ TEST_F(ProjectSave, DiffusionProjectsAreSavedTheSameWay) {
   DMRHeader dwi;
   dwi.load(folder_.file("dwi.dmr"), true);
   fs::create_directory(folder_.file("dwi_undist.dwi"));
-  try {
-    dwi.saveAs(folder_.file("dwi_undist.dmr"));
-    FAIL();
-  } catch (const WriteFileError& e) {
-    EXPECT_EQ(std::string(e.what()), "Failed opening for writing: " + folder_.file("dwi_undist.dwi"));
-  }
+  EXPECT_EQ(thrownMessage<WriteFileError>([&] { dwi.saveAs(folder_.file("dwi_undist.dmr")); }),
+            "Failed opening for writing: " + folder_.file("dwi_undist.dwi"));
   EXPECT_FALSE(fs::exists(folder_.file("dwi_undist.dmr")));
   if (!fs::exists(kFullDevice)) return;
   dwi.fileName = kFullDevice;

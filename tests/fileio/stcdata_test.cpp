@@ -8,10 +8,13 @@
 #include "fileio/fileerrors.h"
 #include "fileio/fmrheader.h"
 #include "fileio/voxeldata.h"
-#include "tests/fileio/fileio_test_files.h"
+#include "tests/fileio/fileimages.h"
+#include "tests/support/thrownmessage.h"
 
 namespace daxo {
 namespace {
+
+using testing::thrownMessage;
 
 namespace fs = std::filesystem;
 using testing::floatBytes;
@@ -172,15 +175,8 @@ TEST(StcData, RegressionShortDataFileIsReportedWithBothSizes) {
   writeFile(folder.file("run1.stc"), floatBytes(counting(15)));
   FMRHeader header;
   header.load(folder.file("run1.fmr"), false);
-  try {
-    header.loadData();
-    FAIL();
-  } catch (const ReadFileError& e) {
-    const std::string message = e.what();
-    EXPECT_NE(message.find(folder.file("run1.stc")), std::string::npos) << message;
-    EXPECT_NE(message.find("60"), std::string::npos) << message;
-    EXPECT_NE(message.find("64"), std::string::npos) << message;
-  }
+  EXPECT_EQ(thrownMessage<ReadFileError>([&] { header.loadData(); }),
+            "Data file too short: " + folder.file("run1.stc") + " has 60 bytes, the header implies 64");
   EXPECT_TRUE(header.volumes.empty());
   // A longer file is read; the extra bytes are ignored.
   writeFile(folder.file("run1.stc"), floatBytes(counting(17)));
@@ -202,12 +198,8 @@ TEST(StcData, RegressionNonsenseCountsAreRefusedBeforeAllocating) {
     writeFile(folder.file("run1.fmr"), headerText(lines));
     FMRHeader header;
     header.load(folder.file("run1.fmr"), false);  // a header alone is never refused
-    try {
-      header.loadData();
-      FAIL() << lines[1] << " " << lines[2];
-    } catch (const ReadFileError& e) {
-      EXPECT_NE(std::string(e.what()).find(folder.file("run1.fmr")), std::string::npos) << e.what();
-    }
+    const std::string message = thrownMessage<ReadFileError>([&] { header.loadData(); });
+    EXPECT_NE(message.find(folder.file("run1.fmr")), std::string::npos) << message;
   }
 }
 
@@ -216,12 +208,8 @@ TEST(StcData, MissingDataFileIsAnOpenError) {
   writeFile(folder.file("run1.fmr"), headerText(projectLines(1, 1, 1, 1, "2")));
   FMRHeader header;
   header.load(folder.file("run1.fmr"), false);  // the selection task reads no data
-  try {
-    header.load(folder.file("run1.fmr"), true);
-    FAIL();
-  } catch (const OpenFileError& e) {
-    EXPECT_EQ(std::string(e.what()), "Failed opening STC for reading: " + folder.file("run1.stc"));
-  }
+  EXPECT_EQ(thrownMessage<OpenFileError>([&] { header.load(folder.file("run1.fmr"), true); }),
+            "Failed opening STC for reading: " + folder.file("run1.stc"));
   EXPECT_EQ(header.fileName, folder.file("run1.fmr"));
 }
 

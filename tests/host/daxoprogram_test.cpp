@@ -10,12 +10,12 @@
 #include <string>
 
 #include "tests/host/daxorun.h"
-#include "tests/host/tempdir.h"
+#include "tests/support/testfiles.h"
 
 namespace {
 
-using daxo::testing::contentOf;
 using daxo::testing::DaxoRun;
+using daxo::testing::readFile;
 using daxo::testing::runDaxo;
 
 TEST(DaxoProgram, VersionPrintsWhatThePluginReports) {
@@ -81,11 +81,11 @@ TEST(DaxoProgram, BadCommandLinesExitWith2AndSayWhy) {
 TEST(DaxoProgram, ExportsExactlyTheHostFunctions) {
   if (std::system("nm --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "nm is not available";
   const DaxoRun run = [] {
-    daxo::testing::TempDir dir;
+    daxo::testing::TempFolder dir;
     const std::string listing = dir.file("symbols");
     const int raw = std::system(
         ("nm -D --defined-only --format=posix '" + std::string(DAXO_PROGRAM_PATH) + "' > '" + listing + "'").c_str());
-    return DaxoRun{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, contentOf(listing), ""};
+    return DaxoRun{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(listing), ""};
   }();
   ASSERT_EQ(run.status, 0);
   std::set<std::string> names;

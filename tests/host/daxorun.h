@@ -1,13 +1,13 @@
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <filesystem>
 #include <string>
 
-#include "tests/host/tempdir.h"
+#include "tests/support/testfiles.h"
 
 namespace daxo::testing {
 
@@ -18,24 +18,17 @@ struct DaxoRun {
   std::string err;
 };
 
-inline std::string contentOf(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // Runs daxo with `arguments` (already quoted for the shell), standard input
 // from /dev/null, so no question can be answered on a terminal.
 inline DaxoRun runDaxo(const std::string& arguments, const std::string& environment = "") {
-  TempDir dir;
+  TempFolder dir;
   const std::string command = environment + " '" + DAXO_PROGRAM_PATH + "' " + arguments + " > '" + dir.file("out") +
                               "' 2> '" + dir.file("err") + "' < /dev/null";
   const int raw = std::system(command.c_str());
   DaxoRun run;
   run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  run.out = contentOf(dir.file("out"));
-  run.err = contentOf(dir.file("err"));
+  run.out = readFile(dir.file("out"));
+  run.err = readFile(dir.file("err"));
   return run;
 }
 
@@ -51,5 +44,16 @@ inline std::string shellQuoted(const std::string& text) {
   }
   return result + "'";
 }
+
+// A folder for the files the daxo commands of a test read and write.
+class DaxoCommandTest : public ::testing::Test {
+ protected:
+  std::string file(const std::string& name) const { return dir.file(name); }
+  // file(name) quoted for the shell.
+  std::string quoted(const std::string& name) const { return shellQuoted(file(name)); }
+  bool exists(const std::string& name) const { return std::filesystem::exists(file(name)); }
+
+  TempFolder dir;
+};
 
 }  // namespace daxo::testing

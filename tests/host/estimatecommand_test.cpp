@@ -2,12 +2,12 @@
 // this process to see the dialog parameters it sets.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "demodata/accuracy.h"
 #include "fileio/fmrheader.h"
 #include "fileio/mapfile.h"
 #include "host/daxo/command.h"
@@ -15,27 +15,22 @@
 #include "host/daxo/console.h"
 #include "host/hoststate.h"
 #include "tests/host/daxorun.h"
-#include "tests/host/tempdir.h"
 #include "tests/plugin/syntheticpair.h"
 #include "tests/plugin/testprojects.h"
+#include "tests/support/testfiles.h"
 
 namespace {
 
 using daxo::Dimensions;
 using daxo::FMRHeader;
-using daxo::Volume;
 using daxo::host::hostState;
 using daxo::testing::DaxoRun;
 using daxo::testing::runDaxo;
 using daxo::testing::shellQuoted;
 using daxo::testing::Voxels;
 
-class EstimateCommand : public ::testing::Test {
+class EstimateCommand : public daxo::testing::DaxoCommandTest {
  protected:
-  std::string file(const std::string& name) const { return dir.file(name); }
-  std::string quoted(const std::string& name) const { return shellQuoted(file(name)); }
-  bool exists(const std::string& name) const { return std::filesystem::exists(file(name)); }
-
   // Runs `daxo estimate` in this process on the stand-in host, with the
   // plugin library loaded by path.
   int runInProcess(const std::vector<std::string>& args) {
@@ -48,7 +43,6 @@ class EstimateCommand : public ::testing::Test {
     return daxo::cli::findCommand("estimate")->run(context);
   }
 
-  daxo::testing::TempDir dir;
   std::ostringstream out;
   std::ostringstream err;
 };
@@ -72,17 +66,15 @@ TEST_F(EstimateCommand, CorrectedPairAgreesFarBetterThanTheInput) {
   EXPECT_NE(run.out.find("] Estimating voxel displacement maps...\n"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("] Finished iteration with NCC: "), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("] Done.\n"), std::string::npos);
-  FMRHeader first, second;
-  first.load(file("ap_undist.fmr"), true);
-  second.load(file("pa_undist.fmr"), true);
-  const double before = daxo::testing::correlationInside(pair.first, pair.second, pair.mask);
-  const double after = daxo::testing::correlationInside(first.volumes[0], second.volumes[0], pair.mask);
+  const FMRHeader first = daxo::testing::readProject<FMRHeader>(file("ap_undist.fmr"));
+  const FMRHeader second = daxo::testing::readProject<FMRHeader>(file("pa_undist.fmr"));
+  const double before = daxo::maskedCorrelation(pair.first, pair.second, pair.mask);
+  const double after = daxo::maskedCorrelation(first.volumes[0], second.volumes[0], pair.mask);
   EXPECT_LT(before, 0.3);
   EXPECT_GT(after, 0.65);
-  daxo::MapFile map;
-  map.load(file("ap_vdm.map"), true);
+  const daxo::MapFile map = daxo::testing::readMap(file("ap_vdm.map"));
   ASSERT_EQ(map.volume.dimensions(), d);
-  EXPECT_LT(daxo::testing::rmsDifferenceInside(map.volume, pair.truth, pair.mask), 0.2);
+  EXPECT_LT(daxo::displacementError(map.volume, pair.truth, pair.mask).rms, 0.2);
   EXPECT_TRUE(exists("pa_vdm.map"));
 }
 

@@ -4,21 +4,22 @@
 
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "host/hostfunctions.h"
 #include "host/hoststate.h"
 #include "host/mapfileformat.h"
-#include "tests/host/tempdir.h"
+#include "tests/support/testfiles.h"
 
 namespace {
 
 using daxo::MapHeaderRecord;
 using daxo::host::hostState;
-using daxo::testing::readBytes;
-using daxo::testing::TempDir;
-using daxo::testing::writeBytes;
+using daxo::testing::readFile;
+using daxo::testing::TempFolder;
+using daxo::testing::writeFile;
 
 // A map file as laid out by the host, read field by field.
 struct ReadMap {
@@ -32,7 +33,8 @@ struct ReadMap {
   size_t trailingBytes = 0;
 };
 
-ReadMap readMap(const std::vector<unsigned char>& b) {
+ReadMap readMap(const std::string& file) {
+  const std::vector<unsigned char> b(file.begin(), file.end());
   size_t p = 0;
   auto u16 = [&] {
     unsigned v = b.at(p) | (b.at(p + 1) << 8);
@@ -101,7 +103,7 @@ class HostMaps : public ::testing::Test {
     hostState().errors.setObserver([this](const std::string& message) { observed.push_back(message); });
   }
 
-  TempDir dir;
+  TempFolder dir;
   std::vector<std::string> observed;
 };
 
@@ -137,7 +139,7 @@ TEST_F(HostMaps, SaveWritesTheNewestMapInTheFileLayout) {
   ASSERT_EQ(hvSaveMAPsOfCurrentFMR(path.c_str()), 1);
   EXPECT_TRUE(observed.empty());
 
-  const ReadMap m = readMap(readBytes(path));
+  const ReadMap m = readMap(readFile(path));
   EXPECT_EQ(m.typeCode, 10000u);
   EXPECT_EQ(m.nz, 2u);
   EXPECT_EQ(m.ny, 2u);
@@ -163,7 +165,7 @@ TEST_F(HostMaps, DocumentWithoutNameStillWritesAReferenceName) {
   addMap(firstPattern, 1.0f, 5.0f);
   const std::string path = dir.file("a.map");
   ASSERT_EQ(hvSaveMAPsOfCurrentFMR(path.c_str()), 1);
-  EXPECT_FALSE(readMap(readBytes(path)).name.empty());
+  EXPECT_FALSE(readMap(readFile(path)).name.empty());
 }
 
 TEST_F(HostMaps, LoadReadsASavedMapBackAndShowsIt) {
@@ -204,7 +206,7 @@ TEST_F(HostMaps, ExtentsBeyond16BitsAreRefusedBeforeWriting) {
   EXPECT_EQ(hvSaveMAPsOfCurrentFMR(path.c_str()), 0);
   ASSERT_EQ(observed.size(), 1u);
   EXPECT_NE(observed[0].find("65535"), std::string::npos) << observed[0];
-  EXPECT_TRUE(readBytes(path).empty());
+  EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 TEST_F(HostMaps, MapFunctionsWithoutDocumentAreReported) {
@@ -232,7 +234,7 @@ TEST_F(HostMaps, DamagedMapFilesAreRefusedOnLoad) {
   const std::vector<std::pair<std::string, std::vector<unsigned char>>> cases = {
       {"truncated.map", truncated}, {"header.map", headerOnly}, {"noname.map", emptyName}, {"huge.map", hugeExtents}};
   for (const auto& [name, bytes] : cases) {
-    writeBytes(dir.file(name), bytes);
+    writeFile(dir.file(name), std::string(bytes.begin(), bytes.end()));
     EXPECT_EQ(hvLoadMAPsToCurrentFMR(dir.file(name).c_str()), 0) << name;
     ASSERT_FALSE(observed.empty());
     EXPECT_NE(observed.back().find(name), std::string::npos) << observed.back();
@@ -259,8 +261,8 @@ TEST(MapFileFormat, ReadsTheVariantsOfTheLayout) {
       b.insert(b.end(), raw, raw + 4);
     }
   }
-  TempDir dir;
-  writeBytes(dir.file("variant.map"), b);
+  TempFolder dir;
+  writeFile(dir.file("variant.map"), std::string(b.begin(), b.end()));
   const daxo::host::HostMap map = daxo::host::loadMapFile(dir.file("variant.map"));
   EXPECT_EQ(map.extents(), (daxo::Dimensions{2, 1, 3}));
   EXPECT_EQ(map.kind, 2);

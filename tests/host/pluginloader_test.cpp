@@ -5,6 +5,7 @@
 #include <string>
 
 #include "host/hoststate.h"
+#include "tests/support/thrownmessage.h"
 
 namespace {
 
@@ -12,12 +13,7 @@ using daxo::host::PluginLibrary;
 using daxo::host::PluginLoadError;
 
 std::string loadError(const std::string& path) {
-  try {
-    PluginLibrary library(path);
-  } catch (const PluginLoadError& e) {
-    return e.what();
-  }
-  return "";
+  return daxo::testing::thrownMessage<PluginLoadError>([&] { PluginLibrary library(path); });
 }
 
 TEST(PluginLoader, LoadsTheBuiltPluginAndStartsIt) {

@@ -11,7 +11,7 @@
 #include "host/daxo/console.h"
 #include "host/hostfunctions.h"
 #include "host/hoststate.h"
-#include "tests/host/tempdir.h"
+#include "tests/support/testfiles.h"
 
 namespace {
 
@@ -79,7 +79,7 @@ TEST_F(PluginTask, MissingLibraryFailsTheCommandNamingIt) {
 }
 
 TEST_F(PluginTask, ConsolePrintsEntriesWithElapsedTimeAndKeepsALogFile) {
-  daxo::testing::TempDir dir;
+  daxo::testing::TempFolder dir;
   GlobalOptions options;
   options.logFile = dir.file("run.log");
   {
@@ -99,8 +99,7 @@ TEST_F(PluginTask, ConsolePrintsEntriesWithElapsedTimeAndKeepsALogFile) {
   EXPECT_EQ(printed.substr(8), " s] Estimating voxel displacement maps...\n");
   EXPECT_NE(err.str().find("] Error: something failed\n"), std::string::npos) << err.str();
   EXPECT_NE(err.str().find("] host error: could not save map file x.map"), std::string::npos) << err.str();
-  const std::vector<unsigned char> logged = daxo::testing::readBytes(dir.file("run.log"));
-  const std::string logText(logged.begin(), logged.end());
+  const std::string logText = daxo::testing::readFile(dir.file("run.log"));
   EXPECT_NE(logText.find("Estimating voxel displacement maps..."), std::string::npos);
   EXPECT_NE(logText.find("Error: something failed"), std::string::npos);
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "tests/host/daxorun.h"
-#include "tests/host/tempdir.h"
 #include "tests/plugin/testprojects.h"
+#include "tests/support/testfiles.h"
 
 namespace {
 
@@ -26,16 +26,13 @@ size_t countOf(const std::string& text, const std::string& part) {
   return count;
 }
 
-class TaskCommand : public ::testing::Test {
+class TaskCommand : public daxo::testing::DaxoCommandTest {
  protected:
-  std::string file(const std::string& name) const { return dir.file(name); }
   void writeFmr(const std::string& name, const Dimensions& d = {4, 4, 2}) const {
     daxo::testing::writeFmrProject(file(name), d, patternVolumes(d, 2), Voxels::Int16);
   }
   void writeMap(const Dimensions& d = {4, 4, 2}) const { daxo::testing::writeMapFile(mapPath, Volume(d, 0.25f)); }
-  bool exists(const std::string& name) const { return std::filesystem::exists(file(name)); }
 
-  daxo::testing::TempDir dir;
   std::string mapPath = dir.file("run_vdm.map");
 };
 

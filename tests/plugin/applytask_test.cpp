@@ -11,9 +11,9 @@
 #include "fileio/dmrheader.h"
 #include "fileio/fmrheader.h"
 #include "host/hoststate.h"
-#include "tests/host/tempdir.h"
 #include "tests/plugin/loadedplugin.h"
 #include "tests/plugin/testprojects.h"
+#include "tests/support/testfiles.h"
 
 namespace {
 
@@ -22,13 +22,16 @@ using daxo::DMRHeader;
 using daxo::FMRHeader;
 using daxo::Volume;
 using daxo::host::hostState;
-using daxo::testing::filesIn;
+using daxo::testing::Entries;
+using daxo::testing::logEntries;
+using daxo::testing::messageBoxTexts;
+using daxo::testing::namesIn;
 using daxo::testing::patternVolumes;
+using daxo::testing::readProject;
 using daxo::testing::Voxels;
 using daxo::testing::writeDmrProject;
 using daxo::testing::writeFmrProject;
 using daxo::testing::writeMapFile;
-using Entries = std::vector<std::string>;
 
 const char* const kFmrQuestion =
     "Dimensions of the datasets don't match!\nDo you want to resize the VDM to the FMR dimensions?\n\n"
@@ -62,10 +65,10 @@ float maxDifference(const Volume& a, const Volume& b) {
   return worst;
 }
 
-class ApplyTask : public ::testing::Test {
+class ApplyTask : public daxo::testing::PluginTaskTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(loaded.plugin->initPlugin());
+    PluginTaskTest::SetUp();
     hostState().openDocument("current", {4, 4, 2});
   }
 
@@ -73,22 +76,12 @@ class ApplyTask : public ::testing::Test {
     hostState().parameters.setInt("rllr", rllr ? 1 : 0);
     hostState().parameters.setString("vdm", mapPath);
     hostState().parameters.setString("files", files);
-    hostState().parameters.setString("task", "apply");
-    EXPECT_TRUE(loaded.plugin->execute());
+    runTask("apply");
     EXPECT_EQ(hostState().busyCursor.depth(), 0);
   }
 
-  std::string file(const std::string& name) const { return dir.file(name); }
-  static Entries log() { return hostState().log.entries(); }
-  static Entries boxes() {
-    Entries texts;
-    for (const auto& box : hostState().messageBoxes.shown()) texts.push_back(box.text);
-    return texts;
-  }
   static Entries shownMaps() { return hostState().document->shownMapFiles(); }
 
-  daxo::testing::LoadedPlugin loaded;
-  daxo::testing::TempDir dir;
   std::string mapPath = dir.file("run_vdm.map");
 };
 
@@ -97,14 +90,13 @@ TEST_F(ApplyTask, ZeroMapCopiesFloatDataAndDropsTheAnatomicalReference) {
   const std::vector<Volume> volumes = patternVolumes(d, 3);
   writeFmrProject(file("run1.fmr"), d, volumes, Voxels::Float32);
   writeMapFile(mapPath, Volume(d, 0.0f));
-  const std::vector<unsigned char> originalHeader = daxo::testing::readBytes(file("run1.fmr"));
-  const std::vector<unsigned char> originalData = daxo::testing::readBytes(file("run1.stc"));
+  const std::string originalHeader = daxo::testing::readFile(file("run1.fmr"));
+  const std::string originalData = daxo::testing::readFile(file("run1.stc"));
 
   apply(file("run1.fmr"));
 
-  EXPECT_EQ(boxes(), Entries{});
-  FMRHeader corrected;
-  corrected.load(file("run1_undist.fmr"), true);
+  EXPECT_EQ(messageBoxTexts(), Entries{});
+  const FMRHeader corrected = readProject<FMRHeader>(file("run1_undist.fmr"));
   EXPECT_EQ(corrected.prefix.value, "run1_undist");
   EXPECT_EQ(corrected.loadAMRFile.value, "");
   EXPECT_TRUE(corrected.loadAMRFile.present);
@@ -114,8 +106,8 @@ TEST_F(ApplyTask, ZeroMapCopiesFloatDataAndDropsTheAnatomicalReference) {
     EXPECT_LE(maxDifference(corrected.volumes[t], volumes[t]), kSampleTolerance) << "volume " << t;
   }
   // The input is left as it was.
-  EXPECT_EQ(daxo::testing::readBytes(file("run1.fmr")), originalHeader);
-  EXPECT_EQ(daxo::testing::readBytes(file("run1.stc")), originalData);
+  EXPECT_EQ(daxo::testing::readFile(file("run1.fmr")), originalHeader);
+  EXPECT_EQ(daxo::testing::readFile(file("run1.stc")), originalData);
 }
 
 TEST_F(ApplyTask, ConstantMapMovesDmrContentByOneRow) {
@@ -126,9 +118,8 @@ TEST_F(ApplyTask, ConstantMapMovesDmrContentByOneRow) {
 
   apply(file("dwi.dmr"));
 
-  EXPECT_EQ(boxes(), Entries{});
-  DMRHeader corrected;
-  corrected.load(file("dwi_undist.dmr"), true);
+  EXPECT_EQ(messageBoxTexts(), Entries{});
+  const DMRHeader corrected = readProject<DMRHeader>(file("dwi_undist.dmr"));
   EXPECT_EQ(corrected.loadAMRFile.value, "");
   EXPECT_FALSE(corrected.showAMRFile.value);
   ASSERT_EQ(corrected.volumes.size(), 2u);
@@ -152,8 +143,7 @@ TEST_F(ApplyTask, ZeroMapKeepsSixteenBitDataWithinOneUnit) {
 
   apply(file("dwi.dmr"));
 
-  DMRHeader corrected;
-  corrected.load(file("dwi_undist.dmr"), true);
+  const DMRHeader corrected = readProject<DMRHeader>(file("dwi_undist.dmr"));
   ASSERT_EQ(corrected.volumes.size(), 2u);
   for (size_t t = 0; t < volumes.size(); ++t) {
     for (size_t i = 0; i < volumes[t].voxelCount(); ++i) {
@@ -171,11 +161,12 @@ TEST_F(ApplyTask, TwoProjectsAreWrittenAndTheMapIsShownOnce) {
 
   apply(file("a.fmr") + "\n" + file("b.fmr") + "\n");
 
-  EXPECT_EQ(boxes(), Entries{});
-  EXPECT_EQ(log(), (Entries{"Loading VDM...", "Applying VDM...", "Undistorted data saved as: " + file("a_undist.fmr"),
-                            "Undistorted data saved as: " + file("b_undist.fmr"), "Done."}));
+  EXPECT_EQ(messageBoxTexts(), Entries{});
+  EXPECT_EQ(logEntries(),
+            (Entries{"Loading VDM...", "Applying VDM...", "Undistorted data saved as: " + file("a_undist.fmr"),
+                     "Undistorted data saved as: " + file("b_undist.fmr"), "Done."}));
   EXPECT_EQ(shownMaps(), Entries{mapPath});
-  EXPECT_EQ(filesIn(dir.path()), (Entries{"a.fmr", "a.stc", "a_undist.fmr", "a_undist.stc", "b.fmr", "b.stc",
+  EXPECT_EQ(namesIn(dir.path()), (Entries{"a.fmr", "a.stc", "a_undist.fmr", "a_undist.stc", "b.fmr", "b.stc",
                                           "b_undist.fmr", "b_undist.stc", "run_vdm.map"}));
 }
 
@@ -187,42 +178,35 @@ TEST_F(ApplyTask, FirstPathThatIsADmrProjectStillShowsTheMap) {
 
   apply(file("c.dmr") + "\n" + file("a.fmr"));
 
-  EXPECT_EQ(boxes(), Entries{});
+  EXPECT_EQ(messageBoxTexts(), Entries{});
   EXPECT_EQ(shownMaps(), Entries{mapPath});
-  EXPECT_EQ(log().size(), 5u);
+  EXPECT_EQ(logEntries().size(), 5u);
 }
 
-TEST_F(ApplyTask, OnlyLowerCaseFmrAndDmrPathsAreProcessed) {
-  const Dimensions d{4, 4, 2};
-  writeFmrProject(file("upper.FMR"), d, patternVolumes(d, 1), Voxels::Int16);
-  writeFmrProject(file("a.fmr"), d, patternVolumes(d, 1), Voxels::Int16);
-  writeMapFile(mapPath, Volume(d, 0.0f));
-
-  apply(file("notes.txt") + "\n" + file("upper.FMR") + "\n" + file("a.fmr"));
-
-  EXPECT_EQ(boxes(), Entries{});
-  EXPECT_EQ(log(), (Entries{"Loading VDM...", "Applying VDM...", "Undistorted data saved as: " + file("a_undist.fmr"),
-                            "Done."}));
-  // Only a path equal to the list's first one shows the map.
-  EXPECT_EQ(shownMaps(), Entries{});
-  EXPECT_FALSE(std::filesystem::exists(file("upper_undist.FMR")));
-}
-
+// Paths without a lower-case ".fmr" or ".dmr" are passed over without a word.
 // Lines ending in CR LF leave a carriage return on every path but the last,
-// so those paths have neither extension.
-TEST_F(ApplyTask, CarriageReturnsStayPartOfThePaths) {
+// so those paths have neither extension. Only a path equal to the list's
+// first one shows the map.
+TEST_F(ApplyTask, PathsWithoutALowerCaseExtensionAreSkipped) {
   const Dimensions d{4, 4, 2};
-  writeFmrProject(file("a.fmr"), d, patternVolumes(d, 1), Voxels::Int16);
-  writeFmrProject(file("b.fmr"), d, patternVolumes(d, 1), Voxels::Int16);
+  for (const char* name : {"upper.FMR", "a.fmr", "b.fmr", "c.fmr"})
+    writeFmrProject(file(name), d, patternVolumes(d, 1), Voxels::Int16);
   writeMapFile(mapPath, Volume(d, 0.0f));
-
-  apply(file("a.fmr") + "\r\n" + file("b.fmr"));
-
-  EXPECT_EQ(boxes(), Entries{});
-  EXPECT_EQ(log(), (Entries{"Loading VDM...", "Applying VDM...", "Undistorted data saved as: " + file("b_undist.fmr"),
-                            "Done."}));
-  EXPECT_EQ(shownMaps(), Entries{});
-  EXPECT_FALSE(std::filesystem::exists(file("a_undist.fmr")));
+  const struct {
+    std::string files, corrected, skipped;
+  } cases[] = {
+      {file("notes.txt") + "\n" + file("upper.FMR") + "\n" + file("a.fmr"), "a_undist.fmr", "upper_undist.FMR"},
+      {file("b.fmr") + "\r\n" + file("c.fmr"), "c_undist.fmr", "b_undist.fmr"},
+  };
+  for (const auto& c : cases) {
+    hostState().log = {};
+    apply(c.files);
+    EXPECT_EQ(messageBoxTexts(), Entries{});
+    EXPECT_EQ(logEntries(), (Entries{"Loading VDM...", "Applying VDM...",
+                                     "Undistorted data saved as: " + file(c.corrected), "Done."}));
+    EXPECT_EQ(shownMaps(), Entries{});
+    EXPECT_FALSE(std::filesystem::exists(file(c.skipped)));
+  }
 }
 
 TEST_F(ApplyTask, EmptyListStillLoadsTheMap) {
@@ -230,14 +214,14 @@ TEST_F(ApplyTask, EmptyListStillLoadsTheMap) {
   for (const std::string files : {"", "\n\n"}) {
     hostState().log = {};
     apply(files);
-    EXPECT_EQ(boxes(), Entries{});
-    EXPECT_EQ(log(), (Entries{"Loading VDM...", "Applying VDM...", "Done."}));
+    EXPECT_EQ(messageBoxTexts(), Entries{});
+    EXPECT_EQ(logEntries(), (Entries{"Loading VDM...", "Applying VDM...", "Done."}));
   }
   std::filesystem::remove(mapPath);
   hostState().log = {};
   apply("");
-  EXPECT_EQ(boxes(), Entries{"Error: could not open file " + mapPath});
-  EXPECT_EQ(log(), Entries{"Loading VDM..."});
+  EXPECT_EQ(messageBoxTexts(), Entries{"Error: could not open file " + mapPath});
+  EXPECT_EQ(logEntries(), Entries{"Loading VDM..."});
 }
 
 TEST_F(ApplyTask, MismatchedProjectWithYesIsCorrectedWithTheResizedMap) {
@@ -249,11 +233,10 @@ TEST_F(ApplyTask, MismatchedProjectWithYesIsCorrectedWithTheResizedMap) {
 
   apply(file("fine.fmr"));
 
-  EXPECT_EQ(boxes(), Entries{});
+  EXPECT_EQ(messageBoxTexts(), Entries{});
   EXPECT_EQ(hostState().yesNo.questions(), Entries{kFmrQuestion});
   EXPECT_EQ(shownMaps(), Entries{});  // a resized map is not the file's
-  FMRHeader corrected;
-  corrected.load(file("fine_undist.fmr"), true);
+  const FMRHeader corrected = readProject<FMRHeader>(file("fine_undist.fmr"));
   ASSERT_EQ(corrected.volumes.size(), 1u);
   // The stretched constant map is exactly 1 away from the border voxels,
   // which sample the map partly outside.
@@ -270,8 +253,8 @@ TEST_F(ApplyTask, MismatchedProjectWithNoStopsTheRunAndWritesNothingForIt) {
   apply(file("good.fmr") + "\n" + file("small.dmr") + "\n" + file("later.fmr"));
 
   EXPECT_EQ(hostState().yesNo.questions(), Entries{kDmrQuestion});
-  EXPECT_EQ(boxes(), Entries{"Error: All datasets must have the same dimensions!"});
-  EXPECT_EQ(log(),
+  EXPECT_EQ(messageBoxTexts(), Entries{"Error: All datasets must have the same dimensions!"});
+  EXPECT_EQ(logEntries(),
             (Entries{"Loading VDM...", "Applying VDM...", "Undistorted data saved as: " + file("good_undist.fmr")}));
   EXPECT_TRUE(std::filesystem::exists(file("good_undist.stc")));
   EXPECT_FALSE(std::filesystem::exists(file("small_undist.dmr")));
@@ -289,11 +272,10 @@ TEST_F(ApplyTask, RegressionLeftRightProjectWithNonSquareMapIsCorrected) {
 
   apply(file("lr.fmr"), true);
 
-  EXPECT_EQ(boxes(), Entries{});
+  EXPECT_EQ(messageBoxTexts(), Entries{});
   EXPECT_EQ(hostState().yesNo.questions(), Entries{});
   EXPECT_EQ(shownMaps(), Entries{mapPath});
-  FMRHeader corrected;
-  corrected.load(file("lr_undist.fmr"), true);
+  const FMRHeader corrected = readProject<FMRHeader>(file("lr_undist.fmr"));
   ASSERT_EQ(corrected.volumes.size(), 2u);
   for (size_t t = 0; t < volumes.size(); ++t) {
     ASSERT_EQ(corrected.volumes[t].dimensions(), d);
@@ -314,10 +296,9 @@ TEST_F(ApplyTask, RegressionLeftRightProjectWithResizedNonSquareMapIsCorrected) 
 
   apply(file("lr.dmr"), true);
 
-  EXPECT_EQ(boxes(), Entries{});
+  EXPECT_EQ(messageBoxTexts(), Entries{});
   EXPECT_EQ(hostState().yesNo.questions(), Entries{kDmrQuestion});
-  DMRHeader corrected;
-  corrected.load(file("lr_undist.dmr"), true);
+  const DMRHeader corrected = readProject<DMRHeader>(file("lr_undist.dmr"));
   ASSERT_EQ(corrected.volumes.size(), 1u);
   EXPECT_LE(maxShiftDifference(corrected.volumes[0], volumes[0], {1, 0, 0}, {1, 1, 0}, {d.x - 2, d.y - 1, d.z}),
             kSampleTolerance);
@@ -327,16 +308,16 @@ TEST_F(ApplyTask, RegressionProjectWithoutVolumesIsReportedAndNothingIsWritten) 
   const Dimensions d{4, 4, 2};
   writeFmrProject(file("empty.fmr"), d, {}, Voxels::Int16);
   writeDmrProject(file("empty.dmr"), d, {}, Voxels::Int16);
-  daxo::testing::writeBytes(file("empty.stc"), {});
-  daxo::testing::writeBytes(file("empty.dwi"), {});
+  daxo::testing::writeFile(file("empty.stc"), "");
+  daxo::testing::writeFile(file("empty.dwi"), "");
   writeMapFile(mapPath, Volume(d, 0.0f));
 
   for (const std::string name : {"empty.fmr", "empty.dmr"}) {
     hostState().messageBoxes = {};
     apply(file(name));
-    EXPECT_EQ(boxes(), Entries{"Error: Project has no volumes to correct: " + file(name)});
+    EXPECT_EQ(messageBoxTexts(), Entries{"Error: Project has no volumes to correct: " + file(name)});
   }
-  EXPECT_EQ(filesIn(dir.path()), (Entries{"empty.dmr", "empty.dwi", "empty.fmr", "empty.stc", "run_vdm.map"}));
+  EXPECT_EQ(namesIn(dir.path()), (Entries{"empty.dmr", "empty.dwi", "empty.fmr", "empty.stc", "run_vdm.map"}));
 }
 
 // A map file whose header announces no voxels (slice count 0) is refused
@@ -345,15 +326,15 @@ TEST_F(ApplyTask, MapWithoutVoxelsIsRefused) {
   const Dimensions d{4, 4, 2};
   writeFmrProject(file("a.fmr"), d, patternVolumes(d, 1), Voxels::Int16);
   writeMapFile(mapPath, Volume(4, 4, 1, 0.0f));
-  std::vector<unsigned char> bytes = daxo::testing::readBytes(mapPath);
+  std::string bytes = daxo::testing::readFile(mapPath);
   bytes[2] = 0;  // slices: 0 means "typeCode % 10000", which is 0 for 10000
   bytes[3] = 0;
-  daxo::testing::writeBytes(mapPath, bytes);
+  daxo::testing::writeFile(mapPath, bytes);
 
   apply(file("a.fmr"));
 
-  EXPECT_EQ(boxes(), Entries{"Error: Not a usable displacement map: " + mapPath + " has extents 4 x 4 x 0"});
-  EXPECT_EQ(log(), Entries{"Loading VDM..."});
+  EXPECT_EQ(messageBoxTexts(), Entries{"Error: Not a usable displacement map: " + mapPath + " has extents 4 x 4 x 0"});
+  EXPECT_EQ(logEntries(), Entries{"Loading VDM..."});
   EXPECT_FALSE(std::filesystem::exists(file("a_undist.fmr")));
 }
 

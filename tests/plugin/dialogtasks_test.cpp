@@ -6,45 +6,28 @@
 #include <vector>
 
 #include "host/hoststate.h"
-#include "tests/host/tempdir.h"
 #include "tests/plugin/loadedplugin.h"
 #include "tests/plugin/testprojects.h"
+#include "tests/support/testfiles.h"
 
 namespace {
 
 using daxo::Dimensions;
 using daxo::host::hostState;
+using daxo::testing::Entries;
+using daxo::testing::messageBoxTexts;
+using daxo::testing::parameterChanges;
 using daxo::testing::patternVolumes;
 using daxo::testing::Voxels;
-using Entries = std::vector<std::string>;
 
-class DialogTask : public ::testing::Test {
+// The dialog's tasks run without the busy cursor.
+class DialogTask : public daxo::testing::PluginTaskTest {
  protected:
-  void SetUp() override { ASSERT_TRUE(loaded.plugin->initPlugin()); }
-
   void run(const std::string& task) {
-    hostState().parameters.setString("task", task);
-    EXPECT_TRUE(loaded.plugin->execute());
+    runTask(task);
     EXPECT_EQ(hostState().busyCursor.shows(), 0);
   }
-
-  // "name=value" of every parameter the plugin set, in order.
-  static Entries changes() {
-    Entries texts;
-    for (const auto& change : hostState().parameters.changes()) texts.push_back(change.name + "=" + change.value);
-    return texts;
-  }
-  static Entries boxes() {
-    Entries texts;
-    for (const auto& box : hostState().messageBoxes.shown()) texts.push_back(box.text);
-    return texts;
-  }
-
-  std::string file(const std::string& name) const { return dir.file(name); }
-  void touch(const std::string& name) const { daxo::testing::writeBytes(file(name), {'x'}); }
-
-  daxo::testing::LoadedPlugin loaded;
-  daxo::testing::TempDir dir;
+  void touch(const std::string& name) const { daxo::testing::writeFile(file(name), "x"); }
 };
 
 class CheckTask : public DialogTask {
@@ -61,17 +44,17 @@ TEST_F(CheckTask, ReadableLowerCaseProjectsAreOk) {
   for (const std::string& files : {file("a.fmr") + "\n\n" + file("b.dmr") + "\n", std::string(), std::string("\n\n")}) {
     hostState().log = {};
     check(files);
-    EXPECT_EQ(hostState().log.entries(), Entries{"Check: OK"});
-    EXPECT_EQ(boxes(), Entries{});
+    EXPECT_EQ(daxo::testing::logEntries(), Entries{"Check: OK"});
+    EXPECT_EQ(messageBoxTexts(), Entries{});
   }
-  EXPECT_EQ(changes(), Entries{});
+  EXPECT_EQ(parameterChanges(), Entries{});
 }
 
 TEST_F(CheckTask, MissingSecondFileIsTheOnlyLine) {
   touch("a.fmr");
   check(file("a.fmr") + "\n" + file("gone.dmr"));
-  EXPECT_EQ(boxes(), Entries{file("gone.dmr") + ": could not read file\n"});
-  EXPECT_EQ(hostState().log.entries(), Entries{});
+  EXPECT_EQ(messageBoxTexts(), Entries{file("gone.dmr") + ": could not read file\n"});
+  EXPECT_EQ(daxo::testing::logEntries(), Entries{});
 }
 
 TEST_F(CheckTask, AllProblemsAreListedInOneBoxInListOrder) {
@@ -80,14 +63,14 @@ TEST_F(CheckTask, AllProblemsAreListedInOneBoxInListOrder) {
   touch("b.fmr");
   std::filesystem::create_directory(file("folder.dmr"));
   check(file("upper.FMR") + "\n" + file("missing.fmr") + "\n" + file("notes.txt") + "\n" + file("folder.dmr"));
-  EXPECT_EQ(boxes(),
+  EXPECT_EQ(messageBoxTexts(),
             Entries{file("upper.FMR") + ": not an FMR or DMR file\n" + file("missing.fmr") + ": could not read file\n" +
                     file("notes.txt") + ": not an FMR or DMR file\n" + file("folder.dmr") + ": could not read file\n"});
 
   // CR LF lines: every path but the last keeps its carriage return.
   hostState().messageBoxes = {};
   check(file("a.fmr") + "\r\n" + file("b.fmr"));
-  EXPECT_EQ(boxes(), Entries{file("a.fmr") + "\r: not an FMR or DMR file\n"});
+  EXPECT_EQ(messageBoxTexts(), Entries{file("a.fmr") + "\r: not an FMR or DMR file\n"});
 }
 
 class SelectTask : public DialogTask {
@@ -109,8 +92,8 @@ TEST_F(SelectTask, FmrProjectIsDescribedWithoutItsData) {
 
   select("select_fmr_or_dmr", file("run.fmr"));
 
-  EXPECT_EQ(boxes(), Entries{});
-  EXPECT_EQ(changes(), (Entries{"nr_of_volumes=120", "display_volume=1", "filename=" + file("run.fmr")}));
+  EXPECT_EQ(messageBoxTexts(), Entries{});
+  EXPECT_EQ(parameterChanges(), (Entries{"nr_of_volumes=120", "display_volume=1", "filename=" + file("run.fmr")}));
   ASSERT_EQ(hostState().fileChooser.requests().size(), 1u);
   EXPECT_EQ(hostState().fileChooser.requests()[0].title, "Please select an FMR or DMR project.");
   EXPECT_EQ(hostState().fileChooser.requests()[0].filter, "*.fmr *.dmr");
@@ -123,14 +106,14 @@ TEST_F(SelectTask, DmrProjectIsReadWholeAndItsDisplayVolumeCountsFromOne) {
 
   select("select_fmr_or_dmr", file("dwi.dmr"));
   select("select_fmr_or_dmr", file("late.dmr"));
-  EXPECT_EQ(changes(), (Entries{"nr_of_volumes=3", "display_volume=1", "filename=" + file("dwi.dmr"), "nr_of_volumes=3",
-                                "display_volume=3", "filename=" + file("late.dmr")}));
+  EXPECT_EQ(parameterChanges(), (Entries{"nr_of_volumes=3", "display_volume=1", "filename=" + file("dwi.dmr"),
+                                         "nr_of_volumes=3", "display_volume=3", "filename=" + file("late.dmr")}));
 
   // Without its data file the project is refused and nothing is set.
   std::filesystem::remove(file("dwi.dwi"));
   select("select_fmr_or_dmr", file("dwi.dmr"));
-  EXPECT_EQ(boxes(), Entries{"Error: Failed opening for reading: " + file("dwi.dwi")});
-  EXPECT_EQ(changes().size(), 6u);
+  EXPECT_EQ(messageBoxTexts(), Entries{"Error: Failed opening for reading: " + file("dwi.dwi")});
+  EXPECT_EQ(parameterChanges().size(), 6u);
 }
 
 TEST_F(SelectTask, OtherPathsAndCancellingSetOnlyTheFileName) {
@@ -139,8 +122,8 @@ TEST_F(SelectTask, OtherPathsAndCancellingSetOnlyTheFileName) {
   select("select_fmr_or_dmr", "");
   select("select_vdm", file("run_vdm.map"));  // not opened
   select("select_vdm", "");
-  EXPECT_EQ(boxes(), Entries{});
-  EXPECT_EQ(changes(),
+  EXPECT_EQ(messageBoxTexts(), Entries{});
+  EXPECT_EQ(parameterChanges(),
             (Entries{"filename=" + file("RUN.FMR"), "filename=", "filename=" + file("run_vdm.map"), "filename="}));
   ASSERT_EQ(hostState().fileChooser.requests().size(), 4u);
   EXPECT_EQ(hostState().fileChooser.requests()[2].title, "Please select an VDM.");

@@ -19,11 +19,12 @@
 #include "fileio/fmrheader.h"
 #include "fileio/mapfile.h"
 #include "host/hoststate.h"
-#include "tests/host/tempdir.h"
 #include "tests/plugin/loadedplugin.h"
 #include "tests/plugin/syntheticpair.h"
 #include "tests/plugin/testprojects.h"
 #include "tests/support/fft_for_tests.h"
+#include "tests/support/testfiles.h"
+#include "tests/support/volumes.h"
 #include "volume/volumegauss.h"
 
 namespace {
@@ -34,13 +35,19 @@ using daxo::FMRHeader;
 using daxo::MapFile;
 using daxo::Volume;
 using daxo::host::hostState;
-using daxo::testing::filesIn;
+using daxo::testing::Entries;
+using daxo::testing::identicalBytes;
+using daxo::testing::logEntries;
+using daxo::testing::messageBoxTexts;
+using daxo::testing::namesIn;
+using daxo::testing::parameterChanges;
+using daxo::testing::readMap;
+using daxo::testing::readProject;
 using daxo::testing::SyntheticPair;
 using daxo::testing::syntheticPair;
 using daxo::testing::Voxels;
 using daxo::testing::writeDmrProject;
 using daxo::testing::writeFmrProject;
-using Entries = std::vector<std::string>;
 
 const Dimensions kSize{24, 24, 12};
 
@@ -58,16 +65,6 @@ void setVoxelSize(const std::string& path, const VoxelSize& size) {
   project.sliceThickness = {"SliceThickness", size.thickness, 32, true};
   project.sliceGap = {"SliceGap", size.gap, 32, true};
   project.save();
-}
-
-MapFile readMap(const std::string& path) {
-  MapFile map;
-  map.load(path, true);
-  return map;
-}
-
-bool sameBits(const Volume& a, const Volume& b) {
-  return a.dimensions() == b.dimensions() && std::memcmp(a.data(), b.data(), a.voxelCount() * sizeof(float)) == 0;
 }
 
 bool exactlyNegated(const Volume& a, const Volume& b) {
@@ -100,10 +97,10 @@ struct Settings {
   int32_t order = 0;
 };
 
-class EstimateTask : public ::testing::Test {
+class EstimateTask : public daxo::testing::PluginTaskTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(loaded.plugin->initPlugin());
+    PluginTaskTest::SetUp();
     daxo::testing::bindFftwForTests();
     hostState().parameters.setString("vdm", "earlier.map");
   }
@@ -122,26 +119,9 @@ class EstimateTask : public ::testing::Test {
     parameters.setInt("save_derivative", s.derivative);
     parameters.setInt("fast_algorithm", s.fast);
     parameters.setInt("order", s.order);
-    parameters.setString("task", "estimate");
-    EXPECT_TRUE(loaded.plugin->execute());
+    runTask("estimate");
     EXPECT_EQ(hostState().busyCursor.depth(), 0);
   }
-
-  std::string file(const std::string& name) const { return dir.file(name); }
-  static Entries log() { return hostState().log.entries(); }
-  static Entries boxes() {
-    Entries texts;
-    for (const auto& box : hostState().messageBoxes.shown()) texts.push_back(box.text);
-    return texts;
-  }
-  static Entries changes() {
-    Entries texts;
-    for (const auto& change : hostState().parameters.changes()) texts.push_back(change.name + "=" + change.value);
-    return texts;
-  }
-
-  daxo::testing::LoadedPlugin loaded;
-  daxo::testing::TempDir dir;
 };
 
 // Checks that the entries start with the given prefixes, in order.
@@ -166,9 +146,9 @@ TEST_F(EstimateTask, MixedPairFullEstimationSavesNegatedMapsAndNamesTheFirst) {
   s.useIc = false;
   estimate(s);
 
-  EXPECT_EQ(boxes(), Entries{});
+  EXPECT_EQ(messageBoxTexts(), Entries{});
   expectLogStartsWith(
-      log(),
+      logEntries(),
       {"Estimating voxel displacement maps...", "Column-wise optimisation, sigma: x: 0.5, y: 1.33333, sigma.z: 0.5",
        "SSD of original AP and PA volumes: ", "SSD after applying column wise VDM: ",
        "SSD after applying smoothed VDM: ", "\nStarting local optimizations", "Smoothed (14.1421) and needed ",
@@ -176,12 +156,12 @@ TEST_F(EstimateTask, MixedPairFullEstimationSavesNegatedMapsAndNamesTheFirst) {
        "Smoothed (4.24264) and needed ", "Finished iteration with SSD: ", "Smoothed (1.41421) and needed ",
        "Finished iteration with SSD: ", "Other distance measure NCC: ", "\nTime taken: ",
        "Inverse consistency check VDM: ", "Saving voxel displacement maps to .map files...", "Done."});
-  EXPECT_EQ(filesIn(dir.path()), (Entries{"a.fmr", "a.stc", "a_vdm.map", "b.dmr", "b.dwi", "b_vdm.map"}));
-  EXPECT_EQ(changes(), Entries{"vdm=" + file("a_vdm.map")});
+  EXPECT_EQ(namesIn(dir.path()), (Entries{"a.fmr", "a.stc", "a_vdm.map", "b.dmr", "b.dwi", "b_vdm.map"}));
+  EXPECT_EQ(parameterChanges(), Entries{"vdm=" + file("a_vdm.map")});
 
   const MapFile first = readMap(file("a_vdm.map"));
   const MapFile second = readMap(file("b_vdm.map"));
-  EXPECT_TRUE(sameBits(first.volume, fullReference(pair.first, pair.second, {2.0, 3.0, 3.0}, true, false, 0)));
+  EXPECT_TRUE(identicalBytes(first.volume, fullReference(pair.first, pair.second, {2.0, 3.0, 3.0}, true, false, 0)));
   EXPECT_TRUE(exactlyNegated(first.volume, second.volume));
   for (const MapFile* map : {&first, &second}) {
     EXPECT_EQ(map->firstFloat, 1.0f);
@@ -207,13 +187,13 @@ TEST_F(EstimateTask, FastPathSmoothsTheColumnWiseEstimateWithoutStages) {
   s.order = 2;
   estimate(s);
 
-  EXPECT_EQ(boxes(), Entries{});
-  expectLogStartsWith(
-      log(), {"Estimating voxel displacement maps...", "Column-wise optimisation, sigma: x: 0.5, y: 2, sigma.z: 0.5",
-              "SSD of original AP and PA volumes: ", "SSD after applying column wise VDM: ",
-              "Saving voxel displacement maps to .map files...", "Done."});
+  EXPECT_EQ(messageBoxTexts(), Entries{});
+  expectLogStartsWith(logEntries(), {"Estimating voxel displacement maps...",
+                                     "Column-wise optimisation, sigma: x: 0.5, y: 2, sigma.z: 0.5",
+                                     "SSD of original AP and PA volumes: ", "SSD after applying column wise VDM: ",
+                                     "Saving voxel displacement maps to .map files...", "Done."});
   const MapFile first = readMap(file("a_vdm.map"));
-  EXPECT_TRUE(sameBits(first.volume, fastReference(pair.first, pair.second, 2.0, 2)));
+  EXPECT_TRUE(identicalBytes(first.volume, fastReference(pair.first, pair.second, 2.0, 2)));
   EXPECT_TRUE(exactlyNegated(first.volume, readMap(file("b_vdm.map")).volume));
 }
 
@@ -238,40 +218,39 @@ TEST_F(EstimateTask, LeftRightPairIsTransposedAndMapsAreSavedInTheProjectsFrame)
   s.apply = true;
   estimate(s);
 
-  EXPECT_EQ(boxes(), Entries{});
-  ASSERT_GE(log().size(), 2u);
-  EXPECT_EQ(log()[1].rfind("Column-wise optimisation, sigma: x: 0.5, y: 2, sigma.z: 0.5", 0), 0u) << log()[1];
-  EXPECT_EQ(log()[log().size() - 2], "Applying voxel displacement maps...");
-  EXPECT_EQ(log().back(), "Done.");
-  EXPECT_EQ(filesIn(dir.path()),
+  EXPECT_EQ(messageBoxTexts(), Entries{});
+  ASSERT_GE(logEntries().size(), 2u);
+  EXPECT_EQ(logEntries()[1].rfind("Column-wise optimisation, sigma: x: 0.5, y: 2, sigma.z: 0.5", 0), 0u)
+      << logEntries()[1];
+  EXPECT_EQ(logEntries()[logEntries().size() - 2], "Applying voxel displacement maps...");
+  EXPECT_EQ(logEntries().back(), "Done.");
+  EXPECT_EQ(namesIn(dir.path()),
             (Entries{"lr.fmr", "lr.stc", "lr_undist.fmr", "lr_undist.stc", "lr_vdm.map", "lr_vdmderiv.map", "rl.dmr",
                      "rl.dwi", "rl_undist.dmr", "rl_undist.dwi", "rl_vdm.map", "rl_vdmderiv.map"}));
 
   const Volume v = fastReference(pair.first, pair.second, 2.0, 0);
   const MapFile map = readMap(file("lr_vdm.map"));
-  EXPECT_TRUE(sameBits(map.volume, daxo::transposeXY(v)));
+  EXPECT_TRUE(identicalBytes(map.volume, daxo::transposeXY(v)));
   EXPECT_TRUE(exactlyNegated(map.volume, readMap(file("rl_vdm.map")).volume));
 
   const MapFile deriv = readMap(file("lr_vdmderiv.map"));
   const MapFile secondDeriv = readMap(file("rl_vdmderiv.map"));
-  EXPECT_TRUE(sameBits(deriv.volume, daxo::transposeXY(daxo::derivativeY(v))));
+  EXPECT_TRUE(identicalBytes(deriv.volume, daxo::transposeXY(daxo::derivativeY(v))));
   EXPECT_TRUE(exactlyNegated(deriv.volume, secondDeriv.volume));
   for (const MapFile* m : {&deriv, &secondDeriv}) {
     EXPECT_EQ(m->firstFloat, 0.1f);
     EXPECT_EQ(m->secondFloat, 1.0f);
   }
 
-  FMRHeader corrected;
-  corrected.load(file("lr_undist.fmr"), true);
+  const FMRHeader corrected = readProject<FMRHeader>(file("lr_undist.fmr"));
   ASSERT_EQ(corrected.volumes.size(), 2u);
   for (size_t t = 0; t < 2; ++t) {
-    EXPECT_TRUE(sameBits(corrected.volumes[t], daxo::correctVolume(v, firstVolumes[t], true))) << "volume " << t;
+    EXPECT_TRUE(identicalBytes(corrected.volumes[t], daxo::correctVolume(v, firstVolumes[t], true))) << "volume " << t;
   }
-  DMRHeader correctedSecond;
-  correctedSecond.load(file("rl_undist.dmr"), true);
+  const DMRHeader correctedSecond = readProject<DMRHeader>(file("rl_undist.dmr"));
   ASSERT_EQ(correctedSecond.volumes.size(), 1u);
   EXPECT_TRUE(
-      sameBits(correctedSecond.volumes[0], daxo::correctVolume(v * -1.0f, daxo::transposeXY(pair.second), true)));
+      identicalBytes(correctedSecond.volumes[0], daxo::correctVolume(v * -1.0f, daxo::transposeXY(pair.second), true)));
 }
 
 // Only a name ending in ".fmr" in lower case is an FMR project.
@@ -283,14 +262,14 @@ TEST_F(EstimateTask, UpperCaseFmrIsReadAsDmr) {
 
   estimate({file("A.FMR"), file("b.dmr")});
 
-  EXPECT_EQ(boxes(), Entries{});
+  EXPECT_EQ(messageBoxTexts(), Entries{});
   EXPECT_TRUE(std::filesystem::exists(file("A_vdm.map")));
-  EXPECT_EQ(changes(), Entries{"vdm=" + file("A_vdm.map")});
+  EXPECT_EQ(parameterChanges(), Entries{"vdm=" + file("A_vdm.map")});
 
   // An FMR project under such a name is read as DMR and fails.
   writeFmrProject(file("C.FMR"), kSize, {pair.first}, Voxels::Int16);
   estimate({file("C.FMR"), file("b.dmr")});
-  EXPECT_EQ(boxes(), Entries{"Error: Failed opening for reading: " + file("C.dwi")});
+  EXPECT_EQ(messageBoxTexts(), Entries{"Error: Failed opening for reading: " + file("C.dwi")});
 }
 
 TEST_F(EstimateTask, BadPairsAreRefusedBeforeAnythingIsLoggedOrWritten) {
@@ -299,7 +278,7 @@ TEST_F(EstimateTask, BadPairsAreRefusedBeforeAnythingIsLoggedOrWritten) {
   writeFmrProject(file("b.fmr"), kSize, three, Voxels::Int16);
   writeFmrProject(file("small.fmr"), {24, 24, 11}, daxo::testing::patternVolumes({24, 24, 11}, 1), Voxels::Int16);
   hostState().openDocument("a", kSize);
-  const Entries before = filesIn(dir.path());
+  const Entries before = namesIn(dir.path());
 
   struct Case {
     Settings settings;
@@ -321,11 +300,11 @@ TEST_F(EstimateTask, BadPairsAreRefusedBeforeAnythingIsLoggedOrWritten) {
     hostState().messageBoxes = {};
     hostState().log = {};
     estimate(c.settings);
-    EXPECT_EQ(boxes(), Entries{c.box});
-    EXPECT_EQ(log(), Entries{});
+    EXPECT_EQ(messageBoxTexts(), Entries{c.box});
+    EXPECT_EQ(logEntries(), Entries{});
   }
-  EXPECT_EQ(filesIn(dir.path()), before);
-  EXPECT_EQ(changes(), Entries{});
+  EXPECT_EQ(namesIn(dir.path()), before);
+  EXPECT_EQ(parameterChanges(), Entries{});
   EXPECT_TRUE(hostState().document->maps().empty());
 }
 
@@ -334,17 +313,17 @@ TEST_F(EstimateTask, BadPairsAreRefusedBeforeAnythingIsLoggedOrWritten) {
 TEST_F(EstimateTask, RegressionProjectWithoutVolumesIsRefusedNamingIt) {
   writeFmrProject(file("a.fmr"), kSize, daxo::testing::patternVolumes(kSize, 1), Voxels::Int16);
   writeDmrProject(file("empty.dmr"), kSize, {}, Voxels::Int16);
-  daxo::testing::writeBytes(file("empty.dwi"), {});
+  daxo::testing::writeFile(file("empty.dwi"), "");
   hostState().openDocument("a", kSize);
-  const Entries before = filesIn(dir.path());
+  const Entries before = namesIn(dir.path());
 
   estimate({file("a.fmr"), file("empty.dmr")});
-  EXPECT_EQ(boxes(), Entries{"Error: Project has no volumes to correct: " + file("empty.dmr")});
+  EXPECT_EQ(messageBoxTexts(), Entries{"Error: Project has no volumes to correct: " + file("empty.dmr")});
   estimate({file("empty.dmr"), file("a.fmr")});
-  EXPECT_EQ(boxes().back(), "Error: Project has no volumes to correct: " + file("empty.dmr"));
+  EXPECT_EQ(messageBoxTexts().back(), "Error: Project has no volumes to correct: " + file("empty.dmr"));
 
-  EXPECT_EQ(log(), Entries{});
-  EXPECT_EQ(filesIn(dir.path()), before);
+  EXPECT_EQ(logEntries(), Entries{});
+  EXPECT_EQ(namesIn(dir.path()), before);
 }
 
 // Regression: two projects whose maps get the same name (the same project
@@ -368,10 +347,11 @@ TEST_F(EstimateTask, RegressionPairWhoseMapsWouldShareANameIsRefused) {
   for (const auto& [settings, name] : cases) {
     hostState().messageBoxes = {};
     estimate(settings);
-    EXPECT_EQ(boxes(), Entries{"Error: The maps of " + settings.file0 + " and " + settings.file1 +
-                               " would both be saved as " + name + "; give two projects with different names."});
+    EXPECT_EQ(messageBoxTexts(),
+              Entries{"Error: The maps of " + settings.file0 + " and " + settings.file1 + " would both be saved as " +
+                      name + "; give two projects with different names."});
   }
-  EXPECT_EQ(log(), Entries{});
+  EXPECT_EQ(logEntries(), Entries{});
   EXPECT_FALSE(std::filesystem::exists(file("a_vdm.map")));
   EXPECT_FALSE(std::filesystem::exists(file("my_vdm.map")));
 }
@@ -393,11 +373,11 @@ TEST_F(EstimateTask, RegressionVoxelSizeThatIsNotPositiveIsRefused) {
     setVoxelSize<FMRHeader>(file("a.fmr"), size);
     hostState().messageBoxes = {};
     estimate({file("a.fmr"), file("b.fmr")});
-    EXPECT_EQ(boxes(),
+    EXPECT_EQ(messageBoxTexts(),
               Entries{"Error: Cannot estimate from " + file("a.fmr") + ": its voxel size must be positive, not " +
                       text + " mm (InplaneResolutionX, InplaneResolutionY, SliceThickness + SliceGap)."});
   }
-  EXPECT_EQ(log(), Entries{});
+  EXPECT_EQ(logEntries(), Entries{});
   EXPECT_FALSE(std::filesystem::exists(file("a_vdm.map")));
 }
 
@@ -410,7 +390,7 @@ TEST_F(EstimateTask, NotANumberStopWritesNothingAndKeepsVdm) {
   writeFmrProject(file("a.fmr"), kSize, {pair.first}, Voxels::Float32);
   writeFmrProject(file("b.fmr"), kSize, {pair.second}, Voxels::Float32);
   hostState().openDocument("a", kSize);
-  const Entries before = filesIn(dir.path());
+  const Entries before = namesIn(dir.path());
 
   Settings s{file("a.fmr"), file("b.fmr")};
   s.fast = false;
@@ -418,23 +398,22 @@ TEST_F(EstimateTask, NotANumberStopWritesNothingAndKeepsVdm) {
   s.derivative = true;
   estimate(s);
 
-  EXPECT_EQ(boxes(), Entries{});
-  const Entries entries = log();
+  EXPECT_EQ(messageBoxTexts(), Entries{});
+  const Entries entries = logEntries();
   ASSERT_GE(entries.size(), 2u);
   EXPECT_EQ(entries[entries.size() - 2],
             "Not-a-number values detected. Local optimization skipped. Please start again trying higher order.");
   EXPECT_EQ(entries.back(), "Done.");
-  EXPECT_EQ(filesIn(dir.path()), before);
-  EXPECT_EQ(changes(), Entries{});
+  EXPECT_EQ(namesIn(dir.path()), before);
+  EXPECT_EQ(parameterChanges(), Entries{});
   EXPECT_EQ(hostState().parameters.getString("vdm"), "earlier.map");
   EXPECT_TRUE(hostState().document->maps().empty());
 }
 
-// Regression: the fast path has no NaN check of its own. A bright column
-// that is flat in both scans but differs between them makes the column fit
-// divide by zero; the smoothing spreads its NaN over the whole map, which was
-// saved, and every corrected voxel became NaN. It now stops the same way as
-// the full estimation.
+// Regression: a bright column that is flat in both scans but differs between
+// them makes the column fit divide by zero, and the smoothing spreads its NaN
+// over the whole map. The fast path must stop as the full estimation does,
+// rather than save that map and correct every voxel to NaN.
 TEST_F(EstimateTask, RegressionFastPathStopsOnNotANumberMap) {
   SyntheticPair pair = syntheticPair(kSize, 2.0);
   for (int32_t z = 0; z < kSize.z; ++z) {
@@ -446,18 +425,18 @@ TEST_F(EstimateTask, RegressionFastPathStopsOnNotANumberMap) {
   writeFmrProject(file("a.fmr"), kSize, {pair.first}, Voxels::Float32);
   writeFmrProject(file("b.fmr"), kSize, {pair.second}, Voxels::Float32);
   hostState().openDocument("a", kSize);
-  const Entries before = filesIn(dir.path());
+  const Entries before = namesIn(dir.path());
 
   Settings s{file("a.fmr"), file("b.fmr")};
   s.apply = true;
   estimate(s);
 
-  EXPECT_EQ(boxes(), Entries{});
-  const Entries entries = log();
+  EXPECT_EQ(messageBoxTexts(), Entries{});
+  const Entries entries = logEntries();
   ASSERT_GE(entries.size(), 2u);
   EXPECT_EQ(entries[entries.size() - 2], "Not-a-number values detected. Please start again trying higher order.");
   EXPECT_EQ(entries.back(), "Done.");
-  EXPECT_EQ(filesIn(dir.path()), before);
+  EXPECT_EQ(namesIn(dir.path()), before);
   EXPECT_EQ(hostState().parameters.getString("vdm"), "earlier.map");
 }
 
@@ -472,10 +451,10 @@ TEST_F(EstimateTask, MapNameIsCutAtAFoldersDot) {
 
   estimate({file("my.data/run1"), file("b.dmr")});
 
-  EXPECT_EQ(boxes(), Entries{});
+  EXPECT_EQ(messageBoxTexts(), Entries{});
   EXPECT_TRUE(std::filesystem::exists(file("my_vdm.map")));
   EXPECT_TRUE(std::filesystem::exists(file("b_vdm.map")));
-  EXPECT_EQ(changes(), Entries{"vdm=" + file("my_vdm.map")});
+  EXPECT_EQ(parameterChanges(), Entries{"vdm=" + file("my_vdm.map")});
 }
 
 // The map is written into the host's newest map, which must exist and have
@@ -495,12 +474,12 @@ TEST_F(EstimateTask, MapSavingChecksTheHostsMap) {
     hostState().messageBoxes = {};
     hostState().openDocument("a", extents);
     estimate({file("a.fmr"), file("b.fmr")});
-    EXPECT_EQ(boxes(), Entries{box});
+    EXPECT_EQ(messageBoxTexts(), Entries{box});
   }
   hostState().document.reset();
   hostState().messageBoxes = {};
   estimate({file("a.fmr"), file("b.fmr")});
-  EXPECT_EQ(boxes(), Entries{"Error: assertion failure (distcor:119): slices != nullptr"});
+  EXPECT_EQ(messageBoxTexts(), Entries{"Error: assertion failure (distcor:119): slices != nullptr"});
   EXPECT_FALSE(std::filesystem::exists(file("a_vdm.map")));
 }
 

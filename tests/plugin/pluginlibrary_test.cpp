@@ -11,16 +11,11 @@
 namespace {
 
 using daxo::host::hostState;
+using daxo::testing::Entries;
 using daxo::testing::LoadedPlugin;
-using Entries = std::vector<std::string>;
+using daxo::testing::messageBoxTexts;
 
 const char* const kVersionMessage = "Error: Tesmarin version 20.0 or higher required.";
-
-std::vector<std::string> messageTexts() {
-  std::vector<std::string> texts;
-  for (const auto& box : hostState().messageBoxes.shown()) texts.push_back(box.text);
-  return texts;
-}
 
 TEST(PluginLibrary, ReportsItsMetadata) {
   LoadedPlugin loaded;
@@ -48,7 +43,7 @@ TEST_P(PluginVersionGate, AcceptsHostsFrom300) {
   LoadedPlugin loaded;
   hostState().version = {c.first, c.second, c.third};
   EXPECT_EQ(loaded.plugin->initPlugin(), c.accepted);
-  EXPECT_EQ(messageTexts(), c.accepted ? Entries{} : Entries{kVersionMessage});
+  EXPECT_EQ(messageBoxTexts(), c.accepted ? Entries{} : Entries{kVersionMessage});
   // Refused or not, the log stream is in place: destroying the plugin
   // forwards its (empty) final entry.
   loaded.destroyPlugin();
@@ -68,23 +63,13 @@ INSTANTIATE_TEST_SUITE_P(Versions, PluginVersionGate,
                            return name;
                          });
 
-class StartedPlugin : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(loaded.plugin->initPlugin()); }
-
-  bool runTask(const std::string& task) {
-    hostState().parameters.setString("task", task);
-    return loaded.plugin->execute();
-  }
-
-  LoadedPlugin loaded;
-};
+using StartedPlugin = daxo::testing::PluginTaskTest;
 
 TEST_F(StartedPlugin, TaskNamesMustMatchExactly) {
   for (const std::string task : {"Estimate", "estimate ", " apply", "APPLY", "", "Check", "select_vdm "}) {
     SCOPED_TRACE("task \"" + task + "\"");
     daxo::host::resetHostState();
-    EXPECT_TRUE(runTask(task));
+    runTask(task);
     EXPECT_TRUE(hostState().messageBoxes.shown().empty());
     EXPECT_EQ(hostState().busyCursor.shows(), 1);
     EXPECT_EQ(hostState().busyCursor.stops(), 1);
@@ -102,7 +87,7 @@ TEST_F(StartedPlugin, FailingTaskUnderBusyCursorShowsItsErrorAfterTheCursorStopp
   };
   for (const auto& [task, message] : cases) {
     daxo::host::resetHostState();
-    EXPECT_TRUE(runTask(task));
+    runTask(task);
     ASSERT_EQ(hostState().messageBoxes.shown().size(), 1u);
     const daxo::host::MessageBoxRecord& box = hostState().messageBoxes.shown()[0];
     EXPECT_EQ(box.text, message);
@@ -115,8 +100,8 @@ TEST_F(StartedPlugin, FailingTaskUnderBusyCursorShowsItsErrorAfterTheCursorStopp
 TEST_F(StartedPlugin, DialogTasksRunWithoutBusyCursor) {
   for (const std::string task : {"select_fmr_or_dmr", "select_vdm", "check"}) {
     daxo::host::resetHostState();
-    EXPECT_TRUE(runTask(task));
-    EXPECT_EQ(messageTexts(), Entries{});
+    runTask(task);
+    EXPECT_EQ(messageBoxTexts(), Entries{});
     EXPECT_EQ(hostState().busyCursor.shows(), 0);
     EXPECT_EQ(hostState().busyCursor.stops(), 0);
   }

@@ -53,35 +53,4 @@ SyntheticPair syntheticPair(const Dimensions& d, double amplitude) {
   return p;
 }
 
-double correlationInside(const Volume& a, const Volume& b, const Volume& mask) {
-  double n = 0, sa = 0, sb = 0;
-  for (size_t i = 0; i < a.voxelCount(); ++i) {
-    if (mask.data()[i] == 0.0f) continue;
-    n += 1;
-    sa += a.data()[i];
-    sb += b.data()[i];
-  }
-  const double ma = sa / n, mb = sb / n;
-  double sab = 0, saa = 0, sbb = 0;
-  for (size_t i = 0; i < a.voxelCount(); ++i) {
-    if (mask.data()[i] == 0.0f) continue;
-    const double da = a.data()[i] - ma, db = b.data()[i] - mb;
-    sab += da * db;
-    saa += da * da;
-    sbb += db * db;
-  }
-  return sab / std::sqrt(saa * sbb);
-}
-
-double rmsDifferenceInside(const Volume& a, const Volume& b, const Volume& mask) {
-  double n = 0, sum = 0;
-  for (size_t i = 0; i < a.voxelCount(); ++i) {
-    if (mask.data()[i] == 0.0f) continue;
-    const double difference = static_cast<double>(a.data()[i]) - b.data()[i];
-    n += 1;
-    sum += difference * difference;
-  }
-  return std::sqrt(sum / n);
-}
-
 }  // namespace daxo::testing

@@ -21,10 +21,4 @@ struct SyntheticPair {
 // (it must stay below 1, or the scans fold).
 SyntheticPair syntheticPair(const Dimensions& d, double amplitude);
 
-// Pearson correlation of a and b over the voxels where mask is nonzero.
-double correlationInside(const Volume& a, const Volume& b, const Volume& mask);
-
-// sqrt(mean of (a - b)^2) over the voxels where mask is nonzero.
-double rmsDifferenceInside(const Volume& a, const Volume& b, const Volume& mask);
-
 }  // namespace daxo::testing

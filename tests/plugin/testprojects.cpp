@@ -1,9 +1,6 @@
 #include "tests/plugin/testprojects.h"
 
-#include <algorithm>
-#include <cstring>
-#include <filesystem>
-
+#include "fileio/paths.h"
 #include "host/fmrdocument.h"
 #include "host/mapfileformat.h"
 
@@ -34,7 +31,7 @@ template <typename Header>
 void saveProject(Header& project, const std::vector<Volume>& volumes) {
   project.volumes = volumes;
   if (volumes.empty()) {
-    project.prefix.value = std::filesystem::path(project.fileName).stem().string();
+    project.prefix.value = stripExtension(fileNameOf(project.fileName));
     project.save();
   } else {
     project.saveAs(project.fileName);
@@ -74,19 +71,14 @@ DMRHeader writeDmrProject(const std::string& path, const Dimensions& d, const st
   return project;
 }
 
-void writeMapFile(const std::string& path, const Volume& map) {
-  host::HostMap hostMap(map.dimensions());
-  std::memcpy(hostMap.values().data(), map.data(), map.voxelCount() * sizeof(float));
-  host::saveMapFile(path, hostMap, "run_vdm");
+MapFile readMap(const std::string& path) {
+  MapFile map;
+  map.load(path, true);
+  return map;
 }
 
-std::vector<std::string> filesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
+void writeMapFile(const std::string& path, const Volume& map) {
+  host::saveMapFile(path, host::hostMapOf(map), "run_vdm");
 }
 
 }  // namespace daxo::testing

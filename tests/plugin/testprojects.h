@@ -5,6 +5,7 @@
 
 #include "fileio/dmrheader.h"
 #include "fileio/fmrheader.h"
+#include "fileio/mapfile.h"
 #include "volume/volume.h"
 
 // Projects and map files written by the tests themselves, for running the
@@ -31,11 +32,19 @@ FMRHeader writeFmrProject(const std::string& path, const Dimensions& d, const st
 DMRHeader writeDmrProject(const std::string& path, const Dimensions& d, const std::vector<Volume>& volumes,
                           Voxels voxels, int32_t displayVolume = 0);
 
+// The project (FMRHeader or DMRHeader) at `path`, read with its data.
+template <typename Header>
+Header readProject(const std::string& path) {
+  Header project;
+  project.load(path, true);
+  return project;
+}
+
+// The map file at `path`, read with its data.
+MapFile readMap(const std::string& path);
+
 // Saves `map` through the stand-in host's map file writer, the way maps of
 // the estimate task reach the disk.
 void writeMapFile(const std::string& path, const Volume& map);
-
-// All files (not folders) in `folder`, by name, sorted.
-std::vector<std::string> filesIn(const std::string& folder);
 
 }  // namespace daxo::testing

@@ -6,17 +6,19 @@
 #include <stdexcept>
 #include <string>
 
-#include "tests/volume/random_fill.h"
+#include "tests/support/thrownmessage.h"
+#include "tests/support/volumes.h"
 
 namespace daxo {
 namespace {
 
 using testing::randomVolume;
+using testing::thrownMessage;
 
 Vector vectorOf(std::vector<float> values) { return Vector(std::move(values)); }
 
 TEST(Distance, EqualAndLinearlyRelatedVolumes) {
-  const Volume a = randomVolume(8, 7, 6, 1, 0.0f, 100.0f);
+  const Volume a = randomVolume({8, 7, 6}, 1, 0.0f, 100.0f);
   EXPECT_EQ(ssd(a, a), 0.0);
   EXPECT_EQ(meanSsd(a, a), 0.0);
   EXPECT_NEAR(ncc(a, a), 1.0, 1e-4);
@@ -29,7 +31,7 @@ TEST(Distance, EqualAndLinearlyRelatedVolumes) {
 // The accumulation precisions are part of the results: SSD squares and sums
 // the single-precision difference in double, correlations stay in float.
 TEST(Distance, SumsUseTheStatedPrecisionAndOrder) {
-  const Volume a = randomVolume(9, 8, 7, 2), b = randomVolume(9, 8, 7, 3);
+  const Volume a = randomVolume({9, 8, 7}, 2), b = randomVolume({9, 8, 7}, 3);
   double expectedSsd = 0.0;
   float sa = 0, saa = 0, sb = 0, sbb = 0, sab = 0;
   for (size_t i = 0; i < a.voxelCount(); ++i) {
@@ -72,14 +74,7 @@ TEST(Distance, MismatchedInputsRaiseTheirAssertions) {
   auto text = [](const std::string& line, const std::string& condition) {
     return "assertion failure (distance:" + line + "): " + condition;
   };
-  auto message = [](auto&& call) {
-    try {
-      call();
-    } catch (const std::logic_error& e) {
-      return std::string(e.what());
-    }
-    return std::string("no exception");
-  };
+  auto message = [](auto&& call) { return thrownMessage<std::logic_error>(call); };
   EXPECT_EQ(message([&] { ssd(a, b); }), text("15", "dim1 == dim2"));
   EXPECT_EQ(message([&] { meanSsd(a, b); }), text("15", "dim1 == dim2"));
   EXPECT_EQ(message([&] { ncc(a, b); }), text("37", "dim1 == dim2"));

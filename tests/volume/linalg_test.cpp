@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "tests/volume/random_fill.h"
+#include "tests/support/volumes.h"
 
 namespace daxo {
 namespace {

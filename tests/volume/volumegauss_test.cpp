@@ -8,13 +8,16 @@
 #include <vector>
 
 #include "tests/support/fft_for_tests.h"
-#include "tests/volume/random_fill.h"
+#include "tests/support/thrownmessage.h"
+#include "tests/support/volumes.h"
 #include "volume/fft.h"
 
 namespace daxo {
 namespace {
 
+using testing::identicalBytes;
 using testing::randomVolume;
+using testing::thrownMessage;
 
 class VolumeGauss : public ::testing::Test {
  protected:
@@ -111,7 +114,7 @@ TEST_F(VolumeGauss, KernelsMultiplyTheProfilesAndPlaceTheCentre) {
 }
 
 TEST_F(VolumeGauss, ConvolveFftWithUnitKernelsCopiesOrShifts) {
-  const Volume input = randomVolume(6, 5, 4, 11);
+  const Volume input = randomVolume({6, 5, 4}, 11);
   // Single-precision FFT round trip: errors of a few eps * log2(120) * |x|.
   const float tolerance = 1e-5f * maxAbs(input);
   Volume identity(6, 5, 4, 0.0f);
@@ -135,7 +138,7 @@ TEST_F(VolumeGauss, ConvolveFftWithUnitKernelsCopiesOrShifts) {
 TEST_F(VolumeGauss, ConvolveFftMatchesDirectCircularConvolution) {
   const Dimensions shapes[] = {{10, 8, 6}, {9, 7, 5}};
   for (const Dimensions& d : shapes) {
-    const Volume input = randomVolume(d.x, d.y, d.z, 12);
+    const Volume input = randomVolume(d, 12);
     const Volume kernel = gaussianKernel3D(d, {1.2, 0.8, 1.0}, {1, 0, 2}, true);
     Volume result = input;
     convolveFFT(result, kernel);
@@ -145,27 +148,22 @@ TEST_F(VolumeGauss, ConvolveFftMatchesDirectCircularConvolution) {
 }
 
 TEST_F(VolumeGauss, ConvolveFftRejectsMismatchedDimensionsAndMissingFft) {
-  const Volume original = randomVolume(4, 4, 4, 13);
+  const Volume original = randomVolume({4, 4, 4}, 13);
   Volume input = original;
-  try {
-    convolveFFT(input, Volume(4, 4, 5, 0.0f));
-    FAIL() << "no assertion";
-  } catch (const std::logic_error& e) {
-    EXPECT_STREQ(e.what(), "assertion failure (volumegauss:195): input.dimensions() == kernel.dimensions()");
-  }
+  EXPECT_EQ(thrownMessage<std::logic_error>([&] { convolveFFT(input, Volume(4, 4, 5, 0.0f)); }),
+            "assertion failure (volumegauss:195): input.dimensions() == kernel.dimensions()");
   bindFft(FftFunctions{});
   EXPECT_THROW(convolveFFT(input, Volume(4, 4, 4, 0.0f)), std::logic_error);
   EXPECT_THROW(smooth(input, {1.0, 1.0, 1.0}, {0, 0, 0}, true), std::logic_error);
   testing::bindFftwForTests();
-  EXPECT_EQ(input.dimensions(), original.dimensions());
-  EXPECT_EQ(std::memcmp(input.data(), original.data(), original.voxelCount() * sizeof(float)), 0);
+  EXPECT_TRUE(identicalBytes(input, original));
 }
 
 // Padded smoothing against its definition: repeat the border by 7, convolve
 // circularly in double with the same kernel, cut the border off. Tolerance as
 // for the FFT comparison above.
 TEST_F(VolumeGauss, SmoothWithPaddingMatchesPaddedDirectConvolution) {
-  const Volume input = randomVolume(5, 4, 3, 14);
+  const Volume input = randomVolume({5, 4, 3}, 14);
   const Sigma3 sigma{0.9, 1.1, 0.6};
   Volume padded = input;
   padded.padReplicate({7, 7, 7});
@@ -179,7 +177,7 @@ TEST_F(VolumeGauss, SmoothWithPaddingMatchesPaddedDirectConvolution) {
       for (int x = 0; x < 5; ++x) EXPECT_NEAR(result(x, y, z), full[padded.index(x + 7, y + 7, z + 7)], 1e-5);
 
   const Volume viaSmoothed = smoothed(input, sigma, {0, 0, 0});
-  EXPECT_EQ(std::memcmp(viaSmoothed.data(), result.data(), input.voxelCount() * sizeof(float)), 0);
+  EXPECT_TRUE(identicalBytes(viaSmoothed, result));
 
   // A constant volume stays constant, scaled by the kernel's sum.
   Volume constant(12, 10, 8, 3.0f);
@@ -234,8 +232,8 @@ TEST_F(VolumeGauss, MaskedConvolution3DMatchesTheNaiveLoop) {
   const Dimensions volumes[] = {{13, 11, 7}, {5, 6, 4}};
   const Dimensions kernels[] = {{9, 9, 9}, {4, 3, 2}};
   for (const Dimensions& d : volumes) {
-    const Volume image = randomVolume(d.x, d.y, d.z, 20);
-    Volume weights = randomVolume(d.x, d.y, d.z, 21, 0.0f, 1.0f);
+    const Volume image = randomVolume(d, 20);
+    Volume weights = randomVolume(d, 21, 0.0f, 1.0f);
     for (size_t i = 0; i < weights.voxelCount(); ++i) {
       float& w = weights.data()[i];
       w = w < 0.3f ? 0.0f : (w < 0.5f ? 0.25f : (w < 0.7f ? 1.0f : w));
@@ -251,7 +249,7 @@ TEST_F(VolumeGauss, MaskedConvolution3DMatchesTheNaiveLoop) {
       }
     }
   }
-  Volume image = randomVolume(6, 5, 4, 22);
+  Volume image = randomVolume({6, 5, 4}, 22);
   convolveMasked3D(image, gaussianKernel3D({3, 3, 3}, {1, 1, 1}, {0, 0, 0}, false), Volume(6, 5, 4, 0.0f), true);
   for (size_t i = 0; i < image.voxelCount(); ++i) EXPECT_EQ(image.data()[i], 0.0f);
 }
@@ -263,8 +261,8 @@ Matrix asMatrix(const Volume& v) {
 }
 
 TEST_F(VolumeGauss, MaskedConvolution2DKeepsEmptyWindowsAndMatchesTheNaiveLoop) {
-  const Volume image = randomVolume(9, 7, 1, 30);
-  Volume weights = randomVolume(9, 7, 1, 31, 0.0f, 1.0f);
+  const Volume image = randomVolume({9, 7, 1}, 30);
+  Volume weights = randomVolume({9, 7, 1}, 31, 0.0f, 1.0f);
   for (size_t i = 0; i < weights.voxelCount(); ++i)
     weights.data()[i] = weights.data()[i] < 0.4f ? 0.0f : weights.data()[i];
   for (int y = 0; y < 7; ++y)  // an all-zero corner whose windows are empty

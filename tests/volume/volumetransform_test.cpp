@@ -6,12 +6,14 @@
 #include <stdexcept>
 #include <string>
 
-#include "tests/volume/random_fill.h"
+#include "tests/support/thrownmessage.h"
+#include "tests/support/volumes.h"
 
 namespace daxo {
 namespace {
 
 using testing::randomVolume;
+using testing::thrownMessage;
 
 Matrix4 rigid(float angle, float tx, float ty, float tz) {
   Matrix4 m = Matrix4::identity();
@@ -69,7 +71,7 @@ TEST(VolumeTransform, MatrixProductInverseAndTranslation) {
 }
 
 TEST(VolumeTransform, TrilinearSampleEdges) {
-  const Volume v = randomVolume(4, 3, 2, 1);
+  const Volume v = randomVolume({4, 3, 2}, 1);
   EXPECT_EQ(sampleTrilinear(v, 2, 1, 1), v(2, 1, 1));
   EXPECT_FLOAT_EQ(sampleTrilinear(v, -0.5f, 0, 0), 0.5f * v(0, 0, 0));
   EXPECT_FLOAT_EQ(sampleTrilinear(v, 3.5f, 2, 1), 0.5f * v(3, 2, 1));
@@ -80,7 +82,7 @@ TEST(VolumeTransform, TrilinearSampleEdges) {
 }
 
 TEST(VolumeTransform, ResampleAffineIdentityAndHalfVoxelShift) {
-  const Volume src = randomVolume(5, 4, 3, 2);
+  const Volume src = randomVolume({5, 4, 3}, 2);
   Volume dst(src.dimensions());
   resampleAffine(dst, src, Matrix4::identity());
   for (size_t i = 0; i < src.voxelCount(); ++i) EXPECT_EQ(dst.data()[i], src.data()[i]);
@@ -98,7 +100,7 @@ TEST(VolumeTransform, ResampleAffineIdentityAndHalfVoxelShift) {
 // eps * 20 voxels = 1.2e-6 voxel, times neighbour differences below 2, plus
 // the float weights' rounding: 2e-5 covers both with margin.
 TEST(VolumeTransform, ResampleAffineMatchesTheDirectFormula) {
-  const Volume src = randomVolume(12, 10, 8, 3);
+  const Volume src = randomVolume({12, 10, 8}, 3);
   Matrix4 m = multiply(rigid(0.4f, 1.3f, -0.7f, 0.45f), Matrix4::translation(0, 0, 0));
   m.m[10] = 0.9f;
   m.m[2] = 0.1f;
@@ -115,7 +117,7 @@ TEST(VolumeTransform, ResampleAffineMatchesTheDirectFormula) {
 }
 
 TEST(VolumeTransform, ResamplingAboutCentresAndToSize) {
-  const Volume src = randomVolume(4, 4, 4, 4, 1.0f, 2.0f);
+  const Volume src = randomVolume({4, 4, 4}, 4, 1.0f, 2.0f);
   Volume dst(6, 6, 6);
   transformAboutCentres(dst, src, Matrix4::identity());
   for (int z = 0; z < 6; ++z)
@@ -133,20 +135,15 @@ TEST(VolumeTransform, ResamplingAboutCentresAndToSize) {
 }
 
 TEST(VolumeTransform, SameSourceAndDestinationIsRejected) {
-  Volume v = randomVolume(3, 3, 3, 5);
+  Volume v = randomVolume({3, 3, 3}, 5);
   const float before = v(1, 1, 1);
-  auto expectAssertion = [&](auto&& call, int line) {
-    try {
-      call();
-      FAIL() << "no assertion for line " << line;
-    } catch (const std::logic_error& e) {
-      EXPECT_EQ(std::string(e.what()),
-                "assertion failure (volumetransform:" + std::to_string(line) + "): &dst != &src");
-    }
-  };
-  expectAssertion([&] { resampleAffine(v, v, Matrix4::identity()); }, 14);
-  expectAssertion([&] { transformAboutCentres(v, v, Matrix4::identity()); }, 27);
-  expectAssertion([&] { resampleToSize(v, v); }, 38);
+  const std::string text = "): &dst != &src";
+  EXPECT_EQ(thrownMessage<std::logic_error>([&] { resampleAffine(v, v, Matrix4::identity()); }),
+            "assertion failure (volumetransform:14" + text);
+  EXPECT_EQ(thrownMessage<std::logic_error>([&] { transformAboutCentres(v, v, Matrix4::identity()); }),
+            "assertion failure (volumetransform:27" + text);
+  EXPECT_EQ(thrownMessage<std::logic_error>([&] { resampleToSize(v, v); }),
+            "assertion failure (volumetransform:38" + text);
   EXPECT_EQ(v(1, 1, 1), before);
 }
 

@@ -1,30 +1,15 @@
 #pragma once
 
+// Byte images for the file-format tests; the files themselves are written
+// with tests/support/testfiles.h.
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "tests/support/testfiles.h"
+
 namespace daxo::testing {
-
-// A fresh folder under the system's temporary directory, removed with its
-// content when the object goes.
-class TempFolder {
- public:
-  TempFolder();
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  const std::string& path() const { return path_; }
-  // path() + "/" + name
-  std::string file(const std::string& name) const;
-
- private:
-  std::string path_;
-};
-
-void writeFile(const std::string& path, const std::string& bytes);
-std::string readFile(const std::string& path);
 
 // The lines joined with CR LF after each, after a first empty line, as
 // headers are stored.

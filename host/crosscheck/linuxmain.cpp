@@ -12,6 +12,8 @@
 #include <string>
 
 #include "demodata/demosettings.h"
+#include "fileio/fmrheader.h"
+#include "fileio/projectfiles.h"
 #include "host/crosscheck/scenario.h"
 #include "host/daxo/demofiles.h"
 #include "host/daxo/demoinputs.h"
@@ -24,6 +26,7 @@ using namespace daxo;
 // The demo's head at a size the plain transform handles in seconds.
 DemoSettings tinySettings() {
   DemoSettings settings;
+  // Square slices: a transposed copy keeps the header's extents.
   settings.nx = 24;
   settings.ny = 24;
   settings.nz = 12;
@@ -32,6 +35,26 @@ DemoSettings tinySettings() {
   settings.timePoints = 2;
   validateSettings(settings);
   return settings;
+}
+
+// A copy of the functional project `from` in `folder` under the name `to`,
+// its volumes transposed in x and y when `transposed` (the pair then has its
+// phase encoding along x, for the runs with "rllr").
+void copyProject(const std::string& folder, const char* from, const char* to, bool transposed) {
+  FMRHeader project;
+  project.load(folder + "/" + from, true);
+  if (transposed) {
+    for (Volume& volume : project.volumes) volume = transposeXY(volume);
+  }
+  saveProjectAs(project, folder + "/" + to);
+}
+
+void writeInputs(const std::string& folder) {
+  cli::writeDemoInputs(cli::DemoFiles(folder), tinySettings(), [](const std::string&) {});
+  copyProject(folder, crosscheck::kFirstScan, crosscheck::kFirstScanAlongX, true);
+  copyProject(folder, crosscheck::kSecondScan, crosscheck::kSecondScanAlongX, true);
+  copyProject(folder, crosscheck::kFirstScan, crosscheck::kFirstScanCopy, false);
+  copyProject(folder, crosscheck::kSecondScan, crosscheck::kSecondScanCopy, false);
 }
 
 class LinuxDriver : public crosscheck::PluginDriver {
@@ -69,7 +92,7 @@ int main(int argc, char** argv) {
   try {
     const std::string command = argc > 1 ? argv[1] : "";
     if (command == "inputs" && argc == 3) {
-      cli::writeDemoInputs(cli::DemoFiles(argv[2]), tinySettings(), [](const std::string&) {});
+      writeInputs(argv[2]);
       return 0;
     }
     if (command == "run" && argc == 4) return run(argv[2], argv[3]);

@@ -19,10 +19,15 @@ class PluginDriver {
 };
 
 // The input files in the run's folder: a functional pair with opposite phase
-// encoding, a diffusion series of the first direction and a displacement map
-// of the first scan's extents.
+// encoding along y, the same pair transposed (phase encoding along x), a
+// plain copy of the pair, a diffusion series of the first direction and a
+// displacement map of the first scan's extents.
 constexpr const char* kFirstScan = "func_ap.fmr";
 constexpr const char* kSecondScan = "func_pa.fmr";
+constexpr const char* kFirstScanAlongX = "func_lr.fmr";
+constexpr const char* kSecondScanAlongX = "func_rl.fmr";
+constexpr const char* kFirstScanCopy = "fast_ap.fmr";
+constexpr const char* kSecondScanCopy = "fast_pa.fmr";
 constexpr const char* kDiffusion = "dwi_ap.dmr";
 constexpr const char* kMap = "true_vdm.map";
 
@@ -38,8 +43,10 @@ struct PluginTexts {
 void writePluginTexts(const PluginTexts& texts, std::ostream& transcript);
 
 // Starts the plugin and runs the tasks check, select_fmr_or_dmr, select_vdm,
-// apply (the map on the diffusion series) and estimate (on the functional
-// pair, correcting both and saving derivatives) on the inputs in `folder`,
+// apply (the map on the diffusion series, and transposed on the pair's copy)
+// and estimate (the full estimation on the pair and on the transposed pair
+// with other settings, correcting them; the fast estimate on the copy) on
+// the inputs in `folder`,
 // which ends in a directory separator; every path the plugin is given is
 // `folder` followed by a file name. Writes to `transcript`, for each step,
 // the task, execute's result and what the host saw meanwhile (log entries,

@@ -5,7 +5,8 @@
 // that compiler lays out the virtual table, from the address an object's
 // first word points at, as
 //   [0] deleting destructor: void* (this, unsigned int flags); bit 0 of flags
-//       asks to free the memory after destroying the object
+//       asks to free the memory after destroying the object (bit 1, the
+//       array form of delete[], never reaches an object made by createPlugin)
 //   [1] bool execute(this)
 //   [2] bool initPlugin(this)
 // and gives the members the decorated names that plugin/DAXO.def exports. On

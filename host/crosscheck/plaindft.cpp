@@ -1,6 +1,7 @@
 #include "host/crosscheck/plaindft.h"
 
 #include <complex>
+#include <utility>
 #include <vector>
 
 namespace daxo::crosscheck {
@@ -87,10 +88,22 @@ void unitRoot(int j, int n, double& cosine, double& sine) {
   // swaps cosine and sine within the quadrant.
   if (odd) std::swap(c, s);
   switch (octant / 2) {
-    case 0: cosine = c; sine = s; break;
-    case 1: cosine = -s; sine = c; break;
-    case 2: cosine = -c; sine = -s; break;
-    default: cosine = s; sine = -c; break;
+    case 0:
+      cosine = c;
+      sine = s;
+      break;
+    case 1:
+      cosine = -s;
+      sine = c;
+      break;
+    case 2:
+      cosine = -c;
+      sine = -s;
+      break;
+    default:
+      cosine = s;
+      sine = -c;
+      break;
   }
 }
 

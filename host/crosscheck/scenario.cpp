@@ -93,7 +93,8 @@ bool reportNew(Seen& seen, const std::string& folder, std::ostream& out) {
   host::HostState& host = host::hostState();
   bool errorShown = false;
   const auto& entries = host.log.entries();
-  for (; seen.log < entries.size(); ++seen.log) out << "log: " << portable(withoutTime(entries[seen.log]), folder) << "\n";
+  for (; seen.log < entries.size(); ++seen.log)
+    out << "log: " << portable(withoutTime(entries[seen.log]), folder) << "\n";
   const auto& boxes = host.messageBoxes.shown();
   for (; seen.boxes < boxes.size(); ++seen.boxes) {
     out << "message box: " << portable(boxes[seen.boxes].text, folder) << "\n";
@@ -101,8 +102,7 @@ bool reportNew(Seen& seen, const std::string& folder, std::ostream& out) {
   }
   const auto& changes = host.parameters.changes();
   for (; seen.changes < changes.size(); ++seen.changes) {
-    out << "parameter " << changes[seen.changes].name << " = " << portable(changes[seen.changes].value, folder)
-        << "\n";
+    out << "parameter " << changes[seen.changes].name << " = " << portable(changes[seen.changes].value, folder) << "\n";
   }
   const auto& errors = host.errors.reported();
   for (; seen.errors < errors.size(); ++seen.errors) {

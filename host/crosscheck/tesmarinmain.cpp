@@ -9,6 +9,7 @@
 //   Tesmarin.exe PLUGIN FOLDER
 #include <windows.h>
 
+#include <exception>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -150,12 +151,10 @@ int run(const std::string& pluginPath, const std::string& folderArgument) {
                            kInterfaceTable, kDistcorConstructor, kDistcorDestructor, kExecute, kInitPlugin}) {
     checks.expect(plugin.address(name) != nullptr, std::string("export ") + name);
   }
-  const daxo::crosscheck::PluginTexts texts{text(plugin, "getPluginName", checks),
-                                            text(plugin, "getPluginVersion", checks),
-                                            text(plugin, "getGUIScript", checks),
-                                            text(plugin, "getHelpFile", checks),
-                                            text(plugin, "getPluginDescription", checks),
-                                            text(plugin, "getAuthor", checks)};
+  const daxo::crosscheck::PluginTexts texts{
+      text(plugin, "getPluginName", checks),        text(plugin, "getPluginVersion", checks),
+      text(plugin, "getGUIScript", checks),         text(plugin, "getHelpFile", checks),
+      text(plugin, "getPluginDescription", checks), text(plugin, "getAuthor", checks)};
   const auto createPlugin = plugin.function<CreatePlugin>("createPlugin");
   checks.expect(createPlugin != nullptr, "export createPlugin");
   if (checks.failed != 0) return 1;

@@ -1,6 +1,8 @@
 // The test hosts' plain transform must mean what FFTW's transforms mean: the
 // cross-check of DAXO.dll against DAXO.so runs both on it, so a fault here
 // would go unnoticed there.
+#include "host/crosscheck/plaindft.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 #include <random>
 #include <vector>
 
-#include "host/crosscheck/plaindft.h"
 #include "host/fftwbinding.h"
 
 namespace {
@@ -27,8 +28,8 @@ TEST(PlainDft, AgreesWithFftwInBothDirections) {
   const FftFunctions fftw = daxo::fftwFunctions();
   std::mt19937 random(7);
   std::uniform_real_distribution<float> value(-1.0f, 1.0f);
-  for (const Extents e : {Extents{1, 1, 1}, Extents{2, 3, 4}, Extents{3, 5, 7}, Extents{4, 4, 5}, Extents{1, 6, 2},
-                          Extents{5, 1, 1}}) {
+  for (const Extents e :
+       {Extents{1, 1, 1}, Extents{2, 3, 4}, Extents{3, 5, 7}, Extents{4, 4, 5}, Extents{1, 6, 2}, Extents{5, 1, 1}}) {
     SCOPED_TRACE(testing::Message() << e.n0 << " x " << e.n1 << " x " << e.n2);
     const size_t realCount = static_cast<size_t>(e.n0) * e.n1 * e.n2;
     const size_t halfCount = static_cast<size_t>(e.n0) * e.n1 * (e.n2 / 2 + 1);

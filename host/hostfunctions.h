@@ -11,7 +11,13 @@
 // the linker dynamic list host/hostfunctions.list (CMake:
 // daxo_export_host_functions), so the plugin finds them in the running program.
 // Their types are checked against the plugin's expectations in the sources.
+// On Windows they are exports of the program's .exe, where the plugin finds
+// them with GetProcAddress.
+#if defined(_WIN32)
+#define DAXO_HOST_EXPORT __declspec(dllexport)
+#else
 #define DAXO_HOST_EXPORT __attribute__((visibility("default")))
+#endif
 
 namespace daxo::host {
 // A text the plugin hands over; a null pointer reads as "".
@@ -39,8 +45,9 @@ DAXO_HOST_EXPORT int32_t hvGetIntParameter(const char* name);
 DAXO_HOST_EXPORT int32_t hvSetStringParameter(const char* name, const char* value);
 DAXO_HOST_EXPORT int32_t hvSetIntParameter(const char* name, int32_t value);
 
-// Forwarded to FFTW's single-precision functions of the same names without
-// the prefix.
+// FFTW's single-precision functions of the same names without the prefix:
+// forwarded to FFTW (hostfftfunctions.cpp), or the plain transform of the
+// test hosts (crosscheck/dfthostfunctions.cpp).
 DAXO_HOST_EXPORT void* hv_fftwf_malloc(size_t bytes);
 DAXO_HOST_EXPORT void hv_fftwf_free(void* buffer);
 DAXO_HOST_EXPORT void* hv_fftwf_plan_dft_r2c_3d(int n0, int n1, int n2, float* in, float (*out)[2], unsigned flags);

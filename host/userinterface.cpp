@@ -1,10 +1,10 @@
 #include "host/userinterface.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <iostream>
+
+#include "host/terminal.h"
 
 namespace daxo::host {
 
@@ -35,7 +35,7 @@ bool YesNoAnswers::ask(const std::string& question) {
     case YesNoPolicy::alwaysNo:
       return false;
     case YesNoPolicy::askOnTerminal:
-      return isatty(STDIN_FILENO) != 0 && askYesNo(question, std::cin, std::cerr);
+      return standardInputIsTerminal() && askYesNo(question, std::cin, std::cerr);
   }
   return false;
 }

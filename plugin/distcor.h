@@ -16,7 +16,13 @@ class DAXO_PLUGIN_API distcor : public TSHVPluginInterface {
   // No log stream until initPlugin.
   distcor();
   // Deletes the log stream, which forwards any pending text to the host log.
+#if defined(_WIN32)
+  ~distcor();
+  // Table slot 0 on Windows (see TSHVPluginInterface); defined in msvcabi.cpp.
+  void* deletingDestructor(unsigned int flags) override;
+#else
   ~distcor() override;
+#endif
 
   distcor(const distcor&) = delete;
   distcor& operator=(const distcor&) = delete;

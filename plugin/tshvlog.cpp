@@ -2,6 +2,10 @@
 
 #include <string>
 
+#if defined(_WIN32)
+#include "plugin/signednan.h"
+#endif
+
 TSHVLog::TSHVBuf::TSHVBuf(Callback callback)
     : std::stringbuf(std::ios_base::in | std::ios_base::out), callback_(callback) {}
 
@@ -17,6 +21,9 @@ int TSHVLog::TSHVBuf::sync() {
 // The base stream starts without a buffer; installing ours clears its state.
 TSHVLog::TSHVLog(Callback callback) : std::ostream(nullptr), buffer_(std::make_unique<TSHVBuf>(callback)) {
   rdbuf(buffer_.get());
+#if defined(_WIN32)
+  imbue(daxo::withSignedNan(getloc()));
+#endif
 }
 
 TSHVLog::~TSHVLog() {

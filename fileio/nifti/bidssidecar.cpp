@@ -57,8 +57,7 @@ BidsSidecar readBidsSidecar(const std::string& path) {
   if (const auto it = doc.find("PhaseEncodingDirection"); it != doc.end()) {
     const auto direction = it->is_string() ? parsePhaseEncodingDirection(it->get<std::string>()) : std::nullopt;
     if (!direction) {
-      throw ReadFileError(path + ": PhaseEncodingDirection is " + it->dump() +
-                          "; expected one of i, i-, j, j-, k, k-");
+      throw ReadFileError(path + ": PhaseEncodingDirection is " + it->dump() + "; expected one of i, i-, j, j-, k, k-");
     }
     s.phaseEncodingDirection = direction;
   }

@@ -30,8 +30,8 @@ struct BidsSidecar {
   std::string path;
   nlohmann::json document;  // the whole sidecar, for copies with a note added
   std::optional<PhaseEncodingDirection> phaseEncodingDirection;
-  std::optional<int> phaseEncodingAxis;  // PhaseEncodingAxis (no polarity), 0 to 2
-  std::optional<double> totalReadoutTime;    // s
+  std::optional<int> phaseEncodingAxis;        // PhaseEncodingAxis (no polarity), 0 to 2
+  std::optional<double> totalReadoutTime;      // s
   std::optional<double> effectiveEchoSpacing;  // s
   std::optional<int> reconMatrixPE;
 };

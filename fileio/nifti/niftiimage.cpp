@@ -133,9 +133,8 @@ void checkHeader(const nifti_image& nim, const StoredFacts& facts, const std::st
   const int64_t offset = std::max<int64_t>(nim.iname_offset, 0);
   const int64_t expected = offset + nim.nvox * nim.nbyper;
   if (error || actual < static_cast<uintmax_t>(expected)) {
-    throw ReadFileError(dataFile + ": the voxel data are truncated: " + std::to_string(expected) +
-                        " bytes expected, " + (error ? std::string("unreadable") : std::to_string(actual)) +
-                        " found");
+    throw ReadFileError(dataFile + ": the voxel data are truncated: " + std::to_string(expected) + " bytes expected, " +
+                        (error ? std::string("unreadable") : std::to_string(actual)) + " found");
   }
 }
 
@@ -149,8 +148,7 @@ void convertToFloat(const void* source, float* target, size_t count, bool scaled
   }
 }
 
-void toFloat(int datatype, const void* source, float* target, size_t count, bool scaled, double slope,
-             double inter) {
+void toFloat(int datatype, const void* source, float* target, size_t count, bool scaled, double slope, double inter) {
   switch (datatype) {
     case DT_UINT8:
       return convertToFloat<uint8_t>(source, target, count, scaled, slope, inter);
@@ -202,8 +200,7 @@ void convertFromFloat(const float* source, void* target, size_t count, bool scal
   }
 }
 
-void fromFloat(int datatype, const float* source, void* target, size_t count, bool scaled, double slope,
-               double inter) {
+void fromFloat(int datatype, const float* source, void* target, size_t count, bool scaled, double slope, double inter) {
   switch (datatype) {
     case DT_UINT8:
       return convertFromFloat<uint8_t>(source, target, count, scaled, slope, inter);
@@ -325,8 +322,8 @@ NiftiImage NiftiImage::create(const Dimensions& extents, int32_t volumes, const 
   nim->sto_ijk = nifti_dmat44_inverse(nim->sto_xyz);
   nifti_dmat44_to_quatern(nim->sto_xyz, &nim->quatern_b, &nim->quatern_c, &nim->quatern_d, &nim->qoffset_x,
                           &nim->qoffset_y, &nim->qoffset_z, nullptr, nullptr, nullptr, &nim->qfac);
-  nim->qto_xyz = nifti_quatern_to_dmat44(nim->quatern_b, nim->quatern_c, nim->quatern_d, nim->qoffset_x,
-                                         nim->qoffset_y, nim->qoffset_z, nim->dx, nim->dy, nim->dz, nim->qfac);
+  nim->qto_xyz = nifti_quatern_to_dmat44(nim->quatern_b, nim->quatern_c, nim->quatern_d, nim->qoffset_x, nim->qoffset_y,
+                                         nim->qoffset_z, nim->dx, nim->dy, nim->dz, nim->qfac);
   nim->qto_ijk = nifti_dmat44_inverse(nim->qto_xyz);
   return NiftiImage("", std::move(header));
 }
@@ -362,9 +359,7 @@ Affine NiftiImage::affine() const {
 int NiftiImage::sformCode() const { return header_->nim->sform_code; }
 int NiftiImage::qformCode() const { return header_->nim->qform_code; }
 int NiftiImage::datatype() const { return header_->nim->datatype; }
-std::string NiftiImage::datatypeName() const {
-  return typeName(header_->nim->datatype);
-}
+std::string NiftiImage::datatypeName() const { return typeName(header_->nim->datatype); }
 double NiftiImage::sclSlope() const { return header_->nim->scl_slope; }
 double NiftiImage::sclInter() const { return header_->nim->scl_inter; }
 bool NiftiImage::isNifti2() const { return header_->version == 2; }
@@ -503,8 +498,7 @@ void NiftiWriter::write(const Volume& volume) {
     throw std::invalid_argument("a volume of other extents than " + o.path + "'s");
   }
   if (o.written >= o.announced || o.file == nullptr) throw std::invalid_argument("one volume too many for " + o.path);
-  fromFloat(nim.datatype, volume.data(), o.buffer.data(), volume.voxelCount(), o.scaled, nim.scl_slope,
-            nim.scl_inter);
+  fromFloat(nim.datatype, volume.data(), o.buffer.data(), volume.voxelCount(), o.scaled, nim.scl_slope, nim.scl_inter);
   errno = 0;
   const int64_t done = nifti_write_buffer(o.file, o.buffer.data(), static_cast<int64_t>(o.buffer.size()));
   if (done != static_cast<int64_t>(o.buffer.size())) {

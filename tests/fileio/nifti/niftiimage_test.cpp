@@ -59,8 +59,8 @@ TEST_P(NiftiRoundTrip, HeaderAndValuesSurviveWriteAndRead) {
   const RoundTripCase& c = GetParam();
   TempFolder folder;
   const Dimensions d{5, 7, 3};
-  const NiftiImage like = NiftiImage::create(d, c.volumes, {2.0, 2.5, 3.0}, obliqueAffine(), c.datatype, c.slope,
-                                             c.inter, c.nifti2);
+  const NiftiImage like =
+      NiftiImage::create(d, c.volumes, {2.0, 2.5, 3.0}, obliqueAffine(), c.datatype, c.slope, c.inter, c.nifti2);
   const std::vector<Volume> volumes = storedPattern(d, c.volumes, c.slope, c.inter, c.signedType);
   for (const char* ending : {".nii", ".nii.gz"}) {
     const std::string path = folder.file(std::string(c.name) + ending);
@@ -89,15 +89,16 @@ TEST_P(NiftiRoundTrip, HeaderAndValuesSurviveWriteAndRead) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Types, NiftiRoundTrip,
-    ::testing::Values(RoundTripCase{"int16_scaled", DT_INT16, 0.0427, -3.0, 4, false, true},
-                      RoundTripCase{"uint8_3d", DT_UINT8, 1.0, 0.0, 1, false, false},
-                      RoundTripCase{"uint16", DT_UINT16, 2.0, 0.0, 2, false, false},
-                      RoundTripCase{"int32_nifti2", DT_INT32, 1.0, 0.0, 3, true, true},
-                      RoundTripCase{"float32", DT_FLOAT32, 1.0, 0.0, 2, false, true},
-                      RoundTripCase{"float64_scaled", DT_FLOAT64, 0.5, 1.0, 2, true, true}),
-    [](const ::testing::TestParamInfo<RoundTripCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Types, NiftiRoundTrip,
+                         ::testing::Values(RoundTripCase{"int16_scaled", DT_INT16, 0.0427, -3.0, 4, false, true},
+                                           RoundTripCase{"uint8_3d", DT_UINT8, 1.0, 0.0, 1, false, false},
+                                           RoundTripCase{"uint16", DT_UINT16, 2.0, 0.0, 2, false, false},
+                                           RoundTripCase{"int32_nifti2", DT_INT32, 1.0, 0.0, 3, true, true},
+                                           RoundTripCase{"float32", DT_FLOAT32, 1.0, 0.0, 2, false, true},
+                                           RoundTripCase{"float64_scaled", DT_FLOAT64, 0.5, 1.0, 2, true, true}),
+                         [](const ::testing::TestParamInfo<RoundTripCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 TEST(NiftiWriter, IntegersAreRoundedAndSaturatedNeverWrapped) {
   TempFolder folder;
@@ -106,11 +107,11 @@ TEST(NiftiWriter, IntegersAreRoundedAndSaturatedNeverWrapped) {
     double slope, inter;
     float value, expected;
   } cases[] = {
-      {DT_INT16, 1.0, 0.0, 40000.0f, 32767.0f},  {DT_INT16, 1.0, 0.0, -40000.0f, -32768.0f},
-      {DT_INT16, 1.0, 0.0, 2.5f, 3.0f},          {DT_INT16, 1.0, 0.0, -2.5f, -3.0f},
-      {DT_INT16, 1.0, 0.0, NAN, 0.0f},           {DT_UINT8, 1.0, 0.0, -5.0f, 0.0f},
-      {DT_UINT8, 1.0, 0.0, 300.0f, 255.0f},      {DT_INT16, 0.5, 10.0, 11.3f, 11.5f},
-      {DT_UINT16, 1.0, 0.0, 1e9f, 65535.0f},     {DT_INT32, 1.0, 0.0, -1e12f, -2147483648.0f},
+      {DT_INT16, 1.0, 0.0, 40000.0f, 32767.0f}, {DT_INT16, 1.0, 0.0, -40000.0f, -32768.0f},
+      {DT_INT16, 1.0, 0.0, 2.5f, 3.0f},         {DT_INT16, 1.0, 0.0, -2.5f, -3.0f},
+      {DT_INT16, 1.0, 0.0, NAN, 0.0f},          {DT_UINT8, 1.0, 0.0, -5.0f, 0.0f},
+      {DT_UINT8, 1.0, 0.0, 300.0f, 255.0f},     {DT_INT16, 0.5, 10.0, 11.3f, 11.5f},
+      {DT_UINT16, 1.0, 0.0, 1e9f, 65535.0f},    {DT_INT32, 1.0, 0.0, -1e12f, -2147483648.0f},
   };
   for (const Case& c : cases) {
     const NiftiImage like = NiftiImage::create({1, 1, 1}, 1, {1, 1, 1}, obliqueAffine(), c.datatype, c.slope, c.inter);

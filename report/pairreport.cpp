@@ -13,7 +13,7 @@ namespace daxo::report {
 namespace {
 
 constexpr int kSlicesPerView = 4;
-constexpr int kTargetPixels = 150;  // the longest side of one slice
+constexpr int kTargetPixels = 220;  // the longest side of one slice
 constexpr int kGap = 4;
 constexpr double kOverlayOpacity = 0.65;
 

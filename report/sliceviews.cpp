@@ -122,8 +122,8 @@ std::vector<int> slicesThrough(const Volume& mask, Orientation o, int count) {
     first = 0;
     last = n - 1;
   }
-  const double from = first + 0.1 * (last - first);
-  const double to = last - 0.1 * (last - first);
+  const double from = first + 0.15 * (last - first);
+  const double to = last - 0.15 * (last - first);
   std::vector<int> slices;
   for (int k = 0; k < count; ++k) {
     const double t = count > 1 ? static_cast<double>(k) / (count - 1) : 0.5;

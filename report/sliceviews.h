@@ -42,7 +42,7 @@ struct PixelScale {
 // pixels (at least one pixel a voxel).
 PixelScale pixelScaleFor(const Dimensions& extents, const std::array<double, 3>& voxelSizeMm, int targetPixels);
 
-// `count` slice indices of the orientation spread evenly over the middle 80 %
+// `count` slice indices of the orientation spread evenly over the middle 70 %
 // of where `mask` is nonzero (over the whole volume when it is empty).
 std::vector<int> slicesThrough(const Volume& mask, Orientation orientation, int count);
 

@@ -419,6 +419,55 @@ std::vector<Volume> NiftiImage::readAllVolumes() const {
   return readVolumes(all);
 }
 
+struct NiftiVolumeReader::Input {
+  const NiftiImage* image = nullptr;
+  std::string dataPath;
+  znzFile file = nullptr;
+  int32_t remaining = 0;
+  bool swapped = false;
+  std::vector<unsigned char> buffer;
+
+  ~Input() {
+    if (file != nullptr) znzclose(file);
+  }
+};
+
+NiftiVolumeReader::NiftiVolumeReader(const NiftiImage& image) : in_(std::make_unique<Input>()) {
+  const nifti_image& nim = *image.header().nim;
+  Input& in = *in_;
+  in.image = &image;
+  in.dataPath = nim.iname != nullptr ? nim.iname : image.path();
+  in.remaining = image.volumeCount();
+  in.swapped = nim.byteorder != nifti_short_order() && nim.swapsize > 1;
+  in.buffer.resize(static_cast<size_t>(voxelsPerVolume(nim)) * static_cast<size_t>(nim.nbyper));
+  in.file = znzopen(in.dataPath.c_str(), "rb", endsWith(lowerCase(in.dataPath), ".gz") ? 1 : 0);
+  if (in.file == nullptr) throw OpenFileError("Cannot open " + in.dataPath + reasonOf(errno));
+  const int64_t offset = std::max<int64_t>(nim.iname_offset, 0);
+  if (znzseek(in.file, static_cast<znz_off_t>(offset), SEEK_SET) < 0) {
+    throw ReadFileError(in.dataPath + ": the voxel data cannot be reached (the file is truncated or damaged)");
+  }
+}
+
+NiftiVolumeReader::~NiftiVolumeReader() = default;
+
+int32_t NiftiVolumeReader::remaining() const { return in_->remaining; }
+
+void NiftiVolumeReader::next(Volume& v) {
+  Input& in = *in_;
+  if (in.remaining <= 0) throw std::out_of_range(in.image->path() + ": no volume left to read");
+  const nifti_image& nim = *in.image->header().nim;
+  if (znzread(in.buffer.data(), 1, in.buffer.size(), in.file) != in.buffer.size()) {
+    throw ReadFileError(in.dataPath + ": the voxel data cannot be read in full (the file is truncated or damaged)");
+  }
+  if (in.swapped) {
+    nifti_swap_Nbytes(static_cast<int64_t>(in.buffer.size()) / nim.swapsize, nim.swapsize, in.buffer.data());
+  }
+  if (v.dimensions() != in.image->extents() || v.data() == nullptr) v = Volume(in.image->extents());
+  toFloat(nim.datatype, in.buffer.data(), v.data(), v.voxelCount(), isScaled(nim.scl_slope, nim.scl_inter),
+          nim.scl_slope, nim.scl_inter);
+  --in.remaining;
+}
+
 struct NiftiWriter::Output {
   std::string path;
   std::string temporary;

@@ -83,6 +83,30 @@ class NiftiImage {
   std::unique_ptr<Header> header_;
 };
 
+// Reads a NIfTI image's volumes in order, one at a time, from one open file
+// (a compressed file is decompressed once, whatever the number of volumes),
+// so a series of any length needs only the volume at hand in memory.
+class NiftiVolumeReader {
+ public:
+  // Throws OpenFileError naming the file when it cannot be opened. The image
+  // must outlive the reader.
+  explicit NiftiVolumeReader(const NiftiImage& image);
+  ~NiftiVolumeReader();
+  NiftiVolumeReader(const NiftiVolumeReader&) = delete;
+  NiftiVolumeReader& operator=(const NiftiVolumeReader&) = delete;
+
+  // Volumes not read yet.
+  int32_t remaining() const;
+  // The next volume, scaled, written into `v` (resized to the image's
+  // extents when needed). Throws ReadFileError naming the file when the data
+  // end early, and std::out_of_range when no volume is left.
+  void next(Volume& v);
+
+ private:
+  struct Input;
+  std::unique_ptr<Input> in_;
+};
+
 // Writes a NIfTI file volume by volume, so a series of any length needs only
 // the volume at hand in memory. The header is `like`'s (affine, units,
 // repetition time, intent, description, NIfTI-1 or -2) with the volume count

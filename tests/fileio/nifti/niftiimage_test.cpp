@@ -82,6 +82,15 @@ TEST_P(NiftiRoundTrip, HeaderAndValuesSurviveWriteAndRead) {
         ASSERT_FLOAT_EQ(back[t].data()[i], volumes[t].data()[i]) << ending << " volume " << t << " voxel " << i;
       }
     }
+    // Streamed volume by volume: the same values.
+    NiftiVolumeReader reader(read);
+    Volume streamed;
+    for (size_t t = 0; t < volumes.size(); ++t) {
+      reader.next(streamed);
+      for (size_t i = 0; i < streamed.voxelCount(); ++i) ASSERT_EQ(streamed.data()[i], back[t].data()[i]);
+    }
+    EXPECT_EQ(reader.remaining(), 0);
+    EXPECT_THROW(reader.next(streamed), std::out_of_range);
     // One volume picked out of the series, in the order asked.
     const std::vector<Volume> picked = read.readVolumes({c.volumes - 1, 0});
     EXPECT_EQ(picked[0].data()[5], volumes.back().data()[5]);
@@ -203,6 +212,12 @@ TEST(NiftiImage, TruncatedCompressedDataFailOnReadingNamingTheFile) {
   testing::writeFile(path, whole.substr(0, whole.size() / 2));
   const NiftiImage cut = NiftiImage::open(path);
   EXPECT_EQ(thrownMessage<ReadFileError>([&] { cut.readAllVolumes(); }),
+            path + ": the voxel data cannot be read in full (the file is truncated or damaged)");
+  NiftiVolumeReader reader(cut);
+  Volume v;
+  EXPECT_EQ(thrownMessage<ReadFileError>([&] {
+              while (reader.remaining() > 0) reader.next(v);
+            }),
             path + ": the voxel data cannot be read in full (the file is truncated or damaged)");
   EXPECT_EQ(thrownMessage<std::out_of_range>([&] { cut.readVolume(3); }),
             path + " has 3 volumes; there is no volume 3");

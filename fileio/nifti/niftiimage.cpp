@@ -356,6 +356,24 @@ Affine NiftiImage::affine() const {
   return a;
 }
 
+std::string NiftiImage::orientationCode() const {
+  const Affine a = affine();
+  nifti_dmat44 m{};
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c < 4; ++c) m.m[r][c] = a[r][c];
+  }
+  int codes[3] = {0, 0, 0};
+  nifti_dmat44_to_orientation(m, &codes[0], &codes[1], &codes[2]);
+  // NIFTI_L2R (1) to NIFTI_S2I (6): the letter of the direction pointed to.
+  const char letters[] = "?RLAPSI";
+  std::string code;
+  for (int c : codes) {
+    if (c < 1 || c > 6) return "";
+    code += letters[c];
+  }
+  return code;
+}
+
 int NiftiImage::sformCode() const { return header_->nim->sform_code; }
 int NiftiImage::qformCode() const { return header_->nim->qform_code; }
 int NiftiImage::datatype() const { return header_->nim->datatype; }

@@ -55,6 +55,10 @@ class NiftiImage {
   // The sform when its code is set, else the qform when its code is set,
   // else the voxel sizes on the diagonal.
   Affine affine() const;
+  // The directions the voxel axes i, j, k point to, as three letters of
+  // R/L, A/P, S/I ("LAS": i toward the left, j anterior, k superior); "" for
+  // an affine without orientation.
+  std::string orientationCode() const;
   int sformCode() const;
   int qformCode() const;
   int datatype() const;

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "host/daxo/niftiinfo.h"
 #include "host/daxo/niftioutputs.h"
 #include "host/daxo/niftiscan.h"
 #include "tests/support/testfiles.h"
@@ -177,6 +178,29 @@ TEST_F(NiftiInputs, OutputsCarryTheGridTheFieldInHzAndTheCorrectedSeries) {
   const auto copied = nlohmann::json::parse(testing::readFile(folder.file("undist.json")));
   EXPECT_EQ(copied["TotalReadoutTime"], 0.05);
   EXPECT_EQ(copied["DistortionCorrection"]["DisplacementMap"], "vdm.nii.gz");
+}
+
+TEST_F(NiftiInputs, InfoDescribesTheImageAndNamesWhatAnEstimationWouldMiss) {
+  const std::string path = image("sub-01_dwi", 3, R"({"PhaseEncodingAxis": "j"})");
+  testing::writeFile(folder.file("sub-01_dwi.bval"), "0 1000 0 1000");
+  EXPECT_EQ(describeNifti(path), "File: " + path +
+                                     "\n"
+                                     "Kind: NIfTI-1 image (gzip-compressed)\n"
+                                     "Extents (i, j, k): 6 x 8 x 4\n"
+                                     "Volumes: 3\n"
+                                     "Voxel size (mm): 2 x 2 x 2.5\n"
+                                     "Data type: INT16\n"
+                                     "Orientation: LAS (sform code 1, qform code 1)\n"
+                                     "Sidecar: " +
+                                     folder.file("sub-01_dwi.json") +
+                                     "\n"
+                                     "Phase encoding: along j, polarity unknown\n"
+                                     "Readout time: unknown\n"
+                                     "b-values: 4 in sub-01_dwi.bval; b <= 50 in volumes 0, 2\n"
+                                     "Problem: PhaseEncodingAxis but no PhaseEncodingDirection: give --pe0/--pe1 "
+                                     "when estimating\n"
+                                     "Problem: no readout time: give --readout SECONDS to have the field in Hz\n"
+                                     "Problem: sub-01_dwi.bval lists 4 b-values for 3 volumes\n");
 }
 
 }  // namespace

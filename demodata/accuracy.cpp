@@ -45,34 +45,4 @@ DisplacementError displacementError(const Volume& v, const Volume& d, const Volu
   return result;
 }
 
-double maskedCorrelation(const Volume& a, const Volume& b, const Volume& mask) {
-  requireSameExtents(a, b, mask, "maskedCorrelation");
-  const size_t n = a.voxelCount();
-  const float* pa = a.data();
-  const float* pb = b.data();
-  const float* pm = mask.data();
-  size_t count = 0;
-  double meanA = 0, meanB = 0;
-  for (size_t i = 0; i < n; ++i) {
-    if (pm[i] == 0) continue;
-    ++count;
-    meanA += pa[i];
-    meanB += pb[i];
-  }
-  if (count == 0) throw std::invalid_argument("maskedCorrelation: the mask selects no voxel");
-  meanA /= static_cast<double>(count);
-  meanB /= static_cast<double>(count);
-  // Centred second pass: no cancellation from large means.
-  double sab = 0, saa = 0, sbb = 0;
-  for (size_t i = 0; i < n; ++i) {
-    if (pm[i] == 0) continue;
-    const double da = pa[i] - meanA, db = pb[i] - meanB;
-    sab += da * db;
-    saa += da * da;
-    sbb += db * db;
-  }
-  if (saa == 0 || sbb == 0) return std::numeric_limits<double>::quiet_NaN();
-  return sab / std::sqrt(saa * sbb);
-}
-
 }  // namespace daxo

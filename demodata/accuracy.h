@@ -2,6 +2,7 @@
 
 #include <cstddef>
 
+#include "correction/pairagreement.h"
 #include "volume/volume.h"
 
 // Figures for the demo's report: how close an estimated displacement map is
@@ -22,9 +23,5 @@ struct DisplacementError {
 // infinite and fill the top of the ranking.
 DisplacementError displacementError(const Volume& v, const Volume& d, const Volume& mask);
 
-// Pearson correlation of a and b over the masked voxels (in double
-// precision). Throws std::invalid_argument on differing extents or an empty
-// mask; NaN when either volume is constant inside the mask.
-double maskedCorrelation(const Volume& a, const Volume& b, const Volume& mask);
 
 }  // namespace daxo

@@ -13,6 +13,7 @@
   entry(checkCommand)             \
   entry(selectCommand)            \
   entry(infoCommand)              \
+  entry(reportCommand)            \
   entry(demoCommand)
 // clang-format on
 

@@ -2,9 +2,11 @@
 #include <string>
 
 #include "fileio/filesummary.h"
+#include "fileio/nifti/niftiimage.h"
 #include "host/daxo/arguments.h"
 #include "host/daxo/command.h"
 #include "host/daxo/console.h"
+#include "host/daxo/niftiinfo.h"
 
 namespace daxo::cli {
 
@@ -18,7 +20,7 @@ int runInfo(CommandContext& context) {
   bool first = true;
   for (const std::string& path : arguments.positionals()) {
     try {
-      const std::string summary = summarizeFile(path);
+      const std::string summary = isNiftiPath(path) ? describeNifti(path) : summarizeFile(path);
       if (!first) context.console.out() << "\n";
       context.console.out() << summary << std::flush;
       first = false;
@@ -36,17 +38,21 @@ extern const Command infoCommand;
 const Command infoCommand{"info", "describe project and map files",
                           "Usage: daxo info FILE...\n"
                           "\n"
-                          "Describes each FILE: an FMR project (.fmr), a DMR project (.dmr) or a\n"
-                          "map file (.map). Prints its kind, extents, number of volumes, voxel\n"
-                          "size, data type and whether its data file is complete, and lists\n"
-                          "header values that make no sense on \"Problem:\" lines. Only headers\n"
-                          "are read.\n"
+                          "Describes each FILE: an FMR project (.fmr), a DMR project (.dmr), a\n"
+                          "map file (.map) or a NIfTI image (.nii, .nii.gz). Prints its kind,\n"
+                          "extents, number of volumes, voxel size, data type and whether its data\n"
+                          "file is complete, and lists header values that make no sense on\n"
+                          "\"Problem:\" lines. For a NIfTI image also its scaling and orientation,\n"
+                          "and from the BIDS files beside it the phase encoding, the readout time\n"
+                          "and the b=0 volumes; what an estimation would miss is a \"Problem:\".\n"
+                          "Only headers are read.\n"
                           "\n"
                           "Exit status: 0 every file described, 1 a file could not be read (the\n"
                           "others are still described), 2 bad command line.\n"
                           "\n"
                           "Example:\n"
-                          "  daxo info sub01/run1.fmr sub01/run1_vdm.map\n",
+                          "  daxo info sub01/run1.fmr sub01/run1_vdm.map\n"
+                          "  daxo info sub-01/dwi/sub-01_dir-AP_dwi.nii.gz\n",
                           runInfo};
 
 }  // namespace daxo::cli

@@ -53,28 +53,5 @@ TEST(DisplacementError, RejectsEmptyMaskAndMismatchedExtents) {
   EXPECT_THROW(displacementError(fromValues({1, 2}), fromValues({1, 2, 3}), fromValues({1, 1})), std::invalid_argument);
 }
 
-TEST(MaskedCorrelation, MatchesHandComputedValues) {
-  const Volume all = fromValues({1, 1, 1, 1});
-  EXPECT_NEAR(maskedCorrelation(fromValues({1, 2, 3, 4}), fromValues({3, 5, 7, 9}), all), 1.0, 1e-15);
-  EXPECT_NEAR(maskedCorrelation(fromValues({1, 2, 3, 4}), fromValues({4, 3, 2, 1}), all), -1.0, 1e-15);
-  // (1, 2, 3) against (1, 3, 2): centred (-1, 0, 1) and (-1, 1, 0) give 1 / sqrt(2 * 2) = 0.5.
-  // The fourth voxel would spoil it but is masked out.
-  EXPECT_NEAR(maskedCorrelation(fromValues({1, 2, 3, 50}), fromValues({1, 3, 2, -50}), fromValues({1, 1, 1, 0})), 0.5,
-              1e-15);
-}
-
-TEST(MaskedCorrelation, LargeOffsetsDoNotCancel) {
-  // Offsets of 1e6 in float would destroy a one-pass sum of squares.
-  EXPECT_NEAR(
-      maskedCorrelation(fromValues({1e6f + 1, 1e6f + 2, 1e6f + 3}), fromValues({1, 3, 2}), fromValues({1, 1, 1})), 0.5,
-      1e-12);
-}
-
-TEST(MaskedCorrelation, ConstantVolumeGivesNaNAndBadInputThrows) {
-  EXPECT_TRUE(std::isnan(maskedCorrelation(fromValues({2, 2, 2}), fromValues({1, 2, 3}), fromValues({1, 1, 1}))));
-  EXPECT_THROW(maskedCorrelation(fromValues({1, 2}), fromValues({1, 2}), fromValues({0, 0})), std::invalid_argument);
-  EXPECT_THROW(maskedCorrelation(fromValues({1, 2}), fromValues({1, 2}), fromValues({1})), std::invalid_argument);
-}
-
 }  // namespace
 }  // namespace daxo

@@ -1,0 +1,612 @@
+#include "fileio/nifti/niftiimage.h"
+
+#include <nifti/nifti2_io.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <stdexcept>
+#include <system_error>
+
+#include "fileio/fileerrors.h"
+
+namespace daxo {
+
+struct NiftiImage::Header {
+  nifti_image* nim = nullptr;
+  int version = 1;  // NIfTI-1 or NIfTI-2, as the file's header says
+  ~Header() {
+    if (nim != nullptr) nifti_image_free(nim);
+  }
+};
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// nifti_clib prints its own complaints on stderr; every failure is reported
+// here instead, naming the file.
+void silenceLibrary() { nifti_set_debug_level(0); }
+
+std::string lowerCase(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+bool endsWith(const std::string& s, const std::string& tail) {
+  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// "INT16" for NIFTI_TYPE_INT16, and so on.
+std::string typeName(int datatype) {
+  const std::string name = nifti_datatype_to_string(datatype);
+  const std::string prefix = "NIFTI_TYPE_";
+  return name.rfind(prefix, 0) == 0 ? name.substr(prefix.size()) : name;
+}
+
+bool isSupportedType(int datatype) {
+  switch (datatype) {
+    case DT_UINT8:
+    case DT_INT8:
+    case DT_INT16:
+    case DT_UINT16:
+    case DT_INT32:
+    case DT_UINT32:
+    case DT_INT64:
+    case DT_UINT64:
+    case DT_FLOAT32:
+    case DT_FLOAT64:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A slope of 0 (or one that is not finite) means the stored values are the
+// values.
+bool isScaled(double slope, double inter) { return std::isfinite(slope) && slope != 0.0 && std::isfinite(inter); }
+
+int64_t voxelsPerVolume(const nifti_image& nim) { return nim.nx * nim.ny * nim.nz; }
+
+// What nifti_clib's image record does not tell faithfully: the version
+// (it reports NIfTI-2 files as NIfTI-1) and the voxel sizes as stored (it
+// replaces a size of 0 by 1 mm, which would hide a broken header).
+struct StoredFacts {
+  int version = 1;
+  std::array<double, 3> sizes{};
+};
+
+StoredFacts storedFacts(const std::string& path, const nifti_image& nim) {
+  StoredFacts facts{1, {nim.dx, nim.dy, nim.dz}};
+  void* raw = nifti_read_header(path.c_str(), &facts.version, 0);
+  for (int a = 0; a < 3 && raw != nullptr; ++a) {
+    facts.sizes[a] = facts.version == 2 ? static_cast<const nifti_2_header*>(raw)->pixdim[a + 1]
+                                        : static_cast<const nifti_1_header*>(raw)->pixdim[a + 1];
+  }
+  std::free(raw);
+  return facts;
+}
+
+void checkHeader(const nifti_image& nim, const StoredFacts& facts, const std::string& path) {
+  if (nim.nifti_type == NIFTI_FTYPE_ANALYZE) {
+    throw ReadFileError(path + ": an ANALYZE 7.5 header, not NIfTI; its orientation is unknown");
+  }
+  if (nim.nifti_type == NIFTI_FTYPE_ASCII) throw ReadFileError(path + ": an ASCII NIfTI header is not supported");
+  if (nim.nu > 1 || nim.nv > 1 || nim.nw > 1) {
+    throw ReadFileError(path + ": the image has " + std::to_string(nim.ndim) +
+                        " dimensions; 3-D and 4-D images are supported");
+  }
+  const int64_t extents[4] = {nim.nx, nim.ny, nim.nz, nim.nt};
+  for (int64_t e : extents) {
+    if (e < 1 || e > std::numeric_limits<int32_t>::max()) {
+      throw ReadFileError(path + ": nonsense extents " + std::to_string(nim.nx) + " x " + std::to_string(nim.ny) +
+                          " x " + std::to_string(nim.nz) + " x " + std::to_string(nim.nt));
+    }
+  }
+  if (voxelsPerVolume(nim) > std::numeric_limits<int32_t>::max()) {
+    throw ReadFileError(path + ": a volume of " + std::to_string(voxelsPerVolume(nim)) + " voxels is too large");
+  }
+  if (!isSupportedType(nim.datatype)) {
+    throw ReadFileError(path + ": data type " + typeName(nim.datatype) +
+                        " is not supported; voxels must be real numbers");
+  }
+  const std::array<double, 3>& sizes = facts.sizes;
+  const char* axes = "ijk";
+  for (int a = 0; a < 3; ++a) {
+    if (!std::isfinite(sizes[a]) || sizes[a] <= 0.0) {
+      throw ReadFileError(path + ": the voxel size along " + axes[a] + " is " + std::to_string(sizes[a]) +
+                          " mm; it must be positive");
+    }
+  }
+  const std::string dataFile = nim.iname != nullptr ? nim.iname : path;
+  if (endsWith(lowerCase(dataFile), ".gz")) return;  // its length is known only once decompressed
+  std::error_code error;
+  const uintmax_t actual = fs::file_size(dataFile, error);
+  const int64_t offset = std::max<int64_t>(nim.iname_offset, 0);
+  const int64_t expected = offset + nim.nvox * nim.nbyper;
+  if (error || actual < static_cast<uintmax_t>(expected)) {
+    throw ReadFileError(dataFile + ": the voxel data are truncated: " + std::to_string(expected) + " bytes expected, " +
+                        (error ? std::string("unreadable") : std::to_string(actual)) + " found");
+  }
+}
+
+template <typename T>
+void convertToFloat(const void* source, float* target, size_t count, bool scaled, double slope, double inter) {
+  const T* s = static_cast<const T*>(source);
+  if (scaled) {
+    for (size_t i = 0; i < count; ++i) target[i] = static_cast<float>(slope * static_cast<double>(s[i]) + inter);
+  } else {
+    for (size_t i = 0; i < count; ++i) target[i] = static_cast<float>(s[i]);
+  }
+}
+
+void toFloat(int datatype, const void* source, float* target, size_t count, bool scaled, double slope, double inter) {
+  switch (datatype) {
+    case DT_UINT8:
+      return convertToFloat<uint8_t>(source, target, count, scaled, slope, inter);
+    case DT_INT8:
+      return convertToFloat<int8_t>(source, target, count, scaled, slope, inter);
+    case DT_INT16:
+      return convertToFloat<int16_t>(source, target, count, scaled, slope, inter);
+    case DT_UINT16:
+      return convertToFloat<uint16_t>(source, target, count, scaled, slope, inter);
+    case DT_INT32:
+      return convertToFloat<int32_t>(source, target, count, scaled, slope, inter);
+    case DT_UINT32:
+      return convertToFloat<uint32_t>(source, target, count, scaled, slope, inter);
+    case DT_INT64:
+      return convertToFloat<int64_t>(source, target, count, scaled, slope, inter);
+    case DT_UINT64:
+      return convertToFloat<uint64_t>(source, target, count, scaled, slope, inter);
+    case DT_FLOAT32:
+      return convertToFloat<float>(source, target, count, scaled, slope, inter);
+    case DT_FLOAT64:
+      return convertToFloat<double>(source, target, count, scaled, slope, inter);
+    default:
+      throw std::logic_error("unsupported NIfTI data type");
+  }
+}
+
+// Rounded half away from zero and saturated; NaN is stored as 0.
+template <typename T>
+T storedInteger(double v) {
+  if (std::isnan(v)) return 0;
+  v = std::round(v);
+  constexpr T lowest = std::numeric_limits<T>::lowest();
+  constexpr T highest = std::numeric_limits<T>::max();
+  if (v <= static_cast<double>(lowest)) return lowest;
+  if (v >= static_cast<double>(highest)) return highest;
+  return static_cast<T>(v);
+}
+
+template <typename T>
+void convertFromFloat(const float* source, void* target, size_t count, bool scaled, double slope, double inter) {
+  T* t = static_cast<T*>(target);
+  for (size_t i = 0; i < count; ++i) {
+    const double v = scaled ? (static_cast<double>(source[i]) - inter) / slope : static_cast<double>(source[i]);
+    if constexpr (std::is_floating_point_v<T>) {
+      t[i] = static_cast<T>(v);
+    } else {
+      t[i] = storedInteger<T>(v);
+    }
+  }
+}
+
+void fromFloat(int datatype, const float* source, void* target, size_t count, bool scaled, double slope, double inter) {
+  switch (datatype) {
+    case DT_UINT8:
+      return convertFromFloat<uint8_t>(source, target, count, scaled, slope, inter);
+    case DT_INT8:
+      return convertFromFloat<int8_t>(source, target, count, scaled, slope, inter);
+    case DT_INT16:
+      return convertFromFloat<int16_t>(source, target, count, scaled, slope, inter);
+    case DT_UINT16:
+      return convertFromFloat<uint16_t>(source, target, count, scaled, slope, inter);
+    case DT_INT32:
+      return convertFromFloat<int32_t>(source, target, count, scaled, slope, inter);
+    case DT_UINT32:
+      return convertFromFloat<uint32_t>(source, target, count, scaled, slope, inter);
+    case DT_INT64:
+      return convertFromFloat<int64_t>(source, target, count, scaled, slope, inter);
+    case DT_UINT64:
+      return convertFromFloat<uint64_t>(source, target, count, scaled, slope, inter);
+    case DT_FLOAT32:
+      return convertFromFloat<float>(source, target, count, scaled, slope, inter);
+    case DT_FLOAT64:
+      return convertFromFloat<double>(source, target, count, scaled, slope, inter);
+    default:
+      throw std::logic_error("unsupported NIfTI data type");
+  }
+}
+
+// A name beside `path` that no other run uses: hidden, with the process's
+// address-space-unique counter and the clock, keeping the ".nii"/".nii.gz"
+// ending the library decides compression by.
+std::string temporaryNameFor(const std::string& path) {
+  static std::atomic<unsigned> counter{0};
+  const fs::path target(path);
+  const std::string ending = endsWith(lowerCase(path), ".gz") ? ".nii.gz" : ".nii";
+  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  const std::string name = "." + target.filename().string() + "." + std::to_string(stamp) + "-" +
+                           std::to_string(counter++) + ".tmp" + ending;
+  return (target.parent_path() / name).string();
+}
+
+// Writes a single-file header in this machine's byte order, followed by an
+// empty extension flag, so the voxels start right after it. The header is
+// written here rather than by nifti_clib, whose writer in the Debian build
+// writes no NIfTI-2 header at all. Header extensions of the source are not
+// copied.
+bool writeHeader(znzFile file, nifti_image& nim, bool nifti2) {
+  static_assert(sizeof(nifti_1_header) == 348 && sizeof(nifti_2_header) == 540, "packed NIfTI headers");
+  const char noExtensions[4] = {0, 0, 0, 0};
+  nim.byteorder = nifti_short_order();
+  nifti_free_extensions(&nim);
+  if (nifti2) {
+    nim.nifti_type = NIFTI_FTYPE_NIFTI2_1;
+    nim.iname_offset = sizeof(nifti_2_header) + sizeof noExtensions;
+    nifti_2_header h{};
+    if (nifti_convert_nim2n2hdr(&nim, &h) != 0) return false;
+    if (znzwrite(&h, sizeof h, 1, file) != 1) return false;
+  } else {
+    nim.nifti_type = NIFTI_FTYPE_NIFTI1_1;
+    nim.iname_offset = sizeof(nifti_1_header) + sizeof noExtensions;
+    nifti_1_header h{};
+    if (nifti_convert_nim2n1hdr(&nim, &h) != 0) return false;
+    if (znzwrite(&h, sizeof h, 1, file) != 1) return false;
+  }
+  return znzwrite(noExtensions, sizeof noExtensions, 1, file) == 1;
+}
+
+std::string reasonOf(int error) { return error != 0 ? std::string(": ") + std::strerror(error) : std::string(); }
+
+}  // namespace
+
+NiftiImage::NiftiImage(std::string path, std::unique_ptr<Header> header)
+    : path_(std::move(path)), header_(std::move(header)) {}
+NiftiImage::NiftiImage(NiftiImage&&) noexcept = default;
+NiftiImage& NiftiImage::operator=(NiftiImage&&) noexcept = default;
+NiftiImage::~NiftiImage() = default;
+
+NiftiImage NiftiImage::open(const std::string& path) {
+  silenceLibrary();
+  std::error_code error;
+  const fs::file_status status = fs::status(path, error);
+  if (error || !fs::exists(status)) throw OpenFileError("Cannot open " + path + ": no such file");
+  if (!fs::is_regular_file(status)) throw OpenFileError("Cannot open " + path + ": not a regular file");
+  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+    std::fclose(f);
+  } else {
+    throw OpenFileError("Cannot open " + path + reasonOf(errno));
+  }
+  nifti_image* nim = nifti_image_read(path.c_str(), 0);
+  if (nim == nullptr) throw ReadFileError(path + ": not a NIfTI-1 or NIfTI-2 image, or its header is damaged");
+  auto header = std::make_unique<Header>();
+  header->nim = nim;
+  const StoredFacts facts = storedFacts(path, *nim);
+  header->version = facts.version;
+  checkHeader(*nim, facts, path);
+  return NiftiImage(path, std::move(header));
+}
+
+NiftiImage NiftiImage::create(const Dimensions& extents, int32_t volumes, const std::array<double, 3>& voxelSize,
+                              const Affine& affine, int datatype, double slope, double inter, bool nifti2) {
+  silenceLibrary();
+  if (!isSupportedType(datatype)) throw std::invalid_argument("unsupported NIfTI data type");
+  const int64_t dims[8] = {volumes > 1 ? 4 : 3, extents.x, extents.y, extents.z, volumes, 1, 1, 1};
+  nifti_image* nim = nifti_make_new_nim(dims, datatype, 0);
+  if (nim == nullptr) throw std::bad_alloc();
+  auto header = std::make_unique<Header>();
+  header->nim = nim;
+  nim->pixdim[1] = nim->dx = voxelSize[0];
+  nim->pixdim[2] = nim->dy = voxelSize[1];
+  nim->pixdim[3] = nim->dz = voxelSize[2];
+  nim->scl_slope = slope;
+  nim->scl_inter = inter;
+  header->version = nifti2 ? 2 : 1;
+  nim->xyz_units = NIFTI_UNITS_MM;
+  nim->time_units = NIFTI_UNITS_SEC;
+  nim->sform_code = NIFTI_XFORM_SCANNER_ANAT;
+  nim->qform_code = NIFTI_XFORM_SCANNER_ANAT;
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c < 4; ++c) nim->sto_xyz.m[r][c] = affine[r][c];
+  }
+  nim->sto_ijk = nifti_dmat44_inverse(nim->sto_xyz);
+  nifti_dmat44_to_quatern(nim->sto_xyz, &nim->quatern_b, &nim->quatern_c, &nim->quatern_d, &nim->qoffset_x,
+                          &nim->qoffset_y, &nim->qoffset_z, nullptr, nullptr, nullptr, &nim->qfac);
+  nim->qto_xyz = nifti_quatern_to_dmat44(nim->quatern_b, nim->quatern_c, nim->quatern_d, nim->qoffset_x, nim->qoffset_y,
+                                         nim->qoffset_z, nim->dx, nim->dy, nim->dz, nim->qfac);
+  nim->qto_ijk = nifti_dmat44_inverse(nim->qto_xyz);
+  return NiftiImage("", std::move(header));
+}
+
+Dimensions NiftiImage::extents() const {
+  const nifti_image& nim = *header_->nim;
+  return {static_cast<int32_t>(nim.nx), static_cast<int32_t>(nim.ny), static_cast<int32_t>(nim.nz)};
+}
+
+int32_t NiftiImage::volumeCount() const { return static_cast<int32_t>(header_->nim->nt); }
+
+std::array<double, 3> NiftiImage::voxelSize() const {
+  const nifti_image& nim = *header_->nim;
+  return {nim.dx, nim.dy, nim.dz};
+}
+
+Affine NiftiImage::affine() const {
+  const nifti_image& nim = *header_->nim;
+  Affine a{};
+  const nifti_dmat44* m = nim.sform_code > 0 ? &nim.sto_xyz : nim.qform_code > 0 ? &nim.qto_xyz : nullptr;
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c < 4; ++c) a[r][c] = m != nullptr ? m->m[r][c] : 0.0;
+  }
+  if (m == nullptr) {
+    a[0][0] = nim.dx;
+    a[1][1] = nim.dy;
+    a[2][2] = nim.dz;
+    a[3][3] = 1.0;
+  }
+  return a;
+}
+
+std::string NiftiImage::orientationCode() const {
+  const Affine a = affine();
+  nifti_dmat44 m{};
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c < 4; ++c) m.m[r][c] = a[r][c];
+  }
+  int codes[3] = {0, 0, 0};
+  nifti_dmat44_to_orientation(m, &codes[0], &codes[1], &codes[2]);
+  // NIFTI_L2R (1) to NIFTI_S2I (6): the letter of the direction pointed to.
+  const char letters[] = "?RLAPSI";
+  std::string code;
+  for (int c : codes) {
+    if (c < 1 || c > 6) return "";
+    code += letters[c];
+  }
+  return code;
+}
+
+int NiftiImage::sformCode() const { return header_->nim->sform_code; }
+int NiftiImage::qformCode() const { return header_->nim->qform_code; }
+int NiftiImage::datatype() const { return header_->nim->datatype; }
+std::string NiftiImage::datatypeName() const { return typeName(header_->nim->datatype); }
+double NiftiImage::sclSlope() const { return header_->nim->scl_slope; }
+double NiftiImage::sclInter() const { return header_->nim->scl_inter; }
+bool NiftiImage::isNifti2() const { return header_->version == 2; }
+double NiftiImage::repetitionTime() const { return header_->nim->dt; }
+std::string NiftiImage::description() const {
+  const char* d = header_->nim->descrip;
+  return std::string(d, strnlen(d, sizeof(header_->nim->descrip)));
+}
+
+std::vector<Volume> NiftiImage::readVolumes(const std::vector<int32_t>& which) const {
+  std::vector<int64_t> list;
+  for (int32_t t : which) {
+    if (t < 0 || t >= volumeCount()) {
+      throw std::out_of_range(path_ + " has " + std::to_string(volumeCount()) + " volumes; there is no volume " +
+                              std::to_string(t));
+    }
+    list.push_back(t);
+  }
+  if (list.empty()) return {};
+  silenceLibrary();
+  const nifti_image& nim = *header_->nim;
+  // nifti_clib reads brick lists only from 4-D files; a single volume (also
+  // one of a single slice) is read whole.
+  const bool whole = nim.nt == 1;
+  nifti_brick_list bricks{};
+  Header read;
+  read.nim = whole ? nifti_image_read(path_.c_str(), 1)
+                   : nifti_image_read_bricks(path_.c_str(), static_cast<int64_t>(list.size()), list.data(), &bricks);
+  const bool complete = whole ? read.nim != nullptr && read.nim->data != nullptr
+                              : read.nim != nullptr && bricks.nbricks == static_cast<int64_t>(list.size());
+  if (!complete) {
+    nifti_free_NBL(&bricks);
+    throw ReadFileError(path_ + ": the voxel data cannot be read in full (the file is truncated or damaged)");
+  }
+  if (read.nim->nx != nim.nx || read.nim->ny != nim.ny || read.nim->nz != nim.nz ||
+      read.nim->datatype != nim.datatype) {
+    nifti_free_NBL(&bricks);
+    throw ReadFileError(path_ + ": the file changed while it was being read");
+  }
+  const size_t count = static_cast<size_t>(voxelsPerVolume(nim));
+  const bool scaled = isScaled(nim.scl_slope, nim.scl_inter);
+  std::vector<Volume> volumes;
+  volumes.reserve(list.size());
+  for (size_t b = 0; b < list.size(); ++b) {
+    Volume v(extents());
+    toFloat(nim.datatype, whole ? read.nim->data : bricks.bricks[b], v.data(), count, scaled, nim.scl_slope,
+            nim.scl_inter);
+    volumes.push_back(std::move(v));
+  }
+  nifti_free_NBL(&bricks);
+  return volumes;
+}
+
+std::vector<Volume> NiftiImage::readAllVolumes() const {
+  std::vector<int32_t> all(static_cast<size_t>(volumeCount()));
+  for (size_t t = 0; t < all.size(); ++t) all[t] = static_cast<int32_t>(t);
+  return readVolumes(all);
+}
+
+struct NiftiVolumeReader::Input {
+  const NiftiImage* image = nullptr;
+  std::string dataPath;
+  znzFile file = nullptr;
+  int32_t remaining = 0;
+  bool swapped = false;
+  std::vector<unsigned char> buffer;
+
+  ~Input() {
+    if (file != nullptr) znzclose(file);
+  }
+};
+
+NiftiVolumeReader::NiftiVolumeReader(const NiftiImage& image) : in_(std::make_unique<Input>()) {
+  const nifti_image& nim = *image.header().nim;
+  Input& in = *in_;
+  in.image = &image;
+  in.dataPath = nim.iname != nullptr ? nim.iname : image.path();
+  in.remaining = image.volumeCount();
+  in.swapped = nim.byteorder != nifti_short_order() && nim.swapsize > 1;
+  in.buffer.resize(static_cast<size_t>(voxelsPerVolume(nim)) * static_cast<size_t>(nim.nbyper));
+  in.file = znzopen(in.dataPath.c_str(), "rb", endsWith(lowerCase(in.dataPath), ".gz") ? 1 : 0);
+  if (in.file == nullptr) throw OpenFileError("Cannot open " + in.dataPath + reasonOf(errno));
+  const int64_t offset = std::max<int64_t>(nim.iname_offset, 0);
+  if (znzseek(in.file, static_cast<znz_off_t>(offset), SEEK_SET) < 0) {
+    throw ReadFileError(in.dataPath + ": the voxel data cannot be reached (the file is truncated or damaged)");
+  }
+}
+
+NiftiVolumeReader::~NiftiVolumeReader() = default;
+
+int32_t NiftiVolumeReader::remaining() const { return in_->remaining; }
+
+void NiftiVolumeReader::next(Volume& v) {
+  Input& in = *in_;
+  if (in.remaining <= 0) throw std::out_of_range(in.image->path() + ": no volume left to read");
+  const nifti_image& nim = *in.image->header().nim;
+  if (znzread(in.buffer.data(), 1, in.buffer.size(), in.file) != in.buffer.size()) {
+    throw ReadFileError(in.dataPath + ": the voxel data cannot be read in full (the file is truncated or damaged)");
+  }
+  if (in.swapped) {
+    nifti_swap_Nbytes(static_cast<int64_t>(in.buffer.size()) / nim.swapsize, nim.swapsize, in.buffer.data());
+  }
+  if (v.dimensions() != in.image->extents() || v.data() == nullptr) v = Volume(in.image->extents());
+  toFloat(nim.datatype, in.buffer.data(), v.data(), v.voxelCount(), isScaled(nim.scl_slope, nim.scl_inter),
+          nim.scl_slope, nim.scl_inter);
+  --in.remaining;
+}
+
+struct NiftiWriter::Output {
+  std::string path;
+  std::string temporary;
+  NiftiImage::Header header;
+  znzFile file = nullptr;
+  int32_t announced = 0;
+  int32_t written = 0;
+  bool scaled = false;
+  bool finished = false;
+  std::vector<unsigned char> buffer;
+
+  void close() {
+    if (file != nullptr) znzclose(file);
+    file = nullptr;
+  }
+};
+
+NiftiWriter::NiftiWriter(const std::string& path, const NiftiImage& like, int32_t volumes, NiftiStorage storage,
+                         const std::string& description)
+    : out_(std::make_unique<Output>()) {
+  silenceLibrary();
+  if (volumes < 1) throw std::invalid_argument("a NIfTI image needs at least one volume");
+  if (!isNiftiPath(path)) throw WriteFileError("Cannot write " + path + ": the name must end in .nii or .nii.gz");
+  std::error_code error;
+  const fs::file_status existing = fs::symlink_status(path, error);
+  if (!error && fs::exists(existing) && !fs::is_regular_file(existing)) {
+    throw WriteFileError("Cannot write " + path + ": it exists and is not a regular file");
+  }
+  Output& o = *out_;
+  o.path = path;
+  o.announced = volumes;
+  nifti_image* nim = nifti_copy_nim_info(like.header().nim);
+  if (nim == nullptr) throw std::bad_alloc();
+  o.header.nim = nim;
+  nim->dim[0] = volumes > 1 ? 4 : 3;
+  nim->dim[4] = volumes;
+  for (int d = 5; d < 8; ++d) nim->dim[d] = 1;
+  nifti_update_dims_from_array(nim);
+  if (storage == NiftiStorage::Float32) {
+    nim->datatype = DT_FLOAT32;
+    nifti_datatype_sizes(DT_FLOAT32, &nim->nbyper, &nim->swapsize);
+    nim->scl_slope = 1.0;
+    nim->scl_inter = 0.0;
+    nim->cal_min = nim->cal_max = 0.0;
+  }
+  o.scaled = isScaled(nim->scl_slope, nim->scl_inter);
+  if (!description.empty()) {
+    std::memset(nim->descrip, 0, sizeof(nim->descrip));
+    std::strncpy(nim->descrip, description.c_str(), sizeof(nim->descrip) - 1);
+  }
+  o.temporary = temporaryNameFor(path);
+  errno = 0;
+  o.file = znzopen(o.temporary.c_str(), "wb", endsWith(lowerCase(path), ".gz") ? 1 : 0);
+  if (o.file == nullptr) {
+    const int reason = errno;
+    throw WriteFileError("Cannot create " + path + reasonOf(reason));
+  }
+  if (!writeHeader(o.file, *nim, like.isNifti2())) {
+    const int reason = errno;
+    o.close();
+    std::remove(o.temporary.c_str());
+    throw WriteFileError("Failed writing to " + path + reasonOf(reason));
+  }
+  o.buffer.resize(static_cast<size_t>(voxelsPerVolume(*nim)) * static_cast<size_t>(nim->nbyper));
+}
+
+NiftiWriter::~NiftiWriter() {
+  if (out_ == nullptr || out_->finished) return;
+  out_->close();
+  std::remove(out_->temporary.c_str());
+}
+
+void NiftiWriter::write(const Volume& volume) {
+  Output& o = *out_;
+  const nifti_image& nim = *o.header.nim;
+  if (volume.nx() != nim.nx || volume.ny() != nim.ny || volume.nz() != nim.nz) {
+    throw std::invalid_argument("a volume of other extents than " + o.path + "'s");
+  }
+  if (o.written >= o.announced || o.file == nullptr) throw std::invalid_argument("one volume too many for " + o.path);
+  fromFloat(nim.datatype, volume.data(), o.buffer.data(), volume.voxelCount(), o.scaled, nim.scl_slope, nim.scl_inter);
+  errno = 0;
+  const int64_t done = nifti_write_buffer(o.file, o.buffer.data(), static_cast<int64_t>(o.buffer.size()));
+  if (done != static_cast<int64_t>(o.buffer.size())) {
+    const int reason = errno;
+    throw WriteFileError("Failed writing to " + o.path + reasonOf(reason));
+  }
+  ++o.written;
+}
+
+void NiftiWriter::finish() {
+  Output& o = *out_;
+  if (o.written != o.announced) {
+    throw WriteFileError("Failed writing to " + o.path + ": " + std::to_string(o.written) + " of " +
+                         std::to_string(o.announced) + " volumes written");
+  }
+  errno = 0;
+  const int closed = znzclose(o.file);
+  if (closed != 0) throw WriteFileError("Failed writing to " + o.path + reasonOf(errno));
+  std::error_code error;
+  fs::rename(o.temporary, o.path, error);
+  if (error) throw WriteFileError("Cannot replace " + o.path + ": " + error.message());
+  o.finished = true;
+}
+
+void writeNifti(const std::string& path, const NiftiImage& like, const std::vector<Volume>& volumes,
+                NiftiStorage storage, const std::string& description) {
+  NiftiWriter writer(path, like, static_cast<int32_t>(volumes.size()), storage, description);
+  for (const Volume& v : volumes) writer.write(v);
+  writer.finish();
+}
+
+bool isNiftiPath(const std::string& path) {
+  const std::string lower = lowerCase(path);
+  return endsWith(lower, ".nii") || endsWith(lower, ".nii.gz");
+}
+
+std::string niftiStem(const std::string& path) {
+  const std::string lower = lowerCase(path);
+  if (endsWith(lower, ".nii.gz")) return path.substr(0, path.size() - 7);
+  if (endsWith(lower, ".nii")) return path.substr(0, path.size() - 4);
+  return path;
+}
+
+}  // namespace daxo

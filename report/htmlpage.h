@@ -1,0 +1,47 @@
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "report/rgbimage.h"
+
+// A self-contained HTML page: pictures are embedded as PNG data, styles are
+// inline CSS, and nothing needs a script or the network. Texts given to it
+// are escaped.
+
+namespace daxo::report {
+
+using Rows = std::vector<std::pair<std::string, std::string>>;
+
+class HtmlPage {
+ public:
+  explicit HtmlPage(std::string title);
+
+  void heading(const std::string& text);
+  void paragraph(const std::string& text);
+  // A two-column table of names and values.
+  void table(const Rows& rows);
+  void figure(const std::string& caption, const RgbImage& picture);
+  // Two pictures of the same size shown in turn, about once a second (CSS
+  // animation), so that moving edges catch the eye; printed, the first one.
+  void alternating(const std::string& caption, const RgbImage& first, const RgbImage& second);
+  // The colour map as a bar with labels under its ends and its middle.
+  void colourBar(const std::string& caption, const RgbImage& bar, const std::string& low, const std::string& middle,
+                 const std::string& high);
+  // An arrow pointing `direction` ("up", "down", "left" or "right") with a
+  // label, drawn in SVG.
+  void arrow(const std::string& direction, const std::string& label);
+
+  // The whole page.
+  std::string html() const;
+
+ private:
+  std::string title_;
+  std::string body_;
+};
+
+// &, <, >, " and ' as entities.
+std::string escapeHtml(const std::string& text);
+
+}  // namespace daxo::report

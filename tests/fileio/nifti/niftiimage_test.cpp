@@ -1,0 +1,261 @@
+#include "fileio/nifti/niftiimage.h"
+
+#include <gtest/gtest.h>
+#include <nifti/nifti1.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <limits>
+
+#include "fileio/fileerrors.h"
+#include "tests/support/testfiles.h"
+#include "tests/support/thrownmessage.h"
+
+namespace daxo {
+namespace {
+
+using testing::TempFolder;
+using testing::thrownMessage;
+
+// An oblique affine with an offset, so a lost or transposed matrix shows.
+Affine obliqueAffine() {
+  return Affine{{{-2.0, 0.1, 0.0, 90.0}, {0.0, 2.4, 0.3, -120.5}, {0.05, 0.0, 3.0, -60.0}, {0.0, 0.0, 0.0, 1.0}}};
+}
+
+// Volume t holds slope * (x + 3y + 11z - 40 + 7t) + inter: whole stored
+// numbers that fit every tested type (negative ones only for signed types).
+std::vector<Volume> storedPattern(const Dimensions& d, int32_t volumes, double slope, double inter, bool signedType) {
+  std::vector<Volume> result;
+  for (int32_t t = 0; t < volumes; ++t) {
+    Volume v(d);
+    for (int32_t z = 0; z < d.z; ++z) {
+      for (int32_t y = 0; y < d.y; ++y) {
+        for (int32_t x = 0; x < d.x; ++x) {
+          const double stored = x + 3 * y + 11 * z + 7 * t - (signedType ? 40 : 0);
+          v(x, y, z) = static_cast<float>(slope * stored + inter);
+        }
+      }
+    }
+    result.push_back(std::move(v));
+  }
+  return result;
+}
+
+struct RoundTripCase {
+  const char* name;
+  int datatype;
+  double slope;
+  double inter;
+  int32_t volumes;
+  bool nifti2;
+  bool signedType;
+};
+
+class NiftiRoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
+
+TEST_P(NiftiRoundTrip, HeaderAndValuesSurviveWriteAndRead) {
+  const RoundTripCase& c = GetParam();
+  TempFolder folder;
+  const Dimensions d{5, 7, 3};
+  const NiftiImage like =
+      NiftiImage::create(d, c.volumes, {2.0, 2.5, 3.0}, obliqueAffine(), c.datatype, c.slope, c.inter, c.nifti2);
+  const std::vector<Volume> volumes = storedPattern(d, c.volumes, c.slope, c.inter, c.signedType);
+  for (const char* ending : {".nii", ".nii.gz"}) {
+    const std::string path = folder.file(std::string(c.name) + ending);
+    writeNifti(path, like, volumes, NiftiStorage::LikeSource, "test image");
+    const NiftiImage read = NiftiImage::open(path);
+    EXPECT_EQ(read.extents(), d);
+    EXPECT_EQ(read.volumeCount(), c.volumes);
+    EXPECT_EQ(read.datatype(), c.datatype);
+    EXPECT_EQ(read.isNifti2(), c.nifti2);
+    EXPECT_EQ(read.description(), "test image");
+    EXPECT_DOUBLE_EQ(read.voxelSize()[1], 2.5);
+    for (int r = 0; r < 4; ++r) {
+      for (int col = 0; col < 4; ++col) EXPECT_NEAR(read.affine()[r][col], obliqueAffine()[r][col], 1e-5);
+    }
+    const std::vector<Volume> back = read.readAllVolumes();
+    ASSERT_EQ(back.size(), volumes.size());
+    for (size_t t = 0; t < back.size(); ++t) {
+      for (size_t i = 0; i < back[t].voxelCount(); ++i) {
+        ASSERT_FLOAT_EQ(back[t].data()[i], volumes[t].data()[i]) << ending << " volume " << t << " voxel " << i;
+      }
+    }
+    // Streamed volume by volume: the same values.
+    NiftiVolumeReader reader(read);
+    Volume streamed;
+    for (size_t t = 0; t < volumes.size(); ++t) {
+      reader.next(streamed);
+      for (size_t i = 0; i < streamed.voxelCount(); ++i) ASSERT_EQ(streamed.data()[i], back[t].data()[i]);
+    }
+    EXPECT_EQ(reader.remaining(), 0);
+    EXPECT_THROW(reader.next(streamed), std::out_of_range);
+    // One volume picked out of the series, in the order asked.
+    const std::vector<Volume> picked = read.readVolumes({c.volumes - 1, 0});
+    EXPECT_EQ(picked[0].data()[5], volumes.back().data()[5]);
+    EXPECT_EQ(picked[1].data()[5], volumes.front().data()[5]);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, NiftiRoundTrip,
+                         ::testing::Values(RoundTripCase{"int16_scaled", DT_INT16, 0.0427, -3.0, 4, false, true},
+                                           RoundTripCase{"uint8_3d", DT_UINT8, 1.0, 0.0, 1, false, false},
+                                           RoundTripCase{"uint16", DT_UINT16, 2.0, 0.0, 2, false, false},
+                                           RoundTripCase{"int32_nifti2", DT_INT32, 1.0, 0.0, 3, true, true},
+                                           RoundTripCase{"float32", DT_FLOAT32, 1.0, 0.0, 2, false, true},
+                                           RoundTripCase{"float64_scaled", DT_FLOAT64, 0.5, 1.0, 2, true, true}),
+                         [](const ::testing::TestParamInfo<RoundTripCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST(NiftiWriter, IntegersAreRoundedAndSaturatedNeverWrapped) {
+  TempFolder folder;
+  struct Case {
+    int datatype;
+    double slope, inter;
+    float value, expected;
+  } cases[] = {
+      {DT_INT16, 1.0, 0.0, 40000.0f, 32767.0f}, {DT_INT16, 1.0, 0.0, -40000.0f, -32768.0f},
+      {DT_INT16, 1.0, 0.0, 2.5f, 3.0f},         {DT_INT16, 1.0, 0.0, -2.5f, -3.0f},
+      {DT_INT16, 1.0, 0.0, NAN, 0.0f},          {DT_UINT8, 1.0, 0.0, -5.0f, 0.0f},
+      {DT_UINT8, 1.0, 0.0, 300.0f, 255.0f},     {DT_INT16, 0.5, 10.0, 11.3f, 11.5f},
+      {DT_UINT16, 1.0, 0.0, 1e9f, 65535.0f},    {DT_INT32, 1.0, 0.0, -1e12f, -2147483648.0f},
+  };
+  for (const Case& c : cases) {
+    const NiftiImage like = NiftiImage::create({1, 1, 1}, 1, {1, 1, 1}, obliqueAffine(), c.datatype, c.slope, c.inter);
+    const std::string path = folder.file("v.nii");
+    writeNifti(path, like, {Volume(1, 1, 1, c.value)}, NiftiStorage::LikeSource);
+    EXPECT_EQ(NiftiImage::open(path).readVolume(0).data()[0], c.expected) << c.datatype << " " << c.value;
+  }
+}
+
+TEST(NiftiWriter, Float32StorageDropsTheSourceScalingAndKeepsTheHeader) {
+  TempFolder folder;
+  const NiftiImage like = NiftiImage::create({3, 2, 2}, 5, {3, 3, 3}, obliqueAffine(), DT_INT16, 0.0427, 0.0);
+  const std::string source = folder.file("source.nii.gz");
+  writeNifti(source, like, storedPattern({3, 2, 2}, 5, 0.0427, 0.0, true), NiftiStorage::LikeSource);
+  const NiftiImage read = NiftiImage::open(source);
+  const std::string path = folder.file("map.nii.gz");
+  writeNifti(path, read, {Volume(3, 2, 2, 1.0f / 3.0f)}, NiftiStorage::Float32, "displacement");
+  const NiftiImage map = NiftiImage::open(path);
+  EXPECT_EQ(map.datatype(), DT_FLOAT32);
+  EXPECT_EQ(map.volumeCount(), 1);
+  EXPECT_EQ(map.description(), "displacement");
+  EXPECT_EQ(map.sformCode(), read.sformCode());
+  EXPECT_EQ(map.affine(), read.affine());
+  EXPECT_EQ(map.readVolume(0).data()[7], 1.0f / 3.0f);
+}
+
+// Overwrites `count` bytes at `offset` of a file.
+void patch(const std::string& path, size_t offset, const void* bytes, size_t count) {
+  std::string content = testing::readFile(path);
+  content.replace(offset, count, static_cast<const char*>(bytes), count);
+  testing::writeFile(path, content);
+}
+
+TEST(NiftiImage, DamagedFilesAreRefusedNamingTheFileAndTheProblem) {
+  TempFolder folder;
+  const NiftiImage like = NiftiImage::create({4, 4, 2}, 2, {2, 2, 2}, obliqueAffine(), DT_INT16);
+  const std::vector<Volume> volumes = storedPattern({4, 4, 2}, 2, 1.0, 0.0, true);
+  auto fresh = [&](const std::string& name) {
+    const std::string path = folder.file(name);
+    writeNifti(path, like, volumes, NiftiStorage::LikeSource);
+    return path;
+  };
+  struct Case {
+    const char* name;
+    std::function<void(const std::string&)> damage;
+    const char* problem;
+  };
+  const int16_t fiveDims[] = {5, 4, 4, 2, 2, 2};
+  const int16_t complexType[] = {NIFTI_TYPE_COMPLEX64, 64};
+  const float zeroSize = 0.0f;
+  const Case cases[] = {
+      {"garbage.nii", [](const std::string& p) { testing::writeFile(p, std::string(400, 'x')); },
+       "not a NIfTI-1 or NIfTI-2 image"},
+      {"short.nii",
+       [](const std::string& p) {
+         const std::string c = testing::readFile(p);
+         testing::writeFile(p, c.substr(0, c.size() - 10));
+       },
+       "the voxel data are truncated: 480 bytes expected, 470 found"},
+      {"fivedims.nii", [&](const std::string& p) { patch(p, 40, fiveDims, sizeof fiveDims); }, "has 5 dimensions"},
+      {"complex.nii", [&](const std::string& p) { patch(p, 70, complexType, sizeof complexType); },
+       "data type COMPLEX64 is not supported"},
+      {"flat.nii", [&](const std::string& p) { patch(p, 80, &zeroSize, sizeof zeroSize); },
+       "the voxel size along i is 0.000000 mm"},
+  };
+  for (const Case& c : cases) {
+    const std::string path = fresh(c.name);
+    c.damage(path);
+    const std::string message = thrownMessage<ReadFileError>([&] { NiftiImage::open(path); });
+    EXPECT_NE(message.find(path), std::string::npos) << message;
+    EXPECT_NE(message.find(c.problem), std::string::npos) << message;
+  }
+  EXPECT_EQ(thrownMessage<OpenFileError>([&] { NiftiImage::open(folder.file("absent.nii")); }),
+            "Cannot open " + folder.file("absent.nii") + ": no such file");
+  EXPECT_EQ(thrownMessage<OpenFileError>([&] { NiftiImage::open(folder.path()); }),
+            "Cannot open " + folder.path() + ": not a regular file");
+}
+
+TEST(NiftiImage, TruncatedCompressedDataFailOnReadingNamingTheFile) {
+  TempFolder folder;
+  const std::string path = folder.file("cut.nii.gz");
+  const NiftiImage like = NiftiImage::create({16, 16, 8}, 3, {2, 2, 2}, obliqueAffine(), DT_FLOAT32);
+  std::vector<Volume> volumes(3, Volume(16, 16, 8));
+  for (Volume& v : volumes) {
+    for (size_t i = 0; i < v.voxelCount(); ++i) v.data()[i] = std::sin(0.37f * static_cast<float>(i));
+  }
+  writeNifti(path, like, volumes, NiftiStorage::LikeSource);
+  const std::string whole = testing::readFile(path);
+  testing::writeFile(path, whole.substr(0, whole.size() / 2));
+  const NiftiImage cut = NiftiImage::open(path);
+  EXPECT_EQ(thrownMessage<ReadFileError>([&] { cut.readAllVolumes(); }),
+            path + ": the voxel data cannot be read in full (the file is truncated or damaged)");
+  NiftiVolumeReader reader(cut);
+  Volume v;
+  EXPECT_EQ(thrownMessage<ReadFileError>([&] {
+              while (reader.remaining() > 0) reader.next(v);
+            }),
+            path + ": the voxel data cannot be read in full (the file is truncated or damaged)");
+  EXPECT_EQ(thrownMessage<std::out_of_range>([&] { cut.readVolume(3); }),
+            path + " has 3 volumes; there is no volume 3");
+}
+
+TEST(NiftiWriter, AnUnfinishedWriteLeavesTheEarlierFileAndNoTemporary) {
+  TempFolder folder;
+  const std::string path = folder.file("series.nii.gz");
+  const NiftiImage like = NiftiImage::create({4, 4, 2}, 2, {2, 2, 2}, obliqueAffine(), DT_INT16);
+  writeNifti(path, like, storedPattern({4, 4, 2}, 2, 1.0, 0.0, true), NiftiStorage::LikeSource);
+  const std::string before = testing::readFile(path);
+  {
+    NiftiWriter writer(path, like, 2, NiftiStorage::LikeSource);
+    writer.write(Volume(4, 4, 2, 9.0f));
+    EXPECT_EQ(thrownMessage<WriteFileError>([&] { writer.finish(); }),
+              "Failed writing to " + path + ": 1 of 2 volumes written");
+  }
+  EXPECT_EQ(testing::readFile(path), before);
+  EXPECT_EQ(testing::namesIn(folder.path()), std::vector<std::string>{"series.nii.gz"});
+
+  const std::string missingFolder = folder.file("absent/out.nii");
+  EXPECT_EQ(thrownMessage<WriteFileError>(
+                [&] { writeNifti(missingFolder, like, {Volume(4, 4, 2, 0.0f)}, NiftiStorage::LikeSource); }),
+            "Cannot create " + missingFolder + ": No such file or directory");
+  const std::string folderTarget = folder.file("taken.nii");
+  std::filesystem::create_directory(folderTarget);
+  EXPECT_EQ(thrownMessage<WriteFileError>(
+                [&] { writeNifti(folderTarget, like, {Volume(4, 4, 2, 0.0f)}, NiftiStorage::Float32); }),
+            "Cannot write " + folderTarget + ": it exists and is not a regular file");
+}
+
+TEST(NiftiPaths, StemsAndEndings) {
+  EXPECT_TRUE(isNiftiPath("a/b.nii"));
+  EXPECT_TRUE(isNiftiPath("a/b.NII.GZ"));
+  EXPECT_FALSE(isNiftiPath("a/b.fmr"));
+  EXPECT_EQ(niftiStem("d/sub-01_dir-AP_dwi.nii.gz"), "d/sub-01_dir-AP_dwi");
+  EXPECT_EQ(niftiStem("d/x.nii"), "d/x");
+}
+
+}  // namespace
+}  // namespace daxo

@@ -1,0 +1,137 @@
+// `daxo report`: the quality page of a map and its pair, as a user makes it
+// from files already written, and as a browser shows it.
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <string>
+
+#include "tests/host/daxorun.h"
+#include "tests/plugin/syntheticpair.h"
+#include "tests/plugin/testprojects.h"
+#include "tests/support/testfiles.h"
+
+namespace {
+
+using daxo::Dimensions;
+using daxo::testing::DaxoRun;
+using daxo::testing::runDaxo;
+
+class ReportCommand : public daxo::testing::DaxoCommandTest {
+ protected:
+  // A pair with a known displacement, its true map, and the arguments that
+  // report on them.
+  void SetUp() override {
+    const Dimensions d{24, 28, 12};
+    const daxo::testing::SyntheticPair pair = daxo::testing::syntheticPair(d, 2.0);
+    daxo::testing::writeFmrProject(file("ap.fmr"), d, {pair.first}, daxo::testing::Voxels::Float32);
+    daxo::testing::writeFmrProject(file("pa.fmr"), d, {pair.second}, daxo::testing::Voxels::Float32);
+    daxo::testing::writeMapFile(file("ap_vdm.map"), pair.truth);
+  }
+  std::string inputs() const { return quoted("ap_vdm.map") + " " + quoted("ap.fmr") + " " + quoted("pa.fmr"); }
+};
+
+// The figures the log shows, as the page's table holds them.
+std::vector<std::pair<std::string, std::string>> loggedFigures(const std::string& out) {
+  std::vector<std::pair<std::string, std::string>> figures;
+  const std::regex line(R"(\] ((?:Correlation|Displacement) inside the head): ([^\n]+))");
+  for (auto it = std::sregex_iterator(out.begin(), out.end(), line); it != std::sregex_iterator(); ++it) {
+    figures.push_back({(*it)[1], (*it)[2]});
+  }
+  return figures;
+}
+
+TEST_F(ReportCommand, WritesOnePageWhoseFiguresAreTheLoggedOnes) {
+  const DaxoRun run = runDaxo("report " + inputs() + " " + quoted("report.html"));
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string page = daxo::testing::readFile(file("report.html"));
+  const auto figures = loggedFigures(run.out);
+  ASSERT_EQ(figures.size(), 2u) << run.out;
+  for (const auto& [name, value] : figures) {
+    EXPECT_NE(page.find("<td>" + name + "</td><td>" + value + "</td>"), std::string::npos) << name;
+  }
+  // The true map brings the pair together.
+  const std::smatch m = [&] {
+    std::smatch match;
+    std::regex_search(figures[0].second, match, std::regex(R"(([0-9.]+) before correction, ([0-9.]+) after)"));
+    return match;
+  }();
+  ASSERT_EQ(m.size(), 3u);
+  EXPECT_GT(std::stod(m[2]), std::stod(m[1]));
+  EXPECT_GT(std::stod(m[2]), std::stod(m[1]) + 0.1);
+  EXPECT_EQ(page.find("<script"), std::string::npos);
+  EXPECT_EQ(daxo::testing::namesIn(dir.path()),
+            (std::vector<std::string>{"ap.fmr", "ap.stc", "ap_vdm.map", "pa.fmr", "pa.stc", "report.html"}));
+}
+
+TEST_F(ReportCommand, BadInputLeavesNoPageAndAnEarlierPageUntouched) {
+  daxo::testing::writeFile(file("report.html"), "earlier page");
+  daxo::testing::writeMapFile(file("small_vdm.map"), daxo::Volume(24, 28, 11, 0.0f));
+  const struct {
+    std::string arguments;
+    int status;
+    std::string message;
+  } cases[] = {
+      {"report " + quoted("absent.map") + " " + quoted("ap.fmr") + " " + quoted("pa.fmr") + " " + quoted("report.html"),
+       1, "daxo: report: could not open file " + file("absent.map")},
+      {"report " + quoted("small_vdm.map") + " " + quoted("ap.fmr") + " " + quoted("pa.fmr") + " " +
+           quoted("report.html"),
+       1,
+       "daxo: report: " + file("small_vdm.map") + " is a map of 24 x 28 x 11 voxels, but " + file("ap.fmr") +
+           " has volumes of 24 x 28 x 12: the map must be of the projects' grid"},
+      {"report " + inputs() + " " + quoted("report.html") + " --volume1 3", 1,
+       "daxo: report: " + file("pa.fmr") + " has 1 volumes; there is no volume 3"},
+      {"report " + inputs() + " " + quoted("pa.fmr"), 2,
+       "daxo: report: the page's name must end in .html, not '" + file("pa.fmr") + "'"},
+  };
+  for (const auto& c : cases) {
+    const DaxoRun run = runDaxo(c.arguments);
+    EXPECT_EQ(run.status, c.status) << c.arguments;
+    EXPECT_EQ(run.err.rfind(c.message, 0), 0u) << run.err;
+    EXPECT_EQ(daxo::testing::readFile(file("report.html")), "earlier page");
+  }
+}
+
+// Reads the size of a PNG and whether it holds more than one colour.
+struct Screenshot {
+  int width = 0;
+  int height = 0;
+  bool varied = false;
+};
+
+Screenshot readScreenshot(const std::string& path) {
+  Screenshot shot;
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return shot;
+  image.format = PNG_FORMAT_GRAY;
+  std::vector<unsigned char> pixels(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) return shot;
+  shot.width = static_cast<int>(image.width);
+  shot.height = static_cast<int>(image.height);
+  size_t dark = 0;
+  for (unsigned char p : pixels) dark += p < 64 ? 1 : 0;
+  // Black slices on a white page: a good share of both.
+  shot.varied = dark > pixels.size() / 20 && dark < pixels.size() * 19 / 20;
+  return shot;
+}
+
+// The page in a real browser: headless Chromium renders it, pictures and all.
+TEST_F(ReportCommand, ChromiumRendersThePage) {
+  const char* chromium = "/usr/bin/chromium";
+  if (!std::filesystem::exists(chromium)) GTEST_SKIP() << "Debian's chromium is not installed";
+  ASSERT_EQ(runDaxo("report " + inputs() + " " + quoted("report.html")).status, 0);
+  const std::string command = std::string(chromium) +
+                              " --headless --no-sandbox --disable-gpu --hide-scrollbars --window-size=1000,1400"
+                              " --screenshot=" +
+                              quoted("shot.png") + " file://" + quoted("report.html") + " > /dev/null 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const Screenshot shot = readScreenshot(file("shot.png"));
+  EXPECT_EQ(shot.width, 1000);
+  EXPECT_EQ(shot.height, 1400);
+  EXPECT_TRUE(shot.varied);
+}
+
+}  // namespace

@@ -140,16 +140,24 @@ TEST(StcData, SaveAsRenamesPrefixAndDataFile) {
   EXPECT_EQ(copy.volumes[0](0, 0, 0), 5.0f);
 }
 
-TEST(StcData, SaveAsWithoutPrefixKeyWritesDataButNoPrefixLine) {
+// A header without Prefix gave a copy whose header named no data file, so
+// readers took the source's data for the copy's and the corrected data were
+// orphaned.
+TEST(StcData, RegressionSaveAsWithoutPrefixKeyNamesTheCopysDataFile) {
   TempFolder folder;
   writeFile(folder.file("run1.fmr"),
             headerText({"NrOfVolumes: 1", "NrOfSlices: 1", "ResolutionX: 1", "ResolutionY: 1"}));
   writeFile(folder.file(".stc"), int16Bytes({7}));
   FMRHeader header;
   header.load(folder.file("run1.fmr"), true);
+  header.volumes[0](0, 0, 0) = 8.0f;
   header.saveAs(folder.file("run1_undist.fmr"));
-  EXPECT_EQ(readFile(folder.file("run1_undist.stc")), int16Bytes({7}));
-  EXPECT_EQ(readFile(folder.file("run1_undist.fmr")).find("Prefix"), std::string::npos);
+  EXPECT_NE(readFile(folder.file("run1_undist.fmr")).find("Prefix: \"run1_undist\"\r\n"), std::string::npos);
+  FMRHeader copy;
+  copy.load(folder.file("run1_undist.fmr"), true);
+  EXPECT_EQ(copy.dataFileName(), folder.file("run1_undist.stc"));
+  EXPECT_EQ(copy.volumes[0](0, 0, 0), 8.0f);
+  EXPECT_EQ(readFile(folder.file(".stc")), int16Bytes({7}));
 }
 
 TEST(StcData, SaveAsOverTheSourceKeepsItWhole) {

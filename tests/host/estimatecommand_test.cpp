@@ -151,10 +151,17 @@ TEST_F(EstimateCommand, ErrorsAndARunWithoutMapsExitWithOne) {
   EXPECT_NE(missing.err.find("] Error: Failed opening for reading: " + file("a.fmr") + "\n"), std::string::npos)
       << missing.err;
 
-  // A NaN voxel stops the estimation; the task itself reports no error.
-  pair.first(5, 5, 5) = std::numeric_limits<float>::quiet_NaN();
+  // A flat bright column that differs between the scans makes the fast
+  // estimate divide by zero; the task itself reports no error.
+  for (int32_t y = 0; y < d.y; ++y) {
+    for (int32_t z = 0; z < d.z; ++z) {
+      pair.first(3, y, z) = 700.0f;
+      pair.second(3, y, z) = 900.0f;
+    }
+  }
   daxo::testing::writeFmrProject(file("a.fmr"), d, {pair.first}, Voxels::Float32);
-  const DaxoRun stopped = runDaxo("estimate " + quoted("a.fmr") + " " + quoted("b.fmr") + " --apply");
+  daxo::testing::writeFmrProject(file("b.fmr"), d, {pair.second}, Voxels::Float32);
+  const DaxoRun stopped = runDaxo("estimate " + quoted("a.fmr") + " " + quoted("b.fmr") + " --fast --apply");
   EXPECT_EQ(stopped.status, 1);
   EXPECT_NE(stopped.out.find("] Not-a-number values detected."), std::string::npos) << stopped.out;
   EXPECT_NE(stopped.err.find("daxo: estimate: no maps were written"), std::string::npos) << stopped.err;

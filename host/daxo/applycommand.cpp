@@ -58,6 +58,13 @@ void noteSkippedPaths(const std::vector<std::string>& paths, Console& console) {
   }
 }
 
+bool anyProject(const std::vector<std::string>& paths) {
+  for (const std::string& path : paths) {
+    if (hasExtension(path, "fmr") || hasExtension(path, "dmr")) return true;
+  }
+  return false;
+}
+
 int runApply(CommandContext& context) {
   const Arguments arguments("apply", context.args,
                             {{"--vdm", true}, {"--rllr", false}, {"--yes", false}, {"--no", false}}, 1, SIZE_MAX);
@@ -71,6 +78,12 @@ int runApply(CommandContext& context) {
   host::hostState().yesNo.setPolicy(policy);
   openDocumentFor(mapPath);
   noteSkippedPaths(projects, context.console);
+  // The plugin says "Done." also when it passed over every path; nothing
+  // corrected is no success.
+  if (!anyProject(projects)) {
+    context.console.err() << "daxo: apply: nothing to correct: no path ends in .fmr or .dmr" << std::endl;
+    return kExitFailure;
+  }
   std::vector<TaskParameters> runs;
   for (const std::string& files : packFileLists(projects)) {
     runs.push_back(
@@ -97,8 +110,11 @@ const Command applyCommand{"apply", "correct projects with a saved displacement 
                            "data file) with the displacement map MAP and writes the corrected copy\n"
                            "beside it: run1.fmr becomes run1_undist.fmr with run1_undist.stc. The\n"
                            "copy refers to no anatomical file. Paths with another extension (also\n"
-                           "upper-case .FMR or .DMR) are skipped. The first failure stops the run;\n"
-                           "copies written before it stay.\n"
+                           "upper-case .FMR or .DMR) are skipped; when all are, nothing is done and\n"
+                           "the exit status is 1. The first failure stops the run; copies written\n"
+                           "before it stay. A copy is written to a temporary file beside its final\n"
+                           "name and replaces an earlier copy only once complete; a link, pipe or\n"
+                           "device at a copy's name, or a name that is one of the inputs, is refused.\n"
                            "\n"
                            "Options:\n"
                            "  --vdm MAP  the displacement map file (NAME_vdm.map from the estimation)\n"
@@ -113,7 +129,8 @@ const Command applyCommand{"apply", "correct projects with a saved displacement 
                            "A path may have at most 511 characters and no line feed. Lists longer\n"
                            "than the plugin takes at once are corrected in several runs.\n"
                            "\n"
-                           "Exit status: 0 all corrected, 1 an error was reported, 2 bad command line.\n"
+                           "Exit status: 0 all corrected, 1 an error was reported or nothing was\n"
+                           "corrected, 2 bad command line.\n"
                            "\n"
                            "Example:\n"
                            "  daxo apply --vdm sub01/run1_vdm.map --yes sub01/run1.fmr sub01/run2.fmr sub01/dwi.dmr\n",

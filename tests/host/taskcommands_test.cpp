@@ -73,7 +73,7 @@ TEST_F(TaskCommand, ApplyRefusesPathsThatCannotTravelWhole) {
       {"apply --vdm " + shellQuoted(mapPath) + " " + shellQuoted(file("a.fmr") + "\n" + file("b.fmr")), "line feed"},
       {"apply --vdm " + shellQuoted(tooLong) + " " + shellQuoted(file("a.fmr")), "at most 511 characters"},
       {"apply " + shellQuoted(file("a.fmr")), "--vdm MAP is required"},
-      {"apply --vdm " + shellQuoted(mapPath), "expected 1 to"},
+      {"apply --vdm " + shellQuoted(mapPath), "expected at least 1 argument(s), got 0"},
       {"apply --yes --no --vdm " + shellQuoted(mapPath) + " " + shellQuoted(file("a.fmr")), "not both"},
   };
   for (const auto& [arguments, message] : cases) {
@@ -93,7 +93,10 @@ TEST_F(TaskCommand, ApplyResizesOnlyWhenTold) {
   // No terminal and no flag: the answer is no.
   const DaxoRun unattended = runDaxo(command);
   EXPECT_EQ(unattended.status, 1);
-  EXPECT_NE(unattended.err.find("] Error: All datasets must have the same dimensions!\n"), std::string::npos);
+  EXPECT_NE(unattended.err.find("] Error: All datasets must have the same dimensions! The map " + mapPath +
+                                " has 2 x 2 x 2 voxels, " + file("a.fmr") + " has "),
+            std::string::npos)
+      << unattended.err;
   EXPECT_NE(unattended.err.find("give --yes"), std::string::npos) << unattended.err;
   EXPECT_EQ(runDaxo(command + " --no").status, 1);
   EXPECT_FALSE(exists("a_undist.fmr"));

@@ -233,4 +233,26 @@ TEST(StcData, VolumesOfOtherExtentsAreRefusedBeforeWriting) {
 }
 
 }  // namespace
+// A 1 x 1 x 1 header claiming 2147483647 volumes beside a sparse 4 GiB file
+// passed the size check, and loading then asked for tens of gigabytes of
+// volume records: the user saw "std::bad_alloc". The memory needed is now
+// compared with the computer's before anything is allocated.
+TEST(StcData, RegressionHugeVolumeCountIsRefusedBeforeAllocating) {
+  TempFolder folder;
+  writeFile(folder.file("run1.fmr"), headerText({"NrOfVolumes: 2147483647", "NrOfSlices: 1", "Prefix: \"run1\"",
+                                                 "ResolutionX: 1", "ResolutionY: 1"}));
+  writeFile(folder.file("run1.stc"), "");
+  std::error_code ec;
+  std::filesystem::resize_file(folder.file("run1.stc"), uint64_t{2} * 2147483647u, ec);
+  if (ec) GTEST_SKIP() << "no sparse 4 GiB file here: " << ec.message();
+  FMRHeader header;
+  const std::string message = thrownMessage<ReadFileError>([&] { header.load(folder.file("run1.fmr"), true); });
+  EXPECT_EQ(message.rfind("Cannot load " + folder.file("run1.stc") +
+                              ": 2147483647 volumes of 1 x 1 x 1 voxels need ",
+                          0),
+            0u)
+      << message;
+  EXPECT_NE(message.find(" of memory, more than this computer has ("), std::string::npos) << message;
+}
+
 }  // namespace daxo

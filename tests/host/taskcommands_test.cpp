@@ -179,4 +179,37 @@ TEST_F(TaskCommand, InfoDescribesEveryReadableFile) {
   EXPECT_EQ(runDaxo("info").status, 2);
 }
 
+// info used to exit 0 with "Problem:" lines or a data file that was missing
+// or incomplete; check said "Check: OK" for a project without its data file.
+TEST_F(TaskCommand, RegressionInfoAndCheckFailOnProblemsAndIncompleteData) {
+  writeFmr("a.fmr");
+  writeFmr("b.fmr");
+  std::filesystem::remove(file("a.stc"));
+  std::filesystem::resize_file(file("b.stc"), 20);
+  for (const std::string name : {"a", "b"}) {
+    const DaxoRun info = runDaxo("info " + shellQuoted(file(name + ".fmr")));
+    EXPECT_EQ(info.status, 1) << name;
+    EXPECT_NE(info.out.find("Problem: the data file " + file(name + ".stc") + " is " +
+                            (name == "a" ? "missing" : "incomplete")),
+              std::string::npos)
+        << info.out;
+    const DaxoRun check = runDaxo("check " + shellQuoted(file(name + ".fmr")));
+    EXPECT_EQ(check.status, 1) << name;
+    EXPECT_EQ(check.out.find("Check: OK"), std::string::npos);
+    EXPECT_NE(check.err.find(file(name + ".stc")), std::string::npos) << check.err;
+  }
+}
+
+// apply used to exit 0 when it passed over every path and corrected nothing.
+TEST_F(TaskCommand, RegressionApplyThatCorrectsNothingExitsWithOne) {
+  writeMap();
+  writeFmr("a.fmr");
+  const DaxoRun run = runDaxo("apply --vdm " + shellQuoted(mapPath) + " " + shellQuoted(file("a.FMR")) + " " +
+                              shellQuoted(file("notes.txt")));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("daxo: apply: nothing to correct: no path ends in .fmr or .dmr"), std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.out.find("Done."), std::string::npos);
+}
+
 }  // namespace

@@ -168,6 +168,9 @@ std::vector<Volume> readVoxelData(std::istream& in, const DataLayout& layout, co
   }
 
   std::vector<int16_t> buffer;
+  // Without volumes there is nothing to read; the slice loop below would
+  // still count through up to 2^31 empty slices.
+  if (volumes.empty()) return volumes;
   if (layout.order == VoxelOrder::VolumeMajor) {
     for (Volume& v : volumes) readVoxels(in, layout.voxelType, v.data(), layout.voxelsPerVolume(), buffer, dataPath);
     return volumes;
@@ -200,7 +203,7 @@ void writeVoxelData(std::ostream& out, const DataLayout& layout, const std::vect
     return;
   }
   const size_t sliceVoxels = layout.voxelsPerSlice();
-  if (sliceVoxels == 0) return;
+  if (sliceVoxels == 0 || volumes.empty()) return;
   for (int32_t z = 0; z < layout.slices && out; ++z) {
     for (const Volume& v : volumes) {
       writeVoxels(out, layout.voxelType, v.data() + sliceVoxels * static_cast<size_t>(z), sliceVoxels, ints, floats);

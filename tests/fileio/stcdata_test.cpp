@@ -255,4 +255,16 @@ TEST(StcData, RegressionHugeVolumeCountIsRefusedBeforeAllocating) {
   EXPECT_NE(message.find(" of memory, more than this computer has ("), std::string::npos) << message;
 }
 
+// Found by fuzzing: no volumes of 2^31 - 1 empty slices made the slice-major
+// reader count through every slice (seconds under the sanitizers).
+TEST(StcData, RegressionNoVolumesOfManySlicesReadsNothing) {
+  TempFolder folder;
+  writeFile(folder.file("run1.fmr"), headerText({"NrOfVolumes: 0", "NrOfSlices: 2147483647", "Prefix: \"run1\"",
+                                                 "ResolutionX: 1", "ResolutionY: 1"}));
+  writeFile(folder.file("run1.stc"), "");
+  FMRHeader header;
+  header.load(folder.file("run1.fmr"), true);
+  EXPECT_TRUE(header.volumes.empty());
+}
+
 }  // namespace daxo

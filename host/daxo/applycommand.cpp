@@ -2,6 +2,8 @@
 #include <string>
 #include <vector>
 
+#include "fileio/dmrheader.h"
+#include "fileio/fmrheader.h"
 #include "fileio/mapfile.h"
 #include "fileio/paths.h"
 #include "host/daxo/arguments.h"
@@ -29,6 +31,42 @@ void openDocumentFor(const std::string& mapPath) {
   } catch (const std::exception&) {
   }
   host::hostState().openDocument(stripExtension(fileNameOf(mapPath)), extents);
+}
+
+// The plugin's question about stretching the map names neither the files nor
+// the extents; they are said here first, for every project whose header
+// states other extents than the map's. Headers that cannot be read are left
+// for the plugin to report.
+void noteMismatchedExtents(const std::string& mapPath, const std::vector<std::string>& projects, Console& console) {
+  MapFile map;
+  try {
+    map.load(mapPath, false);
+  } catch (const std::exception&) {
+    return;
+  }
+  const Dimensions mapExtents{map.nrOfColumns, map.nrOfRows, map.nrOfSlices};
+  for (const std::string& path : projects) {
+    Dimensions extents{0, 0, 0};
+    try {
+      if (hasExtension(path, "fmr")) {
+        FMRHeader header;
+        header.load(path, false);
+        extents = {header.resolutionX.value, header.resolutionY.value, header.nrOfSlices.value};
+      } else if (hasExtension(path, "dmr")) {
+        DMRHeader header;
+        header.load(path, false);
+        extents = {header.resolutionX.value, header.resolutionY.value, header.nrOfSlices.value};
+      } else {
+        continue;
+      }
+    } catch (const std::exception&) {
+      continue;
+    }
+    if (extents == mapExtents) continue;
+    console.err() << "daxo: apply: " << path << " has " << extents.x << " x " << extents.y << " x " << extents.z
+                  << " voxels, the map " << mapPath << " " << mapExtents.x << " x " << mapExtents.y << " x "
+                  << mapExtents.z << std::endl;
+  }
 }
 
 // The plugin reports a map file that is not one, or ends early, without its
@@ -78,6 +116,7 @@ int runApply(CommandContext& context) {
   host::hostState().yesNo.setPolicy(policy);
   openDocumentFor(mapPath);
   noteSkippedPaths(projects, context.console);
+  noteMismatchedExtents(mapPath, projects, context.console);
   // The plugin says "Done." also when it passed over every path; nothing
   // corrected is no success.
   if (!anyProject(projects)) {

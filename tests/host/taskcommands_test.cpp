@@ -98,6 +98,11 @@ TEST_F(TaskCommand, ApplyResizesOnlyWhenTold) {
             std::string::npos)
       << unattended.err;
   EXPECT_NE(unattended.err.find("give --yes"), std::string::npos) << unattended.err;
+  // The question names neither files nor extents; they are said before it.
+  EXPECT_NE(unattended.err.find("daxo: apply: " + file("a.fmr") + " has 4 x 4 x 2 voxels, the map " + mapPath +
+                                " 2 x 2 x 2\n"),
+            std::string::npos)
+      << unattended.err;
   EXPECT_EQ(runDaxo(command + " --no").status, 1);
   EXPECT_FALSE(exists("a_undist.fmr"));
 

@@ -99,7 +99,11 @@ bool PendingFile::create(const std::string& target) {
   target_ = target;
   published_ = false;
   error_.clear();
-  int fd = open(folderOf(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  // An unnamed file is given its name through /proc; without /proc it could
+  // not be published.
+  const bool unnamedPossible = access("/proc/self/fd", X_OK) == 0;
+  int fd = unnamedPossible ? open(folderOf(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666) : -1;
+  if (!unnamedPossible) errno = EOPNOTSUPP;
   if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
     error_ = errorText(errno);
     return false;

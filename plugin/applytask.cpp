@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "fileio/dmrheader.h"
-#include "fileio/inputfile.h"
 #include "fileio/fmrheader.h"
+#include "fileio/inputfile.h"
 #include "fileio/mapfile.h"
 #include "fileio/paths.h"
 #include "plugin/filelist.h"
@@ -75,7 +75,8 @@ std::optional<Volume> resizedMapIfNeeded(const LoadedMap& map, const std::string
   const int32_t yes = requireHostFunction(hostApi().hvYesNoMessageBox, "hvYesNoMessageBox")(question);
   if (yes == 0) {
     throw std::runtime_error("All datasets must have the same dimensions! The map " + map.path + " has " +
-                             extentsText(map.stored.dimensions()) + " voxels, " + path + " has " + extentsText(extents) + ".");
+                             extentsText(map.stored.dimensions()) + " voxels, " + path + " has " +
+                             extentsText(extents) + ".");
   }
   Volume resized(extents);
   resampleToSize(resized, map.stored);

@@ -122,8 +122,8 @@ int32_t estimationVolume(const Arguments& arguments, const std::string& option, 
     const int32_t index = volumeIndex(arguments, option);
     const size_t i = static_cast<size_t>(index);
     if (i < bValues.size() && !(bValues[i] <= kMaxEstimationBValue) && !arguments.has("--force")) {
-      throw std::runtime_error("volume " + std::to_string(index) + " of " + path + " has b = " +
-                               formatFloat(bValues[i]) +
+      throw std::runtime_error("volume " + std::to_string(index) + " of " + path +
+                               " has b = " + formatFloat(bValues[i]) +
                                "; estimate from a volume without diffusion weighting (b <= 50), or give --force");
     }
     return index;

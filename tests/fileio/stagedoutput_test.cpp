@@ -1,5 +1,3 @@
-#include "fileio/stagedoutputfile.h"
-
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -10,6 +8,7 @@
 
 #include "fileio/fileerrors.h"
 #include "fileio/inputfile.h"
+#include "fileio/stagedoutputfile.h"
 #include "tests/support/testfiles.h"
 
 namespace daxo {

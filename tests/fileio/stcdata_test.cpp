@@ -247,10 +247,8 @@ TEST(StcData, RegressionHugeVolumeCountIsRefusedBeforeAllocating) {
   if (ec) GTEST_SKIP() << "no sparse 4 GiB file here: " << ec.message();
   FMRHeader header;
   const std::string message = thrownMessage<ReadFileError>([&] { header.load(folder.file("run1.fmr"), true); });
-  EXPECT_EQ(message.rfind("Cannot load " + folder.file("run1.stc") +
-                              ": 2147483647 volumes of 1 x 1 x 1 voxels need ",
-                          0),
-            0u)
+  EXPECT_EQ(
+      message.rfind("Cannot load " + folder.file("run1.stc") + ": 2147483647 volumes of 1 x 1 x 1 voxels need ", 0), 0u)
       << message;
   EXPECT_NE(message.find(" of memory, more than this computer has ("), std::string::npos) << message;
 }

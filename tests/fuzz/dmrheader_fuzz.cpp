@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <sstream>
 
-#include "fileio/fileerrors.h"
 #include "fileio/dmrheader.h"
+#include "fileio/fileerrors.h"
 #include "tests/fuzz/fuzzinput.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

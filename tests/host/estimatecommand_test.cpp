@@ -148,7 +148,8 @@ TEST_F(EstimateCommand, BadCommandLinesExitWithTwoAndWriteNothing) {
        "a path must not contain a line feed"},
       // These used to be read as DMR projects and fail on a data file ".dwi".
       {quoted("a.fmr") + " " + quoted("b.nii"), file("b.nii") + " is not an FMR or DMR project (.fmr or .dmr)"},
-      {quoted("A.FMR") + " " + quoted("b.fmr"), file("A.FMR") + ": an FMR project's name must end in .fmr (lower case)"},
+      {quoted("A.FMR") + " " + quoted("b.fmr"),
+       file("A.FMR") + ": an FMR project's name must end in .fmr (lower case)"},
   };
   for (const auto& [arguments, message] : cases) {
     const DaxoRun run = runDaxo("estimate " + arguments);
@@ -209,7 +210,8 @@ TEST_F(EstimateCommand, RegressionDiffusionProjectsEstimateFromAVolumeWithoutWei
   std::filesystem::remove(file("a_vdm.map"));
   const DaxoRun weighted = runDaxo("estimate " + pairArgs + " --volume0 2");
   EXPECT_EQ(weighted.status, 1);
-  EXPECT_NE(weighted.err.find("daxo: estimate: volume 2 of " + file("a.dmr") + " has b = 2500; estimate from a "
+  EXPECT_NE(weighted.err.find("daxo: estimate: volume 2 of " + file("a.dmr") +
+                              " has b = 2500; estimate from a "
                               "volume without diffusion weighting (b <= 50), or give --force"),
             std::string::npos)
       << weighted.err;

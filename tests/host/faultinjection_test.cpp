@@ -1,6 +1,8 @@
 // What the daxo program leaves on disk when writing fails or its output names
 // are taken by something else: the inputs unchanged bit for bit, no partial
 // file under a final name, exit status 1 and a message naming the file.
+#include "tests/support/faultinjection.h"
+
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -16,7 +18,6 @@
 #include "tests/host/daxorun.h"
 #include "tests/plugin/syntheticpair.h"
 #include "tests/plugin/testprojects.h"
-#include "tests/support/faultinjection.h"
 #include "tests/support/testfiles.h"
 
 namespace {
@@ -36,7 +37,8 @@ const Dimensions kSize{24, 24, 12};
 std::map<std::string, std::string> contentsOf(const std::string& folder) {
   std::map<std::string, std::string> files;
   for (const auto& entry : fs::directory_iterator(folder)) {
-    if (entry.is_regular_file() && !entry.is_symlink()) files[entry.path().filename().string()] = readFile(entry.path());
+    if (entry.is_regular_file() && !entry.is_symlink())
+      files[entry.path().filename().string()] = readFile(entry.path());
   }
   return files;
 }
@@ -109,10 +111,18 @@ TEST_F(SafeOutputs, RegressionLinksPipesDevicesAndInputsAtOutputNamesAreRefused)
     writeInputs(dir.path());
     const std::string output = dir.file(c.output);
     switch (c.put) {
-      case Put::LinkToSource: fs::create_symlink(dir.file(c.source), output); break;
-      case Put::LinkToDevNull: fs::create_symlink("/dev/null", output); break;
-      case Put::Fifo: ASSERT_EQ(mkfifo(output.c_str(), 0600), 0); break;
-      case Put::HardLinkToSource: fs::create_hard_link(dir.file(c.source), output); break;
+      case Put::LinkToSource:
+        fs::create_symlink(dir.file(c.source), output);
+        break;
+      case Put::LinkToDevNull:
+        fs::create_symlink("/dev/null", output);
+        break;
+      case Put::Fifo:
+        ASSERT_EQ(mkfifo(output.c_str(), 0600), 0);
+        break;
+      case Put::HardLinkToSource:
+        fs::create_hard_link(dir.file(c.source), output);
+        break;
     }
     const std::map<std::string, std::string> before = contentsOf(dir.path());
     // A run blocked on the FIFO would be ended here rather than hang the suite.

@@ -23,7 +23,7 @@ std::string runWithFileSizeLimit(uint64_t maxBytes, const std::function<std::str
   if (child == 0) {
     close(channel[0]);
     signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails instead of ending the process
-    const struct rlimit limit{static_cast<rlim_t>(maxBytes), static_cast<rlim_t>(maxBytes)};
+    const struct rlimit limit { static_cast<rlim_t>(maxBytes), static_cast<rlim_t>(maxBytes) };
     setrlimit(RLIMIT_FSIZE, &limit);
     std::string result;
     try {

@@ -48,14 +48,18 @@ void DMRHeader::load(const std::string& path, bool withData) {
   std::ifstream in;
   if (!openInputFile(in, path)) throw OpenFileError("Failed opening for reading: " + path);
   const FieldRef available = &fresh.gradientInformationAvailable;
-  readKeyedHeader(in, fresh.keys(), [&](const HeaderKey& key, std::istream& s) {
-    if (key.field != available) return;
-    // "NrOfVolumes:" must come before the table to be used here.
-    if (fresh.gradientInformationAvailable.value && fresh.nrOfVolumes.present && fresh.nrOfVolumes.value > 0) {
-      readGradientTable(s, fresh.nrOfVolumes.value, fresh.gradientDirections, fresh.bValues);
-    }
-    discardToken(s);
-  });
+  try {
+    readKeyedHeader(in, fresh.keys(), [&](const HeaderKey& key, std::istream& s) {
+      if (key.field != available) return;
+      // "NrOfVolumes:" must come before the table to be used here.
+      if (fresh.gradientInformationAvailable.value && fresh.nrOfVolumes.present && fresh.nrOfVolumes.value > 0) {
+        readGradientTable(s, fresh.nrOfVolumes.value, fresh.gradientDirections, fresh.bValues);
+      }
+      discardToken(s);
+    });
+  } catch (const ReadFileError& e) {
+    throw ReadFileError("Bad value in header " + path + ": " + e.what());
+  }
   if (withData) fresh.loadData();
   *this = std::move(fresh);
 }

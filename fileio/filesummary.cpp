@@ -72,7 +72,10 @@ void describeProject(std::ostream& out, const ProjectHeaderFields& h, VoxelOrder
       << formatFloat(h.inplaneResolutionY.value) << " x " << formatFloat(dz) << "\n";
   out << "Data type: " << voxelTypeText(layout.voxelType) << "\n";
   const int64_t expected = layoutIssue.empty() ? layout.fileBytes() : -1;
-  out << "Data file: " << dataPath << " (" << sizeVerdict(regularFileSize(dataPath), expected) << ")\n";
+  const int64_t actual = regularFileSize(dataPath);
+  out << "Data file: " << dataPath << " (" << sizeVerdict(actual, expected) << ")\n";
+  if (actual < 0) problems.push_back("the data file " + dataPath + " is missing");
+  if (actual >= 0 && actual < expected) problems.push_back("the data file " + dataPath + " is incomplete");
 }
 
 void describeFmr(std::ostream& out, const std::string& path, std::vector<std::string>& problems) {
@@ -108,14 +111,16 @@ void describeMap(std::ostream& out, const std::string& path, std::vector<std::st
   out << "Volumes: 1\n";
   out << "Voxel size (mm): not stored in map files\n";
   out << "Data type: 32-bit float\n";
-  out << "Data file: " << path << " (" << sizeVerdict(regularFileSize(path), map.expectedFileBytes()) << ")\n";
+  const int64_t actual = regularFileSize(path);
+  out << "Data file: " << path << " (" << sizeVerdict(actual, map.expectedFileBytes()) << ")\n";
+  if (actual < map.expectedFileBytes()) problems.push_back("the map file is incomplete");
   out << "Reference name: " << map.referenceName << "\n";
   if (map.nrOfColumns == 0 || map.nrOfRows == 0 || map.nrOfSlices == 0) problems.push_back("the map has no voxels");
 }
 
 }  // namespace
 
-std::string summarizeFile(const std::string& path) {
+std::string summarizeFile(const std::string& path, size_t* problemCount) {
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) throw OpenFileError("File not found: " + path);
   if (!std::filesystem::is_regular_file(path, ec)) throw OpenFileError("Not a regular file: " + path);
@@ -132,6 +137,7 @@ std::string summarizeFile(const std::string& path) {
     throw IOError("Not an FMR, DMR or map file: " + path);
   }
   for (const std::string& p : problems) out << "Problem: " << p << "\n";
+  if (problemCount != nullptr) *problemCount = problems.size();
   return out.str();
 }
 

@@ -40,16 +40,20 @@ void FMRHeader::load(const std::string& path, bool withData) {
   std::ifstream in;
   if (!openInputFile(in, path)) throw OpenFileError("Failed opening for reading: " + path);
   const FieldRef tableSize = &fresh.sliceTimingTableSize;
-  readKeyedHeader(in, fresh.keys(), [&](const HeaderKey& key, std::istream& s) {
-    if (key.field != tableSize) return;
-    // The size was not read when its extraction failed; the stream is then
-    // failed and reading ends.
-    if (s.fail()) return;
-    if (fresh.sliceTimingTableSize.value > 0) {
-      readSliceTimingTable(s, fresh.sliceTimingTableSize.value, fresh.sliceTimingTable);
-    }
-    discardToken(s);
-  });
+  try {
+    readKeyedHeader(in, fresh.keys(), [&](const HeaderKey& key, std::istream& s) {
+      if (key.field != tableSize) return;
+      // The size was not read when its extraction failed; the stream is then
+      // failed and reading ends.
+      if (s.fail()) return;
+      if (fresh.sliceTimingTableSize.value > 0) {
+        readSliceTimingTable(s, fresh.sliceTimingTableSize.value, fresh.sliceTimingTable);
+      }
+      discardToken(s);
+    });
+  } catch (const ReadFileError& e) {
+    throw ReadFileError("Bad value in header " + path + ": " + e.what());
+  }
   if (withData) fresh.loadData();
   *this = std::move(fresh);
 }

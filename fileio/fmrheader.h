@@ -34,11 +34,13 @@ class FMRHeader : public ProjectHeaderFields {
   // empty when only the header was loaded.
   std::vector<Volume> volumes;
 
-  // Reads the header at `path` and, with withData, its data. Reading never
-  // rejects a header for its content: reading stops at the first value that
-  // cannot be extracted and keeps what was read. Throws OpenFileError
-  // "Failed opening for reading: " + path, and the errors of loadData. On any
-  // failure this record is left unchanged.
+  // Reads the header at `path` and, with withData, its data. Unknown keys are
+  // passed over; a known key whose number or 0/1 flag cannot be read throws
+  // ReadFileError "Bad value in header " + path + ": " and the key with the
+  // text found (reading on would drop every key after it); a header cut short
+  // keeps what was read. Throws
+  // OpenFileError "Failed opening for reading: " + path, and the errors of
+  // loadData. On any failure this record is left unchanged.
   void load(const std::string& path, bool withData);
 
   // Replaces `volumes` with the data file's NrOfVolumes volumes. Throws

@@ -4,6 +4,8 @@
 #include <locale>
 #include <sstream>
 
+#include "fileio/fileerrors.h"
+
 namespace daxo {
 
 namespace {
@@ -22,13 +24,32 @@ int32_t consumeKeyPadding(std::istream& in, const std::string& keyToken) {
 
 std::string keyName(const std::string& keyToken) { return keyToken.substr(0, keyToken.size() - 1); }
 
-// Formatted extraction of one number or 0/1 flag into a field; the field is
-// changed only when the extraction succeeds.
+// The value's line from `start` after a failed extraction (which may have
+// consumed part of it), for the message.
+std::string lineFrom(std::istream& in, std::streampos start) {
+  in.clear();
+  if (start != std::streampos(-1)) in.seekg(start);
+  std::string rest;
+  std::getline(in, rest);
+  const size_t end = rest.find_last_not_of(" \t\r\n");
+  return end == std::string::npos ? std::string() : rest.substr(0, end + 1);
+}
+
+// Formatted extraction of one number or 0/1 flag into a field. A value that
+// cannot be extracted is an error: reading on would silently drop every key
+// after it (the voxel sizes, say).
 template <typename Field, typename Value>
-void readExtractedValue(std::istream& in, const std::string& keyToken, Field& field) {
+void readExtractedValue(std::istream& in, const std::string& keyToken, Field& field, const char* expected) {
   const int32_t width = consumeKeyPadding(in, keyToken);
+  const std::streampos start = in.tellg();
   Value value{};
-  if (!(in >> value)) return;
+  if (!(in >> value)) {
+    // A value cut off by the end of the file is a header cut short, which
+    // keeps what was read, as before.
+    if (in.eof()) return;
+    const std::string text = lineFrom(in, start);
+    throw ReadFileError(keyName(keyToken) + " has the value '" + text + "', which is not " + expected);
+  }
   field.name = keyName(keyToken);
   field.width = width;
   field.value = value;
@@ -38,16 +59,16 @@ void readExtractedValue(std::istream& in, const std::string& keyToken, Field& fi
 }  // namespace
 
 void readFieldValue(std::istream& in, const std::string& keyToken, IntField& field) {
-  readExtractedValue<IntField, int32_t>(in, keyToken, field);
+  readExtractedValue<IntField, int32_t>(in, keyToken, field, "a 32-bit integer");
 }
 
 void readFieldValue(std::istream& in, const std::string& keyToken, FloatField& field) {
-  readExtractedValue<FloatField, float>(in, keyToken, field);
+  readExtractedValue<FloatField, float>(in, keyToken, field, "a number");
 }
 
 void readFieldValue(std::istream& in, const std::string& keyToken, BoolField& field) {
   // Extraction of bool accepts exactly the numbers 0 and 1.
-  readExtractedValue<BoolField, bool>(in, keyToken, field);
+  readExtractedValue<BoolField, bool>(in, keyToken, field, "0 or 1");
 }
 
 void readFieldValue(std::istream& in, const std::string& keyToken, TextField& field) {

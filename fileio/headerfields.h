@@ -58,8 +58,11 @@ struct YesNoField {
 // the stream: name and width are set, the blanks and tabs after the key are
 // consumed and the value is extracted. Numbers and 0/1 flags are formatted
 // extractions (they skip line ends, so a value on the next line is found);
-// text takes the rest of the line. On a failed extraction the field is left
-// unchanged and the stream stays failed, which ends the reading of the header.
+// text takes the rest of the line. A number or flag that cannot be extracted
+// throws ReadFileError naming the key and the text found (without the file's
+// name, which the header's reader adds); the field is then unchanged. A value
+// cut off by the end of the file (or a key without one there) is left absent
+// and ends the reading: a header cut short keeps what was read.
 void readFieldValue(std::istream& in, const std::string& keyToken, IntField& field);
 void readFieldValue(std::istream& in, const std::string& keyToken, FloatField& field);
 void readFieldValue(std::istream& in, const std::string& keyToken, BoolField& field);

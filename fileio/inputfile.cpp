@@ -3,8 +3,52 @@
 #include <filesystem>
 #include <locale>
 #include <system_error>
+#include <utility>
+#include <vector>
+
+#include "fileio/platformfile.h"
 
 namespace daxo {
+
+namespace {
+
+// The tasks run on one thread at a time; the host calls the plugin from its
+// user-interface thread.
+struct TrackedInputs {
+  int depth = 0;
+  std::vector<std::pair<platform::FileIdentity, std::string>> files;
+};
+
+TrackedInputs& trackedInputs() {
+  static TrackedInputs inputs;
+  return inputs;
+}
+
+void rememberInput(const std::string& path) {
+  TrackedInputs& t = trackedInputs();
+  if (t.depth == 0) return;
+  const platform::FileIdentity id = platform::identityOf(path);
+  if (id.known) t.files.emplace_back(id, path);
+}
+
+}  // namespace
+
+InputTracking::InputTracking() { ++trackedInputs().depth; }
+
+InputTracking::~InputTracking() {
+  TrackedInputs& t = trackedInputs();
+  if (--t.depth == 0) t.files.clear();
+}
+
+std::string trackedInputSameAs(const std::string& path) {
+  const TrackedInputs& t = trackedInputs();
+  if (t.files.empty()) return "";
+  const platform::FileIdentity id = platform::identityOf(path);
+  for (const auto& [input, name] : t.files) {
+    if (input == id) return name;
+  }
+  return "";
+}
 
 bool openInputFile(std::ifstream& in, const std::string& path) {
   std::error_code ec;
@@ -12,6 +56,7 @@ bool openInputFile(std::ifstream& in, const std::string& path) {
   in.open(path, std::ios::binary);
   if (!in) return false;
   in.imbue(std::locale::classic());
+  rememberInput(path);
   return true;
 }
 

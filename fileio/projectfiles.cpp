@@ -11,12 +11,12 @@ void writeProjectFiles(const ProjectOutput& output) {
     throw WriteFileError("Header and data would be the same file: " + output.headerPath);
   }
   StagedOutputFile header(output.headerPath);
-  if (!header.isOpen()) throw WriteFileError("Cannot Create file: " + output.headerPath);
+  if (!header.isOpen()) throw WriteFileError("Cannot Create file: " + output.headerPath + ": " + header.problem());
   output.writeHeader(header.stream());
   header.finish();
   if (output.writeData) {
     StagedOutputFile data(output.dataPath);
-    if (!data.isOpen()) throw WriteFileError(output.dataCreateMessage + output.dataPath);
+    if (!data.isOpen()) throw WriteFileError(output.dataCreateMessage + output.dataPath + ": " + data.problem());
     output.writeData(data.stream());
     data.commit();
   }

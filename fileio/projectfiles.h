@@ -26,8 +26,10 @@ struct ProjectOutput {
 };
 
 // Throws WriteFileError: "Cannot Create file: " + headerPath,
-// dataCreateMessage + dataPath, "Failed writing to file: " + path, or (when
-// header and data would be one file) a message naming it.
+// dataCreateMessage + dataPath, "Failed writing to file: " + path, each
+// followed by ": " and the reason (the system's, or why the name was
+// refused, see StagedOutputFile), or (when header and data would be one file)
+// a message naming it.
 void writeProjectFiles(const ProjectOutput& output);
 
 // The data file of a header: its directory, the prefix and the extension
@@ -55,20 +57,31 @@ void saveProject(Header& header, VoxelOrder order, const std::string& dataCreate
 }
 
 // `saveAs` of a project header: loads the data when there are no volumes,
-// renames the project (fileName, and Prefix after the new file name) and
-// saves it. A failed save restores fileName and Prefix.
+// renames the project (fileName, and Prefix after the new file name; the key
+// is added, quoted, when the header lacked it) and saves it. A failed save
+// restores fileName and Prefix.
 template <typename Header>
 void saveProjectAs(Header& header, const std::string& newPath) {
   if (header.volumes.empty()) header.loadData();
   const std::string oldFileName = header.fileName;
   const std::string oldPrefix = header.prefix.value;
   header.fileName = newPath;
+  const bool oldPrefixPresent = header.prefix.present;
+  const bool oldPrefixQuoted = header.prefix.quoted;
   header.prefix.value = stripExtension(fileNameOf(newPath));
+  // A header without the key must get it: the copy's header would otherwise
+  // name no data file, which readers take as the source's.
+  if (!header.prefix.present) {
+    header.prefix.present = true;
+    header.prefix.quoted = true;
+  }
   try {
     header.save();
   } catch (...) {
     header.fileName = oldFileName;
     header.prefix.value = oldPrefix;
+    header.prefix.present = oldPrefixPresent;
+    header.prefix.quoted = oldPrefixQuoted;
     throw;
   }
 }

@@ -4,10 +4,12 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "fileio/byteorder.h"
 #include "fileio/fileerrors.h"
 #include "fileio/inputfile.h"
+#include "fileio/platformfile.h"
 #include "volume/assertion.h"
 
 namespace daxo {
@@ -73,6 +75,25 @@ void writeVoxels(std::ostream& out, VoxelType type, const float* in, size_t coun
   }
 }
 
+// Memory the volumes of a layout take once loaded: the float voxels and, per
+// volume, its record and the allocator's bookkeeping (which dominates for tiny
+// volumes: 2^31 volumes of one voxel need tens of gigabytes).
+const uint64_t kBytesPerVolumeRecord = sizeof(Volume) + 64;
+
+void requireMemoryFor(const DataLayout& layout, const std::string& dataPath) {
+  const uint64_t available = platform::physicalMemoryBytes();
+  if (available == 0) return;
+  const uint64_t perVolume = static_cast<uint64_t>(layout.voxelsPerVolume()) * sizeof(float) + kBytesPerVolumeRecord;
+  const uint64_t volumes = static_cast<uint64_t>(layout.volumes);
+  if (volumes <= available / perVolume) return;
+  const auto megabytes = [](uint64_t bytes) { return std::to_string(bytes / (uint64_t{1} << 20)) + " MB"; };
+  const std::string needed =
+      volumes > UINT64_MAX / perVolume ? std::string("more than 16 EB") : megabytes(volumes * perVolume);
+  throw ReadFileError("Cannot load " + dataPath + ": " + std::to_string(layout.volumes) + " volumes of " +
+                      dimensionsText(layout) + " voxels need " + needed + " of memory, more than this computer has (" +
+                      megabytes(available) + ")");
+}
+
 }  // namespace
 
 VoxelType voxelTypeOf(const IntField& dataType) {
@@ -136,11 +157,20 @@ std::vector<Volume> readVoxelData(std::istream& in, const DataLayout& layout, co
     throw ReadFileError("Data file too short: " + dataPath + " has " + std::to_string(actual) +
                         " bytes, the header implies " + std::to_string(expected));
   }
+  requireMemoryFor(layout, dataPath);
   std::vector<Volume> volumes;
-  volumes.reserve(static_cast<size_t>(layout.volumes));
-  for (int32_t t = 0; t < layout.volumes; ++t) volumes.emplace_back(layout.columns, layout.rows, layout.slices);
+  try {
+    volumes.reserve(static_cast<size_t>(layout.volumes));
+    for (int32_t t = 0; t < layout.volumes; ++t) volumes.emplace_back(layout.columns, layout.rows, layout.slices);
+  } catch (const std::bad_alloc&) {
+    throw ReadFileError("Cannot load " + dataPath + ": not enough memory for " + std::to_string(layout.volumes) +
+                        " volumes of " + dimensionsText(layout) + " voxels");
+  }
 
   std::vector<int16_t> buffer;
+  // Without volumes there is nothing to read; the slice loop below would
+  // still count through up to 2^31 empty slices.
+  if (volumes.empty()) return volumes;
   if (layout.order == VoxelOrder::VolumeMajor) {
     for (Volume& v : volumes) readVoxels(in, layout.voxelType, v.data(), layout.voxelsPerVolume(), buffer, dataPath);
     return volumes;
@@ -173,7 +203,7 @@ void writeVoxelData(std::ostream& out, const DataLayout& layout, const std::vect
     return;
   }
   const size_t sliceVoxels = layout.voxelsPerSlice();
-  if (sliceVoxels == 0) return;
+  if (sliceVoxels == 0 || volumes.empty()) return;
   for (int32_t z = 0; z < layout.slices && out; ++z) {
     for (const Volume& v : volumes) {
       writeVoxels(out, layout.voxelType, v.data() + sliceVoxels * static_cast<size_t>(z), sliceVoxels, ints, floats);

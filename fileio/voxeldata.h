@@ -56,8 +56,10 @@ std::string layoutProblem(const DataLayout& layout);
 // Reads all volumes of a checked layout from the stream's read position (the
 // start of the data file). The bytes left are compared with the layout first:
 // fewer throw ReadFileError naming `dataPath` with the expected and the
-// actual size, before anything is allocated. Longer files are
-// accepted; the extra bytes are ignored.
+// actual size, before anything is allocated, and so is the memory the
+// volumes need with this computer's: more throws ReadFileError naming
+// `dataPath`, the counts and both sizes. Longer files are accepted; the extra
+// bytes are ignored.
 std::vector<Volume> readVoxelData(std::istream& in, const DataLayout& layout, const std::string& dataPath);
 
 // Precondition of writing: exactly layout.volumes volumes, each of the

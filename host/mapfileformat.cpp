@@ -8,6 +8,8 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "fileio/stagedoutputfile.h"
+
 namespace daxo::host {
 
 namespace {
@@ -136,18 +138,14 @@ void saveMapFile(const std::string& path, const HostMap& map, const std::string&
   } catch (const std::invalid_argument& e) {
     failSave(path, e.what());
   }
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) failSave(path, std::strerror(errno));
-  // Buffered data of a full disk only fails when flushed, so every step of
-  // writing and closing is checked.
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  const int writeErrno = errno;
-  const bool flushed = written && std::fflush(file) == 0;
-  const int flushErrno = errno;
-  const bool closed = std::fclose(file) == 0;
-  if (!written) failSave(path, std::strerror(writeErrno));
-  if (!flushed) failSave(path, std::strerror(flushErrno));
-  if (!closed) failSave(path, std::strerror(errno));
+  StagedOutputFile file(path);
+  if (!file.isOpen()) failSave(path, file.problem());
+  file.stream().write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  try {
+    file.commit();
+  } catch (const std::exception&) {
+    failSave(path, file.problem());
+  }
 }
 
 HostMap loadMapFile(const std::string& path) {

@@ -21,9 +21,11 @@ constexpr unsigned kMapFormatLevel = 3;
 // extent does not fit 16 bits or the reference name is empty.
 std::vector<unsigned char> encodeMapFile(const HostMap& map, const std::string& referenceName);
 
-// Writes `map` to `path`. Throws std::runtime_error naming the file and the
-// reason when the file cannot be opened or not be written in full (a full
-// disk included); the file may then be incomplete.
+// Writes `map` to `path` through a StagedOutputFile: an earlier file of that
+// name is replaced only by a complete one. Throws std::runtime_error naming
+// the file and the reason when the name is refused (a link, pipe or device)
+// or the file cannot be written in full (a full disk included); the file on
+// disk is then unchanged.
 void saveMapFile(const std::string& path, const HostMap& map, const std::string& referenceName);
 
 // Reads a map file: the layout above, and also its variants with a type-2

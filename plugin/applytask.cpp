@@ -1,3 +1,4 @@
+#include <cmath>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -5,6 +6,7 @@
 
 #include "fileio/dmrheader.h"
 #include "fileio/fmrheader.h"
+#include "fileio/inputfile.h"
 #include "fileio/mapfile.h"
 #include "fileio/paths.h"
 #include "plugin/filelist.h"
@@ -46,6 +48,14 @@ LoadedMap loadMap(const std::string& path, bool transposed) {
   if (file.volume.voxelCount() == 0) {
     throw std::runtime_error("Not a usable displacement map: " + path + " has extents " + extentsText(d));
   }
+  // A displacement that is not a number wipes out every voxel it touches (an
+  // all-NaN map gave an all-zero copy); refused before any project is read.
+  const float* values = file.volume.data();
+  for (size_t i = 0; i < file.volume.voxelCount(); ++i) {
+    if (!std::isfinite(values[i])) {
+      throw std::runtime_error("Not a usable displacement map: " + path + " holds values that are not finite numbers");
+    }
+  }
   LoadedMap map;
   map.path = path;
   map.transposed = transposed;
@@ -59,10 +69,15 @@ LoadedMap loadMap(const std::string& path, bool transposed) {
 // map stretched to the project's extents (same field of view assumed), which
 // is done in the project's frame and transposed afterwards. Empty when the
 // stored map fits as it is; throws when the user declines.
-std::optional<Volume> resizedMapIfNeeded(const LoadedMap& map, const Dimensions& extents, const char* question) {
+std::optional<Volume> resizedMapIfNeeded(const LoadedMap& map, const std::string& path, const Dimensions& extents,
+                                         const char* question) {
   if (map.stored.dimensions() == extents) return std::nullopt;
   const int32_t yes = requireHostFunction(hostApi().hvYesNoMessageBox, "hvYesNoMessageBox")(question);
-  if (yes == 0) throw std::runtime_error("All datasets must have the same dimensions!");
+  if (yes == 0) {
+    throw std::runtime_error("All datasets must have the same dimensions! The map " + map.path + " has " +
+                             extentsText(map.stored.dimensions()) + " voxels, " + path + " has " +
+                             extentsText(extents) + ".");
+  }
   Volume resized(extents);
   resampleToSize(resized, map.stored);
   if (map.transposed) return transposeXY(resized);
@@ -83,7 +98,7 @@ void applyToProject(const LoadedMap& map, const std::string& path, bool firstPat
   Header project;
   project.load(path, true);
   requireVolumes(path, project.volumes.size());
-  const std::optional<Volume> resized = resizedMapIfNeeded(map, project.volumes.front().dimensions(), question);
+  const std::optional<Volume> resized = resizedMapIfNeeded(map, path, project.volumes.front().dimensions(), question);
   if (resized) {
     write(*resized, project);
     return;
@@ -95,6 +110,7 @@ void applyToProject(const LoadedMap& map, const std::string& path, bool firstPat
 }  // namespace
 
 void runApply(std::ostream& log) {
+  const InputTracking inputs;
   const int32_t rllr = requireHostFunction(hostApi().hvGetIntParameter, "hvGetIntParameter")("rllr");
   const std::string mapPath = readStringParameter("vdm");
   const std::vector<std::string> paths = splitFileList(readStringParameter("files"));

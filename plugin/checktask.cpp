@@ -2,8 +2,12 @@
 #include <string>
 #include <vector>
 
+#include "fileio/dmrheader.h"
+#include "fileio/fileerrors.h"
+#include "fileio/fmrheader.h"
 #include "fileio/inputfile.h"
 #include "fileio/paths.h"
+#include "fileio/voxeldata.h"
 #include "plugin/filelist.h"
 #include "plugin/hostapi.h"
 #include "plugin/tasks.h"
@@ -12,15 +16,42 @@ namespace daxo {
 
 namespace {
 
+// The problem with a project's data file ("" when there is none): its header
+// must read and describe data, and the data file must open and hold at least
+// what the header implies. A project whose data file was missing used to pass.
+template <typename Header>
+std::string dataProblemOf(const std::string& path, VoxelOrder order) {
+  Header header;
+  try {
+    header.load(path, false);
+  } catch (const IOError& e) {
+    return e.what();
+  }
+  const DataLayout layout = layoutOf(header, order);
+  const std::string layoutIssue = layoutProblem(layout);
+  if (!layoutIssue.empty()) return "header values cannot describe data: " + layoutIssue;
+  const std::string dataPath = header.dataFileName();
+  std::ifstream data;
+  if (!openInputFile(data, dataPath)) return "its data file " + dataPath + " is missing or cannot be read";
+  const int64_t bytes = bytesLeft(data);
+  if (bytes >= 0 && bytes < layout.fileBytes()) {
+    return "its data file " + dataPath + " is incomplete: " + std::to_string(bytes) + " of " +
+           std::to_string(layout.fileBytes()) + " bytes";
+  }
+  return "";
+}
+
 // The problem line of one listed path ("" when it is fine): the extension
-// must be a lower-case "fmr" or "dmr" and the file must open. Nothing is
-// read from it. A directory counts as unreadable even where the system lets
-// it be opened.
+// must be a lower-case "fmr" or "dmr", the file must open, and its data file
+// must be there in full. A directory counts as unreadable even where the
+// system lets it be opened.
 std::string problemOf(const std::string& path) {
   if (!hasExtension(path, "fmr") && !hasExtension(path, "dmr")) return path + ": not an FMR or DMR file\n";
   std::ifstream in;
   if (!openInputFile(in, path)) return path + ": could not read file\n";
-  return "";
+  const std::string dataProblem = hasExtension(path, "fmr") ? dataProblemOf<FMRHeader>(path, VoxelOrder::SliceMajor)
+                                                            : dataProblemOf<DMRHeader>(path, VoxelOrder::VolumeMajor);
+  return dataProblem.empty() ? "" : path + ": " + dataProblem + "\n";
 }
 
 }  // namespace

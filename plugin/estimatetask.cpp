@@ -8,6 +8,7 @@
 #include "correction/estimationschedule.h"
 #include "correction/simplevdmestimate.h"
 #include "correction/vdmestimate.h"
+#include "fileio/inputfile.h"
 #include "plugin/hostapi.h"
 #include "plugin/loadedproject.h"
 #include "plugin/mapsaving.h"
@@ -123,21 +124,48 @@ void saveMaps(const Volume& v, const Volume& w, const EstimateSettings& s) {
   saveVolumeAsMap(e, s.rllr, 0.1f, 1.0f, vdmDerivMapName(s.file1));
 }
 
+std::string extentsText(const Dimensions& d) {
+  return std::to_string(d.x) + " x " + std::to_string(d.y) + " x " + std::to_string(d.z);
+}
+
+// Voxels that are not finite numbers carry no signal; they are estimated from
+// as 0 (a single one made the whole estimation fail on not-a-number costs).
+// Finite voxels are untouched, so other scans give the same maps bit for bit.
+void zeroNonFinite(Volume& v, const std::string& path, std::ostream& log) {
+  float* values = v.data();
+  size_t count = 0;
+  for (size_t i = 0; i < v.voxelCount(); ++i) {
+    if (!std::isfinite(values[i])) {
+      values[i] = 0.0f;
+      ++count;
+    }
+  }
+  if (count > 0) {
+    log << count << " voxels of " << path << " that are not finite numbers are estimated from as 0." << std::flush;
+  }
+}
+
 }  // namespace
 
 void runEstimate(std::ostream& log) {
+  const InputTracking inputs;
   const EstimateSettings s = readSettings();
   LoadedProject first = loadProject(s.file0);
   LoadedProject second = loadProject(s.file1);
-  if (first.volumes().front().dimensions() != second.volumes().front().dimensions()) {
-    throw std::runtime_error("All datasets must have the same dimensions!");
+  const Dimensions extents0 = first.volumes().front().dimensions();
+  const Dimensions extents1 = second.volumes().front().dimensions();
+  if (extents0 != extents1) {
+    throw std::runtime_error("All datasets must have the same dimensions! " + s.file0 + " has " +
+                             extentsText(extents0) + " voxels, " + s.file1 + " has " + extentsText(extents1) + ".");
   }
   const Volume& selected0 = selectVolume(first, s.volume0);
   const Volume& selected1 = selectVolume(second, s.volume1);
   refuseCollidingNames(s);
   const std::array<double, 3> voxelSize = voxelSizeOf(first, s.rllr);
-  const Volume vol_ap = s.rllr ? transposeXY(selected0) : selected0;
-  const Volume vol_pa = s.rllr ? transposeXY(selected1) : selected1;
+  Volume vol_ap = s.rllr ? transposeXY(selected0) : selected0;
+  Volume vol_pa = s.rllr ? transposeXY(selected1) : selected1;
+  zeroNonFinite(vol_ap, s.file0, log);
+  zeroNonFinite(vol_pa, s.file1, log);
 
   log << "Estimating voxel displacement maps..." << std::flush;
   const std::optional<Volume> v = estimateMap(vol_ap, vol_pa, voxelSize, s, log);

@@ -2,7 +2,11 @@
 
 #include <cstring>
 
+#include "fileio/fileerrors.h"
+#include "fileio/mapfile.h"
 #include "fileio/paths.h"
+#include "fileio/platformfile.h"
+#include "fileio/stagedoutputfile.h"
 #include "plugin/hostapi.h"
 #include "volume/assertion.h"
 
@@ -14,6 +18,26 @@ constexpr const char* kModule = "distcor";
 
 // The map kind of a displacement map in the host's map record.
 constexpr int32_t kDisplacementMapKind = 1;
+
+// The host does not tell whether it saved the map, so the file is looked at:
+// it must have been replaced or changed since `before` and read as a whole map
+// of the extents saved. A failed save otherwise went unnoticed and the task
+// went on (and said "Done.") with a missing, truncated or stale map.
+void requireSavedMap(const std::string& fileName, const platform::FileIdentity& before, const Dimensions& extents) {
+  const platform::FileIdentity after = platform::identityOf(fileName);
+  const bool changed = after.known && (!before.known || !(after == before) || after.size != before.size ||
+                                       after.modifiedNanoseconds != before.modifiedNanoseconds);
+  if (!changed) throw WriteFileError("The host did not save the map file " + fileName);
+  MapFile saved;
+  try {
+    saved.load(fileName, true);
+  } catch (const IOError&) {
+    throw WriteFileError("The host saved the map file " + fileName + " incompletely");
+  }
+  if (saved.volume.dimensions() != extents) {
+    throw WriteFileError("The host saved the map file " + fileName + " with other extents than the map's");
+  }
+}
 
 }  // namespace
 
@@ -30,6 +54,10 @@ void saveVolumeAsMap(const Volume& volume, bool transposed, float firstValue, fl
   Volume transposedCopy;
   if (transposed) transposedCopy = transposeXY(volume);
   const Volume& m = transposed ? transposedCopy : volume;
+  // A link, pipe or device at the name, or one of the task's inputs, is
+  // refused before the host is asked to write there.
+  const std::string nameProblem = outputNameProblem(fileName);
+  if (!nameProblem.empty()) throw WriteFileError("Cannot save map file " + fileName + ": " + nameProblem);
 
   requireHostFunction(hostApi().hvCreateMAPForCurrentFMR, "hvCreateMAPForCurrentFMR")();
   MapHeaderRecord header;
@@ -54,7 +82,9 @@ void saveVolumeAsMap(const Volume& volume, bool transposed, float firstValue, fl
   header.secondValue = secondValue;
   header.word28 = 0;
   requireHostFunction(hostApi().hvSetMAPParametersOfCurrentFMR, "hvSetMAPParametersOfCurrentFMR")(&header);
+  const platform::FileIdentity before = platform::identityOf(fileName);
   requireHostFunction(hostApi().hvSaveMAPsOfCurrentFMR, "hvSaveMAPsOfCurrentFMR")(fileName.c_str());
+  requireSavedMap(fileName, before, dim);
 }
 
 }  // namespace daxo

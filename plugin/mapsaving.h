@@ -29,7 +29,10 @@ std::string vdmDerivMapName(const std::string& projectPath);
 // Throws std::logic_error (module "distcor") when the host gives no map or a
 // map whose extents differ from the (transposed) volume's, before any value
 // is written; std::runtime_error when the host lacks one of the map
-// functions. Whether the save succeeded is the host's to report.
+// functions; WriteFileError naming the file when the name is refused (see
+// outputNameProblem: a link, pipe, device or an input of the task), and when
+// the host left no complete map of the volume's extents there (the host does
+// not report success, so the file is examined).
 void saveVolumeAsMap(const Volume& volume, bool transposed, float firstValue, float secondValue,
                      const std::string& fileName);
 

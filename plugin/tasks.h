@@ -20,8 +20,8 @@ void runSelectFmrOrDmr(std::ostream& log);
 // dialog its path.
 void runSelectVdm(std::ostream& log);
 
-// "check": confirms that every listed project file is properly named and can
-// be opened.
+// "check": confirms that every listed project file is properly named, can be
+// opened and has its data file in full.
 void runCheck(std::ostream& log);
 
 // "estimate" (runs under the busy cursor): estimates the displacement maps of

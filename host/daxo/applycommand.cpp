@@ -2,6 +2,8 @@
 #include <string>
 #include <vector>
 
+#include "fileio/dmrheader.h"
+#include "fileio/fmrheader.h"
 #include "fileio/mapfile.h"
 #include "fileio/paths.h"
 #include "host/daxo/arguments.h"
@@ -31,6 +33,42 @@ void openDocumentFor(const std::string& mapPath) {
   host::hostState().openDocument(stripExtension(fileNameOf(mapPath)), extents);
 }
 
+// The plugin's question about stretching the map names neither the files nor
+// the extents; they are said here first, for every project whose header
+// states other extents than the map's. Headers that cannot be read are left
+// for the plugin to report.
+void noteMismatchedExtents(const std::string& mapPath, const std::vector<std::string>& projects, Console& console) {
+  MapFile map;
+  try {
+    map.load(mapPath, false);
+  } catch (const std::exception&) {
+    return;
+  }
+  const Dimensions mapExtents{map.nrOfColumns, map.nrOfRows, map.nrOfSlices};
+  for (const std::string& path : projects) {
+    Dimensions extents{0, 0, 0};
+    try {
+      if (hasExtension(path, "fmr")) {
+        FMRHeader header;
+        header.load(path, false);
+        extents = {header.resolutionX.value, header.resolutionY.value, header.nrOfSlices.value};
+      } else if (hasExtension(path, "dmr")) {
+        DMRHeader header;
+        header.load(path, false);
+        extents = {header.resolutionX.value, header.resolutionY.value, header.nrOfSlices.value};
+      } else {
+        continue;
+      }
+    } catch (const std::exception&) {
+      continue;
+    }
+    if (extents == mapExtents) continue;
+    console.err() << "daxo: apply: " << path << " has " << extents.x << " x " << extents.y << " x " << extents.z
+                  << " voxels, the map " << mapPath << " " << mapExtents.x << " x " << mapExtents.y << " x "
+                  << mapExtents.z << std::endl;
+  }
+}
+
 // The plugin reports a map file that is not one, or ends early, without its
 // name; of the files apply reads only the map gives this message.
 void nameUnreadableMap(const TaskOutcome& outcome, const std::string& mapPath, Console& console) {
@@ -58,6 +96,13 @@ void noteSkippedPaths(const std::vector<std::string>& paths, Console& console) {
   }
 }
 
+bool anyProject(const std::vector<std::string>& paths) {
+  for (const std::string& path : paths) {
+    if (hasExtension(path, "fmr") || hasExtension(path, "dmr")) return true;
+  }
+  return false;
+}
+
 int runApply(CommandContext& context) {
   const Arguments arguments("apply", context.args,
                             {{"--vdm", true}, {"--rllr", false}, {"--yes", false}, {"--no", false}}, 1, SIZE_MAX);
@@ -71,6 +116,13 @@ int runApply(CommandContext& context) {
   host::hostState().yesNo.setPolicy(policy);
   openDocumentFor(mapPath);
   noteSkippedPaths(projects, context.console);
+  noteMismatchedExtents(mapPath, projects, context.console);
+  // The plugin says "Done." also when it passed over every path; nothing
+  // corrected is no success.
+  if (!anyProject(projects)) {
+    context.console.err() << "daxo: apply: nothing to correct: no path ends in .fmr or .dmr" << std::endl;
+    return kExitFailure;
+  }
   std::vector<TaskParameters> runs;
   for (const std::string& files : packFileLists(projects)) {
     runs.push_back(
@@ -97,8 +149,11 @@ const Command applyCommand{"apply", "correct projects with a saved displacement 
                            "data file) with the displacement map MAP and writes the corrected copy\n"
                            "beside it: run1.fmr becomes run1_undist.fmr with run1_undist.stc. The\n"
                            "copy refers to no anatomical file. Paths with another extension (also\n"
-                           "upper-case .FMR or .DMR) are skipped. The first failure stops the run;\n"
-                           "copies written before it stay.\n"
+                           "upper-case .FMR or .DMR) are skipped; when all are, nothing is done and\n"
+                           "the exit status is 1. The first failure stops the run; copies written\n"
+                           "before it stay. A copy is written to a temporary file beside its final\n"
+                           "name and replaces an earlier copy only once complete; a link, pipe or\n"
+                           "device at a copy's name, or a name that is one of the inputs, is refused.\n"
                            "\n"
                            "Options:\n"
                            "  --vdm MAP  the displacement map file (NAME_vdm.map from the estimation)\n"
@@ -113,7 +168,8 @@ const Command applyCommand{"apply", "correct projects with a saved displacement 
                            "A path may have at most 511 characters and no line feed. Lists longer\n"
                            "than the plugin takes at once are corrected in several runs.\n"
                            "\n"
-                           "Exit status: 0 all corrected, 1 an error was reported, 2 bad command line.\n"
+                           "Exit status: 0 all corrected, 1 an error was reported or nothing was\n"
+                           "corrected, 2 bad command line.\n"
                            "\n"
                            "Example:\n"
                            "  daxo apply --vdm sub01/run1_vdm.map --yes sub01/run1.fmr sub01/run2.fmr sub01/dwi.dmr\n",

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 
 #include "host/daxo/command.h"
@@ -40,8 +41,10 @@ Arguments::Arguments(const std::string& command, const std::vector<std::string>&
     }
   }
   if (positionals_.size() < minPositionals || positionals_.size() > maxPositionals) {
-    const std::string expected = minPositionals == maxPositionals
-                                     ? std::to_string(minPositionals)
+    // No upper bound is "at least", not a twenty-digit number.
+    const std::string expected = minPositionals == maxPositionals ? std::to_string(minPositionals)
+                                 : maxPositionals == SIZE_MAX
+                                     ? "at least " + std::to_string(minPositionals)
                                      : std::to_string(minPositionals) + " to " + std::to_string(maxPositionals);
     throw UsageError(command_ + ": expected " + expected + " argument(s), got " + std::to_string(positionals_.size()));
   }

@@ -20,10 +20,12 @@ int runInfo(CommandContext& context) {
   bool first = true;
   for (const std::string& path : arguments.positionals()) {
     try {
-      const std::string summary = isNiftiPath(path) ? describeNifti(path) : summarizeFile(path);
+      size_t problems = 0;
+      const std::string summary = isNiftiPath(path) ? describeNifti(path, &problems) : summarizeFile(path, &problems);
       if (!first) context.console.out() << "\n";
       context.console.out() << summary << std::flush;
       first = false;
+      if (problems > 0) status = kExitFailure;
     } catch (const std::exception& e) {
       context.console.err() << "daxo: info: " << e.what() << std::endl;
       status = kExitFailure;
@@ -47,8 +49,9 @@ const Command infoCommand{"info", "describe project and map files",
                           "and the b=0 volumes; what an estimation would miss is a \"Problem:\".\n"
                           "Only headers are read.\n"
                           "\n"
-                          "Exit status: 0 every file described, 1 a file could not be read (the\n"
-                          "others are still described), 2 bad command line.\n"
+                          "Exit status: 0 every file described without a problem, 1 a file could\n"
+                          "not be read or has a problem (a \"Problem:\" line, a missing or incomplete\n"
+                          "data file; the others are still described), 2 bad command line.\n"
                           "\n"
                           "Example:\n"
                           "  daxo info sub01/run1.fmr sub01/run1_vdm.map\n"

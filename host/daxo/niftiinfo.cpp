@@ -9,7 +9,7 @@
 
 namespace daxo::cli {
 
-std::string describeNifti(const std::string& path) {
+std::string describeNifti(const std::string& path, size_t* problemCount) {
   const NiftiImage image = NiftiImage::open(path);
   std::ostringstream out;
   const Dimensions d = image.extents();
@@ -75,6 +75,7 @@ std::string describeNifti(const std::string& path) {
     }
   }
   for (const std::string& p : problems) out << "Problem: " << p << "\n";
+  if (problemCount != nullptr) *problemCount = problems.size();
   return out.str();
 }
 

@@ -49,8 +49,15 @@ TEST(CorruptInput, ReadersFailCleanly) {
     FMRHeader fmr;
     DMRHeader dmr;
     MapFile map;
-    EXPECT_NO_THROW(fmr.load(folder.file("x.fmr"), false));
-    EXPECT_NO_THROW(dmr.load(folder.file("x.dmr"), false));
+    // A malformed value of a known key is refused; anything else is read.
+    try {
+      fmr.load(folder.file("x.fmr"), false);
+    } catch (const ReadFileError&) {
+    }
+    try {
+      dmr.load(folder.file("x.dmr"), false);
+    } catch (const ReadFileError&) {
+    }
     try {
       map.load(folder.file("x.map"), true);
     } catch (const IOError&) {

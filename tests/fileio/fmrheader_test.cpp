@@ -229,23 +229,25 @@ TEST_F(FmrHeaderText, RegressionAbsentKeysHoldZeroAndFileVersionMinusOne) {
   EXPECT_EQ(written(read("")), "\r\n");
 }
 
-TEST_F(FmrHeaderText, ReadingStopsQuietlyAtAMalformedValue) {
-  FMRHeader header = read(headerText({"NrOfVolumes: 4", "TR: fast", "TE: 30"}));
-  EXPECT_EQ(header.nrOfVolumes.value, 4);
-  EXPECT_FALSE(header.tr.present);
-  EXPECT_FALSE(header.te.present);
-
-  // Flags accept only 0 and 1.
-  header = read(headerText({"ShowAMRFile: 2", "TE: 30"}));
-  EXPECT_FALSE(header.showAMRFile.present);
-  EXPECT_FALSE(header.te.present);
-
-  // A repeated key whose second value is malformed keeps the first.
-  header = read(headerText({"TR: 2000", "TR: x"}));
-  EXPECT_EQ(header.tr.value, 2000);
-
+// One malformed value used to end the reading silently: every key after it was
+// lost, and a corrected copy went without its voxel sizes.
+TEST_F(FmrHeaderText, RegressionMalformedValueIsAnErrorNamingTheKey) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"NrOfVolumes: 4", "LayoutNColumns: eight", "InplaneResolutionX: 2"},
+       "LayoutNColumns has the value 'eight', which is not a 32-bit integer"},
+      {{"TR: fast", "TE: 30"}, "TR has the value 'fast', which is not a 32-bit integer"},
+      {{"ShowAMRFile: 2", "TE: 30"}, "ShowAMRFile has the value '2', which is not 0 or 1"},
+      {{"SliceThickness: thick"}, "SliceThickness has the value 'thick', which is not a number"},
+      {{"TR: 2000", "TR: x"}, "TR has the value 'x', which is not a 32-bit integer"},
+  };
+  for (const auto& [lines, problem] : cases) {
+    testing::writeFile(folder_.file("bad.fmr"), headerText(lines));
+    FMRHeader header;
+    EXPECT_EQ(thrownMessage<ReadFileError>([&] { header.load(folder_.file("bad.fmr"), false); }),
+              "Bad value in header " + folder_.file("bad.fmr") + ": " + problem);
+  }
   // A key at the very end of the file has no value and is not present.
-  header = read("\r\nTR: 2000\r\nTE:");
+  const FMRHeader header = read("\r\nTR: 2000\r\nTE:");
   EXPECT_EQ(header.tr.value, 2000);
   EXPECT_FALSE(header.te.present);
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -7,6 +9,7 @@
 #include "fileio/fileerrors.h"
 #include "fileio/fmrheader.h"
 #include "tests/fileio/fileimages.h"
+#include "tests/support/faultinjection.h"
 #include "tests/support/thrownmessage.h"
 
 namespace daxo {
@@ -19,6 +22,7 @@ using testing::floatBytes;
 using testing::headerText;
 using testing::namesIn;
 using testing::readFile;
+using testing::runWithFileSizeLimit;
 using testing::TempFolder;
 using testing::writeFile;
 
@@ -42,39 +46,57 @@ class ProjectSave : public ::testing::Test {
   FMRHeader project_;
 };
 
-// Write errors after opening (a full disk) used to pass as success.
+// Write errors after opening (a full disk) used to pass as success. The
+// earlier file of the name stays, and no temporary is left beside it.
 TEST_F(ProjectSave, RegressionFullDiskIsAWriteErrorNamingTheFile) {
-  if (!fs::exists(kFullDevice)) GTEST_SKIP() << "no " << kFullDevice;
-  project_.fileName = kFullDevice;
-  project_.volumes.clear();
-  EXPECT_EQ(thrownMessage<WriteFileError>([&] { project_.save(); }),
-            std::string("Failed writing to file: ") + kFullDevice);
+  writeFile(folder_.file("copy.fmr"), "old header");
+  const std::string message = runWithFileSizeLimit(0, [&] {
+    try {
+      project_.saveAs(folder_.file("copy.fmr"));
+    } catch (const WriteFileError& e) {
+      return std::string(e.what());
+    }
+    return std::string("saved");
+  });
+  EXPECT_EQ(message, "Failed writing to file: " + folder_.file("copy.fmr") + ": " + std::strerror(EFBIG));
+  EXPECT_EQ(readFile(folder_.file("copy.fmr")), "old header");
+  EXPECT_EQ(namesIn(folder_.path()), (std::vector<std::string>{"copy.fmr", "run1.fmr", "run1.stc"}));
+  expectSourceIntact();
 }
 
 TEST_F(ProjectSave, RegressionFullDiskForTheDataFileLeavesTheHeaderAlone) {
-  if (!fs::exists(kFullDevice)) GTEST_SKIP() << "no " << kFullDevice;
-  fs::create_symlink(kFullDevice, folder_.file("full.stc"));
+  project_.resolutionX.value = 64;
+  project_.resolutionY.value = 64;
+  project_.volumes = {Volume(64, 64, 1)};
   writeFile(folder_.file("full.fmr"), "old header");
-  EXPECT_EQ(thrownMessage<WriteFileError>([&] { project_.saveAs(folder_.file("full.fmr")); }),
-            "Failed writing to file: " + folder_.file("full.stc"));
-  EXPECT_EQ(readFile(folder_.file("full.fmr")), "old header");
+  const std::string message = runWithFileSizeLimit(4096, [&] {
+    try {
+      project_.saveAs(folder_.file("full.fmr"));
+    } catch (const WriteFileError& e) {
+      return std::string(e.what()) + "|" + project_.fileName + "|" + project_.prefix.value;
+    }
+    return std::string("saved");
+  });
   // A failed saveAs leaves the project under its old name.
-  EXPECT_EQ(project_.fileName, folder_.file("run1.fmr"));
-  EXPECT_EQ(project_.prefix.value, "run1");
+  EXPECT_EQ(message, "Failed writing to file: " + folder_.file("full.stc") + ": " + std::strerror(EFBIG) + "|" +
+                         folder_.file("run1.fmr") + "|run1");
+  EXPECT_EQ(readFile(folder_.file("full.fmr")), "old header");
+  EXPECT_EQ(namesIn(folder_.path()), (std::vector<std::string>{"full.fmr", "run1.fmr", "run1.stc"}));
   expectSourceIntact();
 }
 
 TEST_F(ProjectSave, DataFileThatCannotBeCreatedChangesNothing) {
   fs::create_directory(folder_.file("copy.stc"));
   EXPECT_EQ(thrownMessage<WriteFileError>([&] { project_.saveAs(folder_.file("copy.fmr")); }),
-            "Failed opening STC for writing: " + folder_.file("copy.stc"));
+            "Failed opening STC for writing: " + folder_.file("copy.stc") + ": it is a folder");
   EXPECT_FALSE(fs::exists(folder_.file("copy.fmr")));
   EXPECT_EQ(namesIn(folder_.path()), (std::vector<std::string>{"copy.stc", "run1.fmr", "run1.stc"}));
 }
 
 TEST_F(ProjectSave, HeaderThatCannotBeCreated) {
   const std::string path = folder_.file("no/such/folder/copy.fmr");
-  EXPECT_EQ(thrownMessage<WriteFileError>([&] { project_.saveAs(path); }), "Cannot Create file: " + path);
+  EXPECT_EQ(thrownMessage<WriteFileError>([&] { project_.saveAs(path); }),
+            "Cannot Create file: " + path + ": " + std::strerror(ENOENT));
   EXPECT_EQ(namesIn(folder_.path()), (std::vector<std::string>{"run1.fmr", "run1.stc"}));
 }
 
@@ -86,12 +108,17 @@ TEST_F(ProjectSave, ReadOnlyTargetIsNotReplaced) {
   EXPECT_EQ(readFile(folder_.file("copy.fmr")), "kept");
 }
 
-TEST_F(ProjectSave, SymbolicLinkIsFollowedAndKept) {
+// A link at an output name used to be followed: the file it pointed to (a
+// source, say) was replaced.
+TEST_F(ProjectSave, RegressionSymbolicLinkAtAnOutputNameIsRefused) {
   writeFile(folder_.file("real.stc"), "old");
   fs::create_symlink("real.stc", folder_.file("copy.stc"));
-  project_.saveAs(folder_.file("copy.fmr"));
+  EXPECT_EQ(thrownMessage<WriteFileError>([&] { project_.saveAs(folder_.file("copy.fmr")); }),
+            "Failed opening STC for writing: " + folder_.file("copy.stc") +
+                ": it is a symbolic link (outputs are not written through links)");
   EXPECT_TRUE(fs::is_symlink(folder_.file("copy.stc")));
-  EXPECT_EQ(readFile(folder_.file("real.stc")), floatBytes({1, 2, 3, 4}));
+  EXPECT_EQ(readFile(folder_.file("real.stc")), "old");
+  EXPECT_FALSE(fs::exists(folder_.file("copy.fmr")));
 }
 
 TEST_F(ProjectSave, ReplacedFilesKeepTheirPermissions) {
@@ -116,12 +143,13 @@ TEST_F(ProjectSave, DiffusionProjectsAreSavedTheSameWay) {
   dwi.load(folder_.file("dwi.dmr"), true);
   fs::create_directory(folder_.file("dwi_undist.dwi"));
   EXPECT_EQ(thrownMessage<WriteFileError>([&] { dwi.saveAs(folder_.file("dwi_undist.dmr")); }),
-            "Failed opening for writing: " + folder_.file("dwi_undist.dwi"));
+            "Failed opening for writing: " + folder_.file("dwi_undist.dwi") + ": it is a folder");
   EXPECT_FALSE(fs::exists(folder_.file("dwi_undist.dmr")));
   if (!fs::exists(kFullDevice)) return;
   dwi.fileName = kFullDevice;
   dwi.volumes.clear();
-  EXPECT_THROW(dwi.save(), WriteFileError);
+  EXPECT_EQ(thrownMessage<WriteFileError>([&] { dwi.save(); }),
+            std::string("Cannot Create file: ") + kFullDevice + ": it is a device");
 }
 
 }  // namespace

@@ -140,16 +140,24 @@ TEST(StcData, SaveAsRenamesPrefixAndDataFile) {
   EXPECT_EQ(copy.volumes[0](0, 0, 0), 5.0f);
 }
 
-TEST(StcData, SaveAsWithoutPrefixKeyWritesDataButNoPrefixLine) {
+// A header without Prefix gave a copy whose header named no data file, so
+// readers took the source's data for the copy's and the corrected data were
+// orphaned.
+TEST(StcData, RegressionSaveAsWithoutPrefixKeyNamesTheCopysDataFile) {
   TempFolder folder;
   writeFile(folder.file("run1.fmr"),
             headerText({"NrOfVolumes: 1", "NrOfSlices: 1", "ResolutionX: 1", "ResolutionY: 1"}));
   writeFile(folder.file(".stc"), int16Bytes({7}));
   FMRHeader header;
   header.load(folder.file("run1.fmr"), true);
+  header.volumes[0](0, 0, 0) = 8.0f;
   header.saveAs(folder.file("run1_undist.fmr"));
-  EXPECT_EQ(readFile(folder.file("run1_undist.stc")), int16Bytes({7}));
-  EXPECT_EQ(readFile(folder.file("run1_undist.fmr")).find("Prefix"), std::string::npos);
+  EXPECT_NE(readFile(folder.file("run1_undist.fmr")).find("Prefix: \"run1_undist\"\r\n"), std::string::npos);
+  FMRHeader copy;
+  copy.load(folder.file("run1_undist.fmr"), true);
+  EXPECT_EQ(copy.dataFileName(), folder.file("run1_undist.stc"));
+  EXPECT_EQ(copy.volumes[0](0, 0, 0), 8.0f);
+  EXPECT_EQ(readFile(folder.file(".stc")), int16Bytes({7}));
 }
 
 TEST(StcData, SaveAsOverTheSourceKeepsItWhole) {
@@ -225,4 +233,36 @@ TEST(StcData, VolumesOfOtherExtentsAreRefusedBeforeWriting) {
 }
 
 }  // namespace
+// A 1 x 1 x 1 header claiming 2147483647 volumes beside a sparse 4 GiB file
+// passed the size check, and loading then asked for tens of gigabytes of
+// volume records: the user saw "std::bad_alloc". The memory needed is now
+// compared with the computer's before anything is allocated.
+TEST(StcData, RegressionHugeVolumeCountIsRefusedBeforeAllocating) {
+  TempFolder folder;
+  writeFile(folder.file("run1.fmr"), headerText({"NrOfVolumes: 2147483647", "NrOfSlices: 1", "Prefix: \"run1\"",
+                                                 "ResolutionX: 1", "ResolutionY: 1"}));
+  writeFile(folder.file("run1.stc"), "");
+  std::error_code ec;
+  std::filesystem::resize_file(folder.file("run1.stc"), uint64_t{2} * 2147483647u, ec);
+  if (ec) GTEST_SKIP() << "no sparse 4 GiB file here: " << ec.message();
+  FMRHeader header;
+  const std::string message = thrownMessage<ReadFileError>([&] { header.load(folder.file("run1.fmr"), true); });
+  EXPECT_EQ(
+      message.rfind("Cannot load " + folder.file("run1.stc") + ": 2147483647 volumes of 1 x 1 x 1 voxels need ", 0), 0u)
+      << message;
+  EXPECT_NE(message.find(" of memory, more than this computer has ("), std::string::npos) << message;
+}
+
+// Found by fuzzing: no volumes of 2^31 - 1 empty slices made the slice-major
+// reader count through every slice (seconds under the sanitizers).
+TEST(StcData, RegressionNoVolumesOfManySlicesReadsNothing) {
+  TempFolder folder;
+  writeFile(folder.file("run1.fmr"), headerText({"NrOfVolumes: 0", "NrOfSlices: 2147483647", "Prefix: \"run1\"",
+                                                 "ResolutionX: 1", "ResolutionY: 1"}));
+  writeFile(folder.file("run1.stc"), "");
+  FMRHeader header;
+  header.load(folder.file("run1.fmr"), true);
+  EXPECT_TRUE(header.volumes.empty());
+}
+
 }  // namespace daxo

@@ -61,6 +61,8 @@ TEST(DaxoProgram, BadCommandLinesExitWith2AndSayWhy) {
       {"--frobnicate", "unknown option '--frobnicate'"},
       {"version --frobnicate", "unknown option '--frobnicate'"},
       {"version extra", "expected 0 argument(s)"},
+      // Used to say "expected 1 to 18446744073709551615 argument(s)".
+      {"info", "info: expected at least 1 argument(s), got 0"},
       {"", "no command given"},
       {"--log", "--log needs a value"},
       {"help nosuchcommand", "unknown command 'nosuchcommand'"},

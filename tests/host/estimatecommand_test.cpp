@@ -2,12 +2,14 @@
 // this process to see the dialog parameters it sets.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "demodata/accuracy.h"
+#include "fileio/dmrheader.h"
 #include "fileio/fmrheader.h"
 #include "fileio/mapfile.h"
 #include "host/daxo/command.h"
@@ -29,8 +31,21 @@ using daxo::testing::runDaxo;
 using daxo::testing::shellQuoted;
 using daxo::testing::Voxels;
 
+const Dimensions kTableSize{24, 24, 12};
+
 class EstimateCommand : public daxo::testing::DaxoCommandTest {
  protected:
+  // A DMR project with a gradient table of these b-values, one per volume.
+  void writeDiffusion(const std::string& name, const std::vector<daxo::Volume>& volumes,
+                      const std::vector<float>& bValues) const {
+    daxo::DMRHeader project =
+        daxo::testing::writeDmrProject(file(name), kTableSize, volumes, daxo::testing::Voxels::Float32);
+    project.gradientInformationAvailable = {"GradientInformationAvailable", true, 30, true};
+    project.gradientDirections.assign(bValues.size(), daxo::GradientDirection{});
+    project.bValues = bValues;
+    project.save();
+  }
+
   // Runs `daxo estimate` in this process on the stand-in host, with the
   // plugin library loaded by path.
   int runInProcess(const std::vector<std::string>& args) {
@@ -131,6 +146,10 @@ TEST_F(EstimateCommand, BadCommandLinesExitWithTwoAndWriteNothing) {
       {pair + " --smooth", "unknown option '--smooth'"},
       {quoted("a.fmr") + " " + shellQuoted(file("b.fmr") + "\n" + file("c.fmr")),
        "a path must not contain a line feed"},
+      // These used to be read as DMR projects and fail on a data file ".dwi".
+      {quoted("a.fmr") + " " + quoted("b.nii"), file("b.nii") + " is not an FMR or DMR project (.fmr or .dmr)"},
+      {quoted("A.FMR") + " " + quoted("b.fmr"),
+       file("A.FMR") + ": an FMR project's name must end in .fmr (lower case)"},
   };
   for (const auto& [arguments, message] : cases) {
     const DaxoRun run = runDaxo("estimate " + arguments);
@@ -151,15 +170,58 @@ TEST_F(EstimateCommand, ErrorsAndARunWithoutMapsExitWithOne) {
   EXPECT_NE(missing.err.find("] Error: Failed opening for reading: " + file("a.fmr") + "\n"), std::string::npos)
       << missing.err;
 
-  // A NaN voxel stops the estimation; the task itself reports no error.
-  pair.first(5, 5, 5) = std::numeric_limits<float>::quiet_NaN();
+  // A flat bright column that differs between the scans makes the fast
+  // estimate divide by zero; the task itself reports no error.
+  for (int32_t y = 0; y < d.y; ++y) {
+    for (int32_t z = 0; z < d.z; ++z) {
+      pair.first(3, y, z) = 700.0f;
+      pair.second(3, y, z) = 900.0f;
+    }
+  }
   daxo::testing::writeFmrProject(file("a.fmr"), d, {pair.first}, Voxels::Float32);
-  const DaxoRun stopped = runDaxo("estimate " + quoted("a.fmr") + " " + quoted("b.fmr") + " --apply");
+  daxo::testing::writeFmrProject(file("b.fmr"), d, {pair.second}, Voxels::Float32);
+  const DaxoRun stopped = runDaxo("estimate " + quoted("a.fmr") + " " + quoted("b.fmr") + " --fast --apply");
   EXPECT_EQ(stopped.status, 1);
   EXPECT_NE(stopped.out.find("] Not-a-number values detected."), std::string::npos) << stopped.out;
   EXPECT_NE(stopped.err.find("daxo: estimate: no maps were written"), std::string::npos) << stopped.err;
   EXPECT_FALSE(exists("a_vdm.map"));
   EXPECT_FALSE(exists("a_undist.fmr"));
+}
+
+// The estimation volume used to be taken as given (0 by default) whatever its
+// b-value: a diffusion-weighted volume bent the map (0.68 voxel RMS at
+// b = 2500). Without --volume0/1 the first volume with b <= 50 is used and
+// named; a chosen volume above that is refused unless --force.
+TEST_F(EstimateCommand, RegressionDiffusionProjectsEstimateFromAVolumeWithoutWeighting) {
+  const daxo::testing::SyntheticPair pair = daxo::testing::syntheticPair(kTableSize, 2.0);
+  writeDiffusion("a.dmr", {pair.first, pair.first, pair.first}, {1000.0f, 0.0f, 2500.0f});
+  writeDiffusion("b.dmr", {pair.second, pair.second}, {5.0f, 1000.0f});
+  const std::string pairArgs = quoted("a.dmr") + " " + quoted("b.dmr") + " --fast";
+
+  const DaxoRun chosen = runDaxo("estimate " + pairArgs);
+  EXPECT_EQ(chosen.status, 0) << chosen.err;
+  EXPECT_NE(chosen.out.find("daxo: estimate: " + file("a.dmr") + ": using volume 1 (b = 0)\n"), std::string::npos)
+      << chosen.out;
+  EXPECT_NE(chosen.out.find("daxo: estimate: " + file("b.dmr") + ": using volume 0 (b = 5)\n"), std::string::npos);
+  const std::string chosenMap = daxo::testing::readFile(file("a_vdm.map"));
+  ASSERT_EQ(runDaxo("estimate " + pairArgs + " --volume0 1 --volume1 0").status, 0);
+  EXPECT_EQ(daxo::testing::readFile(file("a_vdm.map")), chosenMap);
+
+  std::filesystem::remove(file("a_vdm.map"));
+  const DaxoRun weighted = runDaxo("estimate " + pairArgs + " --volume0 2");
+  EXPECT_EQ(weighted.status, 1);
+  EXPECT_NE(weighted.err.find("daxo: estimate: volume 2 of " + file("a.dmr") +
+                              " has b = 2500; estimate from a "
+                              "volume without diffusion weighting (b <= 50), or give --force"),
+            std::string::npos)
+      << weighted.err;
+  EXPECT_FALSE(exists("a_vdm.map"));
+  EXPECT_EQ(runDaxo("estimate " + pairArgs + " --volume0 2 --force").status, 0);
+
+  writeDiffusion("c.dmr", {pair.second}, {800.0f});
+  const DaxoRun none = runDaxo("estimate " + quoted("a.dmr") + " " + quoted("c.dmr") + " --fast");
+  EXPECT_EQ(none.status, 1);
+  EXPECT_NE(none.err.find(file("c.dmr") + " has no volume with b <= 50"), std::string::npos) << none.err;
 }
 
 }  // namespace

@@ -73,7 +73,7 @@ TEST_F(TaskCommand, ApplyRefusesPathsThatCannotTravelWhole) {
       {"apply --vdm " + shellQuoted(mapPath) + " " + shellQuoted(file("a.fmr") + "\n" + file("b.fmr")), "line feed"},
       {"apply --vdm " + shellQuoted(tooLong) + " " + shellQuoted(file("a.fmr")), "at most 511 characters"},
       {"apply " + shellQuoted(file("a.fmr")), "--vdm MAP is required"},
-      {"apply --vdm " + shellQuoted(mapPath), "expected 1 to"},
+      {"apply --vdm " + shellQuoted(mapPath), "expected at least 1 argument(s), got 0"},
       {"apply --yes --no --vdm " + shellQuoted(mapPath) + " " + shellQuoted(file("a.fmr")), "not both"},
   };
   for (const auto& [arguments, message] : cases) {
@@ -93,8 +93,16 @@ TEST_F(TaskCommand, ApplyResizesOnlyWhenTold) {
   // No terminal and no flag: the answer is no.
   const DaxoRun unattended = runDaxo(command);
   EXPECT_EQ(unattended.status, 1);
-  EXPECT_NE(unattended.err.find("] Error: All datasets must have the same dimensions!\n"), std::string::npos);
+  EXPECT_NE(unattended.err.find("] Error: All datasets must have the same dimensions! The map " + mapPath +
+                                " has 2 x 2 x 2 voxels, " + file("a.fmr") + " has "),
+            std::string::npos)
+      << unattended.err;
   EXPECT_NE(unattended.err.find("give --yes"), std::string::npos) << unattended.err;
+  // The question names neither files nor extents; they are said before it.
+  EXPECT_NE(unattended.err.find("daxo: apply: " + file("a.fmr") + " has 4 x 4 x 2 voxels, the map " + mapPath +
+                                " 2 x 2 x 2\n"),
+            std::string::npos)
+      << unattended.err;
   EXPECT_EQ(runDaxo(command + " --no").status, 1);
   EXPECT_FALSE(exists("a_undist.fmr"));
 
@@ -174,6 +182,39 @@ TEST_F(TaskCommand, InfoDescribesEveryReadableFile) {
 
   EXPECT_EQ(runDaxo("info " + shellQuoted(file("a.fmr"))).status, 0);
   EXPECT_EQ(runDaxo("info").status, 2);
+}
+
+// info used to exit 0 with "Problem:" lines or a data file that was missing
+// or incomplete; check said "Check: OK" for a project without its data file.
+TEST_F(TaskCommand, RegressionInfoAndCheckFailOnProblemsAndIncompleteData) {
+  writeFmr("a.fmr");
+  writeFmr("b.fmr");
+  std::filesystem::remove(file("a.stc"));
+  std::filesystem::resize_file(file("b.stc"), 20);
+  for (const std::string name : {"a", "b"}) {
+    const DaxoRun info = runDaxo("info " + shellQuoted(file(name + ".fmr")));
+    EXPECT_EQ(info.status, 1) << name;
+    EXPECT_NE(info.out.find("Problem: the data file " + file(name + ".stc") + " is " +
+                            (name == "a" ? "missing" : "incomplete")),
+              std::string::npos)
+        << info.out;
+    const DaxoRun check = runDaxo("check " + shellQuoted(file(name + ".fmr")));
+    EXPECT_EQ(check.status, 1) << name;
+    EXPECT_EQ(check.out.find("Check: OK"), std::string::npos);
+    EXPECT_NE(check.err.find(file(name + ".stc")), std::string::npos) << check.err;
+  }
+}
+
+// apply used to exit 0 when it passed over every path and corrected nothing.
+TEST_F(TaskCommand, RegressionApplyThatCorrectsNothingExitsWithOne) {
+  writeMap();
+  writeFmr("a.fmr");
+  const DaxoRun run = runDaxo("apply --vdm " + shellQuoted(mapPath) + " " + shellQuoted(file("a.FMR")) + " " +
+                              shellQuoted(file("notes.txt")));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("daxo: apply: nothing to correct: no path ends in .fmr or .dmr"), std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.out.find("Done."), std::string::npos);
 }
 
 }  // namespace

@@ -253,12 +253,34 @@ TEST_F(ApplyTask, MismatchedProjectWithNoStopsTheRunAndWritesNothingForIt) {
   apply(file("good.fmr") + "\n" + file("small.dmr") + "\n" + file("later.fmr"));
 
   EXPECT_EQ(hostState().yesNo.questions(), Entries{kDmrQuestion});
-  EXPECT_EQ(messageBoxTexts(), Entries{"Error: All datasets must have the same dimensions!"});
+  // The error used to name neither the files nor the extents.
+  EXPECT_EQ(messageBoxTexts(), Entries{"Error: All datasets must have the same dimensions! The map " + mapPath +
+                                       " has 8 x 8 x 4 voxels, " + file("small.dmr") + " has 4 x 4 x 4."});
   EXPECT_EQ(logEntries(),
             (Entries{"Loading VDM...", "Applying VDM...", "Undistorted data saved as: " + file("good_undist.fmr")}));
   EXPECT_TRUE(std::filesystem::exists(file("good_undist.stc")));
   EXPECT_FALSE(std::filesystem::exists(file("small_undist.dmr")));
   EXPECT_FALSE(std::filesystem::exists(file("later_undist.fmr")));
+}
+
+// A map holding values that are not numbers used to give an all-zero
+// corrected copy and success; it is refused before any project is read.
+TEST_F(ApplyTask, RegressionMapWithNonFiniteValuesIsRefusedBeforeAnyProject) {
+  const Dimensions d{8, 8, 4};
+  writeFmrProject(file("good.fmr"), d, patternVolumes(d, 1), Voxels::Int16);
+  for (const float bad : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
+    Volume map(d, 0.5f);
+    map(3, 4, 2) = bad;
+    writeMapFile(mapPath, map);
+    hostState().messageBoxes = {};
+    hostState().log = {};
+    apply(file("good.fmr"));
+    EXPECT_EQ(messageBoxTexts(), Entries{"Error: Not a usable displacement map: " + mapPath +
+                                         " holds values that are not finite numbers"});
+    EXPECT_EQ(logEntries(), Entries{"Loading VDM..."});
+    EXPECT_FALSE(std::filesystem::exists(file("good_undist.fmr")));
+  }
+  EXPECT_EQ(namesIn(dir.path()), (Entries{"good.fmr", "good.stc", "run_vdm.map"}));
 }
 
 // Left-right projects: the stored map is in the project's frame and is

@@ -36,11 +36,20 @@ class CheckTask : public DialogTask {
     hostState().parameters.setString("files", files);
     run("check");
   }
+  // A project with its data file.
+  void project(const std::string& name) const {
+    const Dimensions d{4, 4, 2};
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".dmr") == 0) {
+      daxo::testing::writeDmrProject(file(name), d, patternVolumes(d, 1), Voxels::Int16);
+    } else {
+      daxo::testing::writeFmrProject(file(name), d, patternVolumes(d, 1), Voxels::Int16);
+    }
+  }
 };
 
 TEST_F(CheckTask, ReadableLowerCaseProjectsAreOk) {
-  touch("a.fmr");
-  touch("b.dmr");
+  project("a.fmr");
+  project("b.dmr");
   for (const std::string& files : {file("a.fmr") + "\n\n" + file("b.dmr") + "\n", std::string(), std::string("\n\n")}) {
     hostState().log = {};
     check(files);
@@ -51,7 +60,7 @@ TEST_F(CheckTask, ReadableLowerCaseProjectsAreOk) {
 }
 
 TEST_F(CheckTask, MissingSecondFileIsTheOnlyLine) {
-  touch("a.fmr");
+  project("a.fmr");
   check(file("a.fmr") + "\n" + file("gone.dmr"));
   EXPECT_EQ(messageBoxTexts(), Entries{file("gone.dmr") + ": could not read file\n"});
   EXPECT_EQ(daxo::testing::logEntries(), Entries{});
@@ -60,7 +69,7 @@ TEST_F(CheckTask, MissingSecondFileIsTheOnlyLine) {
 TEST_F(CheckTask, AllProblemsAreListedInOneBoxInListOrder) {
   touch("upper.FMR");
   touch("a.fmr");
-  touch("b.fmr");
+  project("b.fmr");
   std::filesystem::create_directory(file("folder.dmr"));
   check(file("upper.FMR") + "\n" + file("missing.fmr") + "\n" + file("notes.txt") + "\n" + file("folder.dmr"));
   EXPECT_EQ(messageBoxTexts(),
@@ -71,6 +80,24 @@ TEST_F(CheckTask, AllProblemsAreListedInOneBoxInListOrder) {
   hostState().messageBoxes = {};
   check(file("a.fmr") + "\r\n" + file("b.fmr"));
   EXPECT_EQ(messageBoxTexts(), Entries{file("a.fmr") + "\r: not an FMR or DMR file\n"});
+}
+
+// "Check: OK" used to be said of a project whose data file was missing: only
+// the header's name and opening were checked.
+TEST_F(CheckTask, RegressionMissingOrShortDataFileIsAProblem) {
+  project("a.fmr");
+  project("b.dmr");
+  project("c.fmr");
+  std::filesystem::remove(file("a.stc"));
+  std::filesystem::resize_file(file("b.dwi"), 10);
+  daxo::testing::writeFile(file("c.fmr"), "\r\nNrOfVolumes: many\r\n");
+  check(file("a.fmr") + "\n" + file("b.dmr") + "\n" + file("c.fmr"));
+  EXPECT_EQ(messageBoxTexts(),
+            Entries{file("a.fmr") + ": its data file " + file("a.stc") + " is missing or cannot be read\n" +
+                    file("b.dmr") + ": its data file " + file("b.dwi") + " is incomplete: 10 of 64 bytes\n" +
+                    file("c.fmr") + ": Bad value in header " + file("c.fmr") +
+                    ": NrOfVolumes has the value 'many', which is not a 32-bit integer\n"});
+  EXPECT_EQ(daxo::testing::logEntries(), Entries{});
 }
 
 class SelectTask : public DialogTask {

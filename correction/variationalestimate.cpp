@@ -6,14 +6,11 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "correction/logentry.h"
 #include "correction/vdmfolds.h"
-
-#ifdef _OPENMP
-#include <omp.h>
-#endif
 
 namespace daxo {
 
@@ -232,10 +229,8 @@ Volume estimateVariational(const Volume& first, const Volume& second, const Vari
   checkInputs(first, second);
   const Clock::time_point start = Clock::now();
   int threads = settings.threads;
-#ifdef _OPENMP
-  if (threads <= 0) threads = omp_get_max_threads();
-#endif
-  threads = std::max(threads, 1);
+  if (threads <= 0) threads = static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
+  ColumnThreads pool(threads);
 
   // Levels, finest first.
   std::vector<Level> levels(1);
@@ -271,7 +266,7 @@ Volume estimateVariational(const Volume& first, const Volume& second, const Vari
     VariationalWeights scaled = w;
     scaled.curvature = w.curvature / std::pow(4.0, static_cast<double>(li));
     scaled.curvatureAcross = w.curvatureAcross / std::pow(4.0, static_cast<double>(li));
-    VariationalProblem problem(level.grid, level.first, level.second, scaled, threads);
+    VariationalProblem problem(level.grid, level.first, level.second, scaled, pool);
     const bool finest = li == 0;
     const LevelReport report =
         gaussNewton(problem, b, finest ? settings.fineIterations : settings.coarseIterations, settings.cgIterations,

@@ -30,7 +30,7 @@ struct VariationalSettings {
   int cgIterations = 30;          // conjugate-gradient iterations per Gauss-Newton step
   double cgTolerance = 0.1;       // relative residual that ends them on coarse levels
   double fineCgTolerance = 0.05;  // ... on the finest
-  int threads = 0;                // 0: OpenMP's default; the result does not depend on it
+  int threads = 0;                // 0: one per core; the result does not depend on it
 };
 
 // The map of the first scan in voxels along y, at the voxel centres; the

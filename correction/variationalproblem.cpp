@@ -74,8 +74,11 @@ inline void binomial(const double* u, double* out, int32_t m) {
 
 VariationalProblem::VariationalProblem(const ColumnGrid& grid, const std::vector<double>& first,
                                        const std::vector<double>& second, const VariationalWeights& weights,
-                                       int threads)
-    : grid_(grid), weights_(weights), threads_(std::max(threads, 1)), padded_(grid.m + 2 * kPad) {
+                                       ColumnThreads& threads)
+    : grid_(grid), weights_(weights), threads_(&threads), padded_(grid.m + 2 * kPad) {
+  scratch_.resize(static_cast<size_t>(threads.count()));
+  for (auto& buffers : scratch_)
+    for (std::vector<double>& b : buffers) b.resize(static_cast<size_t>(grid.m));
   const size_t columns = grid_.columns(), padded = static_cast<size_t>(padded_), m = static_cast<size_t>(grid_.m);
   coeff1_.resize(columns * padded);
   coeff2_.resize(columns * padded);
@@ -90,12 +93,13 @@ VariationalProblem::VariationalProblem(const ColumnGrid& grid, const std::vector
   preOff_.assign(grid_.cells(), 0.0);
   partial_.assign(columns, 0.0);
   const int64_t n = static_cast<int64_t>(columns);
-#pragma omp parallel for schedule(static) num_threads(threads_)
-  for (int64_t c = 0; c < n; ++c) {
-    const size_t cc = static_cast<size_t>(c);
-    prefilterColumn(first.data() + cc * m, grid_.m, coeff1_.data() + cc * padded, padded_);
-    prefilterColumn(second.data() + cc * m, grid_.m, coeff2_.data() + cc * padded, padded_);
-  }
+  threads_->run(static_cast<size_t>(n), [&](size_t begin, size_t end, int) {
+    for (int64_t cs = static_cast<int64_t>(begin); cs < static_cast<int64_t>(end); ++cs) {
+      const size_t cc = static_cast<size_t>(cs);
+      prefilterColumn(first.data() + cc * m, grid_.m, coeff1_.data() + cc * padded, padded_);
+      prefilterColumn(second.data() + cc * m, grid_.m, coeff2_.data() + cc * padded, padded_);
+    }
+  });
 }
 
 double VariationalProblem::sumOfPartials() const {
@@ -153,42 +157,73 @@ double VariationalProblem::regulariserCost(const double* b, size_t c) const {
 
 void VariationalProblem::addRegulariser(const double* pAll, double* outAll, size_t c) const {
   const int32_t faces = grid_.m + 1, nx = grid_.nx, nz = grid_.nz;
-  const int32_t x = static_cast<int32_t>(c % static_cast<size_t>(nx)),
-                z = static_cast<int32_t>(c / static_cast<size_t>(nx));
-  const size_t stride = static_cast<size_t>(faces), zStride = stride * static_cast<size_t>(nx);
-  const double* p = pAll + c * stride;
-  double* out = outAll + c * stride;
+  const int32_t x = static_cast<int32_t>(c % static_cast<size_t>(nx));
+  const int32_t z = static_cast<int32_t>(c / static_cast<size_t>(nx));
+  const ptrdiff_t stride = faces, zStride = stride * nx;
+  const double* p = pAll + static_cast<ptrdiff_t>(c) * stride;
+  double* out = outAll + static_cast<ptrdiff_t>(c) * stride;
   const double a2 = weights_.curvature, a2x = weights_.curvatureAcross, a1 = weights_.diffusion;
-  // Along PE: K^T K p with K the second differences at the interior faces.
+
+  // Across PE the regulariser's rows are 5-point stencils in x and in z whose
+  // weights depend only on the column's position: K^T K (second differences
+  // at interior positions) plus the diffusion's first differences.
+  struct Stencil {
+    double weight[5] = {0, 0, 0, 0, 0};
+    const double* source[5];
+  };
+  const auto stencil = [&](int32_t pos, int32_t n, ptrdiff_t step) {
+    Stencil st;
+    for (int32_t row = pos - 1; row <= pos + 1; ++row) {
+      if (!interior(row, n)) continue;
+      const double cr = row == pos ? -2.0 * a2x : a2x;
+      st.weight[row - pos + 1] += cr;
+      st.weight[row - pos + 2] -= 2.0 * cr;
+      st.weight[row - pos + 3] += cr;
+    }
+    if (pos > 0) {
+      st.weight[2] += a1;
+      st.weight[1] -= a1;
+    }
+    if (pos + 1 < n) {
+      st.weight[2] += a1;
+      st.weight[3] -= a1;
+    }
+    for (int32_t o = -2; o <= 2; ++o) {
+      const bool valid = pos + o >= 0 && pos + o < n;
+      st.source[o + 2] = valid ? p + o * step : p;
+    }
+    return st;
+  };
+  const Stencil sx = stencil(x, nx, stride), sz = stencil(z, nz, zStride);
+  const double* const* xs = sx.source;
+  const double* const* zs = sz.source;
+  const double* xw = sx.weight;
+  const double* zw = sz.weight;
+  const double centre = xw[2] + zw[2];
+
+  // Along PE: K^T K p with K the second differences at the interior faces,
+  // written out in the interior and through t at the two ends.
   const auto t = [&](int32_t j) { return interior(j, faces) ? p[j - 1] - 2.0 * p[j] + p[j + 1] : 0.0; };
-  for (int32_t k = 0; k < faces; ++k) {
-    double s = t(k - 1) - 2.0 * t(k) + t(k + 1);
+  const auto alongEnd = [&](int32_t k) {
     double d = 0.0;
     if (k > 0) d += p[k] - p[k - 1];
     if (k + 1 < faces) d += p[k] - p[k + 1];
-    out[k] += a2 * s + a1 * d;
-  }
-  // Across PE: the same along x (stride one column) and z (one row of columns).
-  const auto across = [&](int32_t pos, int32_t n, size_t stepSize) {
-    const ptrdiff_t step = static_cast<ptrdiff_t>(stepSize);
-    for (int32_t row = pos - 1; row <= pos + 1; ++row) {
-      if (!interior(row, n)) continue;
-      const double coef = row == pos ? -2.0 * a2x : a2x;
-      const double* centre = p + static_cast<ptrdiff_t>(row - pos) * step;
-      const double *l = centre - step, *r = centre + step;
-      for (int32_t k = 0; k < faces; ++k) out[k] += coef * (l[k] - 2.0 * centre[k] + r[k]);
-    }
-    if (pos > 0) {
-      const double* l = p - step;
-      for (int32_t k = 0; k < faces; ++k) out[k] += a1 * (p[k] - l[k]);
-    }
-    if (pos + 1 < n) {
-      const double* r = p + step;
-      for (int32_t k = 0; k < faces; ++k) out[k] += a1 * (p[k] - r[k]);
-    }
+    return a2 * (t(k - 1) - 2.0 * t(k) + t(k + 1)) + a1 * d;
   };
-  across(x, nx, stride);
-  across(z, nz, zStride);
+  const auto acrossAt = [&](int32_t k) {
+    return centre * p[k] + xw[0] * xs[0][k] + xw[1] * xs[1][k] + xw[3] * xs[3][k] + xw[4] * xs[4][k] +
+           zw[0] * zs[0][k] + zw[1] * zs[1][k] + zw[3] * zs[3][k] + zw[4] * zs[4][k];
+  };
+  for (int32_t k = 0; k < faces; ++k) {
+    double along;
+    if (k >= 2 && k + 3 <= faces) {
+      along = a2 * (p[k - 2] - 4.0 * p[k - 1] + 6.0 * p[k] - 4.0 * p[k + 1] + p[k + 2]) +
+              a1 * (2.0 * p[k] - p[k - 1] - p[k + 1]);
+    } else {
+      along = alongEnd(k);
+    }
+    out[k] += along + acrossAt(k);
+  }
 }
 
 double VariationalProblem::linearise(const std::vector<double>& b, std::vector<double>& gradient) {
@@ -201,12 +236,11 @@ double VariationalProblem::linearise(const std::vector<double>& b, std::vector<d
   const bool smoothed = weights_.smoothResidual;
   const double last = static_cast<double>(m) - 0.5;
   const int64_t n = static_cast<int64_t>(grid_.columns());
-  bool folded = false;
-#pragma omp parallel num_threads(threads_) reduction(|| : folded)
-  {
-    std::vector<double> rho(cells), filtered(cells), back(cells);
-#pragma omp for schedule(static)
-    for (int64_t cs = 0; cs < n; ++cs) {
+  threads_->run(static_cast<size_t>(n), [&](size_t begin, size_t end, int thread) {
+    std::vector<double>& rho = scratch_[static_cast<size_t>(thread)][0];
+    std::vector<double>& filtered = scratch_[static_cast<size_t>(thread)][1];
+    std::vector<double>& back = scratch_[static_cast<size_t>(thread)][2];
+    for (int64_t cs = static_cast<int64_t>(begin); cs < static_cast<int64_t>(end); ++cs) {
       const size_t c = static_cast<size_t>(cs);
       const double* bc = b.data() + c * faces;
       const double* c1 = coeff1_.data() + c * padded;
@@ -253,7 +287,7 @@ double VariationalProblem::linearise(const std::vector<double>& b, std::vector<d
         of[i] = ga * gc - h;
       }
       if (columnFolded) {
-        folded = true;
+        partial_[c] = std::numeric_limits<double>::infinity();
         continue;
       }
       const double* resid = rho.data();
@@ -301,8 +335,7 @@ double VariationalProblem::linearise(const std::vector<double>& b, std::vector<d
         }
       }
     }
-  }
-  if (folded) return std::numeric_limits<double>::infinity();
+  });
   return sumOfPartials();
 }
 
@@ -313,12 +346,10 @@ double VariationalProblem::cost(const std::vector<double>& b) const {
   const double beta = weights_.barrier;
   const bool smoothed = weights_.smoothResidual;
   const int64_t n = static_cast<int64_t>(grid_.columns());
-  bool folded = false;
-#pragma omp parallel num_threads(threads_) reduction(|| : folded)
-  {
-    std::vector<double> rho(cells), filtered(cells);
-#pragma omp for schedule(static)
-    for (int64_t cs = 0; cs < n; ++cs) {
+  threads_->run(static_cast<size_t>(n), [&](size_t begin, size_t end, int thread) {
+    std::vector<double>& rho = scratch_[static_cast<size_t>(thread)][0];
+    std::vector<double>& filtered = scratch_[static_cast<size_t>(thread)][1];
+    for (int64_t cs = static_cast<int64_t>(begin); cs < static_cast<int64_t>(end); ++cs) {
       const size_t c = static_cast<size_t>(cs);
       const double* bc = b.data() + c * faces;
       const double* c1 = coeff1_.data() + c * padded;
@@ -340,7 +371,7 @@ double VariationalProblem::cost(const std::vector<double>& b) const {
         cost += beta * barrierAt(db).phi;
       }
       if (columnFolded) {
-        folded = true;
+        partial_[c] = std::numeric_limits<double>::infinity();
         continue;
       }
       const double* resid = rho.data();
@@ -351,8 +382,7 @@ double VariationalProblem::cost(const std::vector<double>& b) const {
       for (int32_t i = 0; i < m; ++i) cost += 0.5 * resid[i] * resid[i];
       partial_[c] = cost + regulariserCost(b.data(), c);
     }
-  }
-  if (folded) return std::numeric_limits<double>::infinity();
+  });
   return sumOfPartials();
 }
 
@@ -362,11 +392,11 @@ void VariationalProblem::applyHessian(const std::vector<double>& p, std::vector<
   const size_t faces = static_cast<size_t>(m + 1), cells = static_cast<size_t>(m);
   const bool smoothed = weights_.smoothResidual;
   const int64_t n = static_cast<int64_t>(grid_.columns());
-#pragma omp parallel num_threads(threads_)
-  {
-    std::vector<double> u(cells), filtered(cells), back(cells);
-#pragma omp for schedule(static)
-    for (int64_t cs = 0; cs < n; ++cs) {
+  threads_->run(static_cast<size_t>(n), [&](size_t begin, size_t end, int thread) {
+    std::vector<double>& u = scratch_[static_cast<size_t>(thread)][0];
+    std::vector<double>& filtered = scratch_[static_cast<size_t>(thread)][1];
+    std::vector<double>& back = scratch_[static_cast<size_t>(thread)][2];
+    for (int64_t cs = static_cast<int64_t>(begin); cs < static_cast<int64_t>(end); ++cs) {
       const size_t c = static_cast<size_t>(cs);
       const double* pc = p.data() + c * faces;
       const double* ra = rowA_.data() + c * cells;
@@ -387,8 +417,11 @@ void VariationalProblem::applyHessian(const std::vector<double>& p, std::vector<
         o[i + 1] += rc[i] * v[i] + e;
       }
       addRegulariser(p.data(), out.data(), c);
+      double pHp = 0.0;
+      for (size_t k = 0; k < faces; ++k) pHp += pc[k] * o[k];
+      partial_[c] = pHp;
     }
-  }
+  });
 }
 
 void VariationalProblem::applyPreconditioner(const std::vector<double>& r, std::vector<double>& z) const {
@@ -396,45 +429,51 @@ void VariationalProblem::applyPreconditioner(const std::vector<double>& r, std::
   const int32_t m = grid_.m;
   const size_t faces = static_cast<size_t>(m + 1);
   const int64_t n = static_cast<int64_t>(grid_.columns());
-#pragma omp parallel for schedule(static) num_threads(threads_)
-  for (int64_t cs = 0; cs < n; ++cs) {
-    const size_t c = static_cast<size_t>(cs);
-    const double* rc = r.data() + c * faces;
-    const double* lower = preLower_.data() + c * faces;
-    const double* inverse = preInverse_.data() + c * faces;
-    const double* po = preOff_.data() + c * static_cast<size_t>(m);
-    double* zc = z.data() + c * faces;
-    zc[0] = rc[0] * inverse[0];
-    for (int32_t k = 1; k <= m; ++k) zc[k] = (rc[k] - po[k - 1] * zc[k - 1]) * inverse[k];
-    for (int32_t k = m - 1; k >= 0; --k) zc[k] -= lower[k] * zc[k + 1];
-  }
+  threads_->run(static_cast<size_t>(n), [&](size_t begin, size_t end, int) {
+    for (int64_t cs = static_cast<int64_t>(begin); cs < static_cast<int64_t>(end); ++cs) {
+      const size_t c = static_cast<size_t>(cs);
+      const double* rc = r.data() + c * faces;
+      const double* lower = preLower_.data() + c * faces;
+      const double* inverse = preInverse_.data() + c * faces;
+      const double* po = preOff_.data() + c * static_cast<size_t>(m);
+      double* zc = z.data() + c * faces;
+      zc[0] = rc[0] * inverse[0];
+      for (int32_t k = 1; k <= m; ++k) zc[k] = (rc[k] - po[k - 1] * zc[k - 1]) * inverse[k];
+      for (int32_t k = m - 1; k >= 0; --k) zc[k] -= lower[k] * zc[k + 1];
+      double rz = 0.0;
+      for (size_t k = 0; k < faces; ++k) rz += rc[k] * zc[k];
+      partial_[c] = rz;
+    }
+  });
 }
 
 double VariationalProblem::dot(const std::vector<double>& a, const std::vector<double>& b) const {
   const size_t faces = static_cast<size_t>(grid_.m + 1);
   const int64_t n = static_cast<int64_t>(grid_.columns());
-#pragma omp parallel for schedule(static) num_threads(threads_)
-  for (int64_t cs = 0; cs < n; ++cs) {
-    const size_t c = static_cast<size_t>(cs);
-    const double *x = a.data() + c * faces, *y = b.data() + c * faces;
-    double s = 0.0;
-    for (size_t k = 0; k < faces; ++k) s += x[k] * y[k];
-    partial_[c] = s;
-  }
+  threads_->run(static_cast<size_t>(n), [&](size_t begin, size_t end, int) {
+    for (int64_t cs = static_cast<int64_t>(begin); cs < static_cast<int64_t>(end); ++cs) {
+      const size_t c = static_cast<size_t>(cs);
+      const double *x = a.data() + c * faces, *y = b.data() + c * faces;
+      double s = 0.0;
+      for (size_t k = 0; k < faces; ++k) s += x[k] * y[k];
+      partial_[c] = s;
+    }
+  });
   return sumOfPartials();
 }
 
 double VariationalProblem::maxJacobianChange(const std::vector<double>& b) const {
   const size_t faces = static_cast<size_t>(grid_.m + 1);
   const int64_t n = static_cast<int64_t>(grid_.columns());
-#pragma omp parallel for schedule(static) num_threads(threads_)
-  for (int64_t cs = 0; cs < n; ++cs) {
-    const size_t c = static_cast<size_t>(cs);
-    const double* bc = b.data() + c * faces;
-    double worst = 0.0;
-    for (size_t k = 0; k + 1 < faces; ++k) worst = std::max(worst, std::fabs(bc[k + 1] - bc[k]));
-    partial_[c] = worst;
-  }
+  threads_->run(static_cast<size_t>(n), [&](size_t begin, size_t end, int) {
+    for (int64_t cs = static_cast<int64_t>(begin); cs < static_cast<int64_t>(end); ++cs) {
+      const size_t c = static_cast<size_t>(cs);
+      const double* bc = b.data() + c * faces;
+      double worst = 0.0;
+      for (size_t k = 0; k + 1 < faces; ++k) worst = std::max(worst, std::fabs(bc[k + 1] - bc[k]));
+      partial_[c] = worst;
+    }
+  });
   double worst = 0.0;
   for (double p : partial_) worst = std::max(worst, p);
   return worst;
@@ -442,35 +481,45 @@ double VariationalProblem::maxJacobianChange(const std::vector<double>& b) const
 
 int VariationalProblem::solve(const std::vector<double>& rhs, std::vector<double>& x, int maxIterations,
                               double tolerance) const {
-  const size_t n = rhs.size();
+  const size_t n = rhs.size(), faces = static_cast<size_t>(grid_.m + 1);
   x.assign(n, 0.0);
   const double norm0 = std::sqrt(dot(rhs, rhs));
   if (!(norm0 > 0.0)) return 0;
   std::vector<double> r = rhs, z, p, hp;
-  applyPreconditioner(r, z);
+  applyPreconditioner(r, z);  // also leaves r . z per column
+  double rz = sumOfPartials();
   p = z;
-  double rz = dot(r, z);
-  const int64_t count = static_cast<int64_t>(n);
+  const int64_t columns = static_cast<int64_t>(grid_.columns());
   int iterations = 0;
   while (iterations < maxIterations) {
-    applyHessian(p, hp);
-    const double curvature = dot(p, hp);
+    applyHessian(p, hp);  // also leaves p . Hp per column
+    const double curvature = sumOfPartials();
     if (!(curvature > 0.0)) break;
     const double alpha = rz / curvature;
-#pragma omp parallel for schedule(static) num_threads(threads_)
-    for (int64_t i = 0; i < count; ++i) {
-      x[static_cast<size_t>(i)] += alpha * p[static_cast<size_t>(i)];
-      r[static_cast<size_t>(i)] -= alpha * hp[static_cast<size_t>(i)];
-    }
+    threads_->run(static_cast<size_t>(columns), [&](size_t begin, size_t end, int) {
+      for (int64_t cs = static_cast<int64_t>(begin); cs < static_cast<int64_t>(end); ++cs) {
+        const size_t begin = static_cast<size_t>(cs) * faces;
+        double rr = 0.0;
+        for (size_t i = begin; i < begin + faces; ++i) {
+          x[i] += alpha * p[i];
+          r[i] -= alpha * hp[i];
+          rr += r[i] * r[i];
+        }
+        partial_[static_cast<size_t>(cs)] = rr;
+      }
+    });
     ++iterations;
-    if (std::sqrt(dot(r, r)) <= tolerance * norm0) break;
+    if (std::sqrt(sumOfPartials()) <= tolerance * norm0) break;
     applyPreconditioner(r, z);
-    const double next = dot(r, z);
+    const double next = sumOfPartials();
     const double beta = next / rz;
     rz = next;
-#pragma omp parallel for schedule(static) num_threads(threads_)
-    for (int64_t i = 0; i < count; ++i)
-      p[static_cast<size_t>(i)] = z[static_cast<size_t>(i)] + beta * p[static_cast<size_t>(i)];
+    threads_->run(static_cast<size_t>(columns), [&](size_t begin, size_t end, int) {
+      for (int64_t cs = static_cast<int64_t>(begin); cs < static_cast<int64_t>(end); ++cs) {
+        const size_t begin = static_cast<size_t>(cs) * faces;
+        for (size_t i = begin; i < begin + faces; ++i) p[i] = z[i] + beta * p[i];
+      }
+    });
   }
   return iterations;
 }

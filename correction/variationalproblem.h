@@ -1,8 +1,11 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "correction/columnthreads.h"
 
 // The discrete problem that the variational estimator solves on one grid.
 //
@@ -28,7 +31,7 @@
 //
 // The Gauss-Newton matrix of the data and barrier terms is tridiagonal per
 // column; the regulariser couples neighbouring columns. Every loop runs over
-// columns (OpenMP, `threads` threads) and every sum is formed per column in
+// columns (on `threads`, which must outlive the problem) and every sum is formed per column in
 // double and then added in column order, so results do not depend on the
 // thread count. Swapping I1 and I2 negates every result exactly.
 
@@ -61,7 +64,7 @@ class VariationalProblem {
   // first, second: the scans' cell values in the layout above (grid.cells()
   // each). Computes their B-spline coefficients.
   VariationalProblem(const ColumnGrid& grid, const std::vector<double>& first, const std::vector<double>& second,
-                     const VariationalWeights& weights, int threads);
+                     const VariationalWeights& weights, ColumnThreads& threads);
 
   const ColumnGrid& grid() const { return grid_; }
 
@@ -73,8 +76,8 @@ class VariationalProblem {
   // The cost at b with the frozen weights (infinite when some |D b| >= 1).
   double cost(const std::vector<double>& b) const;
 
-  // out = H p, H the Gauss-Newton matrix at the last linearisation. out is
-  // resized; it must not be p.
+  // out = H p, H the Gauss-Newton matrix at the last linearisation (the data
+  // term's exactly, through S). out is resized; it must not be p.
   void applyHessian(const std::vector<double>& p, std::vector<double>& out) const;
 
   // z = M^-1 r: per column, the tridiagonal part of H's diagonal block (the
@@ -102,9 +105,10 @@ class VariationalProblem {
 
   ColumnGrid grid_;
   VariationalWeights weights_;
-  int threads_;
-  int32_t padded_;              // coefficients per column: m + 2 * kPad
-  std::vector<double> coeff1_;  // B-spline coefficients, padded columns
+  ColumnThreads* threads_;
+  mutable std::vector<std::array<std::vector<double>, 3>> scratch_;  // per thread: three columns of cells
+  int32_t padded_;                                           // coefficients per column: m + 2 * kPad
+  std::vector<double> coeff1_;                               // B-spline coefficients, padded columns
   std::vector<double> coeff2_;
   std::vector<double> cellWeight_;        // frozen w per cell
   std::vector<double> rowA_;              // sqrt(w) dr/db at the cell's lower face, per cell

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs the Debian packages the build needs, when any is missing.
 set -e
-packages="g++ make cmake pkg-config libfftw3-dev libgtest-dev libbenchmark-dev"
+packages="g++ make cmake pkg-config libfftw3-dev libgtest-dev libbenchmark-dev libeigen3-dev"
 missing=""
 for p in $packages; do
   dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"

@@ -14,8 +14,10 @@
 
 #include "correction/estimationschedule.h"
 #include "correction/simplevdmestimate.h"
+#include "correction/variationalestimate.h"
 #include "correction/vdm.h"
 #include "correction/vdmestimate.h"
+#include "demodata/accuracy.h"
 #include "fileio/dmrheader.h"
 #include "fileio/fmrheader.h"
 #include "fileio/mapfile.h"
@@ -522,6 +524,52 @@ TEST_F(EstimateTask, ClassicMapsAreUnchangedBitForBit) {
     EXPECT_EQ(sum, c.expected) << "fast " << c.fast << " ssd " << c.useSsd << " ic " << c.useIc << " order " << c.order
                                << ": 0x" << std::hex << sum;
   }
+}
+
+// The variational task shares the estimate task's parameters, files and
+// framing; with phase encoding along x (rllr) its maps are the estimator's on
+// the transposed scans, saved in the projects' frame, and they recover the
+// pair's field.
+TEST_F(EstimateTask, VariationalTaskWithPhaseEncodingAlongX) {
+  const Dimensions working{24, 30, 10};
+  const Dimensions stored{30, 24, 10};
+  const SyntheticPair pair = syntheticPair(working, 2.5);
+  writeFmrProject(file("lr.fmr"), stored, {daxo::transposeXY(pair.first)}, Voxels::Float32);
+  writeFmrProject(file("rl.fmr"), stored, {daxo::transposeXY(pair.second)}, Voxels::Float32);
+  hostState().openDocument("lr", stored);
+
+  const Settings s{file("lr.fmr"), file("rl.fmr")};
+  auto& parameters = hostState().parameters;
+  for (const auto& [name, value] : {std::pair<const char*, int32_t>{"volume0", 0},
+                                    {"volume1", 0},
+                                    {"rllr", 1},
+                                    {"use_ic", 1},
+                                    {"use_ssd", 0},
+                                    {"apply_to_input", 1},
+                                    {"save_derivative", 0},
+                                    {"fast_algorithm", 0},
+                                    {"order", 0}})
+    parameters.setInt(name, value);
+  parameters.setString("file0", s.file0);
+  parameters.setString("file1", s.file1);
+  runTask("estimate_variational");
+  EXPECT_EQ(hostState().busyCursor.depth(), 0);
+
+  EXPECT_EQ(messageBoxTexts(), Entries{});
+  expectLogStartsWith(
+      logEntries(),
+      {"Estimating voxel displacement maps...", "Variational estimation, 3 levels", "Level 1 of 3 (", "Level 2 of 3 (",
+       "Level 3 of 3 (24 x 30 x 10): cost ", "\nTime taken: ", "Inverse consistency check VDM: PASSED",
+       "Saving voxel displacement maps to .map files...", "Applying voxel displacement maps...", "Done."});
+  EXPECT_EQ(parameterChanges(), Entries{"vdm=" + file("lr_vdm.map")});
+  const Volume v = daxo::estimateVariational(pair.first, pair.second, {}, nullptr);
+  const MapFile map = readMap(file("lr_vdm.map"));
+  EXPECT_TRUE(identicalBytes(map.volume, daxo::transposeXY(v)));
+  EXPECT_TRUE(exactlyNegated(map.volume, readMap(file("rl_vdm.map")).volume));
+  EXPECT_LT(daxo::displacementError(v, pair.truth, pair.mask).rms, 0.05);
+  const FMRHeader corrected = readProject<FMRHeader>(file("lr_undist.fmr"));
+  ASSERT_EQ(corrected.volumes.size(), 1u);
+  EXPECT_TRUE(identicalBytes(corrected.volumes[0], daxo::correctVolume(v, daxo::transposeXY(pair.first), true)));
 }
 
 }  // namespace

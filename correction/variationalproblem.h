@@ -22,18 +22,22 @@
 // the two scans unwarped and multiplied by their Jacobians (mass along PE is
 // conserved by the distortion). The images are cubic B-splines along PE only,
 // zero outside the field of view. The cost is
-//   J(b) = 1/2 sum w r^2 + curvature/2 |K b|^2 + diffusion/2 |G b|^2 + barrier sum phi(D b),
-// K the second differences along PE, x and z, G the first differences along
-// all three, phi(v) = v^4 / (1 - v^2), which keeps 1 +- D b positive (the map
-// never folds). The cell weights w are frozen at a linearisation point: 0
-// where a sample leaves the field of view, else 2 / ((1 + Db)^2 + (1 - Db)^2),
-// the inverse of the residual's noise variance relative to an unwarped cell.
+//   J(b) = 1/2 |S (sqrt(w) r)|^2 + curvature/2 |K b|^2 + curvatureAcross/2 |K' b|^2
+//          + diffusion/2 |G b|^2 + barrier sum phi(D b),
+// S the binomial filter along PE (or the identity, see smoothResidual), K the
+// second differences along PE, K' those along x and z, G the first
+// differences along all three, phi(v) = v^4 / (1 - v^2), which keeps 1 +- D b
+// positive (the map never folds). The cell weights w are frozen at a
+// linearisation point: 0 where a sample leaves the field of view, else
+// 2 / ((1 + Db)^2 + (1 - Db)^2), the inverse of the residual's noise variance
+// relative to an unwarped cell.
 //
-// The Gauss-Newton matrix of the data and barrier terms is tridiagonal per
-// column; the regulariser couples neighbouring columns. Every loop runs over
-// columns (on `threads`, which must outlive the problem) and every sum is formed per column in
-// double and then added in column order, so results do not depend on the
-// thread count. Swapping I1 and I2 negates every result exactly.
+// Without S the Gauss-Newton matrix of the data and barrier terms is
+// tridiagonal per column (with S banded, seven wide); the regulariser couples
+// neighbouring columns. Every loop runs over columns (on `threads`, which must
+// outlive the problem) and every sum is formed per column in double and then
+// added in column order, so results do not depend on the thread count.
+// Swapping I1 and I2 negates every result exactly.
 
 namespace daxo {
 
@@ -80,9 +84,9 @@ class VariationalProblem {
   // term's exactly, through S). out is resized; it must not be p.
   void applyHessian(const std::vector<double>& p, std::vector<double>& out) const;
 
-  // z = M^-1 r: per column, the tridiagonal part of H's diagonal block (the
-  // band two away from the diagonal moved onto it, which keeps M positive
-  // definite and above the block) plus the diagonal of the coupling between
+  // z = M^-1 r: per column, the tridiagonal part of H's diagonal block
+  // without S (the curvature's band two away from the diagonal moved onto it,
+  // which keeps M positive definite) plus the diagonal of the coupling between
   // columns, solved by the Thomas algorithm.
   void applyPreconditioner(const std::vector<double>& r, std::vector<double>& z) const;
 

@@ -7,7 +7,8 @@
 
 // Pairs of scans with a known displacement, made with a voxel-integrating
 // (mass-conserving) forward model, for measuring estimators. Each voxel of a
-// scan holds the exact mass of the object that the distortion moves into it:
+// scan holds the mass of the object that the distortion moves into it
+// (integrated in steps of 1/8 voxel):
 // with p(y) = y + sign * d(y) along a column (monotone, as |dd/dy| < 1), the
 // voxel [j - 1/2, j + 1/2] gets the integral of the object over the y with
 // p(y) in that interval. Signal moved past either end of the field of view is

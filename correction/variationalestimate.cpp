@@ -229,7 +229,7 @@ Volume estimateVariational(const Volume& first, const Volume& second, const Vari
   checkInputs(first, second);
   const Clock::time_point start = Clock::now();
   int threads = settings.threads;
-  if (threads <= 0) threads = static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
+  if (threads <= 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   ColumnThreads pool(threads);
 
   // Levels, finest first.

@@ -112,6 +112,22 @@ TEST(VariationalEstimate, RefusesPairsItCannotCompare) {
   EXPECT_THROW(daxo::estimateVariational(a, c, {}, nullptr), std::invalid_argument);
 }
 
+// Extents too small to coarsen, or of a single voxel along an axis, still
+// give a finite map of the scans' extents.
+TEST(VariationalEstimate, TinyExtentsGiveFiniteMaps) {
+  for (const daxo::Dimensions& d :
+       {daxo::Dimensions{1, 1, 1}, daxo::Dimensions{3, 1, 2}, daxo::Dimensions{1, 9, 1}, daxo::Dimensions{2, 5, 3}}) {
+    const Volume a = daxo::testing::randomVolume(d, 1, 100.0f, 200.0f);
+    const Volume b = daxo::testing::randomVolume(d, 2, 100.0f, 200.0f);
+    const Volume v = daxo::estimateVariational(a, b, withThreads(2), nullptr);
+    ASSERT_EQ(v.dimensions(), d);
+    for (size_t i = 0; i < v.voxelCount(); ++i) EXPECT_TRUE(std::isfinite(v.data()[i])) << d.x << d.y << d.z;
+  }
+  const Volume empty(4, 4, 2, 0.0f);
+  const Volume zero = daxo::estimateVariational(empty, empty, withThreads(1), nullptr);
+  for (size_t i = 0; i < zero.voxelCount(); ++i) EXPECT_EQ(zero.data()[i], 0.0f);
+}
+
 // A small problem with smooth random scans and a field that bends and
 // stretches (|D b| up to 0.6).
 class SmallProblem : public ::testing::Test {

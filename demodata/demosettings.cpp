@@ -29,6 +29,12 @@ DemoSettings smallDemoSettings() {
   return s;
 }
 
+DemoSettings withStrongField(DemoSettings settings) {
+  settings.field = DemoField::Strong;
+  settings.maxShiftVoxels = 7.0;
+  return settings;
+}
+
 void validateSettings(const DemoSettings& s) {
   require(s.nx >= 1 && s.nx <= kMaxExtent, "nx must lie in 1 .. 1024, got " + std::to_string(s.nx));
   require(s.ny >= 1 && s.ny <= kMaxExtent, "ny must lie in 1 .. 1024, got " + std::to_string(s.ny));

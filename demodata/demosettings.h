@@ -16,6 +16,13 @@
 
 namespace daxo {
 
+// The demo's displacement field (demodata/displacementfield.h): Standard, up
+// to maxShiftVoxels with |dd/dy| at most 0.45; or Strong, up to
+// maxShiftVoxels with |dd/dy| up to 0.85 behind the frontal sinus (a long
+// readout at 3 T), whose scans are made by integrating the object over each
+// voxel (demodata/distortedscan.h).
+enum class DemoField { Standard, Strong };
+
 struct DemoSettings {
   int32_t nx = 96;  // grid extents in voxels
   int32_t ny = 96;
@@ -27,7 +34,11 @@ struct DemoSettings {
   int32_t timePoints = 6;          // volumes of the functional series
   double activationPercent = 2.0;  // peak signal change of the activated grey matter in "on" blocks
   double bValue = 1000.0;          // diffusion weighting of the six directions (s/mm^2)
+  DemoField field = DemoField::Standard;
 };
+
+// The settings with the strong field: a 7-voxel peak with |dd/dy| up to 0.85.
+DemoSettings withStrongField(DemoSettings settings);
 
 // The head at half size: 48 x 48 x 24 voxels of 2.5 mm (the reference head
 // shrunk with the field of view), otherwise the defaults. For quick runs.

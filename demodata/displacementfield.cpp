@@ -22,6 +22,14 @@ constexpr std::array<Blob, 4> kBlobs{{{1.0, 0.0, -62.0, -30.0, 22.0, 22.0, 16.0}
                                       {0.8, 48.0, -5.0, -34.0, 16.0, 24.0, 16.0},    // right temporal lobe
                                       {-0.15, 0.0, 40.0, 40.0, 60.0, 60.0, 40.0}}};  // weak, high and posterior
 
+// The strong field: the frontal blob steep along y.
+constexpr std::array<Blob, 4> kStrongBlobs{{{1.0, 0.0, -62.0, -30.0, 22.0, 12.5, 16.0},
+                                            {0.8, -48.0, -5.0, -34.0, 16.0, 24.0, 16.0},
+                                            {0.8, 48.0, -5.0, -34.0, 16.0, 24.0, 16.0},
+                                            {-0.15, 0.0, 40.0, 40.0, 60.0, 60.0, 40.0}}};
+
+const std::array<Blob, 4>& blobsOf(bool strong) { return strong ? kStrongBlobs : kBlobs; }
+
 double factor(double q, double c, double s) {
   const double u = (q - c) / s;
   return std::exp(-0.5 * u * u);
@@ -34,7 +42,7 @@ struct ShapeBounds {
   double peakSlope;
 };
 
-ShapeBounds measureShape() {
+ShapeBounds measureShape(const std::array<Blob, 4>& blobs) {
   const double step = 1.0;
   const auto axis = [&](double lo, double hi) {
     std::vector<double> v;
@@ -43,9 +51,9 @@ ShapeBounds measureShape() {
   };
   const std::vector<double> xs = axis(-140, 140), ys = axis(-160, 160), zs = axis(-110, 110);
   // Per-blob factor tables along each axis.
-  std::vector<std::vector<double>> fx(kBlobs.size()), fy(kBlobs.size()), dfy(kBlobs.size()), fz(kBlobs.size());
-  for (size_t b = 0; b < kBlobs.size(); ++b) {
-    const Blob& k = kBlobs[b];
+  std::vector<std::vector<double>> fx(blobs.size()), fy(blobs.size()), dfy(blobs.size()), fz(blobs.size());
+  for (size_t b = 0; b < blobs.size(); ++b) {
+    const Blob& k = blobs[b];
     for (double q : xs) fx[b].push_back(factor(q, k.cx, k.sx));
     for (double q : zs) fz[b].push_back(factor(q, k.cz, k.sz));
     for (double q : ys) {
@@ -56,11 +64,11 @@ ShapeBounds measureShape() {
   ShapeBounds bounds{0, 0};
   for (size_t iz = 0; iz < zs.size(); ++iz) {
     for (size_t ix = 0; ix < xs.size(); ++ix) {
-      std::array<double, kBlobs.size()> w{};
-      for (size_t b = 0; b < kBlobs.size(); ++b) w[b] = kBlobs[b].weight * fx[b][ix] * fz[b][iz];
+      std::array<double, 4> w{};
+      for (size_t b = 0; b < blobs.size(); ++b) w[b] = blobs[b].weight * fx[b][ix] * fz[b][iz];
       for (size_t iy = 0; iy < ys.size(); ++iy) {
         double f = 0, df = 0;
-        for (size_t b = 0; b < kBlobs.size(); ++b) {
+        for (size_t b = 0; b < blobs.size(); ++b) {
           f += w[b] * fy[b][iy];
           df += w[b] * dfy[b][iy];
         }
@@ -72,29 +80,32 @@ ShapeBounds measureShape() {
   return bounds;
 }
 
-const ShapeBounds& shapeBounds() {
-  static const ShapeBounds bounds = measureShape();
-  return bounds;
+const ShapeBounds& shapeBounds(bool strong) {
+  static const ShapeBounds standard = measureShape(kBlobs);
+  static const ShapeBounds steep = measureShape(kStrongBlobs);
+  return strong ? steep : standard;
 }
 
 }  // namespace
 
-DisplacementField::DisplacementField(const DemoSettings& settings) : frame_(settings), amplitude_(0) {
-  const ShapeBounds& b = shapeBounds();
+DisplacementField::DisplacementField(const DemoSettings& settings)
+    : frame_(settings), strong_(settings.field == DemoField::Strong), amplitude_(0) {
+  const ShapeBounds& b = shapeBounds(strong_);
   // Slope per voxel of the normalised shape f / peak: peakSlope / peak * mm per voxel.
   const double slopePerUnitAmplitude = b.peakSlope / b.peak * frame_.mmPerVoxel();
-  amplitude_ = std::min(settings.maxShiftVoxels, kMaxSlope / slopePerUnitAmplitude);
+  amplitude_ = std::min(settings.maxShiftVoxels, (strong_ ? kMaxStrongSlope : kMaxSlope) / slopePerUnitAmplitude);
 }
 
 DisplacementField::Column DisplacementField::column(double x, double z) const {
   const double qx = frame_.refX(x), qz = frame_.refZ(z);
-  const double scale = amplitude_ / shapeBounds().peak;
+  const double scale = amplitude_ / shapeBounds(strong_).peak;
+  const std::array<Blob, 4>& blobs = blobsOf(strong_);
   const double mm = frame_.mmPerVoxel();
   // Voxel row of reference y = c: y = c / mm + centre; refY(0) = -centre * mm.
   const double rowOfZero = -frame_.refY(0.0) / mm;
   Column c;
-  for (size_t b = 0; b < kBlobs.size(); ++b) {
-    const Blob& k = kBlobs[b];
+  for (size_t b = 0; b < blobs.size(); ++b) {
+    const Blob& k = blobs[b];
     c.weight_[b] = scale * k.weight * factor(qx, k.cx, k.sx) * factor(qz, k.cz, k.sz);
     c.centre_[b] = k.cy / mm + rowOfZero;
     c.inverseSigma_[b] = mm / k.sy;

@@ -15,16 +15,19 @@ namespace daxo {
 // opposite one high at the back. Arguments are voxel coordinates of the grid.
 //
 // The peak |d| is the requested maximum shift, lowered when needed so that
-// |dd/dy| never exceeds 0.45 (beyond 1 the scans would fold). The field does
-// not depend on the seed.
+// |dd/dy| never exceeds 0.45 (beyond 1 the scans would fold). The strong
+// field narrows the frontal blob along y to 12.5 mm and allows |dd/dy| up to
+// 0.85. The field does not depend on the seed.
 class DisplacementField {
  public:
   explicit DisplacementField(const DemoSettings& settings);
 
   // Peak |d| over all space (voxels).
   double amplitude() const { return amplitude_; }
-  // The bound on |dd/dy| that the amplitude keeps to.
+  // The bound on |dd/dy| that the amplitude keeps to: kMaxSlope for the
+  // standard field, kMaxStrongSlope for the strong one.
   static constexpr double kMaxSlope = 0.45;
+  static constexpr double kMaxStrongSlope = 0.85;
 
   double at(double x, double y, double z) const;
   // dd/dy in voxels per voxel.
@@ -47,6 +50,7 @@ class DisplacementField {
 
  private:
   GridFrame frame_;
+  bool strong_;
   double amplitude_;
 };
 

@@ -10,6 +10,8 @@
 
 namespace daxo {
 
+class DisplacementField;
+
 // Which of the two opposite phase-encoding directions a scan was taken with:
 // the object point at row y appears at row y + sign * d(x, y, z), sign = +1
 // for the first scan and -1 for the second.
@@ -23,6 +25,11 @@ enum class PhaseDirection : int { First = 1, Second = -1 };
 // brightens the signal, plus Rician noise. Correcting a scan by sampling it
 // at (x, y + sign * d(x, y, z), z) therefore returns the object up to that
 // factor: the map an estimator returns for the first scan should equal d.
+//
+// With the strong field (DemoField::Strong) a voxel instead holds the object
+// integrated over the rows that land in it, [y(y' - 1/2), y(y' + 1/2)]
+// (midpoint rule, at least two samples per voxel and two per source row),
+// so that the steep compression does not alias.
 //
 // The construction does the expensive work (the inversion and the object
 // evaluated at every source position) once; every contrast after that costs
@@ -48,10 +55,14 @@ class DistortedAcquisition {
   static constexpr uint64_t kDiffusionNoiseKey = 2000000;
 
  private:
+  void integrateVoxels(const HeadPhantom& phantom, const DisplacementField& field, double sign);
+  Volume integratedScan(const SignalModel& signal, uint64_t noiseKey) const;
+
   DemoSettings settings_;
   PhaseDirection direction_;
-  std::vector<TissueMix> mix_;  // the object at each voxel's source position
-  std::vector<float> factor_;   // 1 / (1 + sign * dd/dy) there
+  std::vector<TissueMix> mix_;         // the object at each voxel's source position (integrated: at its samples)
+  std::vector<float> factor_;          // 1 / (1 + sign * dd/dy) there (integrated: source length / samples)
+  std::vector<uint32_t> firstSample_;  // integrated: voxel i's samples are [firstSample_[i], firstSample_[i + 1])
 };
 
 // A single scan volume; shorthand for DistortedAcquisition(...).scan(...).

@@ -37,7 +37,7 @@ bool hostVersionAccepted(int32_t first, int32_t second, int32_t third) {
 }
 
 // Runs the task named exactly `task` (letter case and blanks count); an
-// unknown name runs nothing. The guard of "estimate" and "apply" is gone
+// unknown name runs nothing. The guard of the estimate tasks and "apply" is gone
 // before an exception leaves this function.
 void runTask(const std::string& task, std::ostream& log) {
   if (task == "select_fmr_or_dmr") {
@@ -50,6 +50,8 @@ void runTask(const std::string& task, std::ostream& log) {
     BusyCursorGuard busyCursor;
     if (task == "estimate") {
       daxo::runEstimate(log);
+    } else if (task == "estimate_variational") {
+      daxo::runEstimateVariational(log);
     } else if (task == "apply") {
       daxo::runApply(log);
     }

@@ -1,12 +1,14 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
 
 #include "correction/estimationschedule.h"
 #include "correction/simplevdmestimate.h"
+#include "correction/variationalestimate.h"
 #include "correction/vdmestimate.h"
 #include "fileio/inputfile.h"
 #include "plugin/hostapi.h"
@@ -145,9 +147,23 @@ void zeroNonFinite(Volume& v, const std::string& path, std::ostream& log) {
   }
 }
 
-}  // namespace
+// The variational estimate (correction/variationalestimate.h) with its
+// defaults; it works in voxels, so the voxel size does not enter, and it reads
+// none of the classic method's four settings (use_ic, use_ssd,
+// fast_algorithm, order).
+std::optional<Volume> estimateVariationalMap(const Volume& vol_ap, const Volume& vol_pa,
+                                             const std::array<double, 3>& /*voxelSize*/, const EstimateSettings& /*s*/,
+                                             std::ostream& log) {
+  return estimateVariational(vol_ap, vol_pa, VariationalSettings{}, &log);
+}
 
-void runEstimate(std::ostream& log) {
+using MapEstimator = std::function<std::optional<Volume>(const Volume&, const Volume&, const std::array<double, 3>&,
+                                                         const EstimateSettings&, std::ostream&)>;
+
+// Reads the eleven parameters, loads the pair, estimates the map of the
+// first scan with `estimator`, saves both maps and optionally corrects both
+// projects. Both estimate tasks share this sequence of host calls.
+void estimateAndSave(std::ostream& log, const MapEstimator& estimator) {
   const InputTracking inputs;
   const EstimateSettings s = readSettings();
   LoadedProject first = loadProject(s.file0);
@@ -168,7 +184,7 @@ void runEstimate(std::ostream& log) {
   zeroNonFinite(vol_pa, s.file1, log);
 
   log << "Estimating voxel displacement maps..." << std::flush;
-  const std::optional<Volume> v = estimateMap(vol_ap, vol_pa, voxelSize, s, log);
+  const std::optional<Volume> v = estimator(vol_ap, vol_pa, voxelSize, s, log);
   if (!v) {
     // Nothing is saved, applied or set.
     log << "Done." << std::flush;
@@ -189,5 +205,11 @@ void runEstimate(std::ostream& log) {
   requireHostFunction(hostApi().hvSetStringParameter, "hvSetStringParameter")("vdm", vdmMapName(s.file0).c_str());
   log << "Done." << std::flush;
 }
+
+}  // namespace
+
+void runEstimate(std::ostream& log) { estimateAndSave(log, estimateMap); }
+
+void runEstimateVariational(std::ostream& log) { estimateAndSave(log, estimateVariationalMap); }
 
 }  // namespace daxo

@@ -2,7 +2,7 @@
 
 #include <ostream>
 
-// The five tasks that distcor::execute runs for the dialog parameter "task".
+// The six tasks that distcor::execute runs for the dialog parameter "task".
 // Each task takes everything it needs from dialog parameters (through
 // daxo::hostApi() and daxo::readStringParameter) and from files, writes its
 // progress to `log` as whole entries (the pieces, then std::flush), keeps no
@@ -27,6 +27,13 @@ void runCheck(std::ostream& log);
 // "estimate" (runs under the busy cursor): estimates the displacement maps of
 // a pair of projects, saves them and optionally corrects both projects.
 void runEstimate(std::ostream& log);
+
+// "estimate_variational" (runs under the busy cursor): the same as "estimate"
+// (the same eleven parameters read in the same order, the same files, log
+// framing and "vdm" parameter) with the variational estimator instead of the
+// classic one; use_ic, use_ssd, fast_algorithm and order are read and
+// ignored. The dialog never sends this task; `daxo estimate` does by default.
+void runEstimateVariational(std::ostream& log);
 
 // "apply" (runs under the busy cursor): corrects a list of projects with a
 // saved displacement map.

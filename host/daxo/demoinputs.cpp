@@ -33,6 +33,13 @@ DemoSettings demoSettingsForSize(const std::string& size) {
   throw UsageError("demo: option --size needs 'small' or 'full', not '" + size + "'");
 }
 
+DemoSettings demoSettingsFor(const std::string& size, const std::string& field) {
+  const DemoSettings settings = demoSettingsForSize(size);
+  if (field == "standard") return settings;
+  if (field == "strong") return withStrongField(settings);
+  throw UsageError("demo: option --field needs 'standard' or 'strong', not '" + field + "'");
+}
+
 void writeDemoInputs(const DemoFiles& files, const DemoSettings& settings,
                      const std::function<void(const std::string&)>& log) {
   const std::string volumes = std::to_string(settings.timePoints) + " volumes";

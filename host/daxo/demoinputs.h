@@ -14,6 +14,12 @@ namespace daxo::cli {
 // size.
 DemoSettings demoSettingsForSize(const std::string& size);
 
+// The settings of `daxo demo --size SIZE --field FIELD`: FIELD "standard"
+// keeps demoSettingsForSize(SIZE); "strong" gives it the strong field (a
+// 7-voxel peak with |dd/dy| up to 0.85). Throws UsageError for any other
+// field.
+DemoSettings demoSettingsFor(const std::string& size, const std::string& field);
+
 // Generates the demo data for `settings` and writes the inputs of the demo
 // into `files`' folder, which must exist:
 // - the pair as functional projects (settings.timePoints volumes each, with

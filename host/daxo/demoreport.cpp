@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "demodata/displacementfield.h"
+
 namespace daxo::cli {
 
 namespace {
@@ -28,6 +30,9 @@ std::string demoReport(const DemoSettings& settings, const std::string& folder, 
   report += "\nDAXO demo report\n";
   report += format("Data: %d x %d x %d voxels of %g mm in ", settings.nx, settings.ny, settings.nz, settings.voxelMm) +
             folder + "\n";
+  const DisplacementField field(settings);
+  report += format("Field: %s, peak %.1f voxels\n", settings.field == DemoField::Strong ? "strong" : "standard",
+                   field.amplitude());
   report += format("Estimated map against the true map, inside the head (%zu voxels):\n", map.voxels);
   report += format("  RMS:             %.3f voxels (%.2f mm), bound < %.2f voxels\n", map.rms, map.rms * mm, bound.rms);
   report += format("  95th percentile: %.3f voxels (%.2f mm), bound < %.2f voxels\n", map.percentile95,

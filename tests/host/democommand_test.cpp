@@ -182,6 +182,16 @@ TEST_F(DemoRun, WritesTheGeneratorsDataAndOnlyItsOwnFiles) {
   EXPECT_EQ(runDaxo("info " + shellQuoted(files().trueMap()) + " " + shellQuoted(files().diffusion())).status, 0);
 }
 
+// The strong field (7 voxels, |dd/dy| up to 0.85) is corrected within the
+// same bound by the default method.
+TEST(DemoCommand, StrongFieldMeetsTheBound) {
+  TempFolder dir;
+  const DaxoRun run = runDaxo("demo " + shellQuoted(dir.file("strong")) + " --size small --field strong");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("\nField: strong, peak "), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\nResult: PASSED, the map is within its bound.\n"), std::string::npos) << run.out;
+}
+
 TEST(DemoCommand, RefusesAFolderHoldingOtherFilesAndLeavesItAlone) {
   TempFolder dir;
   daxo::testing::writeFile(dir.file("notes.txt"), "keep");
@@ -208,6 +218,7 @@ TEST(DemoCommand, BadCommandLinesExitWith2) {
   daxo::testing::writeFile(dir.file("plain"), "x");
   const std::pair<std::string, std::string> cases[] = {
       {"demo --size tiny", "--size needs 'small' or 'full', not 'tiny'"},
+      {"demo --field steep", "--field needs 'standard' or 'strong', not 'steep'"},
       {"demo a b", "expected 0 to 1 argument(s), got 2"},
       {"demo " + shellQuoted(dir.file("plain")), dir.file("plain") + " exists and is not a folder"},
       {"demo ''", "an empty folder name"},
@@ -253,14 +264,15 @@ TEST(DemoFolder, RefusesEntriesThatOnlyCarryItsNames) {
 
 TEST(DemoReport, GivesTheVerdictOfTheBound) {
   daxo::cli::DemoFigures figures;
-  figures.map = {0.2, 0.4, 1000};
+  figures.map = {0.04, 0.08, 1000};
   const daxo::cli::DemoBound bound;
   const DemoSettings s;
   const std::string within = daxo::cli::demoReport(s, "d", figures, bound, {{"step", 1.0}});
-  EXPECT_NE(within.find("RMS:             0.200 voxels (0.50 mm), bound < 0.30 voxels\n"), std::string::npos) << within;
+  EXPECT_NE(within.find("RMS:             0.040 voxels (0.10 mm), bound < 0.06 voxels\n"), std::string::npos) << within;
+  EXPECT_NE(within.find("\nField: standard, peak 5.0 voxels\n"), std::string::npos) << within;
   EXPECT_NE(within.find("Result: PASSED"), std::string::npos);
   for (const daxo::DisplacementError& outside :
-       {daxo::DisplacementError{0.31, 0.4, 1000}, daxo::DisplacementError{0.2, 0.61, 1000}}) {
+       {daxo::DisplacementError{0.061, 0.08, 1000}, daxo::DisplacementError{0.04, 0.121, 1000}}) {
     figures.map = outside;
     EXPECT_FALSE(bound.holds(outside));
     EXPECT_NE(daxo::cli::demoReport(s, "d", figures, bound, {}).find("Result: FAILED"), std::string::npos);

@@ -61,7 +61,7 @@ class SafeOutputs : public ::testing::Test {
     daxo::testing::writeMapFile(folder + "/run_vdm.map", Volume(kSize, 0.5f));
   }
   static std::string estimateIn(const std::string& folder) {
-    return "estimate --fast --apply " + shellQuoted(folder + "/a.fmr") + " " + shellQuoted(folder + "/b.fmr");
+    return "estimate --method classic --fast --apply " + shellQuoted(folder + "/a.fmr") + " " + shellQuoted(folder + "/b.fmr");
   }
   static std::string applyIn(const std::string& folder) {
     return "apply --vdm " + shellQuoted(folder + "/run_vdm.map") + " " + shellQuoted(folder + "/a.fmr");

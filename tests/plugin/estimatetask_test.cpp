@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -14,8 +15,10 @@
 
 #include "correction/estimationschedule.h"
 #include "correction/simplevdmestimate.h"
+#include "correction/variationalestimate.h"
 #include "correction/vdm.h"
 #include "correction/vdmestimate.h"
+#include "demodata/accuracy.h"
 #include "fileio/dmrheader.h"
 #include "fileio/fmrheader.h"
 #include "fileio/mapfile.h"
@@ -487,6 +490,92 @@ TEST_F(EstimateTask, MapSavingChecksTheHostsMap) {
   estimate({file("a.fmr"), file("b.fmr")});
   EXPECT_EQ(messageBoxTexts(), Entries{"Error: assertion failure (distcor:119): slices != nullptr"});
   EXPECT_FALSE(std::filesystem::exists(file("a_vdm.map")));
+}
+
+// FNV-1a over the map's voxel bytes.
+uint64_t checksum(const Volume& v) {
+  uint64_t h = 1469598103934665603ull;
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(v.data());
+  for (size_t i = 0; i < v.voxelCount() * sizeof(float); ++i) h = (h ^ p[i]) * 1099511628211ull;
+  return h;
+}
+
+// The dialog's estimation is the classic algorithm, kept bit for bit: the
+// checksums of the maps it saves on a fixed pair were recorded before the
+// variational estimator was added beside it. A change here changes what
+// every dialog user gets.
+TEST_F(EstimateTask, ClassicMapsAreUnchangedBitForBit) {
+  const SyntheticPair pair = syntheticPair(kSize, 2.0);
+  writeFmrProject(file("a.fmr"), kSize, {pair.first}, Voxels::Float32);
+  writeFmrProject(file("b.fmr"), kSize, {pair.second}, Voxels::Float32);
+  hostState().openDocument("a", kSize);
+  struct Case {
+    bool fast, useSsd, useIc;
+    int32_t order;
+    uint64_t expected;
+  };
+  const Case cases[] = {{false, false, true, 0, 0xcfc2e28bb38c2f6bull},
+                        {false, true, false, 0, 0x664db58584ec3eb8ull},
+                        {true, false, true, 0, 0xe3ed05285f3bb96bull}};
+  for (const Case& c : cases) {
+    Settings s{file("a.fmr"), file("b.fmr")};
+    s.fast = c.fast;
+    s.useSsd = c.useSsd;
+    s.useIc = c.useIc;
+    s.order = c.order;
+    std::filesystem::remove(file("a_vdm.map"));
+    estimate(s);
+    ASSERT_TRUE(std::filesystem::exists(file("a_vdm.map")));
+    const uint64_t sum = checksum(readMap(file("a_vdm.map")).volume);
+    EXPECT_EQ(sum, c.expected) << "fast " << c.fast << " ssd " << c.useSsd << " ic " << c.useIc << " order " << c.order
+                               << ": 0x" << std::hex << sum;
+  }
+}
+
+// The variational task shares the estimate task's parameters, files and
+// framing; with phase encoding along x (rllr) its maps are the estimator's on
+// the transposed scans, saved in the projects' frame, and they recover the
+// pair's field.
+TEST_F(EstimateTask, VariationalTaskWithPhaseEncodingAlongX) {
+  const Dimensions working{24, 30, 10};
+  const Dimensions stored{30, 24, 10};
+  const SyntheticPair pair = syntheticPair(working, 2.5);
+  writeFmrProject(file("lr.fmr"), stored, {daxo::transposeXY(pair.first)}, Voxels::Float32);
+  writeFmrProject(file("rl.fmr"), stored, {daxo::transposeXY(pair.second)}, Voxels::Float32);
+  hostState().openDocument("lr", stored);
+
+  const Settings s{file("lr.fmr"), file("rl.fmr")};
+  auto& parameters = hostState().parameters;
+  for (const auto& [name, value] : {std::pair<const char*, int32_t>{"volume0", 0},
+                                    {"volume1", 0},
+                                    {"rllr", 1},
+                                    {"use_ic", 1},
+                                    {"use_ssd", 0},
+                                    {"apply_to_input", 1},
+                                    {"save_derivative", 0},
+                                    {"fast_algorithm", 0},
+                                    {"order", 0}})
+    parameters.setInt(name, value);
+  parameters.setString("file0", s.file0);
+  parameters.setString("file1", s.file1);
+  runTask("estimate_variational");
+  EXPECT_EQ(hostState().busyCursor.depth(), 0);
+
+  EXPECT_EQ(messageBoxTexts(), Entries{});
+  expectLogStartsWith(
+      logEntries(),
+      {"Estimating voxel displacement maps...", "Variational estimation, 3 levels", "Level 1 of 3 (", "Level 2 of 3 (",
+       "Level 3 of 3 (24 x 30 x 10): cost ", "\nTime taken: ", "Inverse consistency check VDM: PASSED",
+       "Saving voxel displacement maps to .map files...", "Applying voxel displacement maps...", "Done."});
+  EXPECT_EQ(parameterChanges(), Entries{"vdm=" + file("lr_vdm.map")});
+  const Volume v = daxo::estimateVariational(pair.first, pair.second, {}, nullptr);
+  const MapFile map = readMap(file("lr_vdm.map"));
+  EXPECT_TRUE(identicalBytes(map.volume, daxo::transposeXY(v)));
+  EXPECT_TRUE(exactlyNegated(map.volume, readMap(file("rl_vdm.map")).volume));
+  EXPECT_LT(daxo::displacementError(v, pair.truth, pair.mask).rms, 0.05);
+  const FMRHeader corrected = readProject<FMRHeader>(file("lr_undist.fmr"));
+  ASSERT_EQ(corrected.volumes.size(), 1u);
+  EXPECT_TRUE(identicalBytes(corrected.volumes[0], daxo::correctVolume(v, daxo::transposeXY(pair.first), true)));
 }
 
 }  // namespace

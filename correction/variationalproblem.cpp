@@ -1,0 +1,527 @@
+#include "correction/variationalproblem.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+
+namespace daxo {
+
+namespace {
+
+// Zero cells padded on both ends of a column before the B-spline prefilter:
+// the prefilter's pole decays by 0.268 per cell, so the coefficients past the
+// padding are below 1e-6 of the signal and are taken as 0.
+constexpr int32_t kPad = 12;
+
+// Cubic B-spline coefficients of one column that is zero outside its m cells
+// (Unser's recursive filter on the zero-padded column).
+void prefilterColumn(const double* f, int32_t m, double* c, int32_t padded) {
+  const double z = std::sqrt(3.0) - 2.0;
+  std::fill(c, c + padded, 0.0);
+  std::copy(f, f + m, c + kPad);
+  for (int32_t k = 1; k < padded; ++k) c[k] += z * c[k - 1];
+  c[padded - 1] = z / (z * z - 1.0) * c[padded - 1];
+  for (int32_t k = padded - 2; k >= 0; --k) c[k] = z * (c[k + 1] - c[k]);
+  for (int32_t k = 0; k < padded; ++k) c[k] *= 6.0;
+}
+
+// Value and derivative (per cell) of the spline at cell coordinate t (cell i
+// at t = i); 0 where the four taps leave the padded column.
+inline void sampleSpline(const double* c, int32_t padded, double t, double& value, double& slope) {
+  const double u = t + kPad;
+  const double fl = std::floor(u);
+  const int32_t j = static_cast<int32_t>(fl);
+  if (!(u >= 1.0) || j + 2 >= padded) {
+    value = 0.0;
+    slope = 0.0;
+    return;
+  }
+  const double f = u - fl, g = 1.0 - f, f2 = f * f, f3 = f2 * f;
+  const double w0 = g * g * g / 6.0, w1 = (3.0 * f3 - 6.0 * f2 + 4.0) / 6.0;
+  const double w2 = (-3.0 * f3 + 3.0 * f2 + 3.0 * f + 1.0) / 6.0, w3 = f3 / 6.0;
+  const double d0 = -0.5 * g * g, d1 = 0.5 * (3.0 * f2 - 4.0 * f);
+  const double d2 = 0.5 * (-3.0 * f2 + 2.0 * f + 1.0), d3 = 0.5 * f2;
+  const double* q = c + (j - 1);
+  value = w0 * q[0] + w1 * q[1] + w2 * q[2] + w3 * q[3];
+  slope = d0 * q[0] + d1 * q[1] + d2 * q[2] + d3 * q[3];
+}
+
+// phi(v) = v^4 / (1 - v^2) and its first two derivatives, |v| < 1. Written
+// so that phi and phi'' are even and phi' odd bit for bit.
+struct Barrier {
+  double phi, first, second;
+};
+inline Barrier barrierAt(double v) {
+  const double v2 = v * v, s = 1.0 - v2, s2 = s * s;
+  const double v3 = v2 * v, v4 = v2 * v2;
+  return {v4 / s, (4.0 * v3 - 2.0 * v3 * v2) / s2,
+          (12.0 * v2 - 10.0 * v4) / s2 + (16.0 * v4 - 8.0 * v4 * v2) / (s2 * s)};
+}
+
+inline bool interior(int32_t j, int32_t n) { return j >= 1 && j <= n - 2; }
+
+// out = S u, S the binomial filter [1 2 1] / 4 with zeros past both ends
+// (symmetric, so it is its own transpose). out must not be u.
+inline void binomial(const double* u, double* out, int32_t m) {
+  for (int32_t i = 0; i < m; ++i) {
+    const double l = i > 0 ? u[i - 1] : 0.0, r = i + 1 < m ? u[i + 1] : 0.0;
+    out[i] = 0.5 * u[i] + 0.25 * (l + r);
+  }
+}
+
+}  // namespace
+
+VariationalProblem::VariationalProblem(const ColumnGrid& grid, const std::vector<double>& first,
+                                       const std::vector<double>& second, const VariationalWeights& weights,
+                                       ColumnThreads& threads)
+    : grid_(grid), weights_(weights), threads_(&threads), padded_(grid.m + 2 * kPad) {
+  scratch_.resize(static_cast<size_t>(threads.count()));
+  for (auto& buffers : scratch_)
+    for (std::vector<double>& b : buffers) b.resize(static_cast<size_t>(grid.m));
+  const size_t columns = grid_.columns(), padded = static_cast<size_t>(padded_), m = static_cast<size_t>(grid_.m);
+  coeff1_.resize(columns * padded);
+  coeff2_.resize(columns * padded);
+  cellWeight_.assign(grid_.cells(), 1.0);
+  rowA_.assign(grid_.cells(), 0.0);
+  rowC_.assign(grid_.cells(), 0.0);
+  barrierCurvature_.assign(grid_.cells(), 0.0);
+  diag_.assign(grid_.faces(), 0.0);
+  off_.assign(grid_.cells(), 0.0);
+  preLower_.assign(grid_.faces(), 0.0);
+  preInverse_.assign(grid_.faces(), 0.0);
+  preOff_.assign(grid_.cells(), 0.0);
+  partial_.assign(columns, 0.0);
+  const int64_t n = static_cast<int64_t>(columns);
+  threads_->run(static_cast<size_t>(n), [&](size_t begin, size_t end, int) {
+    for (int64_t cs = static_cast<int64_t>(begin); cs < static_cast<int64_t>(end); ++cs) {
+      const size_t cc = static_cast<size_t>(cs);
+      prefilterColumn(first.data() + cc * m, grid_.m, coeff1_.data() + cc * padded, padded_);
+      prefilterColumn(second.data() + cc * m, grid_.m, coeff2_.data() + cc * padded, padded_);
+    }
+  });
+}
+
+double VariationalProblem::sumOfPartials() const {
+  double sum = 0.0;
+  for (double p : partial_) sum += p;
+  return sum;
+}
+
+double VariationalProblem::regulariserCost(const double* b, size_t c) const {
+  const int32_t faces = grid_.m + 1, nx = grid_.nx, nz = grid_.nz;
+  const int32_t x = static_cast<int32_t>(c % static_cast<size_t>(nx)),
+                z = static_cast<int32_t>(c / static_cast<size_t>(nx));
+  const size_t stride = static_cast<size_t>(faces), zStride = stride * static_cast<size_t>(nx);
+  const double* p = b + c * stride;
+  double curvature = 0.0, acrossCurvature = 0.0, diffusion = 0.0;
+  for (int32_t k = 1; k + 1 < faces; ++k) {
+    const double t = p[k - 1] - 2.0 * p[k] + p[k + 1];
+    curvature += t * t;
+  }
+  for (int32_t k = 0; k + 1 < faces; ++k) {
+    const double t = p[k + 1] - p[k];
+    diffusion += t * t;
+  }
+  if (interior(x, nx)) {
+    const double *l = p - stride, *r = p + stride;
+    for (int32_t k = 0; k < faces; ++k) {
+      const double t = l[k] - 2.0 * p[k] + r[k];
+      acrossCurvature += t * t;
+    }
+  }
+  if (interior(z, nz)) {
+    const double *l = p - zStride, *r = p + zStride;
+    for (int32_t k = 0; k < faces; ++k) {
+      const double t = l[k] - 2.0 * p[k] + r[k];
+      acrossCurvature += t * t;
+    }
+  }
+  if (x + 1 < nx) {
+    const double* r = p + stride;
+    for (int32_t k = 0; k < faces; ++k) {
+      const double t = r[k] - p[k];
+      diffusion += t * t;
+    }
+  }
+  if (z + 1 < nz) {
+    const double* r = p + zStride;
+    for (int32_t k = 0; k < faces; ++k) {
+      const double t = r[k] - p[k];
+      diffusion += t * t;
+    }
+  }
+  return 0.5 * weights_.curvature * curvature + 0.5 * weights_.curvatureAcross * acrossCurvature +
+         0.5 * weights_.diffusion * diffusion;
+}
+
+void VariationalProblem::addRegulariser(const double* pAll, double* outAll, size_t c) const {
+  const int32_t faces = grid_.m + 1, nx = grid_.nx, nz = grid_.nz;
+  const int32_t x = static_cast<int32_t>(c % static_cast<size_t>(nx));
+  const int32_t z = static_cast<int32_t>(c / static_cast<size_t>(nx));
+  const ptrdiff_t stride = faces, zStride = stride * nx;
+  const double* p = pAll + static_cast<ptrdiff_t>(c) * stride;
+  double* out = outAll + static_cast<ptrdiff_t>(c) * stride;
+  const double a2 = weights_.curvature, a2x = weights_.curvatureAcross, a1 = weights_.diffusion;
+
+  // Across PE the regulariser's rows are 5-point stencils in x and in z whose
+  // weights depend only on the column's position: K^T K (second differences
+  // at interior positions) plus the diffusion's first differences.
+  struct Stencil {
+    double weight[5] = {0, 0, 0, 0, 0};
+    const double* source[5];
+  };
+  const auto stencil = [&](int32_t pos, int32_t n, ptrdiff_t step) {
+    Stencil st;
+    for (int32_t row = pos - 1; row <= pos + 1; ++row) {
+      if (!interior(row, n)) continue;
+      const double cr = row == pos ? -2.0 * a2x : a2x;
+      st.weight[row - pos + 1] += cr;
+      st.weight[row - pos + 2] -= 2.0 * cr;
+      st.weight[row - pos + 3] += cr;
+    }
+    if (pos > 0) {
+      st.weight[2] += a1;
+      st.weight[1] -= a1;
+    }
+    if (pos + 1 < n) {
+      st.weight[2] += a1;
+      st.weight[3] -= a1;
+    }
+    for (int32_t o = -2; o <= 2; ++o) {
+      const bool valid = pos + o >= 0 && pos + o < n;
+      st.source[o + 2] = valid ? p + o * step : p;
+    }
+    return st;
+  };
+  const Stencil sx = stencil(x, nx, stride), sz = stencil(z, nz, zStride);
+  const double* const* xs = sx.source;
+  const double* const* zs = sz.source;
+  const double* xw = sx.weight;
+  const double* zw = sz.weight;
+  const double centre = xw[2] + zw[2];
+
+  // Along PE: K^T K p with K the second differences at the interior faces,
+  // written out in the interior and through t at the two ends.
+  const auto t = [&](int32_t j) { return interior(j, faces) ? p[j - 1] - 2.0 * p[j] + p[j + 1] : 0.0; };
+  const auto alongEnd = [&](int32_t k) {
+    double d = 0.0;
+    if (k > 0) d += p[k] - p[k - 1];
+    if (k + 1 < faces) d += p[k] - p[k + 1];
+    return a2 * (t(k - 1) - 2.0 * t(k) + t(k + 1)) + a1 * d;
+  };
+  const auto acrossAt = [&](int32_t k) {
+    return centre * p[k] + xw[0] * xs[0][k] + xw[1] * xs[1][k] + xw[3] * xs[3][k] + xw[4] * xs[4][k] +
+           zw[0] * zs[0][k] + zw[1] * zs[1][k] + zw[3] * zs[3][k] + zw[4] * zs[4][k];
+  };
+  for (int32_t k = 0; k < faces; ++k) {
+    double along;
+    if (k >= 2 && k + 3 <= faces) {
+      along = a2 * (p[k - 2] - 4.0 * p[k - 1] + 6.0 * p[k] - 4.0 * p[k + 1] + p[k + 2]) +
+              a1 * (2.0 * p[k] - p[k - 1] - p[k + 1]);
+    } else {
+      along = alongEnd(k);
+    }
+    out[k] += along + acrossAt(k);
+  }
+}
+
+double VariationalProblem::linearise(const std::vector<double>& b, std::vector<double>& gradient) {
+  gradient.assign(grid_.faces(), 0.0);
+  const int32_t m = grid_.m, nx = grid_.nx, nz = grid_.nz;
+  const size_t faces = static_cast<size_t>(m + 1), padded = static_cast<size_t>(padded_),
+               cells = static_cast<size_t>(m);
+  const double beta = weights_.barrier, a2 = weights_.curvature, a2x = weights_.curvatureAcross;
+  const double a1 = weights_.diffusion;
+  const bool smoothed = weights_.smoothResidual;
+  const double last = static_cast<double>(m) - 0.5;
+  const int64_t n = static_cast<int64_t>(grid_.columns());
+  threads_->run(static_cast<size_t>(n), [&](size_t begin, size_t end, int thread) {
+    std::vector<double>& rho = scratch_[static_cast<size_t>(thread)][0];
+    std::vector<double>& filtered = scratch_[static_cast<size_t>(thread)][1];
+    std::vector<double>& back = scratch_[static_cast<size_t>(thread)][2];
+    for (int64_t cs = static_cast<int64_t>(begin); cs < static_cast<int64_t>(end); ++cs) {
+      const size_t c = static_cast<size_t>(cs);
+      const double* bc = b.data() + c * faces;
+      const double* c1 = coeff1_.data() + c * padded;
+      const double* c2 = coeff2_.data() + c * padded;
+      double* g = gradient.data() + c * faces;
+      double* dg = diag_.data() + c * faces;
+      double* of = off_.data() + c * cells;
+      double* w = cellWeight_.data() + c * cells;
+      double* ra = rowA_.data() + c * cells;
+      double* rc = rowC_.data() + c * cells;
+      double* hb = barrierCurvature_.data() + c * cells;
+      std::fill(dg, dg + faces, 0.0);
+      double cost = 0.0;
+      bool columnFolded = false;
+      for (int32_t i = 0; i < m; ++i) {
+        const double ab = 0.5 * (bc[i] + bc[i + 1]), db = bc[i + 1] - bc[i];
+        if (!(std::fabs(db) < 1.0)) {
+          columnFolded = true;
+          break;
+        }
+        const double s1 = i + ab, s2 = i - ab;
+        double v1, d1, v2, d2;
+        sampleSpline(c1, padded_, s1, v1, d1);
+        sampleSpline(c2, padded_, s2, v2, d2);
+        const double j1 = 1.0 + db, j2 = 1.0 - db;
+        const double r = v1 * j1 - v2 * j2;
+        const bool inside = s1 >= -0.5 && s1 <= last && s2 >= -0.5 && s2 <= last;
+        const double wi = inside ? 2.0 / (j1 * j1 + j2 * j2) : 0.0;
+        const double sw = std::sqrt(wi);
+        w[i] = wi;
+        const double q = d1 * j1 + d2 * j2, gs = v1 + v2;
+        const double ga = sw * (0.5 * q - gs), gc = sw * (0.5 * q + gs);
+        ra[i] = ga;
+        rc[i] = gc;
+        rho[static_cast<size_t>(i)] = sw * r;
+        const Barrier phi = barrierAt(db);
+        cost += beta * phi.phi;
+        g[i] -= beta * phi.first;
+        g[i + 1] += beta * phi.first;
+        const double h = beta * phi.second;
+        hb[i] = h;
+        dg[i] += ga * ga + h;
+        dg[i + 1] += gc * gc + h;
+        of[i] = ga * gc - h;
+      }
+      if (columnFolded) {
+        partial_[c] = std::numeric_limits<double>::infinity();
+        continue;
+      }
+      const double* resid = rho.data();
+      if (smoothed) {
+        binomial(rho.data(), filtered.data(), m);
+        binomial(filtered.data(), back.data(), m);
+        resid = back.data();
+        for (int32_t i = 0; i < m; ++i)
+          cost += 0.5 * filtered[static_cast<size_t>(i)] * filtered[static_cast<size_t>(i)];
+      } else {
+        for (int32_t i = 0; i < m; ++i) cost += 0.5 * rho[static_cast<size_t>(i)] * rho[static_cast<size_t>(i)];
+      }
+      for (int32_t i = 0; i < m; ++i) {
+        g[i] += ra[i] * resid[i];
+        g[i + 1] += rc[i] * resid[i];
+      }
+      addRegulariser(b.data(), gradient.data(), c);
+      partial_[c] = cost + regulariserCost(b.data(), c);
+
+      // The preconditioner: the tridiagonal block plus the diagonal of the
+      // coupling, factorised once per linearisation.
+      const int32_t x = static_cast<int32_t>(c % static_cast<size_t>(nx));
+      const int32_t z = static_cast<int32_t>(c / static_cast<size_t>(nx));
+      const int32_t nf = m + 1;
+      const auto across = [](int32_t pos, int32_t count) {
+        return 4.0 * interior(pos, count) + 1.0 * interior(pos - 1, count) + 1.0 * interior(pos + 1, count);
+      };
+      const double acrossDiag =
+          a2x * (across(x, nx) + across(z, nz)) + a1 * ((x > 0) + (x + 1 < nx) + (z > 0) + (z + 1 < nz));
+      double* lower = preLower_.data() + c * faces;
+      double* inverse = preInverse_.data() + c * faces;
+      double* po = preOff_.data() + c * cells;
+      double previousLower = 0.0, previousOff = 0.0;
+      for (int32_t k = 0; k < nf; ++k) {
+        const double pe = 4.0 * interior(k, nf) + 2.0 * interior(k - 1, nf) + 2.0 * interior(k + 1, nf);
+        const double diagonal = dg[k] + a2 * pe + a1 * ((k > 0) + (k + 1 < nf)) + acrossDiag;
+        const double pivot = diagonal - previousOff * previousLower;
+        inverse[k] = 1.0 / pivot;
+        if (k + 1 < nf) {
+          const double o = of[k] - 2.0 * a2 * (interior(k, nf) + interior(k + 1, nf)) - a1;
+          po[k] = o;
+          lower[k] = o / pivot;
+          previousLower = lower[k];
+          previousOff = o;
+        }
+      }
+    }
+  });
+  return sumOfPartials();
+}
+
+double VariationalProblem::cost(const std::vector<double>& b) const {
+  const int32_t m = grid_.m;
+  const size_t faces = static_cast<size_t>(m + 1), padded = static_cast<size_t>(padded_),
+               cells = static_cast<size_t>(m);
+  const double beta = weights_.barrier;
+  const bool smoothed = weights_.smoothResidual;
+  const int64_t n = static_cast<int64_t>(grid_.columns());
+  threads_->run(static_cast<size_t>(n), [&](size_t begin, size_t end, int thread) {
+    std::vector<double>& rho = scratch_[static_cast<size_t>(thread)][0];
+    std::vector<double>& filtered = scratch_[static_cast<size_t>(thread)][1];
+    for (int64_t cs = static_cast<int64_t>(begin); cs < static_cast<int64_t>(end); ++cs) {
+      const size_t c = static_cast<size_t>(cs);
+      const double* bc = b.data() + c * faces;
+      const double* c1 = coeff1_.data() + c * padded;
+      const double* c2 = coeff2_.data() + c * padded;
+      const double* w = cellWeight_.data() + c * cells;
+      double cost = 0.0;
+      bool columnFolded = false;
+      for (int32_t i = 0; i < m; ++i) {
+        const double ab = 0.5 * (bc[i] + bc[i + 1]), db = bc[i + 1] - bc[i];
+        if (!(std::fabs(db) < 1.0)) {
+          columnFolded = true;
+          break;
+        }
+        double v1, d1, v2, d2;
+        sampleSpline(c1, padded_, i + ab, v1, d1);
+        sampleSpline(c2, padded_, i - ab, v2, d2);
+        const double r = v1 * (1.0 + db) - v2 * (1.0 - db);
+        rho[static_cast<size_t>(i)] = std::sqrt(w[i]) * r;
+        cost += beta * barrierAt(db).phi;
+      }
+      if (columnFolded) {
+        partial_[c] = std::numeric_limits<double>::infinity();
+        continue;
+      }
+      const double* resid = rho.data();
+      if (smoothed) {
+        binomial(rho.data(), filtered.data(), m);
+        resid = filtered.data();
+      }
+      for (int32_t i = 0; i < m; ++i) cost += 0.5 * resid[i] * resid[i];
+      partial_[c] = cost + regulariserCost(b.data(), c);
+    }
+  });
+  return sumOfPartials();
+}
+
+void VariationalProblem::applyHessian(const std::vector<double>& p, std::vector<double>& out) const {
+  out.resize(grid_.faces());
+  const int32_t m = grid_.m;
+  const size_t faces = static_cast<size_t>(m + 1), cells = static_cast<size_t>(m);
+  const bool smoothed = weights_.smoothResidual;
+  const int64_t n = static_cast<int64_t>(grid_.columns());
+  threads_->run(static_cast<size_t>(n), [&](size_t begin, size_t end, int thread) {
+    std::vector<double>& u = scratch_[static_cast<size_t>(thread)][0];
+    std::vector<double>& filtered = scratch_[static_cast<size_t>(thread)][1];
+    std::vector<double>& back = scratch_[static_cast<size_t>(thread)][2];
+    for (int64_t cs = static_cast<int64_t>(begin); cs < static_cast<int64_t>(end); ++cs) {
+      const size_t c = static_cast<size_t>(cs);
+      const double* pc = p.data() + c * faces;
+      const double* ra = rowA_.data() + c * cells;
+      const double* rc = rowC_.data() + c * cells;
+      const double* hb = barrierCurvature_.data() + c * cells;
+      double* o = out.data() + c * faces;
+      for (int32_t i = 0; i < m; ++i) u[static_cast<size_t>(i)] = ra[i] * pc[i] + rc[i] * pc[i + 1];
+      const double* v = u.data();
+      if (smoothed) {
+        binomial(u.data(), filtered.data(), m);
+        binomial(filtered.data(), back.data(), m);
+        v = back.data();
+      }
+      std::fill(o, o + faces, 0.0);
+      for (int32_t i = 0; i < m; ++i) {
+        const double e = hb[i] * (pc[i + 1] - pc[i]);
+        o[i] += ra[i] * v[i] - e;
+        o[i + 1] += rc[i] * v[i] + e;
+      }
+      addRegulariser(p.data(), out.data(), c);
+      double pHp = 0.0;
+      for (size_t k = 0; k < faces; ++k) pHp += pc[k] * o[k];
+      partial_[c] = pHp;
+    }
+  });
+}
+
+void VariationalProblem::applyPreconditioner(const std::vector<double>& r, std::vector<double>& z) const {
+  z.resize(grid_.faces());
+  const int32_t m = grid_.m;
+  const size_t faces = static_cast<size_t>(m + 1);
+  const int64_t n = static_cast<int64_t>(grid_.columns());
+  threads_->run(static_cast<size_t>(n), [&](size_t begin, size_t end, int) {
+    for (int64_t cs = static_cast<int64_t>(begin); cs < static_cast<int64_t>(end); ++cs) {
+      const size_t c = static_cast<size_t>(cs);
+      const double* rc = r.data() + c * faces;
+      const double* lower = preLower_.data() + c * faces;
+      const double* inverse = preInverse_.data() + c * faces;
+      const double* po = preOff_.data() + c * static_cast<size_t>(m);
+      double* zc = z.data() + c * faces;
+      zc[0] = rc[0] * inverse[0];
+      for (int32_t k = 1; k <= m; ++k) zc[k] = (rc[k] - po[k - 1] * zc[k - 1]) * inverse[k];
+      for (int32_t k = m - 1; k >= 0; --k) zc[k] -= lower[k] * zc[k + 1];
+      double rz = 0.0;
+      for (size_t k = 0; k < faces; ++k) rz += rc[k] * zc[k];
+      partial_[c] = rz;
+    }
+  });
+}
+
+double VariationalProblem::dot(const std::vector<double>& a, const std::vector<double>& b) const {
+  const size_t faces = static_cast<size_t>(grid_.m + 1);
+  const int64_t n = static_cast<int64_t>(grid_.columns());
+  threads_->run(static_cast<size_t>(n), [&](size_t begin, size_t end, int) {
+    for (int64_t cs = static_cast<int64_t>(begin); cs < static_cast<int64_t>(end); ++cs) {
+      const size_t c = static_cast<size_t>(cs);
+      const double *x = a.data() + c * faces, *y = b.data() + c * faces;
+      double s = 0.0;
+      for (size_t k = 0; k < faces; ++k) s += x[k] * y[k];
+      partial_[c] = s;
+    }
+  });
+  return sumOfPartials();
+}
+
+double VariationalProblem::maxJacobianChange(const std::vector<double>& b) const {
+  const size_t faces = static_cast<size_t>(grid_.m + 1);
+  const int64_t n = static_cast<int64_t>(grid_.columns());
+  threads_->run(static_cast<size_t>(n), [&](size_t begin, size_t end, int) {
+    for (int64_t cs = static_cast<int64_t>(begin); cs < static_cast<int64_t>(end); ++cs) {
+      const size_t c = static_cast<size_t>(cs);
+      const double* bc = b.data() + c * faces;
+      double worst = 0.0;
+      for (size_t k = 0; k + 1 < faces; ++k) worst = std::max(worst, std::fabs(bc[k + 1] - bc[k]));
+      partial_[c] = worst;
+    }
+  });
+  double worst = 0.0;
+  for (double p : partial_) worst = std::max(worst, p);
+  return worst;
+}
+
+int VariationalProblem::solve(const std::vector<double>& rhs, std::vector<double>& x, int maxIterations,
+                              double tolerance) const {
+  const size_t n = rhs.size(), faces = static_cast<size_t>(grid_.m + 1);
+  x.assign(n, 0.0);
+  const double norm0 = std::sqrt(dot(rhs, rhs));
+  if (!(norm0 > 0.0)) return 0;
+  std::vector<double> r = rhs, z, p, hp;
+  applyPreconditioner(r, z);  // also leaves r . z per column
+  double rz = sumOfPartials();
+  p = z;
+  const int64_t columns = static_cast<int64_t>(grid_.columns());
+  int iterations = 0;
+  while (iterations < maxIterations) {
+    applyHessian(p, hp);  // also leaves p . Hp per column
+    const double curvature = sumOfPartials();
+    if (!(curvature > 0.0)) break;
+    const double alpha = rz / curvature;
+    threads_->run(static_cast<size_t>(columns), [&](size_t begin, size_t end, int) {
+      for (int64_t cs = static_cast<int64_t>(begin); cs < static_cast<int64_t>(end); ++cs) {
+        const size_t begin = static_cast<size_t>(cs) * faces;
+        double rr = 0.0;
+        for (size_t i = begin; i < begin + faces; ++i) {
+          x[i] += alpha * p[i];
+          r[i] -= alpha * hp[i];
+          rr += r[i] * r[i];
+        }
+        partial_[static_cast<size_t>(cs)] = rr;
+      }
+    });
+    ++iterations;
+    if (std::sqrt(sumOfPartials()) <= tolerance * norm0) break;
+    applyPreconditioner(r, z);
+    const double next = sumOfPartials();
+    const double beta = next / rz;
+    rz = next;
+    threads_->run(static_cast<size_t>(columns), [&](size_t begin, size_t end, int) {
+      for (int64_t cs = static_cast<int64_t>(begin); cs < static_cast<int64_t>(end); ++cs) {
+        const size_t begin = static_cast<size_t>(cs) * faces;
+        for (size_t i = begin; i < begin + faces; ++i) p[i] = z[i] + beta * p[i];
+      }
+    });
+  }
+  return iterations;
+}
+
+}  // namespace daxo

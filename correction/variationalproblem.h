@@ -1,0 +1,129 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "correction/columnthreads.h"
+
+// The discrete problem that the variational estimator solves on one grid.
+//
+// Layout: the phase-encoding (PE) axis is contiguous. A grid has nx x nz
+// columns of m cells along PE; column c = x + nx * z. Cell data (images,
+// residuals) are stored at c * m + i, i = 0 .. m-1. The unknown b is
+// face-staggered along PE: m + 1 values per column at c * (m + 1) + k, face k
+// lying between cells k - 1 and k; across PE it sits at the cell centres.
+// Units: voxels of this grid; intensities as the caller scaled them.
+//
+// With A b the face average at a cell centre and D b the face difference, the
+// residual of cell i is
+//   r_i = I1(i + A b)(1 + D b) - I2(i - A b)(1 - D b),
+// the two scans unwarped and multiplied by their Jacobians (mass along PE is
+// conserved by the distortion). The images are cubic B-splines along PE only,
+// zero outside the field of view. The cost is
+//   J(b) = 1/2 |S (sqrt(w) r)|^2 + curvature/2 |K b|^2 + curvatureAcross/2 |K' b|^2
+//          + diffusion/2 |G b|^2 + barrier sum phi(D b),
+// S the binomial filter along PE (or the identity, see smoothResidual), K the
+// second differences along PE, K' those along x and z, G the first
+// differences along all three, phi(v) = v^4 / (1 - v^2), which keeps 1 +- D b
+// positive (the map never folds). The cell weights w are frozen at a
+// linearisation point: 0 where a sample leaves the field of view, else
+// 2 / ((1 + Db)^2 + (1 - Db)^2), the inverse of the residual's noise variance
+// relative to an unwarped cell.
+//
+// Without S the Gauss-Newton matrix of the data and barrier terms is
+// tridiagonal per column (with S banded, seven wide); the regulariser couples
+// neighbouring columns. Every loop runs over columns (on `threads`, which must
+// outlive the problem) and every sum is formed per column in double and then
+// added in column order, so results do not depend on the thread count.
+// Swapping I1 and I2 negates every result exactly.
+
+namespace daxo {
+
+struct ColumnGrid {
+  int32_t m = 0;   // cells along PE
+  int32_t nx = 0;  // columns along x
+  int32_t nz = 0;  // columns along z
+
+  size_t columns() const { return static_cast<size_t>(nx) * static_cast<size_t>(nz); }
+  size_t cells() const { return columns() * static_cast<size_t>(m); }
+  size_t faces() const { return columns() * static_cast<size_t>(m + 1); }
+};
+
+struct VariationalWeights {
+  double curvature = 5e-3;        // second differences along PE
+  double curvatureAcross = 2e-2;  // second differences along x and z
+  double diffusion = 1e-5;        // first differences, every axis
+  double barrier = 1e-4;          // weight of phi(D b)
+  // Compare the unwarped scans through the binomial filter [1 2 1] / 4 along
+  // PE: the residual r becomes S r. The part of two scans' difference that
+  // their voxel sampling aliases sits near the Nyquist frequency, which S
+  // removes; a consistent pair keeps S r = 0.
+  bool smoothResidual = true;
+};
+
+class VariationalProblem {
+ public:
+  // first, second: the scans' cell values in the layout above (grid.cells()
+  // each). Computes their B-spline coefficients.
+  VariationalProblem(const ColumnGrid& grid, const std::vector<double>& first, const std::vector<double>& second,
+                     const VariationalWeights& weights, ColumnThreads& threads);
+
+  const ColumnGrid& grid() const { return grid_; }
+
+  // Freezes the cell weights at b, stores the Gauss-Newton matrix and its
+  // preconditioner there, writes the cost's gradient into gradient (resized)
+  // and returns the cost. Infinite when some |D b| >= 1.
+  double linearise(const std::vector<double>& b, std::vector<double>& gradient);
+
+  // The cost at b with the frozen weights (infinite when some |D b| >= 1).
+  double cost(const std::vector<double>& b) const;
+
+  // out = H p, H the Gauss-Newton matrix at the last linearisation (the data
+  // term's exactly, through S). out is resized; it must not be p.
+  void applyHessian(const std::vector<double>& p, std::vector<double>& out) const;
+
+  // z = M^-1 r: per column, the tridiagonal part of H's diagonal block
+  // without S (the curvature's band two away from the diagonal moved onto it,
+  // which keeps M positive definite) plus the diagonal of the coupling between
+  // columns, solved by the Thomas algorithm.
+  void applyPreconditioner(const std::vector<double>& r, std::vector<double>& z) const;
+
+  // Preconditioned conjugate gradients for H x = rhs from x = 0, stopped
+  // after maxIterations or when |residual| <= tolerance |rhs|, or when a
+  // direction of non-positive curvature appears. Returns the iterations.
+  int solve(const std::vector<double>& rhs, std::vector<double>& x, int maxIterations, double tolerance) const;
+
+  // max |D b| over all cells.
+  double maxJacobianChange(const std::vector<double>& b) const;
+
+  // Fixed-order dot product.
+  double dot(const std::vector<double>& a, const std::vector<double>& b) const;
+
+ private:
+  // Adds the regulariser's matrix times p to out, column c.
+  void addRegulariser(const double* p, double* out, size_t c) const;
+  double regulariserCost(const double* b, size_t c) const;
+  double sumOfPartials() const;
+
+  ColumnGrid grid_;
+  VariationalWeights weights_;
+  ColumnThreads* threads_;
+  mutable std::vector<std::array<std::vector<double>, 3>> scratch_;  // per thread: three columns of cells
+  int32_t padded_;                                           // coefficients per column: m + 2 * kPad
+  std::vector<double> coeff1_;                               // B-spline coefficients, padded columns
+  std::vector<double> coeff2_;
+  std::vector<double> cellWeight_;        // frozen w per cell
+  std::vector<double> rowA_;              // sqrt(w) dr/db at the cell's lower face, per cell
+  std::vector<double> rowC_;              // ... at its upper face
+  std::vector<double> barrierCurvature_;  // barrier * phi''(D b), per cell
+  std::vector<double> diag_;              // data + barrier Gauss-Newton matrix: diagonal per face
+  std::vector<double> off_;               // ... and the (k, k+1) entry, per cell
+  std::vector<double> preLower_;          // Thomas factors of the preconditioner: c'_k per face
+  std::vector<double> preInverse_;        // 1 / pivot per face
+  std::vector<double> preOff_;            // the preconditioner's (k, k+1) entry, per cell
+  mutable std::vector<double> partial_;   // per-column partial sums
+};
+
+}  // namespace daxo

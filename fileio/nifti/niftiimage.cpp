@@ -76,22 +76,45 @@ bool isScaled(double slope, double inter) { return std::isfinite(slope) && slope
 
 int64_t voxelsPerVolume(const nifti_image& nim) { return nim.nx * nim.ny * nim.nz; }
 
-// What nifti_clib's image record does not tell faithfully: the version
-// (it reports NIfTI-2 files as NIfTI-1) and the voxel sizes as stored (it
-// replaces a size of 0 by 1 mm, which would hide a broken header).
+// What nifti_clib's image record does not tell faithfully, read from the
+// header as stored: the version (the record reports NIfTI-2 files as
+// NIfTI-1), the voxel sizes (the record replaces a size of 0 by 1 mm, which
+// would hide a broken header) and the dimension count, checked before the
+// library builds its record: a NIfTI-2 count far outside 1 to 7 overflows
+// the library's stack (found by fuzzing).
 struct StoredFacts {
   int version = 1;
+  int64_t dimensions = 0;
   std::array<double, 3> sizes{};
 };
 
-StoredFacts storedFacts(const std::string& path, const nifti_image& nim) {
-  StoredFacts facts{1, {nim.dx, nim.dy, nim.dz}};
+StoredFacts storedFacts(const std::string& path) {
+  StoredFacts facts;
   void* raw = nifti_read_header(path.c_str(), &facts.version, 0);
-  for (int a = 0; a < 3 && raw != nullptr; ++a) {
-    facts.sizes[a] = facts.version == 2 ? static_cast<const nifti_2_header*>(raw)->pixdim[a + 1]
-                                        : static_cast<const nifti_1_header*>(raw)->pixdim[a + 1];
+  if (raw == nullptr) throw ReadFileError(path + ": not a NIfTI-1 or NIfTI-2 image, or its header is damaged");
+  // The magic string, "n+1" or "ni1" (and "n+2", "ni2"), tells NIfTI from
+  // anything else, ANALYZE 7.5 headers included.
+  const char* magic = facts.version == 2 ? static_cast<const nifti_2_header*>(raw)->magic
+                                         : static_cast<const nifti_1_header*>(raw)->magic;
+  const char digit = facts.version == 2 ? '2' : '1';
+  if (magic[0] != 'n' || (magic[1] != '+' && magic[1] != 'i') || magic[2] != digit || magic[3] != '\0') {
+    std::free(raw);
+    throw ReadFileError(path + ": not a NIfTI-1 or NIfTI-2 image, or its header is damaged");
+  }
+  if (facts.version == 2) {
+    const auto* h = static_cast<const nifti_2_header*>(raw);
+    facts.dimensions = h->dim[0];
+    for (int a = 0; a < 3; ++a) facts.sizes[a] = h->pixdim[a + 1];
+  } else {
+    const auto* h = static_cast<const nifti_1_header*>(raw);
+    facts.dimensions = h->dim[0];
+    for (int a = 0; a < 3; ++a) facts.sizes[a] = h->pixdim[a + 1];
   }
   std::free(raw);
+  if (facts.dimensions < 1 || facts.dimensions > 7) {
+    throw ReadFileError(path + ": the header's dimension count " + std::to_string(facts.dimensions) +
+                        " is not 1 to 7; the header is damaged");
+  }
   return facts;
 }
 
@@ -111,8 +134,12 @@ void checkHeader(const nifti_image& nim, const StoredFacts& facts, const std::st
                           " x " + std::to_string(nim.nz) + " x " + std::to_string(nim.nt));
     }
   }
-  if (voxelsPerVolume(nim) > std::numeric_limits<int32_t>::max()) {
-    throw ReadFileError(path + ": a volume of " + std::to_string(voxelsPerVolume(nim)) + " voxels is too large");
+  // Extents of up to 2^31 each: their products fit 128 bits, not 64.
+  using Wide = unsigned __int128;
+  const Wide volumeVoxels = Wide(nim.nx) * Wide(nim.ny) * Wide(nim.nz);
+  if (volumeVoxels > Wide(std::numeric_limits<int32_t>::max())) {
+    throw ReadFileError(path + ": a volume of " + std::to_string(nim.nx) + " x " + std::to_string(nim.ny) + " x " +
+                        std::to_string(nim.nz) + " voxels is too large");
   }
   if (!isSupportedType(nim.datatype)) {
     throw ReadFileError(path + ": data type " + typeName(nim.datatype) +
@@ -127,13 +154,25 @@ void checkHeader(const nifti_image& nim, const StoredFacts& facts, const std::st
     }
   }
   const std::string dataFile = nim.iname != nullptr ? nim.iname : path;
-  if (endsWith(lowerCase(dataFile), ".gz")) return;  // its length is known only once decompressed
   std::error_code error;
   const uintmax_t actual = fs::file_size(dataFile, error);
-  const int64_t offset = std::max<int64_t>(nim.iname_offset, 0);
-  const int64_t expected = offset + nim.nvox * nim.nbyper;
-  if (error || actual < static_cast<uintmax_t>(expected)) {
-    throw ReadFileError(dataFile + ": the voxel data are truncated: " + std::to_string(expected) + " bytes expected, " +
+  const Wide dataBytes = volumeVoxels * Wide(nim.nt) * Wide(nim.nbyper);
+  if (endsWith(lowerCase(dataFile), ".gz")) {
+    // Its length is known only once decompressed, but deflate shrinks data
+    // at most about 1032 times: a header claiming more describes no file
+    // there is, and would have its reader ask for that much memory.
+    if (!error && dataBytes > Wide(actual) * 1100u) {
+      throw ReadFileError(dataFile + ": the header describes far more voxel data than the compressed file can hold");
+    }
+    return;
+  }
+  const Wide offset = Wide(std::max<int64_t>(nim.iname_offset, 0));
+  if (error || Wide(actual) < offset + dataBytes) {
+    const Wide expectedBytes = offset + dataBytes;
+    const std::string expected = expectedBytes > Wide(std::numeric_limits<int64_t>::max())
+                                     ? std::string("more than 2^63")
+                                     : std::to_string(static_cast<int64_t>(expectedBytes));
+    throw ReadFileError(dataFile + ": the voxel data are truncated: " + expected + " bytes expected, " +
                         (error ? std::string("unreadable") : std::to_string(actual)) + " found");
   }
 }
@@ -287,11 +326,11 @@ NiftiImage NiftiImage::open(const std::string& path) {
   } else {
     throw OpenFileError("Cannot open " + path + reasonOf(errno));
   }
+  const StoredFacts facts = storedFacts(path);
   nifti_image* nim = nifti_image_read(path.c_str(), 0);
   if (nim == nullptr) throw ReadFileError(path + ": not a NIfTI-1 or NIfTI-2 image, or its header is damaged");
   auto header = std::make_unique<Header>();
   header->nim = nim;
-  const StoredFacts facts = storedFacts(path, *nim);
   header->version = facts.version;
   checkHeader(*nim, facts, path);
   return NiftiImage(path, std::move(header));

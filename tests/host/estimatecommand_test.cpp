@@ -221,7 +221,7 @@ TEST_F(EstimateCommand, RegressionDiffusionProjectsEstimateFromAVolumeWithoutWei
   const daxo::testing::SyntheticPair pair = daxo::testing::syntheticPair(kTableSize, 2.0);
   writeDiffusion("a.dmr", {pair.first, pair.first, pair.first}, {1000.0f, 0.0f, 2500.0f});
   writeDiffusion("b.dmr", {pair.second, pair.second}, {5.0f, 1000.0f});
-  const std::string pairArgs = quoted("a.dmr") + " " + quoted("b.dmr") + " --fast";
+  const std::string pairArgs = quoted("a.dmr") + " " + quoted("b.dmr") + " --method classic --fast";
 
   const DaxoRun chosen = runDaxo("estimate " + pairArgs);
   EXPECT_EQ(chosen.status, 0) << chosen.err;

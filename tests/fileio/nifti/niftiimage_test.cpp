@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <nifti/nifti1.h>
+#include <zlib.h>
 
 #include <cmath>
 #include <cstring>
@@ -197,6 +198,45 @@ TEST(NiftiImage, DamagedFilesAreRefusedNamingTheFileAndTheProblem) {
             "Cannot open " + folder.file("absent.nii") + ": no such file");
   EXPECT_EQ(thrownMessage<OpenFileError>([&] { NiftiImage::open(folder.path()); }),
             "Cannot open " + folder.path() + ": not a regular file");
+}
+
+// Found by fuzzing: a NIfTI-2 dimension count far outside 1 to 7 overflowed
+// nifti_clib's stack, and extents of 2^31 - 1 overflowed the voxel count; a
+// compressed file claiming terabytes would have been read into memory.
+TEST(NiftiImage, RegressionFuzzedHeadersAreRefusedBeforeTheyAreBelieved) {
+  TempFolder folder;
+  const NiftiImage like = NiftiImage::create({3, 5, 2}, 1, {2, 2, 2}, obliqueAffine(), DT_FLOAT32, 1.0, 0.0, true);
+  const std::string path = folder.file("two.nii");
+  const int64_t count = 4294639619;
+  const int64_t huge[3] = {2147483647, 2147483647, 2147483647};
+  const struct {
+    size_t offset;
+    const void* bytes;
+    size_t size;
+    const char* problem;
+  } cases[] = {
+      {16, &count, sizeof count, ": the header's dimension count 4294639619 is not 1 to 7; the header is damaged"},
+      {24, huge, sizeof huge, ": a volume of 2147483647 x 2147483647 x 2147483647 voxels is too large"},
+  };
+  for (const auto& c : cases) {
+    writeNifti(path, like, {Volume(3, 5, 2, 1.0f)}, NiftiStorage::LikeSource);
+    patch(path, c.offset, c.bytes, c.size);
+    EXPECT_EQ(thrownMessage<ReadFileError>([&] { NiftiImage::open(path); }), path + c.problem);
+  }
+  // One volume of zeros, its header patched to claim 30000 and compressed.
+  const std::string plain = folder.file("claims.nii");
+  writeNifti(plain, NiftiImage::create({64, 64, 32}, 1, {2, 2, 2}, obliqueAffine(), DT_INT16),
+             {Volume(64, 64, 32, 0.0f)}, NiftiStorage::LikeSource);
+  const int16_t fourDims[] = {4, 64, 64, 32, 30000};
+  patch(plain, 40, fourDims, sizeof fourDims);
+  const std::string bytes = testing::readFile(plain);
+  const std::string gz = folder.file("claims.nii.gz");
+  gzFile out = gzopen(gz.c_str(), "wb9");
+  ASSERT_NE(out, nullptr);
+  ASSERT_EQ(gzwrite(out, bytes.data(), static_cast<unsigned>(bytes.size())), static_cast<int>(bytes.size()));
+  gzclose(out);
+  EXPECT_EQ(thrownMessage<ReadFileError>([&] { NiftiImage::open(gz); }),
+            gz + ": the header describes far more voxel data than the compressed file can hold");
 }
 
 TEST(NiftiImage, TruncatedCompressedDataFailOnReadingNamingTheFile) {

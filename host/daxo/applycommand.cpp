@@ -11,6 +11,7 @@
 #include "host/daxo/console.h"
 #include "host/daxo/dialogpaths.h"
 #include "host/daxo/pluginsession.h"
+#include "host/daxo/reportpages.h"
 #include "host/hoststate.h"
 
 namespace daxo::cli {
@@ -105,13 +106,19 @@ bool anyProject(const std::vector<std::string>& paths) {
 
 int runApply(CommandContext& context) {
   const Arguments arguments("apply", context.args,
-                            {{"--vdm", true}, {"--rllr", false}, {"--yes", false}, {"--no", false}}, 1, SIZE_MAX);
+                            {{"--vdm", true}, {"--rllr", false}, {"--yes", false}, {"--no", false}, {"--report", true}},
+                            1, SIZE_MAX);
   if (!arguments.has("--vdm")) throw UsageError("apply: --vdm MAP is required");
   const std::string mapPath = arguments.value("--vdm");
   checkDialogPath("apply", mapPath);
   const std::vector<std::string>& projects = arguments.positionals();
   for (const std::string& path : projects) checkDialogPath("apply", path);
   const host::YesNoPolicy policy = resizePolicy(arguments);
+  if (arguments.has("--report")) {
+    std::vector<std::string> inputs = projects;
+    inputs.push_back(mapPath);
+    checkPageName("apply", arguments.value("--report"), inputs);
+  }
 
   host::hostState().yesNo.setPolicy(policy);
   openDocumentFor(mapPath);
@@ -136,14 +143,24 @@ int runApply(CommandContext& context) {
                              "the map to them (same field of view assumed)"
                           << std::endl;
   }
-  return failed ? kExitFailure : kExitSuccess;
+  if (failed) return kExitFailure;
+  if (arguments.has("--report")) {
+    try {
+      writeSeriesReportPage(mapPath, projects, arguments.has("--rllr"), arguments.value("--report"),
+                            {{"Software", daxoVersionText()}}, context.console);
+    } catch (const std::exception& e) {
+      context.console.err() << "daxo: apply: " << e.what() << std::endl;
+      return kExitFailure;
+    }
+  }
+  return kExitSuccess;
 }
 
 }  // namespace
 
 extern const Command applyCommand;
 const Command applyCommand{"apply", "correct projects with a saved displacement map",
-                           "Usage: daxo apply --vdm MAP [--rllr] [--yes | --no] PROJECT...\n"
+                           "Usage: daxo apply --vdm MAP [--rllr] [--yes | --no] [--report PAGE.html] PROJECT...\n"
                            "\n"
                            "Corrects every volume of each PROJECT (an .fmr or .dmr header with its\n"
                            "data file) with the displacement map MAP and writes the corrected copy\n"
@@ -162,6 +179,9 @@ const Command applyCommand{"apply", "correct projects with a saved displacement 
                            "  --yes      when a project's extents differ from the map's, stretch the\n"
                            "             map to the project's extents (same field of view assumed)\n"
                            "  --no       when they differ, stop with an error\n"
+                           "  --report PAGE.html\n"
+                           "             also write a report page: the first volume of each project\n"
+                           "             before and after correction, and the map\n"
                            "Without --yes or --no the question is asked on the terminal; without a\n"
                            "terminal the answer is no.\n"
                            "\n"
@@ -172,7 +192,8 @@ const Command applyCommand{"apply", "correct projects with a saved displacement 
                            "corrected, 2 bad command line.\n"
                            "\n"
                            "Example:\n"
-                           "  daxo apply --vdm sub01/run1_vdm.map --yes sub01/run1.fmr sub01/run2.fmr sub01/dwi.dmr\n",
+                           "  daxo apply --vdm sub01/run1_vdm.map --yes sub01/run1.fmr sub01/run2.fmr sub01/dwi.dmr\n"
+                           "  daxo apply --vdm sub01/b0_ap_vdm.map --report sub01/runs.html sub01/run1.fmr\n",
                            runApply};
 
 }  // namespace daxo::cli

@@ -59,7 +59,8 @@ int runDemo(CommandContext& context) {
     return kExitSuccess;
   });
 
-  const std::vector<std::string> estimate{files.firstScan(), files.secondScan(), "--apply"};
+  const std::vector<std::string> estimate{files.firstScan(), files.secondScan(), "--apply", "--report",
+                                          files.reportPage()};
   int status = timed(times, "estimate and correct the pair", [&] { return runStep(context, "estimate", estimate); });
   if (status != kExitSuccess) return status;
 
@@ -76,6 +77,7 @@ int runDemo(CommandContext& context) {
   });
   const DemoBound bound;
   console.result(demoReport(settings, files.folder(), figures, bound, times));
+  console.result("Report page: " + files.reportPage() + "\n");
   return bound.holds(figures.map) ? kExitSuccess : kExitFailure;
 }
 
@@ -93,13 +95,14 @@ const Command demoCommand{"demo", "run the whole pipeline on built-in demo data 
                           "     func_ap.fmr and func_pa.fmr (6 volumes each, with small signal\n"
                           "     changes), the diffusion series of the first direction dwi_ap.dmr\n"
                           "     (b=0 and six directions) and the true map true_vdm.map;\n"
-                          "  2. daxo estimate func_ap.fmr func_pa.fmr --apply (the default method,\n"
-                          "     variational);\n"
+                          "  2. daxo estimate func_ap.fmr func_pa.fmr --apply --report report.html\n"
+                          "     (the default method, variational), which also writes the quality\n"
+                          "     page report.html;\n"
                           "  3. daxo apply --vdm func_ap_vdm.map --no dwi_ap.dmr;\n"
                           "  4. prints a report: the error of the estimated map against the true one\n"
                           "     inside the head (RMS and 95th percentile, voxels and mm), the\n"
                           "     correlation of the two scans before and after correction, and the\n"
-                          "     time of each step.\n"
+                          "     time of each step, and the path of report.html.\n"
                           "\n"
                           "FOLDER is created when it does not exist. The demo writes only its own\n"
                           "files (replacing those of an earlier run) and refuses a folder that holds\n"

@@ -27,6 +27,7 @@ class DemoFiles {
   std::string correctedFirstScan() const { return path("func_ap_undist.fmr"); }
   std::string correctedSecondScan() const { return path("func_pa_undist.fmr"); }
   std::string correctedDiffusion() const { return path("dwi_ap_undist.dmr"); }
+  std::string reportPage() const { return path("report.html"); }  // the quality page of the pair
 
   // The names (without folder) of every file the demo writes, data files and
   // the second scan's map included.

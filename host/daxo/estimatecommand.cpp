@@ -11,6 +11,7 @@
 #include "host/daxo/console.h"
 #include "host/daxo/dialogpaths.h"
 #include "host/daxo/pluginsession.h"
+#include "host/daxo/reportpages.h"
 #include "host/hoststate.h"
 
 namespace daxo::cli {
@@ -214,11 +215,35 @@ TaskParameters estimateParameters(const Arguments& arguments, Method method, Con
       .set("order", filterOrder(arguments));
 }
 
-bool setVdmParameter(const TaskOutcome& outcome) {
+// The map the task set as the dialog's "vdm" parameter; "" when it set none.
+std::string setVdmParameter(const TaskOutcome& outcome) {
   for (const host::ParameterChange& change : outcome.parameterChanges) {
-    if (change.name == "vdm") return true;
+    if (change.name == "vdm") return change.value;
   }
-  return false;
+  return "";
+}
+
+int32_t intParameter(const TaskParameters& parameters, const std::string& name) {
+  for (const auto& [key, value] : parameters.ints) {
+    if (key == name) return value;
+  }
+  return 0;
+}
+
+// The settings a report page lists for this run.
+report::Rows estimationSettings(const Arguments& arguments, Method method, Console& console) {
+  std::string options;
+  for (const char* flag : {"--fast", "--ssd", "--ncc", "--ic", "--no-ic", "--apply", "--derivative", "--force"}) {
+    if (arguments.has(flag)) options += std::string(options.empty() ? "" : " ") + flag;
+  }
+  if (arguments.has("--order")) options += (options.empty() ? "--order " : " --order ") + arguments.value("--order");
+  std::string elapsed = console.stamp();
+  elapsed = elapsed.substr(1, elapsed.find(']') - 1);
+  while (!elapsed.empty() && elapsed.front() == ' ') elapsed.erase(0, 1);
+  return {{"Method", method == Method::Classic ? "classic" : "variational"},
+          {"Options", options.empty() ? "none" : options},
+          {"Software", daxoVersionText()},
+          {"Time to estimate", elapsed}};
 }
 
 int runEstimate(CommandContext& context) {
@@ -235,9 +260,11 @@ int runEstimate(CommandContext& context) {
                              {"--order", true},
                              {"--apply", false},
                              {"--derivative", false},
-                             {"--force", false}},
+                             {"--force", false},
+                             {"--report", true}},
                             2, 2);
   const Method method = estimationMethod(arguments);
+  if (arguments.has("--report")) checkPageName("estimate", arguments.value("--report"), arguments.positionals());
   TaskParameters parameters;
   try {
     parameters = estimateParameters(arguments, method, context.console);
@@ -254,9 +281,27 @@ int runEstimate(CommandContext& context) {
   // The task ends without an error but also without maps when the estimation
   // met not-a-number values (its log says so); a script must not take that
   // for success.
-  if (!setVdmParameter(outcomes.front())) {
+  const std::string mapPath = setVdmParameter(outcomes.front());
+  if (mapPath.empty()) {
     context.console.err() << "daxo: estimate: no maps were written" << std::endl;
     return kExitFailure;
+  }
+  if (arguments.has("--report")) {
+    PairReportRequest request;
+    request.mapPath = mapPath;
+    request.file0 = arguments.positionals()[0];
+    request.file1 = arguments.positionals()[1];
+    request.volume0 = intParameter(parameters, "volume0");
+    request.volume1 = intParameter(parameters, "volume1");
+    request.alongX = arguments.has("--rllr");
+    request.pagePath = arguments.value("--report");
+    request.settings = estimationSettings(arguments, method, context.console);
+    try {
+      writePairReportPage(request, context.console);
+    } catch (const std::exception& e) {
+      context.console.err() << "daxo: estimate: " << e.what() << std::endl;
+      return kExitFailure;
+    }
   }
   return kExitSuccess;
 }
@@ -268,6 +313,7 @@ const Command estimateCommand{
     "estimate", "estimate displacement maps from a pair of opposite-direction scans",
     "Usage: daxo estimate FILE0 FILE1 [--method variational | --method classic]\n"
     "                     [--volume0 N] [--volume1 N] [--force] [--rllr] [--apply] [--derivative]\n"
+    "                     [--report PAGE.html]\n"
     "                     [--fast] [--ssd | --ncc] [--ic | --no-ic] [--order N]   (classic only)\n"
     "\n"
     "Estimates the voxel displacement map of FILE0 from one volume of FILE0 and\n"
@@ -299,6 +345,9 @@ const Command estimateCommand{
     "                run1.fmr becomes run1_undist.fmr with run1_undist.stc\n"
     "  --derivative  also save the maps' derivatives along the phase-encoding\n"
     "                axis as NAME0_vdmderiv.map and NAME1_vdmderiv.map\n"
+    "  --report PAGE.html\n"
+    "                also write the quality report page (see 'daxo report'): the\n"
+    "                pair before and after, the map, the figures, the settings\n"
     "\n"
     "Options of the classic method (an error with the variational one):\n"
     "  --fast        column-wise estimate only, smoothed: several times faster,\n"

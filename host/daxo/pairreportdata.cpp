@@ -61,6 +61,21 @@ report::PairReportInputs pairReportInputs(const Volume& scan0, const Volume& sca
                           fixed(maskedCorrelation(scan0, scan1, in.headMask), 4) + " before correction, " +
                               fixed(maskedCorrelation(in.corrected0, in.corrected1, in.headMask), 4) + " after"});
   }
+  if (anyHead) {
+    // A stretched region of a scan is darker and a compressed one brighter,
+    // by the Jacobian 1 +- dmap/dy; the variational method models this, so
+    // its maps are judged by the pair rescaled that way.
+    const Volume workingSlope = derivativeY(workingMap);
+    const Volume slope = alongX ? transposeXY(workingSlope) : workingSlope;
+    Volume rescaled0 = in.corrected0;
+    Volume rescaled1 = in.corrected1;
+    for (size_t i = 0; i < slope.voxelCount(); ++i) {
+      rescaled0.data()[i] *= 1.0f + slope.data()[i];
+      rescaled1.data()[i] *= 1.0f - slope.data()[i];
+    }
+    in.numbers.push_back({"Correlation inside the head, rescaled by the local stretch",
+                          fixed(maskedCorrelation(rescaled0, rescaled1, in.headMask), 4) + " after"});
+  }
   in.numbers.push_back({"Displacement inside the head", mapFigures(map, in.headMask)});
   return in;
 }

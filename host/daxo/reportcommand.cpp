@@ -1,72 +1,31 @@
-#include <sstream>
 #include <string>
 
-#include "fileio/fileerrors.h"
-#include "fileio/mapfile.h"
-#include "fileio/paths.h"
-#include "fileio/stagedoutputfile.h"
 #include "host/daxo/arguments.h"
 #include "host/daxo/command.h"
 #include "host/daxo/console.h"
-#include "host/daxo/pairreportdata.h"
-#include "host/daxo/projectvolume.h"
-#include "report/pairreport.h"
+#include "host/daxo/reportpages.h"
 
 namespace daxo::cli {
 
 namespace {
 
-std::string extentsText(const Dimensions& d) {
-  return std::to_string(d.x) + " x " + std::to_string(d.y) + " x " + std::to_string(d.z);
-}
-
-// The page goes to a temporary file beside its target first, so a failure
-// never leaves half a page under the final name.
-void writePage(const std::string& path, const std::string& html) {
-  StagedOutputFile out(path);
-  if (!out.isOpen()) throw WriteFileError("Cannot create " + path);
-  out.stream() << html;
-  out.finish();
-  out.commit();
-}
-
 int runReport(CommandContext& context) {
   const Arguments arguments("report", context.args, {{"--volume0", true}, {"--volume1", true}, {"--rllr", false}}, 4,
                             4);
   const std::vector<std::string>& p = arguments.positionals();
-  const std::string& mapPath = p[0];
-  const std::string& pagePath = p[3];
-  if (!hasExtension(pagePath, "html"))
-    throw UsageError("report: the page's name must end in .html, not '" + pagePath + "'");
-  for (size_t i = 0; i < 3; ++i) {
-    if (p[i] == pagePath) throw UsageError("report: the page would replace its input " + pagePath);
-  }
-  const int32_t volume0 = arguments.intValue("--volume0", 0);
-  const int32_t volume1 = arguments.intValue("--volume1", 0);
-  const bool alongX = arguments.has("--rllr");
+  PairReportRequest request;
+  request.mapPath = p[0];
+  request.file0 = p[1];
+  request.file1 = p[2];
+  request.pagePath = p[3];
+  request.volume0 = arguments.intValue("--volume0", 0);
+  request.volume1 = arguments.intValue("--volume1", 0);
+  request.alongX = arguments.has("--rllr");
+  checkPageName("report", request.pagePath, {p[0], p[1], p[2]});
+  request.settings = {{"Correction", "cubic B-spline resampling, the second scan with the negated map"},
+                      {"Software", daxoVersionText()}};
   try {
-    MapFile map;
-    map.load(mapPath, true);
-    const ProjectVolume scan0 = readProjectVolume(p[1], volume0);
-    const ProjectVolume scan1 = readProjectVolume(p[2], volume1);
-    for (const auto& [path, extents] :
-         {std::pair{p[1], scan0.volume.dimensions()}, {p[2], scan1.volume.dimensions()}}) {
-      if (extents != map.volume.dimensions()) {
-        throw std::runtime_error(mapPath + " is a map of " + extentsText(map.volume.dimensions()) + " voxels, but " +
-                                 path + " has volumes of " + extentsText(extents) +
-                                 ": the map must be of the projects' grid");
-      }
-    }
-    report::PairReportInputs in = pairReportInputs(scan0.volume, scan1.volume, map.volume, scan0.voxelSizeMm, alongX);
-    in.title = "Distortion correction: " + fileNameOf(p[1]) + " and " + fileNameOf(p[2]);
-    in.settings = {{"Map", mapPath},
-                   {"First scan", p[1] + ", volume " + std::to_string(volume0)},
-                   {"Second scan", p[2] + ", volume " + std::to_string(volume1)},
-                   {"Phase-encoding axis", alongX ? "x (--rllr)" : "y"},
-                   {"Correction", "cubic B-spline resampling, second scan with the negated map"}};
-    for (const auto& [name, value] : in.numbers) context.console.logEntry(name + ": " + value);
-    writePage(pagePath, report::pairReportHtml(in));
-    context.console.logEntry("Report written to " + pagePath);
+    writePairReportPage(request, context.console);
   } catch (const std::exception& e) {
     context.console.err() << "daxo: report: " << e.what() << std::endl;
     return kExitFailure;

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "report/htmlpage.h"
+
+// The report pages daxo writes for project files: `daxo report`,
+// `daxo estimate --report` and `daxo apply --report`.
+
+namespace daxo::cli {
+
+class Console;
+
+struct PairReportRequest {
+  std::string mapPath;  // the map of file0
+  std::string file0;
+  std::string file1;
+  int32_t volume0 = 0;
+  int32_t volume1 = 0;
+  bool alongX = false;  // phase encoding along x
+  std::string pagePath;
+  report::Rows settings;  // shown after the map and the two inputs
+};
+
+// Reads the map and one volume of each project, corrects both (the second
+// with the negated map), logs the figures the page shows ("Correlation
+// inside the head: ...") and writes the page. The page goes to a temporary
+// file first: a failure never leaves half a page under its name. Throws
+// std::exception naming the file and the problem (a map of other extents than
+// the projects among them).
+void writePairReportPage(const PairReportRequest& request, Console& console);
+
+// The page of `daxo apply --report`: for each project, its first volume
+// before and after correction (read back from its "_undist" copy), and the
+// map as applied to the first one (stretched to its extents when they differ,
+// as the correction does). Projects without a corrected copy are left out.
+void writeSeriesReportPage(const std::string& mapPath, const std::vector<std::string>& projects, bool alongX,
+                           const std::string& pagePath, const report::Rows& settings, Console& console);
+
+// Refuses (UsageError naming `command`) a page name that does not end in
+// ".html" or that is one of the command's inputs.
+void checkPageName(const std::string& command, const std::string& pagePath, const std::vector<std::string>& inputs);
+
+// "daxo VERSION" for the pages' settings.
+std::string daxoVersionText();
+
+}  // namespace daxo::cli

@@ -5,11 +5,13 @@
 #include "fileio/dmrheader.h"
 #include "fileio/fmrheader.h"
 #include "fileio/headerfields.h"
+#include "fileio/nifti/niftiimage.h"
 #include "fileio/paths.h"
 #include "host/daxo/arguments.h"
 #include "host/daxo/command.h"
 #include "host/daxo/console.h"
 #include "host/daxo/dialogpaths.h"
+#include "host/daxo/niftiestimate.h"
 #include "host/daxo/pluginsession.h"
 #include "host/daxo/reportpages.h"
 #include "host/hoststate.h"
@@ -261,8 +263,21 @@ int runEstimate(CommandContext& context) {
                              {"--apply", false},
                              {"--derivative", false},
                              {"--force", false},
-                             {"--report", true}},
+                             {"--report", true},
+                             {"--pe0", true},
+                             {"--pe1", true},
+                             {"--readout", true},
+                             {"--out", true},
+                             {"--float", false}},
                             2, 2);
+  const std::vector<std::string>& files = arguments.positionals();
+  if (isNiftiPath(files[0]) != isNiftiPath(files[1])) {
+    throw UsageError("estimate: give two NIfTI images or two projects, not one of each");
+  }
+  if (isNiftiPath(files[0])) return runNiftiEstimate(context, arguments);
+  for (const char* name : kNiftiOnlyOptions) {
+    if (arguments.has(name)) throw UsageError(std::string("estimate: ") + name + " is for NIfTI images");
+  }
   const Method method = estimationMethod(arguments);
   if (arguments.has("--report")) checkPageName("estimate", arguments.value("--report"), arguments.positionals());
   TaskParameters parameters;
@@ -315,6 +330,9 @@ const Command estimateCommand{
     "                     [--volume0 N] [--volume1 N] [--force] [--rllr] [--apply] [--derivative]\n"
     "                     [--report PAGE.html]\n"
     "                     [--fast] [--ssd | --ncc] [--ic | --no-ic] [--order N]   (classic only)\n"
+    "       daxo estimate IMAGE0.nii[.gz] IMAGE1.nii[.gz] [--pe0 DIR] [--pe1 DIR] [--readout SECONDS]\n"
+    "                     [--volume0 N] [--volume1 N] [--out FOLDER] [--apply] [--float]\n"
+    "                     [--report PAGE.html]\n"
     "\n"
     "Estimates the voxel displacement map of FILE0 from one volume of FILE0 and\n"
     "one of FILE1, two projects of the same subject taken with opposite\n"
@@ -349,6 +367,23 @@ const Command estimateCommand{
     "                also write the quality report page (see 'daxo report'): the\n"
     "                pair before and after, the map, the figures, the settings\n"
     "\n"
+    "NIfTI pairs (3-D or 4-D) are estimated with the variational method. The\n"
+    "phase-encoding direction of each comes from the BIDS sidecar beside it\n"
+    "(PhaseEncodingDirection: i, i-, j, j-) or from --pe0/--pe1, which win; the\n"
+    "two must run along one axis in opposite directions. Without --volume0/1 a\n"
+    "4-D image with a .bval beside it is estimated from the mean of its b=0\n"
+    "volumes (b <= 50, checked to agree), otherwise from volume 0. Written\n"
+    "beside IMAGE0 (or in --out FOLDER), on its grid with its affine:\n"
+    "  NAME0_vdm.nii.gz       the displacement of IMAGE0 in voxels along its\n"
+    "                         phase-encoding axis, positive toward higher index\n"
+    "  NAME0_fieldmap.nii.gz  the field in Hz, with NAME0_fieldmap.json, when the\n"
+    "                         readout time is known (sidecar TotalReadoutTime,\n"
+    "                         EffectiveEchoSpacing, or --readout SECONDS)\n"
+    "  with --apply           NAME0_undist.nii.gz and NAME1_undist.nii.gz, every\n"
+    "                         volume corrected, in the input's data type\n"
+    "                         (saturated, scaling kept) or 32-bit floats with\n"
+    "                         --float, with copies of the sidecars\n"
+    "\n"
     "Options of the classic method (an error with the variational one):\n"
     "  --fast        column-wise estimate only, smoothed: several times faster,\n"
     "                about half as precise\n"
@@ -377,6 +412,7 @@ const Command estimateCommand{
     "\n"
     "Examples:\n"
     "  daxo estimate sub01/b0_ap.fmr sub01/b0_pa.fmr --apply\n"
+    "  daxo estimate sub-01_dir-AP_dwi.nii.gz sub-01_dir-PA_dwi.nii.gz --apply\n"
     "  daxo estimate sub01/dwi_ap.dmr sub01/dwi_pa.dmr --volume0 0 --volume1 0\n"
     "  daxo estimate sub01/b0_ap.fmr sub01/b0_pa.fmr --method classic --fast\n",
     runEstimate};

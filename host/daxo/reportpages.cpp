@@ -68,9 +68,13 @@ void writePairReportPage(const PairReportRequest& r, Console& console) {
                  {"Second scan", r.file1 + ", volume " + std::to_string(r.volume1)},
                  {"Phase-encoding axis", r.alongX ? "x (--rllr)" : "y"}};
   in.settings.insert(in.settings.end(), r.settings.begin(), r.settings.end());
+  writeReportPage(r.pagePath, in, console);
+}
+
+void writeReportPage(const std::string& pagePath, const report::PairReportInputs& in, Console& console) {
   for (const auto& [name, value] : in.numbers) console.logEntry(name + ": " + value);
-  writePage(r.pagePath, report::pairReportHtml(in));
-  console.logEntry("Report written to " + r.pagePath);
+  writePage(pagePath, report::pairReportHtml(in));
+  console.logEntry("Report written to " + pagePath);
 }
 
 void writeSeriesReportPage(const std::string& mapPath, const std::vector<std::string>& projects, bool alongX,

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "report/htmlpage.h"
+#include "report/pairreport.h"
 
 // The report pages daxo writes for project files: `daxo report`,
 // `daxo estimate --report` and `daxo apply --report`.
@@ -42,6 +43,10 @@ void writeSeriesReportPage(const std::string& mapPath, const std::vector<std::st
 // Refuses (UsageError naming `command`) a page name that does not end in
 // ".html" or that is one of the command's inputs.
 void checkPageName(const std::string& command, const std::string& pagePath, const std::vector<std::string>& inputs);
+
+// Logs the figures of a pair's page and writes it (as writePairReportPage
+// does, from volumes already at hand).
+void writeReportPage(const std::string& pagePath, const report::PairReportInputs& in, Console& console);
 
 // "daxo VERSION" for the pages' settings.
 std::string daxoVersionText();

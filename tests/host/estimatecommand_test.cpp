@@ -172,7 +172,14 @@ TEST_F(EstimateCommand, BadCommandLinesExitWithTwoAndWriteNothing) {
       {quoted("a.fmr") + " " + shellQuoted(file("b.fmr") + "\n" + file("c.fmr")),
        "a path must not contain a line feed"},
       // These used to be read as DMR projects and fail on a data file ".dwi".
-      {quoted("a.fmr") + " " + quoted("b.nii"), file("b.nii") + " is not an FMR or DMR project (.fmr or .dmr)"},
+      {quoted("a.fmr") + " " + quoted("b.nii"), "give two NIfTI images or two projects, not one of each"},
+      {quoted("a.fmr") + " " + quoted("b.dwi"), file("b.dwi") + " is not an FMR or DMR project (.fmr or .dmr)"},
+      {pair + " --pe0 j", "--pe0 is for NIfTI images"},
+      {quoted("a.nii") + " " + quoted("b.nii") + " --rllr", "--rllr is for project files"},
+      {quoted("a.nii") + " " + quoted("b.nii") + " --method classic",
+       "NIfTI pairs are estimated with --method variational only"},
+      {quoted("a.nii") + " " + quoted("b.nii") + " --readout 47",
+       "option --readout needs the total readout time in seconds"},
       {quoted("A.FMR") + " " + quoted("b.fmr"),
        file("A.FMR") + ": an FMR project's name must end in .fmr (lower case)"},
   };
@@ -205,7 +212,8 @@ TEST_F(EstimateCommand, ErrorsAndARunWithoutMapsExitWithOne) {
   }
   daxo::testing::writeFmrProject(file("a.fmr"), d, {pair.first}, Voxels::Float32);
   daxo::testing::writeFmrProject(file("b.fmr"), d, {pair.second}, Voxels::Float32);
-  const DaxoRun stopped = runDaxo("estimate " + quoted("a.fmr") + " " + quoted("b.fmr") + " --method classic --fast --apply");
+  const DaxoRun stopped =
+      runDaxo("estimate " + quoted("a.fmr") + " " + quoted("b.fmr") + " --method classic --fast --apply");
   EXPECT_EQ(stopped.status, 1);
   EXPECT_NE(stopped.out.find("] Not-a-number values detected."), std::string::npos) << stopped.out;
   EXPECT_NE(stopped.err.find("daxo: estimate: no maps were written"), std::string::npos) << stopped.err;

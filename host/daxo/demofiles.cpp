@@ -17,10 +17,10 @@ DemoFiles::DemoFiles(const std::string& folder) : folder_(folder) {
 
 const std::vector<std::string>& DemoFiles::names() {
   static const std::vector<std::string> all = {
-      "func_ap.fmr",        "func_ap.stc",        "func_pa.fmr",        "func_pa.stc",       "dwi_ap.dmr",
-      "dwi_ap.dwi",         "true_vdm.map",       "func_ap_vdm.map",    "func_pa_vdm.map",   "func_ap_undist.fmr",
-      "func_ap_undist.stc", "func_pa_undist.fmr", "func_pa_undist.stc", "dwi_ap_undist.dmr", "dwi_ap_undist.dwi",
-      "report.html"};
+      "func_ap.fmr",        "func_ap.stc",        "func_pa.fmr",        "func_pa.stc",
+      "dwi_ap.dmr",         "dwi_ap.dwi",         "true_vdm.map",       "func_ap_vdm.map",
+      "func_pa_vdm.map",    "func_ap_undist.fmr", "func_ap_undist.stc", "func_pa_undist.fmr",
+      "func_pa_undist.stc", "dwi_ap_undist.dmr",  "dwi_ap_undist.dwi",  "report.html"};
   return all;
 }
 

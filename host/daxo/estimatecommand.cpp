@@ -5,6 +5,7 @@
 #include "fileio/dmrheader.h"
 #include "fileio/fmrheader.h"
 #include "fileio/headerfields.h"
+#include "fileio/mapfile.h"
 #include "fileio/nifti/niftiimage.h"
 #include "fileio/paths.h"
 #include "host/daxo/arguments.h"
@@ -12,7 +13,9 @@
 #include "host/daxo/console.h"
 #include "host/daxo/dialogpaths.h"
 #include "host/daxo/niftiestimate.h"
+#include "host/daxo/phasecheckreport.h"
 #include "host/daxo/pluginsession.h"
+#include "host/daxo/projectvolume.h"
 #include "host/daxo/reportpages.h"
 #include "host/hoststate.h"
 
@@ -299,6 +302,25 @@ int runEstimate(CommandContext& context) {
   const std::string mapPath = setVdmParameter(outcomes.front());
   if (mapPath.empty()) {
     context.console.err() << "daxo: estimate: no maps were written" << std::endl;
+    return kExitFailure;
+  }
+  // The pair against the map it gave: a wrong axis makes no error in the
+  // plugin, only a map worse than none.
+  try {
+    const bool alongX = arguments.has("--rllr");
+    const auto working = [alongX](const Volume& v) { return alongX ? transposeXY(v) : v; };
+    MapFile map;
+    map.load(mapPath, true);
+    const std::string problem = phaseCheckProblem(
+        working(readProjectVolume(files[0], intParameter(parameters, "volume0")).volume),
+        working(readProjectVolume(files[1], intParameter(parameters, "volume1")).volume), working(map.volume),
+        alongX ? "x" : "y", alongX ? "y" : "x", alongX ? "--rllr (given)" : "--rllr (not given)", context.console);
+    if (!problem.empty() && !arguments.has("--force")) {
+      context.console.err() << "daxo: estimate: " << problem << "; the maps written are not to be used" << std::endl;
+      return kExitFailure;
+    }
+  } catch (const std::exception& e) {
+    context.console.err() << "daxo: estimate: " << e.what() << std::endl;
     return kExitFailure;
   }
   if (arguments.has("--report")) {

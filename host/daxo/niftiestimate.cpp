@@ -10,6 +10,7 @@
 #include "host/daxo/niftioutputs.h"
 #include "host/daxo/niftiscan.h"
 #include "host/daxo/pairreportdata.h"
+#include "host/daxo/phasecheckreport.h"
 #include "host/daxo/reportpages.h"
 
 namespace daxo::cli {
@@ -40,8 +41,7 @@ std::optional<double> readoutOption(const Arguments& arguments) {
 }
 
 void refuseProjectOnlyOptions(const Arguments& arguments) {
-  for (const char* name :
-       {"--rllr", "--derivative", "--force", "--fast", "--ssd", "--ncc", "--ic", "--no-ic", "--order"}) {
+  for (const char* name : {"--rllr", "--derivative", "--fast", "--ssd", "--ncc", "--ic", "--no-ic", "--order"}) {
     if (arguments.has(name)) {
       throw UsageError(std::string("estimate: ") + name +
                        " is for project files; NIfTI pairs take the phase encoding from their sidecars or "
@@ -79,10 +79,17 @@ int runNiftiEstimate(CommandContext& context, const Arguments& arguments) {
                      phaseEncodingText(first.phaseEncoding) + ") and " + v1.description + " of " + path1 + " (" +
                      phaseEncodingText(second.phaseEncoding) + ")...");
     ConsoleLogStream log(console);
-    const Volume working =
-        estimateVariational(toWorkingFrame(v0.volume, first.phaseEncoding),
-                            toWorkingFrame(v1.volume, second.phaseEncoding), VariationalSettings{}, &log);
+    const Volume working0 = toWorkingFrame(v0.volume, first.phaseEncoding);
+    const Volume working1 = toWorkingFrame(v1.volume, second.phaseEncoding);
+    const Volume working = estimateVariational(working0, working1, VariationalSettings{}, &log);
     const Volume map = fromWorkingFrame(working, first.phaseEncoding);
+    const std::string given = first.phaseEncoding.axis == 0 ? "i" : "j";
+    const std::string problem = phaseCheckProblem(working0, working1, working, given, given == "i" ? "j" : "i",
+                                                  "PhaseEncodingDirection or --pe0/--pe1", console);
+    if (!problem.empty()) {
+      if (!arguments.has("--force")) throw std::runtime_error(problem + "; nothing was written");
+      console.logEntry("Phase-encoding check failed, written anyway (--force): " + problem);
+    }
 
     const std::string mapPath = niftiOutputPath(path0, "_vdm.nii.gz", outDir);
     writeDisplacementMap(mapPath, first, map);

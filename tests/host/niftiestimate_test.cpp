@@ -83,4 +83,26 @@ TEST_F(NiftiEstimate, SwappedInputsGiveTheNegatedMapAndOptionsWinOverSidecars) {
   EXPECT_NE(same.err.find("must run along one axis in opposite directions"), std::string::npos) << same.err;
 }
 
+// A pair distorted along j but said to be encoded along i: the map it gives
+// makes the pair agree worse than the right axis would; nothing is written
+// unless --force.
+TEST_F(NiftiEstimate, TheWrongAxisIsCaughtAndNothingIsWritten) {
+  const daxo::testing::SyntheticPair pair = daxo::testing::syntheticPair({28, 32, 14}, 2.0);
+  writeScan("ap", pair.first, R"({"PhaseEncodingDirection": "i-"})");
+  writeScan("pa", pair.second, R"({"PhaseEncodingDirection": "i"})");
+  const std::string arguments = "estimate " + quoted("ap.nii.gz") + " " + quoted("pa.nii.gz");
+  const DaxoRun wrong = runDaxo(arguments);
+  EXPECT_EQ(wrong.status, 1);
+  EXPECT_NE(wrong.err.find("daxo: estimate: the distortion runs along j, not i: check PhaseEncodingDirection or "
+                           "--pe0/--pe1 (--force writes the map anyway); nothing was written"),
+            std::string::npos)
+      << wrong.err;
+  EXPECT_FALSE(exists("ap_vdm.nii.gz"));
+  EXPECT_EQ(runDaxo(arguments + " --force").status, 0);
+  EXPECT_TRUE(exists("ap_vdm.nii.gz"));
+  const DaxoRun right = runDaxo(arguments + " --pe0 j- --pe1 j");
+  EXPECT_EQ(right.status, 0) << right.err;
+  EXPECT_NE(right.out.find("Phase-encoding check: passed"), std::string::npos);
+}
+
 }  // namespace

@@ -1,0 +1,39 @@
+#include "host/daxo/phasecheckreport.h"
+
+#include <cstdio>
+
+#include "host/daxo/console.h"
+
+namespace daxo::cli {
+
+namespace {
+
+std::string fixed(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", v);
+  return text;
+}
+
+}  // namespace
+
+std::string phaseCheckProblem(const Volume& first, const Volume& second, const Volume& map,
+                              const std::string& givenAxis, const std::string& otherAxis, const std::string& remedy,
+                              Console& console) {
+  const PhaseAxisCheck check = checkPhaseAxis(first, second, map);
+  console.logEntry("Phase-encoding check: the pair's correlation inside the head " + fixed(check.before) +
+                   " before correction, " + fixed(check.after) + " after (rescaled by the local stretch); at half " +
+                   "resolution " + fixed(check.coarseAlongGiven) + " along " + givenAxis + ", " +
+                   fixed(check.coarseAlongOther) + " along " + otherAxis);
+  if (check.otherAxisFitsBetter()) {
+    return "the distortion runs along " + otherAxis + ", not " + givenAxis + ": check " + remedy +
+           " (--force writes the map anyway)";
+  }
+  if (check.worse()) {
+    return "the correction makes the pair agree worse (" + fixed(check.before) + " before, " + fixed(check.after) +
+           " after): check " + remedy + " (--force writes the map anyway)";
+  }
+  console.logEntry("Phase-encoding check: passed");
+  return "";
+}
+
+}  // namespace daxo::cli

@@ -187,31 +187,38 @@ void convertToFloat(const void* source, float* target, size_t count, bool scaled
   }
 }
 
-void toFloat(int datatype, const void* source, float* target, size_t count, bool scaled, double slope, double inter) {
+// Calls f with a value of the C++ type that stores `datatype`'s voxels.
+template <typename F>
+void withStoredType(int datatype, F&& f) {
   switch (datatype) {
     case DT_UINT8:
-      return convertToFloat<uint8_t>(source, target, count, scaled, slope, inter);
+      return f(uint8_t{});
     case DT_INT8:
-      return convertToFloat<int8_t>(source, target, count, scaled, slope, inter);
+      return f(int8_t{});
     case DT_INT16:
-      return convertToFloat<int16_t>(source, target, count, scaled, slope, inter);
+      return f(int16_t{});
     case DT_UINT16:
-      return convertToFloat<uint16_t>(source, target, count, scaled, slope, inter);
+      return f(uint16_t{});
     case DT_INT32:
-      return convertToFloat<int32_t>(source, target, count, scaled, slope, inter);
+      return f(int32_t{});
     case DT_UINT32:
-      return convertToFloat<uint32_t>(source, target, count, scaled, slope, inter);
+      return f(uint32_t{});
     case DT_INT64:
-      return convertToFloat<int64_t>(source, target, count, scaled, slope, inter);
+      return f(int64_t{});
     case DT_UINT64:
-      return convertToFloat<uint64_t>(source, target, count, scaled, slope, inter);
+      return f(uint64_t{});
     case DT_FLOAT32:
-      return convertToFloat<float>(source, target, count, scaled, slope, inter);
+      return f(float{});
     case DT_FLOAT64:
-      return convertToFloat<double>(source, target, count, scaled, slope, inter);
+      return f(double{});
     default:
       throw std::logic_error("unsupported NIfTI data type");
   }
+}
+
+void toFloat(int datatype, const void* source, float* target, size_t count, bool scaled, double slope, double inter) {
+  withStoredType(datatype,
+                 [&](auto stored) { convertToFloat<decltype(stored)>(source, target, count, scaled, slope, inter); });
 }
 
 // Rounded half away from zero and saturated; NaN is stored as 0.
@@ -240,30 +247,8 @@ void convertFromFloat(const float* source, void* target, size_t count, bool scal
 }
 
 void fromFloat(int datatype, const float* source, void* target, size_t count, bool scaled, double slope, double inter) {
-  switch (datatype) {
-    case DT_UINT8:
-      return convertFromFloat<uint8_t>(source, target, count, scaled, slope, inter);
-    case DT_INT8:
-      return convertFromFloat<int8_t>(source, target, count, scaled, slope, inter);
-    case DT_INT16:
-      return convertFromFloat<int16_t>(source, target, count, scaled, slope, inter);
-    case DT_UINT16:
-      return convertFromFloat<uint16_t>(source, target, count, scaled, slope, inter);
-    case DT_INT32:
-      return convertFromFloat<int32_t>(source, target, count, scaled, slope, inter);
-    case DT_UINT32:
-      return convertFromFloat<uint32_t>(source, target, count, scaled, slope, inter);
-    case DT_INT64:
-      return convertFromFloat<int64_t>(source, target, count, scaled, slope, inter);
-    case DT_UINT64:
-      return convertFromFloat<uint64_t>(source, target, count, scaled, slope, inter);
-    case DT_FLOAT32:
-      return convertFromFloat<float>(source, target, count, scaled, slope, inter);
-    case DT_FLOAT64:
-      return convertFromFloat<double>(source, target, count, scaled, slope, inter);
-    default:
-      throw std::logic_error("unsupported NIfTI data type");
-  }
+  withStoredType(datatype,
+                 [&](auto stored) { convertFromFloat<decltype(stored)>(source, target, count, scaled, slope, inter); });
 }
 
 // A name beside `path` that no other run uses: hidden, with the process's

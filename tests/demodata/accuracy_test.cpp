@@ -7,20 +7,18 @@
 #include <stdexcept>
 #include <vector>
 
+#include "tests/support/volumes.h"
+
 namespace daxo {
 namespace {
 
-Volume fromValues(const std::vector<float>& values) {
-  Volume v(static_cast<int32_t>(values.size()), 1, 1);
-  for (size_t i = 0; i < values.size(); ++i) v.data()[i] = values[i];
-  return v;
-}
+using testing::rowOf;
 
 TEST(DisplacementError, MatchesHandComputedFiguresInsideTheMask) {
   // |v - d| inside the mask: 0, 1, 2, 3 (the fifth voxel, error 100, is masked out).
-  const Volume v = fromValues({1, 2, 5, -3, 100});
-  const Volume d = fromValues({1, 1, 3, 0, 0});
-  const Volume mask = fromValues({1, 1, 1, 1, 0});
+  const Volume v = rowOf({1, 2, 5, -3, 100});
+  const Volume d = rowOf({1, 1, 3, 0, 0});
+  const Volume mask = rowOf({1, 1, 1, 1, 0});
   const DisplacementError e = displacementError(v, d, mask);
   EXPECT_EQ(e.voxels, 4u);
   EXPECT_DOUBLE_EQ(e.rms, std::sqrt((0.0 + 1 + 4 + 9) / 4));
@@ -36,21 +34,21 @@ TEST(DisplacementError, NinetyFifthPercentileIsTheNearestRank) {
     d.push_back(0);
     m.push_back(0.5f);  // any nonzero value selects the voxel
   }
-  const DisplacementError e = displacementError(fromValues(v), fromValues(d), fromValues(m));
+  const DisplacementError e = displacementError(rowOf(v), rowOf(d), rowOf(m));
   EXPECT_EQ(e.voxels, 40u);
   EXPECT_DOUBLE_EQ(e.percentile95, 38.0);
 }
 
 TEST(DisplacementError, NonFiniteEstimateIsReportedAsInfinitelyWrong) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
-  const DisplacementError e = displacementError(fromValues({0, nan}), fromValues({0, 0}), fromValues({1, 1}));
+  const DisplacementError e = displacementError(rowOf({0, nan}), rowOf({0, 0}), rowOf({1, 1}));
   EXPECT_TRUE(std::isinf(e.rms));
   EXPECT_TRUE(std::isinf(e.percentile95));
 }
 
 TEST(DisplacementError, RejectsEmptyMaskAndMismatchedExtents) {
-  EXPECT_THROW(displacementError(fromValues({1, 2}), fromValues({1, 2}), fromValues({0, 0})), std::invalid_argument);
-  EXPECT_THROW(displacementError(fromValues({1, 2}), fromValues({1, 2, 3}), fromValues({1, 1})), std::invalid_argument);
+  EXPECT_THROW(displacementError(rowOf({1, 2}), rowOf({1, 2}), rowOf({0, 0})), std::invalid_argument);
+  EXPECT_THROW(displacementError(rowOf({1, 2}), rowOf({1, 2, 3}), rowOf({1, 1})), std::invalid_argument);
 }
 
 }  // namespace

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
-#include "tests/support/volumes.h"
 #include "volume/matrix.h"
 #include "volume/volume.h"
 
@@ -43,6 +43,13 @@ Volume volumeOf(const Dimensions& d, Function f) {
   for (int32_t z = 0; z < d.z; ++z)
     for (int32_t y = 0; y < d.y; ++y)
       for (int32_t x = 0; x < d.x; ++x) v(x, y, z) = static_cast<float>(f(x, y, z));
+  return v;
+}
+
+// A volume of the values in a row along x (extents n x 1 x 1).
+inline Volume rowOf(const std::vector<float>& values) {
+  Volume v(static_cast<int32_t>(values.size()), 1, 1);
+  for (size_t i = 0; i < values.size(); ++i) v.data()[i] = values[i];
   return v;
 }
 

@@ -296,15 +296,15 @@ TruthPairSpec truthCase(int index) {
 
 // Argument: the truth case (0 .. 6, see truthCase); 2 threads.
 void BM_VariationalTruthCase(benchmark::State& state) {
-  const TruthPairSpec spec = truthCase(static_cast<int>(state.range(0)));
-  const TruthPair pair = makeTruthPair(spec);
+  const TruthPairSpec setup = truthCase(static_cast<int>(state.range(0)));
+  const TruthPair pair = makeTruthPair(setup);
   VariationalSettings settings;
   settings.threads = 2;
   for (auto _ : state) {
     const Volume v = estimateVariational(pair.first, pair.second, settings, nullptr);
     state.PauseTiming();
     reportError(state, v, pair.truth, pair.mask);
-    state.counters["slope"] = steepestSlope(spec);
+    state.counters["slope"] = steepestSlope(setup);
     state.ResumeTiming();
   }
 }
@@ -314,8 +314,8 @@ BENCHMARK(BM_VariationalTruthCase)->DenseRange(0, 6)->Iterations(1)->Unit(benchm
 // voxels.
 void BM_ClassicTruthCase(benchmark::State& state) {
   bindFft(fftwFunctions());
-  const TruthPairSpec spec = truthCase(static_cast<int>(state.range(0)));
-  const TruthPair pair = makeTruthPair(spec);
+  const TruthPairSpec setup = truthCase(static_cast<int>(state.range(0)));
+  const TruthPair pair = makeTruthPair(setup);
   const std::array<double, 3> voxelSize{2.5, 2.5, 2.5};
   const EstimationSchedule schedule = standardSchedule(voxelSize);
   for (auto _ : state) {
@@ -330,9 +330,9 @@ BENCHMARK(BM_ClassicTruthCase)->DenseRange(0, 6)->Iterations(1)->Unit(benchmark:
 
 // 100 x 100 x 60 with the 7-voxel bump of slope 0.85; argument: threads.
 void BM_VariationalSize100(benchmark::State& state) {
-  TruthPairSpec spec = truthCase(1);
-  spec.extents = {100, 100, 60};
-  const TruthPair pair = makeTruthPair(spec);
+  TruthPairSpec setup = truthCase(1);
+  setup.extents = {100, 100, 60};
+  const TruthPair pair = makeTruthPair(setup);
   VariationalSettings settings;
   settings.threads = static_cast<int>(state.range(0));
   for (auto _ : state) {

@@ -22,7 +22,7 @@ double fieldAt(const TruthPairSpec& s, double x, double y, double z) {
   return d;
 }
 
-// The demo head's unweighted signal at voxel coordinates of the spec's grid.
+// The demo head's unweighted signal at voxel coordinates of the setup's grid.
 class Head {
  public:
   explicit Head(const TruthPairSpec& s) : phantom_(settingsFor(s)), signal_(Contrast{}), shift_(s.objectShiftY) {}
@@ -92,34 +92,34 @@ void addRicianNoise(Volume& v, double sigma, uint64_t seed, uint64_t stream) {
 
 }  // namespace
 
-double steepestSlope(const TruthPairSpec& spec) {
-  const Dimensions& e = spec.extents;
+double steepestSlope(const TruthPairSpec& setup) {
+  const Dimensions& e = setup.extents;
   double steepest = 0.0;
   for (int32_t z = 0; z < e.z; ++z)
     for (int32_t x = 0; x < e.x; ++x)
       for (double y = 0; y <= e.y - 1; y += 0.125) {
-        const double slope = (fieldAt(spec, x, y + 1e-4, z) - fieldAt(spec, x, y - 1e-4, z)) / 2e-4;
+        const double slope = (fieldAt(setup, x, y + 1e-4, z) - fieldAt(setup, x, y - 1e-4, z)) / 2e-4;
         steepest = std::max(steepest, std::fabs(slope));
       }
   return steepest;
 }
 
-TruthPair makeTruthPair(const TruthPairSpec& spec) {
-  const Dimensions& e = spec.extents;
-  const Head head(spec);
+TruthPair makeTruthPair(const TruthPairSpec& setup) {
+  const Dimensions& e = setup.extents;
+  const Head head(setup);
   TruthPair pair{Volume(e), Volume(e), Volume(e), Volume(e, 0.0f)};
   const size_t stride = static_cast<size_t>(e.x);
   for (int32_t z = 0; z < e.z; ++z) {
     for (int32_t x = 0; x < e.x; ++x) {
-      distortColumn(spec, head, x, z, 1.0, &pair.first(x, 0, z), stride);
-      distortColumn(spec, head, x, z, -1.0, &pair.second(x, 0, z), stride);
-      for (int32_t y = 0; y < e.y; ++y) pair.truth(x, y, z) = static_cast<float>(fieldAt(spec, x, y, z));
+      distortColumn(setup, head, x, z, 1.0, &pair.first(x, 0, z), stride);
+      distortColumn(setup, head, x, z, -1.0, &pair.second(x, 0, z), stride);
+      for (int32_t y = 0; y < e.y; ++y) pair.truth(x, y, z) = static_cast<float>(fieldAt(setup, x, y, z));
     }
   }
-  const double sigma = spec.noise * kBright;
-  addRicianNoise(pair.first, sigma, spec.seed, 1);
-  addRicianNoise(pair.second, sigma, spec.seed, 2);
-  pair.second *= static_cast<float>(spec.secondScale);
+  const double sigma = setup.noise * kBright;
+  addRicianNoise(pair.first, sigma, setup.seed, 1);
+  addRicianNoise(pair.second, sigma, setup.seed, 2);
+  pair.second *= static_cast<float>(setup.secondScale);
 
   const auto inside = [&](int32_t x, int32_t y, int32_t z) {
     if (x < 0 || y < 0 || z < 0 || x >= e.x || y >= e.y || z >= e.z) return false;

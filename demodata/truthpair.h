@@ -29,7 +29,7 @@ struct FieldBump {
   double sx, sy, sz;
 };
 
-// The object is the demo head (demodata/headphantom.h) at the spec's extents
+// The object is the demo head (demodata/headphantom.h) at the setup's extents
 // with 2.5 mm voxels, in its unweighted (b = 0) contrast.
 struct TruthPairSpec {
   Dimensions extents{48, 48, 24};
@@ -48,9 +48,9 @@ struct TruthPair {
   Volume mask;    // 1 inside the head, eroded by a voxel, where y + d and y - d both stay inside the FOV
 };
 
-// The steepest |dd/dy| of the spec's field over the grid (sampled at 1/8 voxel).
-double steepestSlope(const TruthPairSpec& spec);
+// The steepest |dd/dy| of the setup's field over the grid (sampled at 1/8 voxel).
+double steepestSlope(const TruthPairSpec& setup);
 
-TruthPair makeTruthPair(const TruthPairSpec& spec);
+TruthPair makeTruthPair(const TruthPairSpec& setup);
 
 }  // namespace daxo

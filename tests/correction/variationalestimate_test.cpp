@@ -43,7 +43,7 @@ TruthPairSpec withBumps(std::vector<FieldBump> bumps) {
 
 struct TruthCase {
   const char* name;
-  TruthPairSpec spec;
+  TruthPairSpec setup;
   double rms, percentile95;  // bounds: the measured error plus about 25 %
 };
 
@@ -78,7 +78,7 @@ VariationalSettings withThreads(int threads) {
 TEST(VariationalEstimate, RecoversTheTrueFieldFromAZeroStart) {
   for (const TruthCase& c : truthCases()) {
     SCOPED_TRACE(c.name);
-    const TruthPair pair = daxo::makeTruthPair(c.spec);
+    const TruthPair pair = daxo::makeTruthPair(c.setup);
     const Volume v = daxo::estimateVariational(pair.first, pair.second, withThreads(2), nullptr);
     const daxo::DisplacementError e = daxo::displacementError(v, pair.truth, pair.mask);
     EXPECT_LT(e.rms, c.rms);
@@ -90,9 +90,9 @@ TEST(VariationalEstimate, RecoversTheTrueFieldFromAZeroStart) {
 // negates it exactly (the cost is symmetric under d -> -d with the scans
 // swapped, and every operation keeps that bit for bit).
 TEST(VariationalEstimate, ThreadCountAndSwappedScans) {
-  TruthPairSpec spec = withBumps({bump(7, 0.85, 16)});
-  spec.extents = {32, 40, 12};
-  const TruthPair pair = daxo::makeTruthPair(spec);
+  TruthPairSpec setup = withBumps({bump(7, 0.85, 16)});
+  setup.extents = {32, 40, 12};
+  const TruthPair pair = daxo::makeTruthPair(setup);
   const Volume one = daxo::estimateVariational(pair.first, pair.second, withThreads(1), nullptr);
   const Volume two = daxo::estimateVariational(pair.first, pair.second, withThreads(2), nullptr);
   const Volume three = daxo::estimateVariational(pair.first, pair.second, withThreads(3), nullptr);

@@ -306,19 +306,22 @@ int runEstimate(CommandContext& context) {
   }
   // The pair against the map it gave: a wrong axis makes no error in the
   // plugin, only a map worse than none.
+  std::string verdict;
   try {
     const bool alongX = arguments.has("--rllr");
     const auto working = [alongX](const Volume& v) { return alongX ? transposeXY(v) : v; };
     MapFile map;
     map.load(mapPath, true);
-    const std::string problem = phaseCheckProblem(
+    const PhaseCheckVerdict check = checkPhaseEncoding(
         working(readProjectVolume(files[0], intParameter(parameters, "volume0")).volume),
         working(readProjectVolume(files[1], intParameter(parameters, "volume1")).volume), working(map.volume),
         alongX ? "x" : "y", alongX ? "y" : "x", alongX ? "--rllr (given)" : "--rllr (not given)", context.console);
-    if (!problem.empty() && !arguments.has("--force")) {
-      context.console.err() << "daxo: estimate: " << problem << "; the maps written are not to be used" << std::endl;
+    if (!check.problem.empty() && !arguments.has("--force")) {
+      context.console.err() << "daxo: estimate: " << check.problem << "; the maps written are not to be used"
+                            << std::endl;
       return kExitFailure;
     }
+    verdict = check.summary();
   } catch (const std::exception& e) {
     context.console.err() << "daxo: estimate: " << e.what() << std::endl;
     return kExitFailure;
@@ -333,6 +336,7 @@ int runEstimate(CommandContext& context) {
     request.alongX = arguments.has("--rllr");
     request.pagePath = arguments.value("--report");
     request.settings = estimationSettings(arguments, method, context.console);
+    request.verdict = verdict;
     try {
       writePairReportPage(request, context.console);
     } catch (const std::exception& e) {

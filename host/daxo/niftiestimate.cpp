@@ -84,11 +84,11 @@ int runNiftiEstimate(CommandContext& context, const Arguments& arguments) {
     const Volume working = estimateVariational(working0, working1, VariationalSettings{}, &log);
     const Volume map = fromWorkingFrame(working, first.phaseEncoding);
     const std::string given = first.phaseEncoding.axis == 0 ? "i" : "j";
-    const std::string problem = phaseCheckProblem(working0, working1, working, given, given == "i" ? "j" : "i",
-                                                  "PhaseEncodingDirection or --pe0/--pe1", console);
-    if (!problem.empty()) {
-      if (!arguments.has("--force")) throw std::runtime_error(problem + "; nothing was written");
-      console.logEntry("Phase-encoding check failed, written anyway (--force): " + problem);
+    const PhaseCheckVerdict check = checkPhaseEncoding(working0, working1, working, given, given == "i" ? "j" : "i",
+                                                       "PhaseEncodingDirection or --pe0/--pe1", console);
+    if (!check.problem.empty()) {
+      if (!arguments.has("--force")) throw std::runtime_error(check.problem + "; nothing was written");
+      console.logEntry("Phase-encoding check failed, written anyway (--force): " + check.problem);
     }
 
     const std::string mapPath = niftiOutputPath(path0, "_vdm.nii.gz", outDir);
@@ -115,6 +115,7 @@ int runNiftiEstimate(CommandContext& context, const Arguments& arguments) {
       if (first.readout) in.hzPerVoxel = first.phaseEncoding.sign / first.readout->seconds;
       in.title = "Distortion correction: " + std::filesystem::path(path0).filename().string() + " and " +
                  std::filesystem::path(path1).filename().string();
+      in.verdict = check.summary();
       in.settings = {{"First scan", path0 + ", " + v0.description + ", " + phaseEncodingText(first.phaseEncoding)},
                      {"Second scan", path1 + ", " + v1.description + ", " + phaseEncodingText(second.phaseEncoding)},
                      {"Map", mapPath},

@@ -16,24 +16,26 @@ std::string fixed(double v) {
 
 }  // namespace
 
-std::string phaseCheckProblem(const Volume& first, const Volume& second, const Volume& map,
-                              const std::string& givenAxis, const std::string& otherAxis, const std::string& remedy,
-                              Console& console) {
+PhaseCheckVerdict checkPhaseEncoding(const Volume& first, const Volume& second, const Volume& map,
+                                     const std::string& givenAxis, const std::string& otherAxis,
+                                     const std::string& remedy, Console& console) {
   const PhaseAxisCheck check = checkPhaseAxis(first, second, map);
-  console.logEntry("Phase-encoding check: the pair's correlation inside the head " + fixed(check.before) +
-                   " before correction, " + fixed(check.after) + " after (rescaled by the local stretch); at half " +
-                   "resolution " + fixed(check.coarseAlongGiven) + " along " + givenAxis + ", " +
-                   fixed(check.coarseAlongOther) + " along " + otherAxis);
+  PhaseCheckVerdict verdict;
+  verdict.figures = "the pair's correlation inside the head " + fixed(check.before) + " before correction, " +
+                    fixed(check.after) + " after (rescaled by the local stretch); at half resolution " +
+                    fixed(check.coarseAlongGiven) + " along " + givenAxis + ", " + fixed(check.coarseAlongOther) +
+                    " along " + otherAxis;
+  console.logEntry("Phase-encoding check: " + verdict.figures);
   if (check.otherAxisFitsBetter()) {
-    return "the distortion runs along " + otherAxis + ", not " + givenAxis + ": check " + remedy +
-           " (--force writes the map anyway)";
+    verdict.problem = "the distortion runs along " + otherAxis + ", not " + givenAxis + ": check " + remedy +
+                      " (--force writes the map anyway)";
+  } else if (check.worse()) {
+    verdict.problem = "the correction makes the pair agree worse (" + fixed(check.before) + " before, " +
+                      fixed(check.after) + " after): check " + remedy + " (--force writes the map anyway)";
+  } else {
+    console.logEntry("Phase-encoding check: passed");
   }
-  if (check.worse()) {
-    return "the correction makes the pair agree worse (" + fixed(check.before) + " before, " + fixed(check.after) +
-           " after): check " + remedy + " (--force writes the map anyway)";
-  }
-  console.logEntry("Phase-encoding check: passed");
-  return "";
+  return verdict;
 }
 
 }  // namespace daxo::cli

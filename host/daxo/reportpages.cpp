@@ -68,6 +68,7 @@ void writePairReportPage(const PairReportRequest& r, Console& console) {
                  {"Second scan", r.file1 + ", volume " + std::to_string(r.volume1)},
                  {"Phase-encoding axis", r.alongX ? "x (--rllr)" : "y"}};
   in.settings.insert(in.settings.end(), r.settings.begin(), r.settings.end());
+  in.verdict = r.verdict;
   writeReportPage(r.pagePath, in, console);
 }
 

@@ -23,6 +23,7 @@ struct PairReportRequest {
   bool alongX = false;  // phase encoding along x
   std::string pagePath;
   report::Rows settings;  // shown after the map and the two inputs
+  std::string verdict;    // the phase-encoding check's, when there is one
 };
 
 // Reads the map and one volume of each project, corrects both (the second

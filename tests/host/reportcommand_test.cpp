@@ -66,6 +66,29 @@ TEST_F(ReportCommand, WritesOnePageWhoseFiguresAreTheLoggedOnes) {
             (std::vector<std::string>{"ap.fmr", "ap.stc", "ap_vdm.map", "pa.fmr", "pa.stc", "report.html"}));
 }
 
+// The pages of estimate and apply: the same figures as their logs, the
+// phase-encoding check's verdict, and the series before and after.
+TEST_F(ReportCommand, EstimateAndApplyWriteTheirPages) {
+  const DaxoRun estimate =
+      runDaxo("estimate " + quoted("ap.fmr") + " " + quoted("pa.fmr") + " --report " + quoted("estimate.html"));
+  ASSERT_EQ(estimate.status, 0) << estimate.err;
+  const std::string page = daxo::testing::readFile(file("estimate.html"));
+  for (const auto& [name, value] : loggedFigures(estimate.out)) {
+    EXPECT_NE(page.find("<td>" + name + "</td><td>" + value + "</td>"), std::string::npos) << name;
+  }
+  EXPECT_NE(page.find("Phase-encoding check passed: "), std::string::npos);
+  EXPECT_NE(page.find("<td>Method</td><td>variational</td>"), std::string::npos);
+
+  const DaxoRun apply =
+      runDaxo("apply --vdm " + quoted("ap_vdm.map") + " --report " + quoted("apply.html") + " " + quoted("ap.fmr"));
+  ASSERT_EQ(apply.status, 0) << apply.err;
+  const std::string series = daxo::testing::readFile(file("apply.html"));
+  EXPECT_NE(series.find("<h2>ap.fmr</h2>"), std::string::npos);
+  EXPECT_EQ(
+      runDaxo("apply --vdm " + quoted("ap_vdm.map") + " --report " + quoted("ap.fmr") + " " + quoted("ap.fmr")).status,
+      2);
+}
+
 TEST_F(ReportCommand, BadInputLeavesNoPageAndAnEarlierPageUntouched) {
   daxo::testing::writeFile(file("report.html"), "earlier page");
   daxo::testing::writeMapFile(file("small_vdm.map"), daxo::Volume(24, 28, 11, 0.0f));

@@ -40,6 +40,11 @@ struct ViewRow {
     for (int s : slices) pictures.push_back(greySlice(v, orientation, s, w, scale));
     return sideBySide(pictures, kGap);
   }
+  RgbImage magnitude(const Volume& v, const Window& w) const {
+    std::vector<RgbImage> pictures;
+    for (int s : slices) pictures.push_back(magnitudeSlice(v, orientation, s, w, scale));
+    return sideBySide(pictures, kGap);
+  }
   RgbImage overlay(const Volume& base, const Window& w, const Volume& map, double limit, const Volume& mask) const {
     std::vector<RgbImage> pictures;
     for (int s : slices) {
@@ -137,9 +142,12 @@ std::string pairReportHtml(const PairReportInputs& in) {
                      row.grey(in.corrected0, w), row.grey(in.corrected1, w));
   }
   page.heading("Absolute difference of the pair, before (upper row) and after (lower row)");
+  page.colourBar("One colour scale for both rows", colourBar(viridis, 300, 14), "0", "",
+                 std::to_string(static_cast<long long>(std::lround(differenceWindow.high))) + " or more");
   for (const ViewRow& row : rows) {
-    page.figure(std::string(nameOf(row.orientation)) + " views",
-                stacked(row.grey(differenceBefore, differenceWindow), row.grey(differenceAfter, differenceWindow)));
+    page.figure(
+        std::string(nameOf(row.orientation)) + " views",
+        stacked(row.magnitude(differenceBefore, differenceWindow), row.magnitude(differenceAfter, differenceWindow)));
   }
   page.heading("Displacement map over the corrected first scan");
   mapSection(page, rows, in.corrected0, w, in.map, in.headMask, in.phaseAxis, in.hzPerVoxel);

@@ -137,6 +137,11 @@ RgbImage greySlice(const Volume& v, Orientation o, int index, const Window& w, c
   return paintSlice(v, o, index, s, [&](size_t i) { return grey(windowed(data[i], w)); });
 }
 
+RgbImage magnitudeSlice(const Volume& v, Orientation o, int index, const Window& w, const PixelScale& s) {
+  const float* data = v.data();
+  return paintSlice(v, o, index, s, [&](size_t i) { return viridis(windowed(data[i], w)); });
+}
+
 RgbImage overlaySlice(const Volume& base, const Window& w, const Volume& values, double limit, const Volume& mask,
                       Orientation o, int index, const PixelScale& s, double opacity) {
   if (values.dimensions() != base.dimensions() || mask.dimensions() != base.dimensions()) {

@@ -49,6 +49,11 @@ std::vector<int> slicesThrough(const Volume& mask, Orientation orientation, int 
 // A slice in grey levels.
 RgbImage greySlice(const Volume& v, Orientation orientation, int index, const Window& window, const PixelScale& scale);
 
+// A slice of magnitudes in the viridis colour map (low dark blue, high
+// yellow), windowed like greySlice.
+RgbImage magnitudeSlice(const Volume& v, Orientation orientation, int index, const Window& window,
+                        const PixelScale& scale);
+
 // A slice of `base` in grey with `values` laid over it in the diverging
 // colour map (-limit blue, 0 grey, +limit red) wherever `mask` is nonzero,
 // with the given opacity. All three volumes have the same extents.

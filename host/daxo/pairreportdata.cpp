@@ -75,6 +75,13 @@ report::PairReportInputs pairReportInputs(const Volume& scan0, const Volume& sca
     }
     in.numbers.push_back({"Correlation inside the head, rescaled by the local stretch",
                           fixed(maskedCorrelation(rescaled0, rescaled1, in.headMask), 4) + " after"});
+    float steepest = 0.0f;
+    for (size_t i = 0; i < slope.voxelCount(); ++i) {
+      if (in.headMask.data()[i] != 0.0f) steepest = std::max(steepest, std::fabs(slope.data()[i]));
+    }
+    in.numbers.push_back({"Steepest slope of the map inside the head",
+                          "|d(displacement)/d(phase axis)| up to " + fixed(steepest, 2) +
+                              " (at 1 the map would fold: " + (steepest < 1.0f ? "no fold" : "folds") + ")"});
   }
   in.numbers.push_back({"Displacement inside the head", mapFigures(map, in.headMask)});
   return in;

@@ -36,7 +36,7 @@ class ReportCommand : public daxo::testing::DaxoCommandTest {
 // The figures the log shows, as the page's table holds them.
 std::vector<std::pair<std::string, std::string>> loggedFigures(const std::string& out) {
   std::vector<std::pair<std::string, std::string>> figures;
-  const std::regex line(R"(\] ((?:Correlation|Displacement) inside the head[^:]*): ([^\n]+))");
+  const std::regex line(R"(\] ((?:Correlation|Displacement) inside the head[^:]*|Steepest slope[^:]*): ([^\n]+))");
   for (auto it = std::sregex_iterator(out.begin(), out.end(), line); it != std::sregex_iterator(); ++it) {
     figures.push_back({(*it)[1], (*it)[2]});
   }
@@ -48,7 +48,7 @@ TEST_F(ReportCommand, WritesOnePageWhoseFiguresAreTheLoggedOnes) {
   ASSERT_EQ(run.status, 0) << run.err;
   const std::string page = daxo::testing::readFile(file("report.html"));
   const auto figures = loggedFigures(run.out);
-  ASSERT_EQ(figures.size(), 3u) << run.out;
+  ASSERT_EQ(figures.size(), 4u) << run.out;
   for (const auto& [name, value] : figures) {
     EXPECT_NE(page.find("<td>" + name + "</td><td>" + value + "</td>"), std::string::npos) << name;
   }

@@ -160,8 +160,9 @@ TEST(PairReport, EveryPictureIsAValidPngOfItsStatedSizeNotBlankAndWindowedAlike)
   EXPECT_NE(html.find("Self-check: passed"), std::string::npos);
   EXPECT_NE(html.find("+0.5 voxels (-10.5 Hz)"), std::string::npos);
   const std::vector<EmbeddedPicture> pictures = picturesIn(html);
-  // Three views: two pairs in turn, one difference, one map; and the colour bar.
-  ASSERT_EQ(pictures.size(), 3u * (4 + 1 + 1) + 1);
+  // Three views: two pairs in turn, one difference, one map; and two colour
+  // bars (difference and map).
+  ASSERT_EQ(pictures.size(), 3u * (4 + 1 + 1) + 2);
   for (const EmbeddedPicture& p : pictures) {
     ASSERT_EQ(p.picture.width(), p.width);
     ASSERT_EQ(p.picture.height(), p.height);

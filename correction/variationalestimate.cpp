@@ -166,6 +166,30 @@ double brightLevel(const std::vector<double>& a, const std::vector<double>& b) {
   return *std::max_element(m.begin(), m.end());
 }
 
+// The deviation of each quadrature channel's noise, estimated from the
+// background: cells of either scan below `limit` hold noise alone, whose
+// magnitude is Rayleigh distributed with median sigma sqrt(2 ln 2). Taken
+// over both scans together, so swapping them gives the same value. 0 when
+// no cell or under 1 % of them lie below the limit.
+double backgroundNoiseBelow(const std::vector<double>& a, const std::vector<double>& b, double limit) {
+  std::vector<double> low;
+  for (const std::vector<double>* scan : {&a, &b})
+    for (double v : *scan)
+      if (v < limit) low.push_back(v);
+  if (low.empty() || 100 * low.size() < a.size() + b.size()) return 0.0;
+  const size_t middle = low.size() / 2;
+  std::nth_element(low.begin(), low.begin() + static_cast<std::ptrdiff_t>(middle), low.end());
+  return low[middle] / std::sqrt(2.0 * std::log(2.0));
+}
+
+// The background noise of scans scaled so that their bright level is 1: first
+// below a tenth of that level, then, so that neither a strong noise is cut off
+// nor the object's edge counted, below four times the first estimate.
+double backgroundNoise(const std::vector<double>& a, const std::vector<double>& b) {
+  const double first = backgroundNoiseBelow(a, b, 0.1);
+  return first > 0.0 ? backgroundNoiseBelow(a, b, 4.0 * first) : 0.0;
+}
+
 void checkInputs(const Volume& first, const Volume& second) {
   if (first.dimensions() != second.dimensions())
     throw std::invalid_argument("variational estimation: the two scans differ in extents");
@@ -251,9 +275,20 @@ Volume estimateVariational(const Volume& first, const Volume& second, const Vari
     levels.push_back(std::move(next));
   }
 
-  const VariationalWeights& w = settings.weights;
+  // Noisier scans than the weights were set for: the across-PE curvature grows
+  // with the noise variance. The data term pins each column's profile along
+  // PE, so noise shows as independent errors from column to column, which the
+  // coupling across PE averages out; more curvature along PE would instead
+  // flatten steep peaks.
+  VariationalWeights w = settings.weights;
+  const double noise = backgroundNoise(levels[0].first, levels[0].second);
+  double noiseFactor = 1.0;
+  if (settings.nominalNoise > 0.0 && noise > settings.nominalNoise)
+    noiseFactor = (noise / settings.nominalNoise) * (noise / settings.nominalNoise);
+  w.curvatureAcross *= std::min(noiseFactor, settings.maxNoiseFactor);
   logEntry(log, "Variational estimation, ", levels.size(), " levels, curvature ", w.curvature, " along PE and ",
-           w.curvatureAcross, " across, diffusion ", w.diffusion, ", barrier ", w.barrier, ", threads ", threads);
+           w.curvatureAcross, " across, diffusion ", w.diffusion, ", barrier ", w.barrier, ", background noise ", noise,
+           ", threads ", threads);
   std::vector<double> b;
   for (size_t li = levels.size(); li-- > 0;) {
     const Clock::time_point levelStart = Clock::now();

@@ -30,7 +30,13 @@ struct VariationalSettings {
   int cgIterations = 30;          // conjugate-gradient iterations per Gauss-Newton step
   double cgTolerance = 0.1;       // relative residual that ends them on coarse levels
   double fineCgTolerance = 0.05;  // ... on the finest
-  int threads = 0;                // 0: one per core; the result does not depend on it
+  // The background noise (deviation per quadrature channel, relative to the
+  // bright level) that the weights suit. Above it the across-PE curvature is
+  // multiplied by the ratio of the noise variances, at most maxNoiseFactor;
+  // 0 turns this off.
+  double nominalNoise = 0.011;
+  double maxNoiseFactor = 16.0;
+  int threads = 0;  // 0: one per core; the result does not depend on it
 };
 
 // The map of the first scan in voxels along y, at the voxel centres; the
@@ -40,7 +46,8 @@ struct VariationalSettings {
 // of their voxel-wise maximum. Swapping the scans gives exactly the negative
 // map, and the result is the same for every thread count.
 //
-// Logs one entry per level (grid, cost before and after, Gauss-Newton and
+// Logs the weights (the across-PE curvature after the noise scaling) and the
+// background noise, then one entry per level (grid, cost before and after, Gauss-Newton and
 // conjugate-gradient iterations, seconds) and a closing time to `log` (may be
 // null). Throws std::invalid_argument for scans of different or empty
 // extents, or holding non-finite values, before anything is logged.

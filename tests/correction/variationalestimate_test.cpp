@@ -6,9 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <Eigen/Dense>
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <sstream>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "correction/columnthreads.h"
@@ -92,6 +95,7 @@ TEST(VariationalEstimate, RecoversTheTrueFieldFromAZeroStart) {
 TEST(VariationalEstimate, ThreadCountAndSwappedScans) {
   TruthPairSpec setup = withBumps({bump(7, 0.85, 16)});
   setup.extents = {32, 40, 12};
+  setup.noise *= 2;
   const TruthPair pair = daxo::makeTruthPair(setup);
   const Volume one = daxo::estimateVariational(pair.first, pair.second, withThreads(1), nullptr);
   const Volume two = daxo::estimateVariational(pair.first, pair.second, withThreads(2), nullptr);
@@ -102,6 +106,41 @@ TEST(VariationalEstimate, ThreadCountAndSwappedScans) {
   size_t differing = 0;
   for (size_t i = 0; i < one.voxelCount(); ++i) differing += swapped.data()[i] != -one.data()[i];
   EXPECT_EQ(differing, 0u);
+}
+
+// The number that follows `label` in the estimator's log.
+double loggedValue(const std::string& log, const std::string& label) {
+  const size_t at = log.find(label);
+  if (at == std::string::npos) return std::nan("");
+  return std::stod(log.substr(at + label.size()));
+}
+
+// The background noise is read off the scans (doubling the noise doubles it)
+// and, above the level the weights were set for, raises the coupling across
+// PE by the ratio of the noise variances (the truth pairs' usual noise sits
+// at about that level).
+TEST(VariationalEstimate, NoisierScansGetMoreCouplingAcrossPe) {
+  TruthPairSpec setup = withBumps({bump(7, 0.85, 16)});
+  setup.extents = {32, 40, 12};
+  VariationalSettings settings = withThreads(2);
+  settings.coarseIterations = settings.fineIterations = 0;
+  double noise[2], across[2];
+  for (int doubled = 0; doubled < 2; ++doubled) {
+    if (doubled) setup.noise *= 2;
+    const TruthPair pair = daxo::makeTruthPair(setup);
+    std::ostringstream log;
+    daxo::estimateVariational(pair.first, pair.second, settings, &log);
+    noise[doubled] = loggedValue(log.str(), "background noise ");
+    across[doubled] = loggedValue(log.str(), " along PE and ");
+  }
+  EXPECT_NEAR(noise[1] / noise[0], 2.0, 0.15);
+  for (int doubled = 0; doubled < 2; ++doubled) {
+    const double ratio = std::max(1.0, noise[doubled] / settings.nominalNoise);
+    const double expected = settings.weights.curvatureAcross * ratio * ratio;
+    EXPECT_NEAR(across[doubled], expected, 1e-4 * expected) << doubled;
+  }
+  EXPECT_LT(across[0], 1.2 * settings.weights.curvatureAcross);
+  EXPECT_GT(across[1], 3.0 * settings.weights.curvatureAcross);
 }
 
 TEST(VariationalEstimate, RefusesPairsItCannotCompare) {

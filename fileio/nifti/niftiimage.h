@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "volume/affine.h"
 #include "volume/volume.h"
 
 // NIfTI-1 and NIfTI-2 images (.nii, .nii.gz), read and written through
@@ -15,9 +16,6 @@
 // non-finite one means unscaled, as the format says).
 
 namespace daxo {
-
-// Voxel indices (i, j, k, 1) to scanner coordinates in mm, row-major.
-using Affine = std::array<std::array<double, 4>, 4>;
 
 // How a written image stores its values.
 enum class NiftiStorage {

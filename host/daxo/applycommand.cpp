@@ -5,11 +5,13 @@
 #include "fileio/dmrheader.h"
 #include "fileio/fmrheader.h"
 #include "fileio/mapfile.h"
+#include "fileio/nifti/niftiimage.h"
 #include "fileio/paths.h"
 #include "host/daxo/arguments.h"
 #include "host/daxo/command.h"
 #include "host/daxo/console.h"
 #include "host/daxo/dialogpaths.h"
+#include "host/daxo/niftiapply.h"
 #include "host/daxo/pluginsession.h"
 #include "host/daxo/reportpages.h"
 #include "host/hoststate.h"
@@ -106,9 +108,23 @@ bool anyProject(const std::vector<std::string>& paths) {
 
 int runApply(CommandContext& context) {
   const Arguments arguments("apply", context.args,
-                            {{"--vdm", true}, {"--rllr", false}, {"--yes", false}, {"--no", false}, {"--report", true}},
+                            {{"--vdm", true},
+                             {"--rllr", false},
+                             {"--yes", false},
+                             {"--no", false},
+                             {"--report", true},
+                             {"--fieldmap", true},
+                             {"--pe", true},
+                             {"--readout", true},
+                             {"--out", true},
+                             {"--float", false},
+                             {"--jacobian", false}},
                             1, SIZE_MAX);
+  if (arguments.has("--fieldmap") || isNiftiPath(arguments.value("--vdm"))) return runNiftiApply(context, arguments);
   if (!arguments.has("--vdm")) throw UsageError("apply: --vdm MAP is required");
+  for (const char* name : {"--pe", "--readout", "--out", "--float", "--jacobian"}) {
+    if (arguments.has(name)) throw UsageError(std::string("apply: ") + name + " is for NIfTI series");
+  }
   const std::string mapPath = arguments.value("--vdm");
   checkDialogPath("apply", mapPath);
   const std::vector<std::string>& projects = arguments.positionals();
@@ -161,6 +177,8 @@ int runApply(CommandContext& context) {
 extern const Command applyCommand;
 const Command applyCommand{"apply", "correct projects with a saved displacement map",
                            "Usage: daxo apply --vdm MAP [--rllr] [--yes | --no] [--report PAGE.html] PROJECT...\n"
+                           "       daxo apply (--vdm MAP.nii.gz | --fieldmap FIELD.nii.gz) [--pe DIR] [--readout S]\n"
+                           "                  [--jacobian] [--float] [--out FOLDER] SERIES.nii.gz...\n"
                            "\n"
                            "Corrects every volume of each PROJECT (an .fmr or .dmr header with its\n"
                            "data file) with the displacement map MAP and writes the corrected copy\n"
@@ -185,6 +203,21 @@ const Command applyCommand{"apply", "correct projects with a saved displacement 
                            "Without --yes or --no the question is asked on the terminal; without a\n"
                            "terminal the answer is no.\n"
                            "\n"
+                           "NIfTI series are corrected with a NIfTI map: NAME_vdm.nii.gz from 'daxo\n"
+                           "estimate' (its sidecar gives the scan's phase-encoding direction and\n"
+                           "readout time) or a field in Hz (--fieldmap). Each series' own direction\n"
+                           "and readout time come from its sidecar, or --pe and --readout. On the\n"
+                           "map's grid and axis the map is used as it is (negated for the opposite\n"
+                           "polarity); otherwise the field in Hz is carried through the two affines\n"
+                           "and converted with the series' readout time and direction; without\n"
+                           "readout times the same field of view is assumed, as for projects, and\n"
+                           "said. --jacobian multiplies each corrected volume by the Jacobian of the\n"
+                           "correction, which restores the signal a stretch spread out (use it for\n"
+                           "quantitative intensities, and to compare the two scans of a pair);\n"
+                           "--float writes 32-bit floats instead of the input's data type. Each\n"
+                           "series is written as NAME_undist.nii.gz beside it or in --out FOLDER,\n"
+                           "one volume at a time, with its sidecar copied.\n"
+                           "\n"
                            "A path may have at most 511 characters and no line feed. Lists longer\n"
                            "than the plugin takes at once are corrected in several runs.\n"
                            "\n"
@@ -193,7 +226,8 @@ const Command applyCommand{"apply", "correct projects with a saved displacement 
                            "\n"
                            "Example:\n"
                            "  daxo apply --vdm sub01/run1_vdm.map --yes sub01/run1.fmr sub01/run2.fmr sub01/dwi.dmr\n"
-                           "  daxo apply --vdm sub01/b0_ap_vdm.map --report sub01/runs.html sub01/run1.fmr\n",
+                           "  daxo apply --vdm sub01/b0_ap_vdm.map --report sub01/runs.html sub01/run1.fmr\n"
+                           "  daxo apply --vdm sub-01_dir-AP_epi_vdm.nii.gz sub-01_task-rest_bold.nii.gz\n",
                            runApply};
 
 }  // namespace daxo::cli

@@ -38,6 +38,13 @@ std::string outputSidecarPath(const std::string& niftiPath) { return niftiStem(n
 
 void writeDisplacementMap(const std::string& path, const NiftiScan& first, const Volume& map) {
   writeNifti(path, first.image, {map}, NiftiStorage::Float32, "displacement, voxels along PE");
+  // What `daxo apply` needs to carry the map to other series.
+  nlohmann::json sidecar;
+  sidecar["Units"] = "voxels";
+  sidecar["Description"] = "displacement of " + first.path + " along its phase-encoding axis, estimated by DAXO";
+  sidecar["PhaseEncodingDirection"] = phaseEncodingText(first.phaseEncoding);
+  if (first.readout) sidecar["TotalReadoutTime"] = first.readout->seconds;
+  writeJson(outputSidecarPath(path), sidecar);
 }
 
 void writeFieldMap(const std::string& path, const NiftiScan& first, const Volume& map, const ReadoutTime& readout,

@@ -21,7 +21,8 @@ std::string niftiOutputPath(const std::string& input, const std::string& suffix,
 
 // The map of the first scan in the file's own frame: voxels along its
 // phase-encoding axis, positive toward higher voxel index on that axis.
-// 32-bit floats, one volume.
+// 32-bit floats, one volume, with a sidecar giving that direction and the
+// readout time when known.
 void writeDisplacementMap(const std::string& path, const NiftiScan& first, const Volume& map);
 
 // The field in Hz: a positive field shifts a scan encoded along +axis toward

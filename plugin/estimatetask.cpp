@@ -1,15 +1,11 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
 
-#include "correction/estimationschedule.h"
-#include "correction/simplevdmestimate.h"
-#include "correction/variationalestimate.h"
-#include "correction/vdmestimate.h"
+#include "correction/pairestimation.h"
 #include "fileio/inputfile.h"
 #include "plugin/hostapi.h"
 #include "plugin/loadedproject.h"
@@ -55,55 +51,15 @@ EstimateSettings readSettings() {
   return s;
 }
 
-// The value the full estimation leaves in the map's first voxel when it
-// stopped on not-a-number costs (compared after rounding half away from
-// zero).
-constexpr double kNotANumberMarker = -99.0;
-
-bool stoppedOnNotANumber(const Volume& v) { return std::round(v.data()[0]) == kNotANumberMarker; }
-
-// The fast path has no such marker: a column fit that divided by zero spreads
-// its NaN over the whole map when the map is smoothed, so the map is looked
-// at as a whole.
-bool holdsNotANumber(const Volume& v) {
-  const float* values = v.data();
-  for (size_t i = 0; i < v.voxelCount(); ++i) {
-    if (std::isnan(values[i])) return true;
-  }
-  return false;
-}
-
-// The column-wise estimate smoothed with sigma 1.5 voxels; empty, after a
-// log entry, when it holds NaN.
-std::optional<Volume> estimateFast(const Volume& vol_ap, const Volume& vol_pa, const Sigma3& sigma,
-                                   const EstimateSettings& s, std::ostream& log) {
-  Volume v = estimateColumnWise(vol_ap, vol_pa, sigma, &log, s.order);
-  smooth(v, Sigma3{1.5, 1.5, 1.5}, Dimensions{0, 0, 0}, true);
-  if (holdsNotANumber(v)) {
-    log << "Not-a-number values detected. Please start again trying higher order." << std::flush;
-    return std::nullopt;
-  }
-  return v;
-}
-
-// The four-stage estimation without motion correction; empty when it stopped
-// on not-a-number costs (it has logged why).
-std::optional<Volume> estimateFull(const Volume& vol_ap, const Volume& vol_pa, const std::array<double, 3>& voxelSize,
-                                   const Sigma3& sigma, const EstimateSettings& s, std::ostream& log) {
-  const EstimationSchedule schedule = standardSchedule(voxelSize);
-  Volume v = estimateVdm(vol_ap, vol_pa, voxelSize, sigma, s.useSsd, schedule.localBoxes, schedule.shifts,
-                         schedule.smoothing, s.useIc, false, &log, s.order);
-  if (stoppedOnNotANumber(v)) return std::nullopt;
-  return v;
-}
-
-// The map of the first scan (y the phase-encoding axis, voxel sizes in that
-// frame); empty when the estimation met not-a-number values.
-std::optional<Volume> estimateMap(const Volume& vol_ap, const Volume& vol_pa, const std::array<double, 3>& voxelSize,
-                                  const EstimateSettings& s, std::ostream& log) {
-  const Sigma3 sigma = standardColumnSigma(voxelSize);
-  if (s.fastAlgorithm) return estimateFast(vol_ap, vol_pa, sigma, s, log);
-  return estimateFull(vol_ap, vol_pa, voxelSize, sigma, s, log);
+// The dialog's four classic settings as the estimation takes them.
+EstimationOptions classicOptions(const EstimateSettings& s) {
+  EstimationOptions o;
+  o.method = EstimationMethod::Classic;
+  o.fast = s.fastAlgorithm;
+  o.useSsd = s.useSsd;
+  o.useIc = s.useIc;
+  o.order = s.order;
+  return o;
 }
 
 // Both maps were saved under one name, the second replacing the first (and
@@ -147,23 +103,10 @@ void zeroNonFinite(Volume& v, const std::string& path, std::ostream& log) {
   }
 }
 
-// The variational estimate (correction/variationalestimate.h) with its
-// defaults; it works in voxels, so the voxel size does not enter, and it reads
-// none of the classic method's four settings (use_ic, use_ssd,
-// fast_algorithm, order).
-std::optional<Volume> estimateVariationalMap(const Volume& vol_ap, const Volume& vol_pa,
-                                             const std::array<double, 3>& /*voxelSize*/, const EstimateSettings& /*s*/,
-                                             std::ostream& log) {
-  return estimateVariational(vol_ap, vol_pa, VariationalSettings{}, &log);
-}
-
-using MapEstimator = std::function<std::optional<Volume>(const Volume&, const Volume&, const std::array<double, 3>&,
-                                                         const EstimateSettings&, std::ostream&)>;
-
 // Reads the eleven parameters, loads the pair, estimates the map of the
-// first scan with `estimator`, saves both maps and optionally corrects both
+// first scan by `method`, saves both maps and optionally corrects both
 // projects. Both estimate tasks share this sequence of host calls.
-void estimateAndSave(std::ostream& log, const MapEstimator& estimator) {
+void estimateAndSave(std::ostream& log, EstimationMethod method) {
   const InputTracking inputs;
   const EstimateSettings s = readSettings();
   LoadedProject first = loadProject(s.file0);
@@ -184,7 +127,9 @@ void estimateAndSave(std::ostream& log, const MapEstimator& estimator) {
   zeroNonFinite(vol_pa, s.file1, log);
 
   log << "Estimating voxel displacement maps..." << std::flush;
-  const std::optional<Volume> v = estimator(vol_ap, vol_pa, voxelSize, s, log);
+  EstimationOptions options = classicOptions(s);
+  options.method = method;
+  const std::optional<Volume> v = estimatePairMap(vol_ap, vol_pa, voxelSize, options, log);
   if (!v) {
     // Nothing is saved, applied or set.
     log << "Done." << std::flush;
@@ -208,8 +153,8 @@ void estimateAndSave(std::ostream& log, const MapEstimator& estimator) {
 
 }  // namespace
 
-void runEstimate(std::ostream& log) { estimateAndSave(log, estimateMap); }
+void runEstimate(std::ostream& log) { estimateAndSave(log, EstimationMethod::Classic); }
 
-void runEstimateVariational(std::ostream& log) { estimateAndSave(log, estimateVariationalMap); }
+void runEstimateVariational(std::ostream& log) { estimateAndSave(log, EstimationMethod::Variational); }
 
 }  // namespace daxo

@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "correction/pairestimation.h"
 #include "fileio/dmrheader.h"
 #include "fileio/fmrheader.h"
 #include "fileio/headerfields.h"
@@ -151,7 +152,7 @@ int32_t estimationVolume(const Arguments& arguments, const std::string& option, 
 // reads any other number as 0; here it is refused as a typing error.
 int32_t filterOrder(const Arguments& arguments) {
   const int32_t order = arguments.intValue("--order", kDefaultOrder);
-  if (order < 0 || order > 2) {
+  if (!isFilterOrder(order)) {
     throw UsageError("estimate: option --order needs 0, 1 or 2, not '" + arguments.value("--order") + "'");
   }
   return order;
@@ -277,7 +278,19 @@ int runEstimate(CommandContext& context) {
   if (isNiftiPath(files[0]) != isNiftiPath(files[1])) {
     throw UsageError("estimate: give two NIfTI images or two projects, not one of each");
   }
-  if (isNiftiPath(files[0])) return runNiftiEstimate(context, arguments);
+  if (isNiftiPath(files[0])) {
+    const Method method = estimationMethod(arguments);
+    refuseClassicOptions(arguments, method);
+    const bool fast = arguments.has("--fast");
+    refuseOptionsWithoutEffect(arguments, fast);
+    EstimationOptions options;
+    options.method = method == Method::Classic ? EstimationMethod::Classic : EstimationMethod::Variational;
+    options.fast = fast;
+    options.useSsd = eitherOr(arguments, "--ssd", "--ncc", kDefaultSsd);
+    options.useIc = eitherOr(arguments, "--ic", "--no-ic", kDefaultIc);
+    options.order = filterOrder(arguments);
+    return runNiftiEstimate(context, arguments, options);
+  }
   for (const char* name : kNiftiOnlyOptions) {
     if (arguments.has(name)) throw UsageError(std::string("estimate: ") + name + " is for NIfTI images");
   }
@@ -393,7 +406,7 @@ const Command estimateCommand{
     "                also write the quality report page (see 'daxo report'): the\n"
     "                pair before and after, the map, the figures, the settings\n"
     "\n"
-    "NIfTI pairs (3-D or 4-D) are estimated with the variational method. The\n"
+    "NIfTI pairs (3-D or 4-D) are estimated as projects are, by either method. The\n"
     "phase-encoding direction of each comes from the BIDS sidecar beside it\n"
     "(PhaseEncodingDirection: i, i-, j, j-) or from --pe0/--pe1, which win; the\n"
     "two must run along one axis in opposite directions. Without --volume0/1 a\n"

@@ -4,8 +4,8 @@
 #include <optional>
 #include <stdexcept>
 
-#include "correction/variationalestimate.h"
 #include "host/daxo/console.h"
+#include "host/fftwbinding.h"
 #include "host/daxo/consolelogstream.h"
 #include "host/daxo/niftioutputs.h"
 #include "host/daxo/niftiscan.h"
@@ -41,21 +41,18 @@ std::optional<double> readoutOption(const Arguments& arguments) {
 }
 
 void refuseProjectOnlyOptions(const Arguments& arguments) {
-  for (const char* name : {"--rllr", "--derivative", "--fast", "--ssd", "--ncc", "--ic", "--no-ic", "--order"}) {
+  for (const char* name : {"--rllr", "--derivative"}) {
     if (arguments.has(name)) {
       throw UsageError(std::string("estimate: ") + name +
                        " is for project files; NIfTI pairs take the phase encoding from their sidecars or "
-                       "--pe0/--pe1 and are estimated with the variational method");
+                       "--pe0/--pe1");
     }
-  }
-  if (arguments.has("--method") && arguments.value("--method") != "variational") {
-    throw UsageError("estimate: NIfTI pairs are estimated with --method variational only");
   }
 }
 
 }  // namespace
 
-int runNiftiEstimate(CommandContext& context, const Arguments& arguments) {
+int runNiftiEstimate(CommandContext& context, const Arguments& arguments, const EstimationOptions& options) {
   refuseProjectOnlyOptions(arguments);
   const std::string& path0 = arguments.positionals()[0];
   const std::string& path1 = arguments.positionals()[1];
@@ -81,7 +78,12 @@ int runNiftiEstimate(CommandContext& context, const Arguments& arguments) {
     ConsoleLogStream log(console);
     const Volume working0 = toWorkingFrame(v0.volume, first.phaseEncoding);
     const Volume working1 = toWorkingFrame(v1.volume, second.phaseEncoding);
-    const Volume working = estimateVariational(working0, working1, VariationalSettings{}, &log);
+    // The classic method smooths through the core's FFT table, which in the
+    // plugin the host fills; here daxo fills its own copy with FFTW.
+    bindFft(fftwFunctions());
+    const std::optional<Volume> estimated = estimatePairMap(working0, working1, workingVoxelSize(first), options, log);
+    if (!estimated) throw std::runtime_error("no map was estimated (see the log); nothing was written");
+    const Volume& working = *estimated;
     const Volume map = fromWorkingFrame(working, first.phaseEncoding);
     const std::string given = first.phaseEncoding.axis == 0 ? "i" : "j";
     const PhaseCheckVerdict check = checkPhaseEncoding(working0, working1, working, given, given == "i" ? "j" : "i",
@@ -119,7 +121,7 @@ int runNiftiEstimate(CommandContext& context, const Arguments& arguments) {
       in.settings = {{"First scan", path0 + ", " + v0.description + ", " + phaseEncodingText(first.phaseEncoding)},
                      {"Second scan", path1 + ", " + v1.description + ", " + phaseEncodingText(second.phaseEncoding)},
                      {"Map", mapPath},
-                     {"Method", "variational"},
+                     {"Method", options.method == EstimationMethod::Classic ? "classic" : "variational"},
                      {"Software", daxoVersionText()}};
       writeReportPage(arguments.value("--report"), in, console);
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "correction/pairestimation.h"
 #include "host/daxo/arguments.h"
 #include "host/daxo/command.h"
 
@@ -7,11 +8,11 @@ namespace daxo::cli {
 
 // `daxo estimate` on a NIfTI pair: the phase encoding from the sidecars (or
 // --pe0/--pe1), the estimation volumes (--volume0/1, or the b=0 volumes), the
-// variational estimate, and the outputs beside the first input or in --out:
+// estimate with `options`, the phase-encoding check, and the outputs beside the first input or in --out:
 // NAME_vdm.nii.gz, NAME_fieldmap.nii.gz with its sidecar when the readout
 // time is known, with --apply both series corrected (NAME_undist.nii.gz),
 // with --report the quality page. Returns the exit status.
-int runNiftiEstimate(CommandContext& context, const Arguments& arguments);
+int runNiftiEstimate(CommandContext& context, const Arguments& arguments, const EstimationOptions& options);
 
 // The options only NIfTI inputs take.
 const char* const kNiftiOnlyOptions[] = {"--pe0", "--pe1", "--readout", "--out", "--float"};

@@ -1,0 +1,73 @@
+#include "correction/pairestimation.h"
+
+#include <cmath>
+
+#include "correction/estimationschedule.h"
+#include "correction/simplevdmestimate.h"
+#include "correction/variationalestimate.h"
+#include "correction/vdmestimate.h"
+#include "volume/volumegauss.h"
+
+namespace daxo {
+
+namespace {
+
+// The value the full estimation leaves in the map's first voxel when it
+// stopped on not-a-number costs (compared after rounding half away from
+// zero).
+constexpr double kNotANumberMarker = -99.0;
+
+bool stoppedOnNotANumber(const Volume& v) { return std::round(v.data()[0]) == kNotANumberMarker; }
+
+// The fast path has no such marker: a column fit that divided by zero spreads
+// its NaN over the whole map when the map is smoothed, so the map is looked
+// at as a whole.
+bool holdsNotANumber(const Volume& v) {
+  const float* values = v.data();
+  for (size_t i = 0; i < v.voxelCount(); ++i) {
+    if (std::isnan(values[i])) return true;
+  }
+  return false;
+}
+
+// The column-wise estimate smoothed with sigma 1.5 voxels; empty, after a
+// log entry, when it holds NaN.
+std::optional<Volume> estimateFast(const Volume& vol_ap, const Volume& vol_pa, const Sigma3& sigma,
+                                   const EstimationOptions& o, std::ostream& log) {
+  Volume v = estimateColumnWise(vol_ap, vol_pa, sigma, &log, o.order);
+  smooth(v, Sigma3{1.5, 1.5, 1.5}, Dimensions{0, 0, 0}, true);
+  if (holdsNotANumber(v)) {
+    log << "Not-a-number values detected. Please start again trying higher order." << std::flush;
+    return std::nullopt;
+  }
+  return v;
+}
+
+// The four-stage estimation without motion correction; empty when it stopped
+// on not-a-number costs (it has logged why).
+std::optional<Volume> estimateFull(const Volume& vol_ap, const Volume& vol_pa, const std::array<double, 3>& voxelSize,
+                                   const Sigma3& sigma, const EstimationOptions& o, std::ostream& log) {
+  const EstimationSchedule schedule = standardSchedule(voxelSize);
+  Volume v = estimateVdm(vol_ap, vol_pa, voxelSize, sigma, o.useSsd, schedule.localBoxes, schedule.shifts,
+                         schedule.smoothing, o.useIc, false, &log, o.order);
+  if (stoppedOnNotANumber(v)) return std::nullopt;
+  return v;
+}
+
+}  // namespace
+
+bool isFilterOrder(int32_t order) { return order >= 0 && order <= 2; }
+
+std::optional<Volume> estimatePairMap(const Volume& first, const Volume& second,
+                                      const std::array<double, 3>& voxelSizeMm, const EstimationOptions& options,
+                                      std::ostream& log) {
+  // The variational estimate works in voxels: the voxel size does not enter.
+  if (options.method == EstimationMethod::Variational) {
+    return estimateVariational(first, second, VariationalSettings{}, &log);
+  }
+  const Sigma3 sigma = standardColumnSigma(voxelSizeMm);
+  if (options.fast) return estimateFast(first, second, sigma, options, log);
+  return estimateFull(first, second, voxelSizeMm, sigma, options, log);
+}
+
+}  // namespace daxo

@@ -175,6 +175,17 @@ TEST_F(NiftiInputs, OutputsCarryTheGridTheFieldInHzAndTheCorrectedSeries) {
   const Volume before = scan.image.readVolume(2);
   const Volume after = undist.readVolume(2);
   for (int y = 1; y < 6; ++y) EXPECT_NEAR(after(3, y, 2), before(3, y + 1, 2), 1.0f) << y;
+  // With --jacobian a map whose slope along j is 0.1 brightens by 1.1.
+  Volume ramp(scan.image.extents());
+  for (int32_t z = 0; z < ramp.nz(); ++z) {
+    for (int32_t y = 0; y < ramp.ny(); ++y) {
+      for (int32_t x = 0; x < ramp.nx(); ++x) ramp(x, y, z) = 0.1f * static_cast<float>(y);
+    }
+  }
+  writeCorrectedSeries(folder.file("plain.nii"), scan, ramp, NiftiStorage::Float32, false, "ramp", log);
+  writeCorrectedSeries(folder.file("jacobian.nii"), scan, ramp, NiftiStorage::Float32, true, "ramp", log);
+  const float plain = NiftiImage::open(folder.file("plain.nii")).readVolume(0)(2, 4, 1);
+  EXPECT_FLOAT_EQ(NiftiImage::open(folder.file("jacobian.nii")).readVolume(0)(2, 4, 1), plain * 1.1f);
   const auto copied = nlohmann::json::parse(testing::readFile(folder.file("undist.json")));
   EXPECT_EQ(copied["TotalReadoutTime"], 0.05);
   EXPECT_EQ(copied["DistortionCorrection"]["DisplacementMap"], "vdm.nii.gz");

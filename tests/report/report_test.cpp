@@ -2,7 +2,6 @@
 #include <png.h>
 
 #include <cmath>
-#include <regex>
 
 #include "report/colormaps.h"
 #include "report/pairreport.h"
@@ -131,12 +130,23 @@ struct EmbeddedPicture {
   RgbImage picture;
 };
 
+// The text between `open` and the next `close` after `from`; "" when absent.
+std::string between(const std::string& text, const std::string& open, const std::string& close, size_t from) {
+  const size_t start = text.find(open, from);
+  if (start == std::string::npos || start >= text.find('>', from)) return "";
+  const size_t end = text.find(close, start + open.size());
+  return end == std::string::npos ? "" : text.substr(start + open.size(), end - start - open.size());
+}
+
+// Every <img> with its stated size and its decoded PNG.
 std::vector<EmbeddedPicture> picturesIn(const std::string& html) {
   std::vector<EmbeddedPicture> found;
-  const std::regex img(
-      R"re(<img(?: class="\w+")? width="(\d+)" height="(\d+)" src="data:image/png;base64,([A-Za-z0-9+/=]+)")re");
-  for (auto it = std::sregex_iterator(html.begin(), html.end(), img); it != std::sregex_iterator(); ++it) {
-    found.push_back({std::stoi((*it)[1]), std::stoi((*it)[2]), decodePng(decodeBase64((*it)[3]))});
+  for (size_t at = html.find("<img"); at != std::string::npos; at = html.find("<img", at + 1)) {
+    const std::string width = between(html, "width=\"", "\"", at);
+    const std::string height = between(html, "height=\"", "\"", at);
+    const std::string data = between(html, "src=\"data:image/png;base64,", "\"", at);
+    found.push_back({width.empty() ? -1 : std::stoi(width), height.empty() ? -1 : std::stoi(height),
+                     decodePng(decodeBase64(data))});
   }
   return found;
 }

@@ -315,11 +315,10 @@ int runEstimate(CommandContext& context) {
     const auto working = [alongX](const Volume& v) { return alongX ? transposeXY(v) : v; };
     MapFile map;
     map.load(mapPath, true);
-    const PhaseCheckVerdict check =
-        checkPhaseEncoding(working(readProjectVolume(files[0], intParameter(parameters, dialogkeys::kVolume0)).volume),
-                           working(readProjectVolume(files[1], intParameter(parameters, dialogkeys::kVolume1)).volume),
-                           working(map.volume), alongX ? "x" : "y", alongX ? "y" : "x",
-                           alongX ? "--rllr (given)" : "--rllr (not given)", context.console);
+    const PhaseCheckVerdict check = checkPhaseEncoding(
+        working(readProjectVolume(files[0], intParameter(parameters, "volume0")).volume),
+        working(readProjectVolume(files[1], intParameter(parameters, "volume1")).volume), working(map.volume),
+        alongX ? "x" : "y", alongX ? "y" : "x", alongX ? "--rllr (given)" : "--rllr (not given)", context.console);
     if (!check.problem.empty() && !arguments.has("--force")) {
       context.console.err() << "daxo: estimate: " << check.problem << "; the maps written are not to be used"
                             << std::endl;

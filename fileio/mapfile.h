@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "volume/volume.h"
 
@@ -14,7 +15,8 @@ namespace daxo {
 //   word formatLevel, [int32, int32, only when formatLevel > 2],
 //   reference name (non-empty, zero-terminated),
 //   per slice: one word (ignored) and rows x columns floats, x fastest.
-// Bytes after the last slice are ignored.
+// Bytes after the last slice are ignored. The reader below and the writer
+// (encodeMapFile) are the one description of this layout.
 class MapFile {
  public:
   std::string fileName;
@@ -48,5 +50,19 @@ class MapFile {
   // header read describes them.
   int64_t expectedFileBytes() const;
 };
+
+// The header of a map as this system's host writes it: type code 10000 (a map
+// of kind 1, the slice count in its own word), word 5 = 1, word 6 = 0, format
+// level 3 with both extra integers 0, extents and voxels from `volume`.
+MapFile writtenMapFile(Volume volume, float firstFloat, float secondFloat, const std::string& referenceName);
+
+// The bytes of `map` as a map file: every header field as it stands (the
+// slice count in word 2, the type-2 word only for map type 2, the extra
+// integers only above format level 2), then the slices of `map.volume`, each
+// after a word holding its index. Throws std::invalid_argument when an extent
+// or a word does not fit 16 bits, the volume's extents are not the header's,
+// or the reference name is empty; MapFile::load reads the bytes back to the
+// same record.
+std::vector<unsigned char> encodeMapFile(const MapFile& map);
 
 }  // namespace daxo

@@ -9,6 +9,7 @@
 #include "fileio/inputfile.h"
 #include "fileio/mapfile.h"
 #include "fileio/paths.h"
+#include "plugin/dialogkeys.h"
 #include "plugin/filelist.h"
 #include "plugin/hostapi.h"
 #include "plugin/tasks.h"
@@ -111,9 +112,9 @@ void applyToProject(const LoadedMap& map, const std::string& path, bool firstPat
 
 void runApply(std::ostream& log) {
   const InputTracking inputs;
-  const int32_t rllr = requireHostFunction(hostApi().hvGetIntParameter, "hvGetIntParameter")("rllr");
-  const std::string mapPath = readStringParameter("vdm");
-  const std::vector<std::string> paths = splitFileList(readStringParameter("files"));
+  const int32_t rllr = requireHostFunction(hostApi().hvGetIntParameter, "hvGetIntParameter")(dialogkeys::kRllr);
+  const std::string mapPath = readStringParameter(dialogkeys::kVdm);
+  const std::vector<std::string> paths = splitFileList(readStringParameter(dialogkeys::kFiles));
   const bool transposed = rllr != 0;
 
   log << "Loading VDM..." << std::flush;

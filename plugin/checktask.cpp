@@ -8,6 +8,7 @@
 #include "fileio/inputfile.h"
 #include "fileio/paths.h"
 #include "fileio/voxeldata.h"
+#include "plugin/dialogkeys.h"
 #include "plugin/filelist.h"
 #include "plugin/hostapi.h"
 #include "plugin/tasks.h"
@@ -57,7 +58,7 @@ std::string problemOf(const std::string& path) {
 }  // namespace
 
 void runCheck(std::ostream& log) {
-  const std::vector<std::string> paths = splitFileList(readStringParameter("files"));
+  const std::vector<std::string> paths = splitFileList(readStringParameter(dialogkeys::kFiles));
   std::string problems;
   for (const std::string& path : paths) problems += problemOf(path);
   if (problems.empty()) {

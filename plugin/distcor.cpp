@@ -3,6 +3,7 @@
 #include <exception>
 #include <string>
 
+#include "plugin/dialogkeys.h"
 #include "plugin/hostapi.h"
 #include "plugin/tasks.h"
 #include "plugin/tshvlog.h"
@@ -40,19 +41,20 @@ bool hostVersionAccepted(int32_t first, int32_t second, int32_t third) {
 // unknown name runs nothing. The guard of the estimate tasks and "apply" is gone
 // before an exception leaves this function.
 void runTask(const std::string& task, std::ostream& log) {
-  if (task == "select_fmr_or_dmr") {
+  namespace dialogkeys = daxo::dialogkeys;
+  if (task == dialogkeys::kTaskSelectFmrOrDmr) {
     daxo::runSelectFmrOrDmr(log);
-  } else if (task == "select_vdm") {
+  } else if (task == dialogkeys::kTaskSelectVdm) {
     daxo::runSelectVdm(log);
-  } else if (task == "check") {
+  } else if (task == dialogkeys::kTaskCheck) {
     daxo::runCheck(log);
   } else {
     BusyCursorGuard busyCursor;
-    if (task == "estimate") {
+    if (task == dialogkeys::kTaskEstimate) {
       daxo::runEstimate(log);
-    } else if (task == "estimate_variational") {
+    } else if (task == dialogkeys::kTaskEstimateVariational) {
       daxo::runEstimateVariational(log);
-    } else if (task == "apply") {
+    } else if (task == dialogkeys::kTaskApply) {
       daxo::runApply(log);
     }
   }
@@ -92,7 +94,7 @@ bool distcor::execute() {
   TSHVLog noLog(nullptr);
   std::ostream& out = log ? static_cast<std::ostream&>(*log) : noLog;
   try {
-    runTask(daxo::readStringParameter("task"), out);
+    runTask(daxo::readStringParameter(daxo::dialogkeys::kTask), out);
   } catch (const std::exception& e) {
     showMessage(std::string("Error: ") + e.what());
   }

@@ -7,6 +7,7 @@
 
 #include "correction/pairestimation.h"
 #include "fileio/inputfile.h"
+#include "plugin/dialogkeys.h"
 #include "plugin/hostapi.h"
 #include "plugin/loadedproject.h"
 #include "plugin/mapsaving.h"
@@ -36,18 +37,18 @@ struct EstimateSettings {
 // Reads the eleven parameters in this order, each once.
 EstimateSettings readSettings() {
   EstimateSettings s;
-  s.file0 = readStringParameter("file0");
-  s.file1 = readStringParameter("file1");
+  s.file0 = readStringParameter(dialogkeys::kFile0);
+  s.file1 = readStringParameter(dialogkeys::kFile1);
   const HvGetIntParameterFunction getInt = requireHostFunction(hostApi().hvGetIntParameter, "hvGetIntParameter");
-  s.volume0 = getInt("volume0");
-  s.volume1 = getInt("volume1");
-  s.rllr = getInt("rllr") != 0;
-  s.useIc = getInt("use_ic") != 0;
-  s.useSsd = getInt("use_ssd") != 0;
-  s.applyToInput = getInt("apply_to_input") != 0;
-  s.saveDerivative = getInt("save_derivative") != 0;
-  s.fastAlgorithm = getInt("fast_algorithm") != 0;
-  s.order = getInt("order");
+  s.volume0 = getInt(dialogkeys::kVolume0);
+  s.volume1 = getInt(dialogkeys::kVolume1);
+  s.rllr = getInt(dialogkeys::kRllr) != 0;
+  s.useIc = getInt(dialogkeys::kUseIc) != 0;
+  s.useSsd = getInt(dialogkeys::kUseSsd) != 0;
+  s.applyToInput = getInt(dialogkeys::kApplyToInput) != 0;
+  s.saveDerivative = getInt(dialogkeys::kSaveDerivative) != 0;
+  s.fastAlgorithm = getInt(dialogkeys::kFastAlgorithm) != 0;
+  s.order = getInt(dialogkeys::kOrder);
   return s;
 }
 
@@ -147,7 +148,8 @@ void estimateAndSave(std::ostream& log, EstimationMethod method) {
     writeUndistorted(w, second, s.rllr);
   }
 
-  requireHostFunction(hostApi().hvSetStringParameter, "hvSetStringParameter")("vdm", vdmMapName(s.file0).c_str());
+  requireHostFunction(hostApi().hvSetStringParameter, "hvSetStringParameter")(dialogkeys::kVdm,
+                                                                              vdmMapName(s.file0).c_str());
   log << "Done." << std::flush;
 }
 

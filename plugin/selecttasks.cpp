@@ -5,6 +5,7 @@
 #include "fileio/dmrheader.h"
 #include "fileio/fmrheader.h"
 #include "fileio/paths.h"
+#include "plugin/dialogkeys.h"
 #include "plugin/hostapi.h"
 #include "plugin/tasks.h"
 
@@ -46,21 +47,21 @@ void runSelectFmrOrDmr(std::ostream& /*log*/) {
     // The data are not needed to describe a functional project.
     FMRHeader project;
     project.load(path, false);
-    setIntParameter("nr_of_volumes", project.nrOfVolumes.value);
-    setIntParameter("display_volume", 1);
+    setIntParameter(dialogkeys::kNrOfVolumes, project.nrOfVolumes.value);
+    setIntParameter(dialogkeys::kDisplayVolume, 1);
   } else if (hasExtension(path, "dmr")) {
     // A diffusion project is read whole, so a missing or short data file is
     // reported when it is chosen rather than later.
     DMRHeader project;
     project.load(path, true);
-    setIntParameter("nr_of_volumes", project.nrOfVolumes.value);
-    setIntParameter("display_volume", oneBased(project.displayVolume.value));
+    setIntParameter(dialogkeys::kNrOfVolumes, project.nrOfVolumes.value);
+    setIntParameter(dialogkeys::kDisplayVolume, oneBased(project.displayVolume.value));
   }
-  setStringParameter("filename", path);
+  setStringParameter(dialogkeys::kFilename, path);
 }
 
 void runSelectVdm(std::ostream& /*log*/) {
-  setStringParameter("filename", chooseFile("Please select an VDM.", "*_vdm.map"));
+  setStringParameter(dialogkeys::kFilename, chooseFile("Please select an VDM.", "*_vdm.map"));
 }
 
 }  // namespace daxo

@@ -7,6 +7,7 @@
 #include "fileio/fmrheader.h"
 #include "fileio/paths.h"
 #include "host/hoststate.h"
+#include "plugin/dialogkeys.h"
 
 namespace daxo::crosscheck {
 
@@ -40,46 +41,55 @@ std::vector<Step> steps(const std::string& folder) {
   const std::string diffusion = folder + kDiffusion;
   const std::string map = folder + kMap;
   return {
-      {"check", {{"files", first + "\n" + second + "\n" + diffusion + "\n" + folder + "missing.fmr"}}, {}, {}},
-      {"select_fmr_or_dmr", {}, {}, {diffusion}},
-      {"select_vdm", {}, {}, {map}},
-      {"apply", {{"vdm", map}, {"files", diffusion}}, {{"rllr", 0}}, {}},
-      {"apply", {{"vdm", map}, {"files", folder + kFirstScanCopy}}, {{"rllr", 1}}, {}},
-      {"estimate",
-       {{"file0", first}, {"file1", second}},
-       {{"volume0", 0},
-        {"volume1", 1},
-        {"rllr", 0},
-        {"use_ic", 1},
-        {"use_ssd", 0},
-        {"apply_to_input", 1},
-        {"save_derivative", 1},
-        {"fast_algorithm", 0},
-        {"order", 1}},
+      {dialogkeys::kTaskCheck,
+       {{dialogkeys::kFiles, first + "\n" + second + "\n" + diffusion + "\n" + folder + "missing.fmr"}},
+       {},
        {}},
-      {"estimate",
-       {{"file0", folder + kFirstScanAlongX}, {"file1", folder + kSecondScanAlongX}},
-       {{"volume0", 1},
-        {"volume1", 0},
-        {"rllr", 1},
-        {"use_ic", 0},
-        {"use_ssd", 1},
-        {"apply_to_input", 1},
-        {"save_derivative", 0},
-        {"fast_algorithm", 0},
-        {"order", 2}},
+      {dialogkeys::kTaskSelectFmrOrDmr, {}, {}, {diffusion}},
+      {dialogkeys::kTaskSelectVdm, {}, {}, {map}},
+      {dialogkeys::kTaskApply,
+       {{dialogkeys::kVdm, map}, {dialogkeys::kFiles, diffusion}},
+       {{dialogkeys::kRllr, 0}},
        {}},
-      {"estimate",
-       {{"file0", folder + kFirstScanCopy}, {"file1", folder + kSecondScanCopy}},
-       {{"volume0", 1},
-        {"volume1", 1},
-        {"rllr", 0},
-        {"use_ic", 1},
-        {"use_ssd", 1},
-        {"apply_to_input", 0},
-        {"save_derivative", 1},
-        {"fast_algorithm", 1},
-        {"order", 0}},
+      {dialogkeys::kTaskApply,
+       {{dialogkeys::kVdm, map}, {dialogkeys::kFiles, folder + kFirstScanCopy}},
+       {{dialogkeys::kRllr, 1}},
+       {}},
+      {dialogkeys::kTaskEstimate,
+       {{dialogkeys::kFile0, first}, {dialogkeys::kFile1, second}},
+       {{dialogkeys::kVolume0, 0},
+        {dialogkeys::kVolume1, 1},
+        {dialogkeys::kRllr, 0},
+        {dialogkeys::kUseIc, 1},
+        {dialogkeys::kUseSsd, 0},
+        {dialogkeys::kApplyToInput, 1},
+        {dialogkeys::kSaveDerivative, 1},
+        {dialogkeys::kFastAlgorithm, 0},
+        {dialogkeys::kOrder, 1}},
+       {}},
+      {dialogkeys::kTaskEstimate,
+       {{dialogkeys::kFile0, folder + kFirstScanAlongX}, {dialogkeys::kFile1, folder + kSecondScanAlongX}},
+       {{dialogkeys::kVolume0, 1},
+        {dialogkeys::kVolume1, 0},
+        {dialogkeys::kRllr, 1},
+        {dialogkeys::kUseIc, 0},
+        {dialogkeys::kUseSsd, 1},
+        {dialogkeys::kApplyToInput, 1},
+        {dialogkeys::kSaveDerivative, 0},
+        {dialogkeys::kFastAlgorithm, 0},
+        {dialogkeys::kOrder, 2}},
+       {}},
+      {dialogkeys::kTaskEstimate,
+       {{dialogkeys::kFile0, folder + kFirstScanCopy}, {dialogkeys::kFile1, folder + kSecondScanCopy}},
+       {{dialogkeys::kVolume0, 1},
+        {dialogkeys::kVolume1, 1},
+        {dialogkeys::kRllr, 0},
+        {dialogkeys::kUseIc, 1},
+        {dialogkeys::kUseSsd, 1},
+        {dialogkeys::kApplyToInput, 0},
+        {dialogkeys::kSaveDerivative, 1},
+        {dialogkeys::kFastAlgorithm, 1},
+        {dialogkeys::kOrder, 0}},
        {}},
   };
 }
@@ -140,12 +150,12 @@ bool runScenario(PluginDriver& plugin, const std::string& folder, std::ostream& 
     for (const auto& [name, value] : step.strings) host.parameters.setString(name, value);
     for (const auto& [name, value] : step.ints) host.parameters.setInt(name, value);
     for (const std::string& answer : step.chooserAnswers) host.fileChooser.queueAnswer(answer);
-    host.parameters.setString("task", step.task);
+    host.parameters.setString(dialogkeys::kTask, step.task);
     const bool result = plugin.execute();
     transcript << "task " << step.task << ": execute " << (result ? "true" : "false") << "\n";
     // The check step names a missing file on purpose; its box is no error.
     const bool stepClean = reportNew(seen, folder, transcript);
-    if (step.task != "check") clean = clean && stepClean && result;
+    if (step.task != dialogkeys::kTaskCheck) clean = clean && stepClean && result;
   }
   return clean;
 }

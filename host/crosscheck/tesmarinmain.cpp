@@ -16,6 +16,7 @@
 
 #include "host/crosscheck/scenario.h"
 #include "host/hoststate.h"
+#include "plugin/dialogkeys.h"
 
 namespace {
 
@@ -116,7 +117,7 @@ void checkMembers(const Plugin& plugin, const void* distcorTable, Checks& checks
     checks.expect(construct(first) == first, "distcor's constructor returns this");
     checks.expect(tableOf(first) == distcorTable, "distcor's constructor installs distcor's table");
     checks.expect(initPlugin(first), "distcor::initPlugin called by its decorated name");
-    daxo::host::hostState().parameters.setString("task", "");
+    daxo::host::hostState().parameters.setString(daxo::dialogkeys::kTask, "");
     checks.expect(execute(first), "distcor::execute called by its decorated name");
     checks.expect(slot<DeletingDestructor>(first, 0)(first, 0) == first, "slot 0 with flags 0 destroys in place");
     construct(second);

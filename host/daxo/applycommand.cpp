@@ -15,6 +15,7 @@
 #include "host/daxo/pluginsession.h"
 #include "host/daxo/reportpages.h"
 #include "host/hoststate.h"
+#include "plugin/dialogkeys.h"
 
 namespace daxo::cli {
 
@@ -148,10 +149,12 @@ int runApply(CommandContext& context) {
   }
   std::vector<TaskParameters> runs;
   for (const std::string& files : packFileLists(projects)) {
-    runs.push_back(
-        TaskParameters().set("rllr", arguments.has("--rllr") ? 1 : 0).set("vdm", mapPath).set("files", files));
+    runs.push_back(TaskParameters()
+                       .set(dialogkeys::kRllr, arguments.has("--rllr") ? 1 : 0)
+                       .set(dialogkeys::kVdm, mapPath)
+                       .set(dialogkeys::kFiles, files));
   }
-  const std::vector<TaskOutcome> outcomes = runPluginTaskSeries(context, "apply", runs, false);
+  const std::vector<TaskOutcome> outcomes = runPluginTaskSeries(context, dialogkeys::kTaskApply, runs, false);
   const bool failed = outcomes.size() != runs.size() || outcomes.back().failed();
   if (!outcomes.empty()) nameUnreadableMap(outcomes.back(), mapPath, context.console);
   if (failed && policy != host::YesNoPolicy::alwaysYes && !host::hostState().yesNo.questions().empty()) {

@@ -19,6 +19,7 @@
 #include "host/daxo/projectvolume.h"
 #include "host/daxo/reportpages.h"
 #include "host/hoststate.h"
+#include "plugin/dialogkeys.h"
 
 namespace daxo::cli {
 
@@ -183,7 +184,9 @@ Method estimationMethod(const Arguments& arguments) {
   throw UsageError("estimate: option --method needs variational or classic, not '" + name + "'");
 }
 
-const char* taskOf(Method method) { return method == Method::Classic ? "estimate" : "estimate_variational"; }
+const char* taskOf(Method method) {
+  return method == Method::Classic ? dialogkeys::kTaskEstimate : dialogkeys::kTaskEstimateVariational;
+}
 
 // The options that only steer the classic algorithm.
 void refuseClassicOptions(const Arguments& arguments, Method method) {
@@ -208,23 +211,23 @@ TaskParameters estimateParameters(const Arguments& arguments, Method method, Con
   const bool ssd = eitherOr(arguments, "--ssd", "--ncc", kDefaultSsd);
   const bool ic = eitherOr(arguments, "--ic", "--no-ic", kDefaultIc);
   return TaskParameters()
-      .set("file0", files[0])
-      .set("file1", files[1])
-      .set("volume0", estimationVolume(arguments, "--volume0", files[0], console))
-      .set("volume1", estimationVolume(arguments, "--volume1", files[1], console))
-      .set("rllr", arguments.has("--rllr") ? 1 : 0)
-      .set("use_ic", ic ? 1 : 0)
-      .set("use_ssd", ssd ? 1 : 0)
-      .set("apply_to_input", arguments.has("--apply") ? 1 : 0)
-      .set("save_derivative", arguments.has("--derivative") ? 1 : 0)
-      .set("fast_algorithm", fast ? 1 : 0)
-      .set("order", filterOrder(arguments));
+      .set(dialogkeys::kFile0, files[0])
+      .set(dialogkeys::kFile1, files[1])
+      .set(dialogkeys::kVolume0, estimationVolume(arguments, "--volume0", files[0], console))
+      .set(dialogkeys::kVolume1, estimationVolume(arguments, "--volume1", files[1], console))
+      .set(dialogkeys::kRllr, arguments.has("--rllr") ? 1 : 0)
+      .set(dialogkeys::kUseIc, ic ? 1 : 0)
+      .set(dialogkeys::kUseSsd, ssd ? 1 : 0)
+      .set(dialogkeys::kApplyToInput, arguments.has("--apply") ? 1 : 0)
+      .set(dialogkeys::kSaveDerivative, arguments.has("--derivative") ? 1 : 0)
+      .set(dialogkeys::kFastAlgorithm, fast ? 1 : 0)
+      .set(dialogkeys::kOrder, filterOrder(arguments));
 }
 
 // The map the task set as the dialog's "vdm" parameter; "" when it set none.
 std::string setVdmParameter(const TaskOutcome& outcome) {
   for (const host::ParameterChange& change : outcome.parameterChanges) {
-    if (change.name == "vdm") return change.value;
+    if (change.name == dialogkeys::kVdm) return change.value;
   }
   return "";
 }
@@ -344,8 +347,8 @@ int runEstimate(CommandContext& context) {
     request.mapPath = mapPath;
     request.file0 = arguments.positionals()[0];
     request.file1 = arguments.positionals()[1];
-    request.volume0 = intParameter(parameters, "volume0");
-    request.volume1 = intParameter(parameters, "volume1");
+    request.volume0 = intParameter(parameters, dialogkeys::kVolume0);
+    request.volume1 = intParameter(parameters, dialogkeys::kVolume1);
     request.alongX = arguments.has("--rllr");
     request.pagePath = arguments.value("--report");
     request.settings = estimationSettings(arguments, method, context.console);

@@ -8,6 +8,7 @@
 #include "host/daxo/console.h"
 #include "host/daxo/consolelogstream.h"
 #include "host/daxo/niftioutputs.h"
+#include "host/daxo/niftiscan.h"
 #include "volume/volumetransform.h"
 
 namespace daxo::cli {
@@ -18,22 +19,6 @@ Volume scaled(const Volume& v, double factor) {
   Volume out(v.dimensions());
   for (size_t i = 0; i < v.voxelCount(); ++i) out.data()[i] = static_cast<float>(v.data()[i] * factor);
   return out;
-}
-
-std::optional<double> readoutOption(const Arguments& arguments) {
-  if (!arguments.has("--readout")) return std::nullopt;
-  const std::string text = arguments.value("--readout");
-  size_t used = 0;
-  double seconds = 0.0;
-  try {
-    seconds = std::stod(text, &used);
-  } catch (const std::exception&) {
-    used = 0;
-  }
-  if (used != text.size() || !(seconds > 0.0 && seconds < 1.0)) {
-    throw UsageError("apply: option --readout needs the total readout time in seconds (0 to 1), not '" + text + "'");
-  }
-  return seconds;
 }
 
 }  // namespace
@@ -106,7 +91,7 @@ int runNiftiApply(CommandContext& context, const Arguments& arguments) {
   for (const char* name : {"--rllr", "--yes", "--no", "--report"}) {
     if (arguments.has(name)) throw UsageError(std::string("apply: ") + name + " is for project files");
   }
-  const std::optional<double> readout = readoutOption(arguments);
+  const std::optional<double> readout = readoutOption(arguments, "apply");
   const std::string outDir = arguments.value("--out");
   const NiftiStorage storage = arguments.has("--float") ? NiftiStorage::Float32 : NiftiStorage::LikeSource;
   Console& console = context.console;

@@ -5,13 +5,13 @@
 #include <stdexcept>
 
 #include "host/daxo/console.h"
-#include "host/fftwbinding.h"
 #include "host/daxo/consolelogstream.h"
 #include "host/daxo/niftioutputs.h"
 #include "host/daxo/niftiscan.h"
 #include "host/daxo/pairreportdata.h"
 #include "host/daxo/phasecheckreport.h"
 #include "host/daxo/reportpages.h"
+#include "host/fftwbinding.h"
 
 namespace daxo::cli {
 
@@ -22,22 +22,6 @@ std::optional<int32_t> volumeOption(const Arguments& arguments, const std::strin
   const int32_t index = arguments.intValue(name, 0);
   if (index < 0) throw UsageError("estimate: option " + name + " needs a volume index from 0");
   return index;
-}
-
-std::optional<double> readoutOption(const Arguments& arguments) {
-  if (!arguments.has("--readout")) return std::nullopt;
-  const std::string text = arguments.value("--readout");
-  size_t used = 0;
-  double seconds = 0.0;
-  try {
-    seconds = std::stod(text, &used);
-  } catch (const std::exception&) {
-    used = 0;
-  }
-  if (used != text.size() || !(seconds > 0.0 && seconds < 1.0)) {
-    throw UsageError("estimate: option --readout needs the total readout time in seconds (0 to 1), not '" + text + "'");
-  }
-  return seconds;
 }
 
 void refuseProjectOnlyOptions(const Arguments& arguments) {
@@ -58,7 +42,7 @@ int runNiftiEstimate(CommandContext& context, const Arguments& arguments, const 
   const std::string& path1 = arguments.positionals()[1];
   const std::optional<int32_t> volume0 = volumeOption(arguments, "--volume0");
   const std::optional<int32_t> volume1 = volumeOption(arguments, "--volume1");
-  const std::optional<double> readout = readoutOption(arguments);
+  const std::optional<double> readout = readoutOption(arguments, "estimate");
   const std::string outDir = arguments.value("--out");
   const NiftiStorage storage = arguments.has("--float") ? NiftiStorage::Float32 : NiftiStorage::LikeSource;
   if (arguments.has("--report")) checkPageName("estimate", arguments.value("--report"), {path0, path1});

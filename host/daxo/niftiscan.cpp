@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "correction/pairagreement.h"
+#include "host/daxo/arguments.h"
+#include "host/daxo/command.h"
 
 namespace daxo::cli {
 
@@ -65,6 +67,23 @@ std::string listed(const std::vector<int32_t>& indices) {
 }
 
 }  // namespace
+
+std::optional<double> readoutOption(const Arguments& arguments, const std::string& command) {
+  if (!arguments.has("--readout")) return std::nullopt;
+  const std::string text = arguments.value("--readout");
+  size_t used = 0;
+  double seconds = 0.0;
+  try {
+    seconds = std::stod(text, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used != text.size() || !(seconds > 0.0 && seconds < 1.0)) {
+    throw UsageError(command + ": option --readout needs the total readout time in seconds (0 to 1), not '" + text +
+                     "'");
+  }
+  return seconds;
+}
 
 NiftiScan openNiftiScan(const std::string& path, const std::string& peOption, const std::string& optionName,
                         std::optional<double> readoutSeconds) {

@@ -15,6 +15,12 @@
 
 namespace daxo::cli {
 
+class Arguments;
+
+// The value of --readout (total readout time in seconds, between 0 and 1);
+// nothing when it is not given. Throws UsageError naming `command`.
+std::optional<double> readoutOption(const Arguments& arguments, const std::string& command);
+
 struct NiftiScan {
   std::string path;
   NiftiImage image;

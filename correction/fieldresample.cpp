@@ -9,6 +9,11 @@ namespace {
 
 // Trilinear sample at (x, y, z) in voxel units, positions clamped to the grid.
 float sampleClamped(const Volume& v, double x, double y, double z) {
+  // A damaged affine can give positions that are not numbers: the nearest
+  // corner stands in for them.
+  if (!std::isfinite(x)) x = 0.0;
+  if (!std::isfinite(y)) y = 0.0;
+  if (!std::isfinite(z)) z = 0.0;
   x = std::clamp(x, 0.0, static_cast<double>(v.nx() - 1));
   y = std::clamp(y, 0.0, static_cast<double>(v.ny() - 1));
   z = std::clamp(z, 0.0, static_cast<double>(v.nz() - 1));

@@ -49,7 +49,8 @@ BidsSidecar readBidsSidecar(const std::string& path) {
   s.path = path;
   try {
     s.document = nlohmann::json::parse(readText(path));
-  } catch (const nlohmann::json::parse_error& e) {
+  } catch (const nlohmann::json::exception& e) {
+    // Syntax errors and numbers beyond double's range (out_of_range) alike.
     throw ReadFileError(path + ": not valid JSON (" + e.what() + ")");
   }
   if (!s.document.is_object()) throw ReadFileError(path + ": not a JSON object");

@@ -15,8 +15,8 @@
 #include "fileio/fmrheader.h"
 #include "fileio/projectfiles.h"
 #include "host/crosscheck/scenario.h"
-#include "host/daxo/demofiles.h"
-#include "host/daxo/demoinputs.h"
+#include "cli/demofiles.h"
+#include "cli/demoinputs.h"
 #include "host/pluginloader.h"
 
 namespace {

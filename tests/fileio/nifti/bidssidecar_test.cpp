@@ -78,8 +78,12 @@ TEST(BidsSidecar, BadContentIsNamedWithTheFileAndTheKey) {
     testing::writeFile(path, c.json);
     EXPECT_EQ(thrownMessage<ReadFileError>([&] { readBidsSidecar(path); }), path + c.problem) << c.json;
   }
-  testing::writeFile(path, R"({"TotalReadoutTime": 0.04,)");
-  EXPECT_EQ(thrownMessage<ReadFileError>([&] { readBidsSidecar(path); }).rfind(path + ": not valid JSON (", 0), 0u);
+  // The second is a regression: a number beyond double's range escaped as an uncaught library exception.
+  for (const char* broken : {R"({"TotalReadoutTime": 0.04,)", R"({"TotalReadoutTime": 27e0480484110})"}) {
+    testing::writeFile(path, broken);
+    EXPECT_EQ(thrownMessage<ReadFileError>([&] { readBidsSidecar(path); }).rfind(path + ": not valid JSON (", 0), 0u)
+        << broken;
+  }
   EXPECT_EQ(thrownMessage<OpenFileError>([&] { readBidsSidecar(folder.file("absent.json")); }),
             "Cannot open " + folder.file("absent.json"));
 }

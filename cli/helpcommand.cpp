@@ -1,0 +1,33 @@
+#include "cli/arguments.h"
+#include "cli/command.h"
+#include "cli/commandtable.h"
+#include "cli/console.h"
+
+namespace daxo::cli {
+
+namespace {
+int runHelp(CommandContext& context) {
+  const Arguments arguments("help", context.args, {}, 0, 1);
+  if (arguments.positionals().empty()) {
+    printUsage(context.console.out());
+    return kExitSuccess;
+  }
+  const Command* command = findCommand(arguments.positionals()[0]);
+  if (command == nullptr) throw UsageError("help: unknown command '" + arguments.positionals()[0] + "'");
+  context.console.out() << command->help;
+  return kExitSuccess;
+}
+}  // namespace
+
+extern const Command helpCommand;
+const Command helpCommand{"help", "show the help of daxo or of one command",
+                          "Usage: daxo help [COMMAND]\n"
+                          "\n"
+                          "Shows the overview of daxo, or the help of COMMAND (the same as\n"
+                          "'daxo COMMAND --help').\n"
+                          "\n"
+                          "Example:\n"
+                          "  daxo help version\n",
+                          runHelp};
+
+}  // namespace daxo::cli

@@ -1,0 +1,63 @@
+// daxo: runs the DAXO plugin library on the stand-in host from the command
+// line. See `daxo --help`.
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/command.h"
+#include "cli/commandtable.h"
+#include "cli/console.h"
+#include "cli/globaloptions.h"
+#include "host/hoststate.h"
+
+namespace {
+
+// Points to the help of `command` when the error concerns its arguments.
+int usageError(const std::string& message, const std::string& command = "") {
+  const std::string help = command.empty() ? "daxo --help" : "daxo " + command + " --help";
+  std::cerr << "daxo: " << message << "\nRun '" << help << "' for usage.\n";
+  return daxo::cli::kExitUsage;
+}
+
+int run(const std::vector<std::string>& args) {
+  using namespace daxo::cli;
+  const CommandLine line = parseCommandLine(args);
+  if (line.help) {
+    printUsage(std::cout);
+    return kExitSuccess;
+  }
+  if (line.version && !line.command.empty()) return usageError("--version takes no command");
+  const std::string name = line.version ? "version" : line.command;
+  if (name.empty()) return usageError("no command given");
+  const Command* command = findCommand(name);
+  if (command == nullptr) return usageError("unknown command '" + name + "'");
+  if (line.commandHelp) {
+    std::cout << command->help;
+    return kExitSuccess;
+  }
+
+  // Questions of the plugin are asked on the terminal; without one (scripts,
+  // pipes) the answer is no. Commands may choose another policy.
+  daxo::host::hostState().yesNo.setPolicy(daxo::host::YesNoPolicy::askOnTerminal);
+  Console console(line.options, std::cout, std::cerr);
+  CommandContext context{line.commandArgs, line.options, console};
+  try {
+    return command->run(context);
+  } catch (const UsageError& e) {
+    return usageError(e.what(), name);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return run(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const daxo::cli::UsageError& e) {
+    return usageError(e.what());
+  } catch (const std::exception& e) {
+    std::cerr << "daxo: " << e.what() << "\n";
+    return daxo::cli::kExitFailure;
+  }
+}

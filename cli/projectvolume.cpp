@@ -1,0 +1,45 @@
+#include "cli/projectvolume.h"
+
+#include <cmath>
+#include <sstream>
+#include <stdexcept>
+
+#include "fileio/dmrheader.h"
+#include "fileio/fmrheader.h"
+#include "fileio/paths.h"
+
+namespace daxo::cli {
+
+namespace {
+
+template <typename Header>
+ProjectVolume readVolume(const std::string& path, int32_t index) {
+  Header header;
+  header.load(path, true);
+  ProjectVolume result;
+  result.volumeCount = static_cast<int32_t>(header.volumes.size());
+  if (index < 0 || index >= result.volumeCount) {
+    throw std::runtime_error(path + " has " + std::to_string(result.volumeCount) + " volumes; there is no volume " +
+                             std::to_string(index));
+  }
+  result.volume = std::move(header.volumes[static_cast<size_t>(index)]);
+  result.voxelSizeMm = {header.inplaneResolutionX.value, header.inplaneResolutionY.value,
+                        header.sliceThickness.value + header.sliceGap.value};
+  for (double s : result.voxelSizeMm) {
+    if (!(std::isfinite(s) && s > 0.0)) {
+      std::ostringstream text;
+      text << path << ": the voxel size must be positive, not " << result.voxelSizeMm[0] << " x "
+           << result.voxelSizeMm[1] << " x " << result.voxelSizeMm[2] << " mm";
+      throw std::runtime_error(text.str());
+    }
+  }
+  return result;
+}
+
+}  // namespace
+
+ProjectVolume readProjectVolume(const std::string& path, int32_t index) {
+  return hasExtension(path, "fmr") ? readVolume<FMRHeader>(path, index) : readVolume<DMRHeader>(path, index);
+}
+
+}  // namespace daxo::cli

@@ -85,6 +85,7 @@ int64_t voxelsPerVolume(const nifti_image& nim) { return nim.nx * nim.ny * nim.n
 struct StoredFacts {
   int version = 1;
   int64_t dimensions = 0;
+  std::array<int64_t, 8> dim{};  // as stored: dim[0] is the count
   std::array<double, 3> sizes{};
 };
 
@@ -104,16 +105,26 @@ StoredFacts storedFacts(const std::string& path) {
   if (facts.version == 2) {
     const auto* h = static_cast<const nifti_2_header*>(raw);
     facts.dimensions = h->dim[0];
+    for (int a = 0; a < 8; ++a) facts.dim[a] = h->dim[a];
     for (int a = 0; a < 3; ++a) facts.sizes[a] = h->pixdim[a + 1];
   } else {
     const auto* h = static_cast<const nifti_1_header*>(raw);
     facts.dimensions = h->dim[0];
+    for (int a = 0; a < 8; ++a) facts.dim[a] = h->dim[a];
     for (int a = 0; a < 3; ++a) facts.sizes[a] = h->pixdim[a + 1];
   }
   std::free(raw);
   if (facts.dimensions < 1 || facts.dimensions > 7) {
     throw ReadFileError(path + ": the header's dimension count " + std::to_string(facts.dimensions) +
                         " is not 1 to 7; the header is damaged");
+  }
+  // Checked before the library reads the header into an image: with extents
+  // near the int64 range its conversion overflows the stack.
+  for (int64_t a = 1; a <= facts.dimensions; ++a) {
+    if (facts.dim[a] < 1 || facts.dim[a] > std::numeric_limits<int32_t>::max()) {
+      throw ReadFileError(path + ": the header's extent " + std::to_string(facts.dim[a]) + " along dimension " +
+                          std::to_string(a) + " is not 1 to 2147483647; the header is damaged");
+    }
   }
   return facts;
 }

@@ -201,14 +201,16 @@ TEST(NiftiImage, DamagedFilesAreRefusedNamingTheFileAndTheProblem) {
 }
 
 // Found by fuzzing: a NIfTI-2 dimension count far outside 1 to 7 overflowed
-// nifti_clib's stack, and extents of 2^31 - 1 overflowed the voxel count; a
-// compressed file claiming terabytes would have been read into memory.
+// nifti_clib's stack, and so did an extent of about 2^39; extents of 2^31 - 1
+// overflowed the voxel count; a compressed file claiming terabytes would have
+// been read into memory.
 TEST(NiftiImage, RegressionFuzzedHeadersAreRefusedBeforeTheyAreBelieved) {
   TempFolder folder;
   const NiftiImage like = NiftiImage::create({3, 5, 2}, 1, {2, 2, 2}, obliqueAffine(), DT_FLOAT32, 1.0, 0.0, true);
   const std::string path = folder.file("two.nii");
   const int64_t count = 4294639619;
   const int64_t huge[3] = {2147483647, 2147483647, 2147483647};
+  const int64_t beyond = 528280978176;
   const struct {
     size_t offset;
     const void* bytes;
@@ -217,6 +219,8 @@ TEST(NiftiImage, RegressionFuzzedHeadersAreRefusedBeforeTheyAreBelieved) {
   } cases[] = {
       {16, &count, sizeof count, ": the header's dimension count 4294639619 is not 1 to 7; the header is damaged"},
       {24, huge, sizeof huge, ": a volume of 2147483647 x 2147483647 x 2147483647 voxels is too large"},
+      {32, &beyond, sizeof beyond,
+       ": the header's extent 528280978176 along dimension 2 is not 1 to 2147483647; the header is damaged"},
   };
   for (const auto& c : cases) {
     writeNifti(path, like, {Volume(3, 5, 2, 1.0f)}, NiftiStorage::LikeSource);

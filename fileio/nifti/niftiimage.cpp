@@ -98,6 +98,23 @@ StoredFacts storedFacts(const std::string& path) {
   const char* magic = facts.version == 2 ? static_cast<const nifti_2_header*>(raw)->magic
                                          : static_cast<const nifti_1_header*>(raw)->magic;
   const char digit = facts.version == 2 ? '2' : '1';
+  // nifti_read_header returns the header as stored. A header written on a
+  // machine of the other byte order has its size field swapped: swap it all
+  // before believing any field. (The library's own reader tells the order
+  // from the dimension count instead; a header whose size field and count
+  // disagree is refused below by the count check, where the library's
+  // conversion would recurse without end.)
+  const int expectedSize = facts.version == 2 ? 540 : 348;
+  int32_t size = facts.version == 2 ? static_cast<const nifti_2_header*>(raw)->sizeof_hdr
+                                    : static_cast<const nifti_1_header*>(raw)->sizeof_hdr;
+  if (size != expectedSize) {
+    nifti_swap_4bytes(1, &size);
+    if (size != expectedSize) {
+      std::free(raw);
+      throw ReadFileError(path + ": not a NIfTI-1 or NIfTI-2 image, or its header is damaged");
+    }
+    swap_nifti_header(raw, facts.version);
+  }
   if (magic[0] != 'n' || (magic[1] != '+' && magic[1] != 'i') || magic[2] != digit || magic[3] != '\0') {
     std::free(raw);
     throw ReadFileError(path + ": not a NIfTI-1 or NIfTI-2 image, or its header is damaged");

@@ -185,8 +185,9 @@ TEST_F(DaxoBids, CorrectsEachSubjectIntoDerivativesReportsTheBrokenOneAndARerunD
   // truth-corrected pair does.
   const Volume ap = read(derived("sub-01/dwi/sub-01_dir-AP_desc-undistorted_dwi.nii.gz"));
   const Volume pa = read(derived("sub-01/dwi/sub-01_dir-PA_desc-undistorted_dwi.nii.gz"));
-  const double truthAgreement = daxo::maskedCorrelation(daxo::correctVolume(pair.truth, pair.first, false),
-                                                        daxo::correctVolume(-pair.truth, pair.second, false), pair.mask);
+  const double truthAgreement =
+      daxo::maskedCorrelation(daxo::correctVolume(pair.truth, pair.first, false),
+                              daxo::correctVolume(-pair.truth, pair.second, false), pair.mask);
   EXPECT_GT(daxo::maskedCorrelation(ap, pa, pair.mask), truthAgreement - 0.01);
   EXPECT_LT(daxo::maskedCorrelation(pair.first, pair.second, pair.mask), truthAgreement - 0.05);
 
@@ -281,6 +282,32 @@ TEST_F(DaxoBids, TheSnakemakeWorkflowRunsOneJobPerParticipant) {
   const auto before = filesUnder(file("out"));
   ASSERT_EQ(std::system(command.c_str()), 0) << readFile(file("snakemake.log"));
   EXPECT_EQ(filesUnder(file("out")), before);
+}
+
+// The SLURM profile as documented, with a stand-in for sbatch that records
+// its command line and runs the job script at once.
+TEST_F(DaxoBids, TheSlurmProfileSubmitsOneBatchJobPerParticipant) {
+  if (std::system("snakemake --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "snakemake is not installed";
+  fs::create_directories(file("bin"));
+  daxo::testing::writeFile(file("bin/sbatch"), "#!/bin/sh\necho \"$*\" >> " + quoted("sbatch.log") +
+                                                   "\nfor last; do :; done\nsh \"$last\" > /dev/null 2>&1 &\n"
+                                                   "echo $$\n");
+  fs::permissions(file("bin/sbatch"), fs::perms::owner_all);
+  const std::string command = "PATH=" + quoted("bin") + ":\"$PATH\" snakemake --quiet --snakefile " +
+                              shellQuoted(std::string(DAXO_SOURCE_DIR) + "/workflow/Snakefile") + " --profile " +
+                              shellQuoted(std::string(DAXO_SOURCE_DIR) + "/workflow/profiles/slurm") + " --directory " +
+                              quoted("") + " --config bids_dir=" + quoted("bids") + " output_dir=" + quoted("out") +
+                              " daxo=" + shellQuoted(DAXO_PROGRAM_PATH) + " 'participants=01 02' > " +
+                              quoted("snakemake.log") + " 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0) << readFile(file("snakemake.log"));
+  const std::string submitted = readFile(file("sbatch.log"));
+  for (const char* participant : {"01", "02"}) {
+    EXPECT_NE(submitted.find(std::string("--job-name=daxo-participant-participant=") + participant +
+                             " --cpus-per-task=2 --mem=4000 --time=60"),
+              std::string::npos)
+        << submitted;
+    EXPECT_TRUE(fs::exists(derived(std::string("sub-") + participant + ".html"))) << participant;
+  }
 }
 
 // The real pairs: the subject with full metadata is corrected and its pair

@@ -159,8 +159,18 @@ class Planner {
     return folderOf(first.path) + "/" + name.text();
   }
 
-  void addPair(const std::vector<const BidsImage*>& members, const std::string& field,
-               const std::vector<std::string>& runs) {
+  void addPair(const std::vector<const BidsImage*>& members, const std::string& field, std::vector<std::string> runs) {
+    const bool named = !runs.empty();
+    // A run has one corrected copy: the first field meant for it makes it.
+    runs.erase(std::remove_if(runs.begin(), runs.end(),
+                              [&](const std::string& run) {
+                                const auto taken = corrected_.find(run);
+                                if (taken == corrected_.end()) return false;
+                                plan_.notes.push_back(run + " is meant for " + taken->second + " and for " + field +
+                                                      ": corrected with the first");
+                                return true;
+                              }),
+               runs.end());
     if (members.size() != 2) {
       plan_.problems.push_back("cannot tell which of " + joined(members) + " pair up: more than two share " +
                                fileOf(field).substr(0, fileOf(field).find("_desc-")));
@@ -178,12 +188,12 @@ class Planner {
                                ") do not form a pair: they must be encoded along i or j in opposite directions");
       return;
     }
-    if (runs.empty()) {
+    if (!named) {
       plan_.notes.push_back(members[0]->path + " and " + members[1]->path +
                             " are meant for no run (no IntendedFor, no B0FieldSource naming them): their field is "
                             "estimated all the same");
     }
-    for (const std::string& run : runs) corrected_.insert(run);
+    for (const std::string& run : runs) corrected_.emplace(run, field);
     plan_.fields.push_back({members[0]->path, members[1]->path, field, runs});
   }
 
@@ -199,7 +209,7 @@ class Planner {
 
   const std::vector<BidsImage>& images_;
   SubjectPlan plan_;
-  std::set<std::string> corrected_;
+  std::map<std::string, std::string> corrected_;  // run -> the field that corrects it
 };
 
 }  // namespace

@@ -89,6 +89,20 @@ TEST(BidsPlan, PairsRunsAndProblemsOfEachLayout) {
        "sub-01/dwi/sub-01_desc-daxo_fieldmap.nii.gz <- sub-01/dwi/sub-01_dir-AP_dwi.nii.gz + "
        "sub-01/dwi/sub-01_dir-PA_dwi.nii.gz: sub-01/dwi/sub-01_dir-AP_dwi.nii.gz sub-01/dwi/sub-01_dir-PA_dwi.nii.gz\n"
        "note: sub-01/func/sub-01_task-x_dir-PA_bold.nii.gz has no partner of opposite phase encoding: left alone\n"},
+      {"two pairs meant for one run: the first corrects it",
+       {image("sub-01/fmap/sub-01_run-1_dir-AP_epi.nii.gz",
+              kAp + R"(, "IntendedFor": ["func/sub-01_task-x_bold.nii.gz"]})"),
+        image("sub-01/fmap/sub-01_run-1_dir-PA_epi.nii.gz", kPa + "}"),
+        image("sub-01/fmap/sub-01_run-2_dir-AP_epi.nii.gz",
+              kAp + R"(, "IntendedFor": ["func/sub-01_task-x_bold.nii.gz"]})"),
+        image("sub-01/fmap/sub-01_run-2_dir-PA_epi.nii.gz", kPa + "}"),
+        image("sub-01/func/sub-01_task-x_bold.nii.gz", kAp + "}")},
+       "sub-01/fmap/sub-01_run-1_desc-daxo_fieldmap.nii.gz <- sub-01/fmap/sub-01_run-1_dir-AP_epi.nii.gz + "
+       "sub-01/fmap/sub-01_run-1_dir-PA_epi.nii.gz: sub-01/func/sub-01_task-x_bold.nii.gz\n"
+       "sub-01/fmap/sub-01_run-2_desc-daxo_fieldmap.nii.gz <- sub-01/fmap/sub-01_run-2_dir-AP_epi.nii.gz + "
+       "sub-01/fmap/sub-01_run-2_dir-PA_epi.nii.gz:\n"
+       "note: sub-01/func/sub-01_task-x_bold.nii.gz is meant for sub-01/fmap/sub-01_run-1_desc-daxo_fieldmap.nii.gz "
+       "and for sub-01/fmap/sub-01_run-2_desc-daxo_fieldmap.nii.gz: corrected with the first\n"},
       {"the axis without its polarity, as some scanners write it",
        {image("sub-c/dwi/sub-c_dir-AP_dwi.nii.gz", R"({"PhaseEncodingAxis": "j"})"),
         image("sub-c/dwi/sub-c_dir-PA_dwi.nii.gz", R"({"PhaseEncodingAxis": "j"})")},

@@ -14,6 +14,7 @@
   entry(selectCommand)            \
   entry(infoCommand)              \
   entry(reportCommand)            \
+  entry(bidsCommand)              \
   entry(demoCommand)
 // clang-format on
 

@@ -36,6 +36,47 @@ void refuseProjectOnlyOptions(const Arguments& arguments) {
 
 }  // namespace
 
+NiftiPairEstimate estimateNiftiPair(const NiftiScan& first, const NiftiScan& second, std::optional<int32_t> volume0,
+                                    std::optional<int32_t> volume1, const EstimationOptions& options,
+                                    Console& console) {
+  EstimationVolume v0 = estimationVolume(first, volume0, "--volume0");
+  EstimationVolume v1 = estimationVolume(second, volume1, "--volume1");
+  console.logEntry("Estimating from " + v0.description + " of " + first.path + " (" +
+                   phaseEncodingText(first.phaseEncoding) + ") and " + v1.description + " of " + second.path + " (" +
+                   phaseEncodingText(second.phaseEncoding) + ")...");
+  ConsoleLogStream log(console);
+  const Volume working0 = toWorkingFrame(v0.volume, first.phaseEncoding);
+  const Volume working1 = toWorkingFrame(v1.volume, second.phaseEncoding);
+  // The classic method smooths through the core's FFT table, which in the
+  // plugin the host fills; here daxo fills its own copy with FFTW.
+  bindFft(fftwFunctions());
+  const std::optional<Volume> estimated = estimatePairMap(working0, working1, workingVoxelSize(first), options, log);
+  if (!estimated) throw std::runtime_error("no map was estimated (see the log); nothing was written");
+  const std::string given = first.phaseEncoding.axis == 0 ? "i" : "j";
+  PhaseCheckVerdict check = checkPhaseEncoding(working0, working1, *estimated, given, given == "i" ? "j" : "i",
+                                               "PhaseEncodingDirection or --pe0/--pe1", console);
+  return {std::move(v0), std::move(v1), fromWorkingFrame(*estimated, first.phaseEncoding), std::move(check)};
+}
+
+report::PairReportInputs niftiPairReportInputs(const NiftiScan& first, const NiftiScan& second,
+                                               const NiftiPairEstimate& estimate, const std::string& mapPath,
+                                               const EstimationOptions& options) {
+  report::PairReportInputs in = pairReportInputs(estimate.volume0.volume, estimate.volume1.volume, estimate.map,
+                                                 first.image.voxelSize(), first.phaseEncoding.axis == 0);
+  if (first.readout) in.hzPerVoxel = first.phaseEncoding.sign / first.readout->seconds;
+  in.title = "Distortion correction: " + std::filesystem::path(first.path).filename().string() + " and " +
+             std::filesystem::path(second.path).filename().string();
+  in.verdict = estimate.check.summary();
+  in.settings = {
+      {"First scan", first.path + ", " + estimate.volume0.description + ", " + phaseEncodingText(first.phaseEncoding)},
+      {"Second scan",
+       second.path + ", " + estimate.volume1.description + ", " + phaseEncodingText(second.phaseEncoding)},
+      {"Map", mapPath},
+      {"Method", options.method == EstimationMethod::Classic ? "classic" : "variational"},
+      {"Software", daxoVersionText()}};
+  return in;
+}
+
 int runNiftiEstimate(CommandContext& context, const Arguments& arguments, const EstimationOptions& options) {
   refuseProjectOnlyOptions(arguments);
   const std::string& path0 = arguments.positionals()[0];
@@ -54,24 +95,9 @@ int runNiftiEstimate(CommandContext& context, const Arguments& arguments, const 
     const NiftiScan first = openNiftiScan(path0, arguments.value("--pe0"), "--pe0", readout);
     const NiftiScan second = openNiftiScan(path1, arguments.value("--pe1"), "--pe1", readout);
     checkOppositePair(first, second);
-    const EstimationVolume v0 = estimationVolume(first, volume0, "--volume0");
-    const EstimationVolume v1 = estimationVolume(second, volume1, "--volume1");
-    console.logEntry("Estimating from " + v0.description + " of " + path0 + " (" +
-                     phaseEncodingText(first.phaseEncoding) + ") and " + v1.description + " of " + path1 + " (" +
-                     phaseEncodingText(second.phaseEncoding) + ")...");
-    ConsoleLogStream log(console);
-    const Volume working0 = toWorkingFrame(v0.volume, first.phaseEncoding);
-    const Volume working1 = toWorkingFrame(v1.volume, second.phaseEncoding);
-    // The classic method smooths through the core's FFT table, which in the
-    // plugin the host fills; here daxo fills its own copy with FFTW.
-    bindFft(fftwFunctions());
-    const std::optional<Volume> estimated = estimatePairMap(working0, working1, workingVoxelSize(first), options, log);
-    if (!estimated) throw std::runtime_error("no map was estimated (see the log); nothing was written");
-    const Volume& working = *estimated;
-    const Volume map = fromWorkingFrame(working, first.phaseEncoding);
-    const std::string given = first.phaseEncoding.axis == 0 ? "i" : "j";
-    const PhaseCheckVerdict check = checkPhaseEncoding(working0, working1, working, given, given == "i" ? "j" : "i",
-                                                       "PhaseEncodingDirection or --pe0/--pe1", console);
+    const NiftiPairEstimate estimate = estimateNiftiPair(first, second, volume0, volume1, options, console);
+    const Volume& map = estimate.map;
+    const PhaseCheckVerdict& check = estimate.check;
     if (!check.problem.empty()) {
       if (!arguments.has("--force")) throw std::runtime_error(check.problem + "; nothing was written");
       console.logEntry("Phase-encoding check failed, written anyway (--force): " + check.problem);
@@ -91,23 +117,14 @@ int runNiftiEstimate(CommandContext& context, const Arguments& arguments, const 
                        "in Hz is not written.");
     }
     if (arguments.has("--apply")) {
+      ConsoleLogStream log(console);
       writeCorrectedSeries(niftiOutputPath(path0, "_undist.nii.gz", outDir), first, map, storage, false, mapPath, log);
       writeCorrectedSeries(niftiOutputPath(path1, "_undist.nii.gz", outDir), second, map * -1.0f, storage, false,
                            mapPath, log);
     }
     if (arguments.has("--report")) {
-      report::PairReportInputs in =
-          pairReportInputs(v0.volume, v1.volume, map, first.image.voxelSize(), first.phaseEncoding.axis == 0);
-      if (first.readout) in.hzPerVoxel = first.phaseEncoding.sign / first.readout->seconds;
-      in.title = "Distortion correction: " + std::filesystem::path(path0).filename().string() + " and " +
-                 std::filesystem::path(path1).filename().string();
-      in.verdict = check.summary();
-      in.settings = {{"First scan", path0 + ", " + v0.description + ", " + phaseEncodingText(first.phaseEncoding)},
-                     {"Second scan", path1 + ", " + v1.description + ", " + phaseEncodingText(second.phaseEncoding)},
-                     {"Map", mapPath},
-                     {"Method", options.method == EstimationMethod::Classic ? "classic" : "variational"},
-                     {"Software", daxoVersionText()}};
-      writeReportPage(arguments.value("--report"), in, console);
+      writeReportPage(arguments.value("--report"), niftiPairReportInputs(first, second, estimate, mapPath, options),
+                      console);
     }
   } catch (const UsageError&) {
     throw;

@@ -12,14 +12,6 @@ namespace daxo::cli {
 
 namespace {
 
-void writeJson(const std::string& path, const nlohmann::json& document) {
-  StagedOutputFile out(path);
-  if (!out.isOpen()) throw WriteFileError("Cannot create " + path);
-  out.stream() << document.dump(2) << "\n";
-  out.finish();
-  out.commit();
-}
-
 // value * (1 + dmap/dy) in the frame with phase encoding along y.
 void multiplyByJacobian(Volume& corrected, const Volume& workingMap) {
   const Volume slope = derivativeY(workingMap);
@@ -27,6 +19,14 @@ void multiplyByJacobian(Volume& corrected, const Volume& workingMap) {
 }
 
 }  // namespace
+
+void writeJsonFile(const std::string& path, const nlohmann::json& document) {
+  StagedOutputFile out(path);
+  if (!out.isOpen()) throw WriteFileError("Cannot create " + path);
+  out.stream() << document.dump(2) << "\n";
+  out.finish();
+  out.commit();
+}
 
 std::string niftiOutputPath(const std::string& input, const std::string& suffix, const std::string& outDir) {
   const std::string stem = niftiStem(input) + suffix;
@@ -44,7 +44,7 @@ void writeDisplacementMap(const std::string& path, const NiftiScan& first, const
   sidecar["Description"] = "displacement of " + first.path + " along its phase-encoding axis, estimated by DAXO";
   sidecar["PhaseEncodingDirection"] = phaseEncodingText(first.phaseEncoding);
   if (first.readout) sidecar["TotalReadoutTime"] = first.readout->seconds;
-  writeJson(outputSidecarPath(path), sidecar);
+  writeJsonFile(outputSidecarPath(path), sidecar);
 }
 
 void writeFieldMap(const std::string& path, const NiftiScan& first, const Volume& map, const ReadoutTime& readout,
@@ -59,7 +59,7 @@ void writeFieldMap(const std::string& path, const NiftiScan& first, const Volume
   sidecar["Sources"] = {first.path, secondPath};
   sidecar["PhaseEncodingDirection"] = phaseEncodingText(first.phaseEncoding);
   sidecar["TotalReadoutTime"] = readout.seconds;
-  writeJson(outputSidecarPath(path), sidecar);
+  writeJsonFile(outputSidecarPath(path), sidecar);
 }
 
 void writeCorrectedSeries(const std::string& path, const NiftiScan& scan, const Volume& map, NiftiStorage storage,
@@ -84,7 +84,7 @@ void writeCorrectedSeries(const std::string& path, const NiftiScan& scan, const 
     nlohmann::json sidecar = scan.sidecar->document;
     sidecar["DistortionCorrection"] = {
         {"Software", "DAXO"}, {"DisplacementMap", mapPath}, {"JacobianModulation", jacobian}};
-    writeJson(outputSidecarPath(path), sidecar);
+    writeJsonFile(outputSidecarPath(path), sidecar);
   }
   log << "Undistorted series saved as: " << path << std::flush;
 }

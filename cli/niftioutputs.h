@@ -1,10 +1,11 @@
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <ostream>
 #include <string>
 
-#include "fileio/nifti/niftiimage.h"
 #include "cli/niftiscan.h"
+#include "fileio/nifti/niftiimage.h"
 #include "volume/volume.h"
 
 // What daxo writes for NIfTI inputs, on the first input's grid with its
@@ -41,6 +42,10 @@ void writeFieldMap(const std::string& path, const NiftiScan& first, const Volume
 // the correction. Logs one entry when done.
 void writeCorrectedSeries(const std::string& path, const NiftiScan& scan, const Volume& map, NiftiStorage storage,
                           bool jacobian, const std::string& mapPath, std::ostream& log);
+
+// Writes `document` (indented by two) through a temporary file. Throws
+// WriteFileError naming the file.
+void writeJsonFile(const std::string& path, const nlohmann::json& document);
 
 // The sidecar of a NIfTI output: its path with ".json" for ".nii(.gz)".
 std::string outputSidecarPath(const std::string& niftiPath);

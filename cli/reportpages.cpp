@@ -3,15 +3,15 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "cli/command.h"
+#include "cli/console.h"
+#include "cli/pairreportdata.h"
+#include "cli/projectvolume.h"
 #include "daxo/version.h"
 #include "fileio/fileerrors.h"
 #include "fileio/mapfile.h"
 #include "fileio/paths.h"
 #include "fileio/stagedoutputfile.h"
-#include "cli/command.h"
-#include "cli/console.h"
-#include "cli/pairreportdata.h"
-#include "cli/projectvolume.h"
 #include "report/pairreport.h"
 #include "volume/volumetransform.h"
 
@@ -23,14 +23,6 @@ std::string extentsText(const Dimensions& d) {
   return std::to_string(d.x) + " x " + std::to_string(d.y) + " x " + std::to_string(d.z);
 }
 
-void writePage(const std::string& path, const std::string& html) {
-  StagedOutputFile out(path);
-  if (!out.isOpen()) throw WriteFileError("Cannot create " + path);
-  out.stream() << html;
-  out.finish();
-  out.commit();
-}
-
 Volume readMap(const std::string& path) {
   MapFile map;
   map.load(path, true);
@@ -38,6 +30,14 @@ Volume readMap(const std::string& path) {
 }
 
 }  // namespace
+
+void writePage(const std::string& path, const std::string& html) {
+  StagedOutputFile out(path);
+  if (!out.isOpen()) throw WriteFileError("Cannot create " + path);
+  out.stream() << html;
+  out.finish();
+  out.commit();
+}
 
 void checkPageName(const std::string& command, const std::string& pagePath, const std::vector<std::string>& inputs) {
   if (!hasExtension(pagePath, "html")) {

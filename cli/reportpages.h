@@ -49,6 +49,10 @@ void checkPageName(const std::string& command, const std::string& pagePath, cons
 // does, from volumes already at hand).
 void writeReportPage(const std::string& pagePath, const report::PairReportInputs& in, Console& console);
 
+// Writes a page through a temporary file, so that a failure never leaves half
+// a page under its name. Throws WriteFileError naming the file.
+void writePage(const std::string& path, const std::string& html);
+
 // "daxo VERSION" for the pages' settings.
 std::string daxoVersionText();
 

@@ -2,6 +2,8 @@
 # Installs the Debian packages the build needs, when any is missing.
 # clang-14 with libclang-rt-14-dev (its runtime, libFuzzer included) builds
 # the fuzzing harnesses of .ci/fuzz; Eigen is the tests' reference solver.
+# Snakemake runs the workflow in workflow/ in its test.
 set -e
 exec "$(dirname "$0")/install-packages.sh" g++ make cmake pkg-config libfftw3-dev libgtest-dev libbenchmark-dev \
-  libnifti2-dev libznz-dev zlib1g-dev nlohmann-json3-dev libpng-dev clang-14 libclang-rt-14-dev libeigen3-dev
+  libnifti2-dev libznz-dev zlib1g-dev nlohmann-json3-dev libpng-dev clang-14 libclang-rt-14-dev libeigen3-dev \
+  snakemake

@@ -6,6 +6,7 @@
 #include "correction/simplevdmestimate.h"
 #include "correction/variationalestimate.h"
 #include "correction/vdmestimate.h"
+#include "volume/columnthreads.h"
 #include "volume/volumegauss.h"
 
 namespace daxo {
@@ -34,7 +35,8 @@ bool holdsNotANumber(const Volume& v) {
 // log entry, when it holds NaN.
 std::optional<Volume> estimateFast(const Volume& vol_ap, const Volume& vol_pa, const Sigma3& sigma,
                                    const EstimationOptions& o, std::ostream& log) {
-  Volume v = estimateColumnWise(vol_ap, vol_pa, sigma, &log, o.order);
+  ColumnThreads threads(threadCount());
+  Volume v = estimateColumnWise(vol_ap, vol_pa, sigma, &log, o.order, &threads);
   smooth(v, Sigma3{1.5, 1.5, 1.5}, Dimensions{0, 0, 0}, true);
   if (holdsNotANumber(v)) {
     log << "Not-a-number values detected. Please start again trying higher order." << std::flush;

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "correction/pairestimation.h"
 #include "cli/arguments.h"
 #include "cli/command.h"
+#include "correction/pairestimation.h"
 
 namespace daxo::cli {
 

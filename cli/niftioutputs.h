@@ -3,8 +3,8 @@
 #include <ostream>
 #include <string>
 
-#include "fileio/nifti/niftiimage.h"
 #include "cli/niftiscan.h"
+#include "fileio/nifti/niftiimage.h"
 #include "volume/volume.h"
 
 // What daxo writes for NIfTI inputs, on the first input's grid with its

@@ -3,15 +3,15 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "cli/command.h"
+#include "cli/console.h"
+#include "cli/pairreportdata.h"
+#include "cli/projectvolume.h"
 #include "daxo/version.h"
 #include "fileio/fileerrors.h"
 #include "fileio/mapfile.h"
 #include "fileio/paths.h"
 #include "fileio/stagedoutputfile.h"
-#include "cli/command.h"
-#include "cli/console.h"
-#include "cli/pairreportdata.h"
-#include "cli/projectvolume.h"
 #include "report/pairreport.h"
 #include "volume/volumetransform.h"
 

@@ -10,7 +10,14 @@ namespace daxo {
 // std::bad_alloc before anything is allocated.
 int32_t checkedElementCount(int64_t n0, int64_t n1, int64_t n2 = 1);
 
-// One uninitialised array of `count` floats (count from checkedElementCount).
-std::unique_ptr<float[]> allocateFloats(int32_t count);
+// Releases an array of allocateFloats.
+struct FloatArrayDeleter {
+  void operator()(float* p) const;
+};
+using FloatArray = std::unique_ptr<float[], FloatArrayDeleter>;
+
+// One uninitialised array of `count` floats (count from checkedElementCount);
+// null for 0. Throws std::bad_alloc when memory runs out.
+FloatArray allocateFloats(int32_t count);
 
 }  // namespace daxo

@@ -35,7 +35,7 @@ bool holdsNotANumber(const Volume& v) {
 // log entry, when it holds NaN.
 std::optional<Volume> estimateFast(const Volume& vol_ap, const Volume& vol_pa, const Sigma3& sigma,
                                    const EstimationOptions& o, std::ostream& log) {
-  ColumnThreads threads(threadCount());
+  ColumnThreads threads(threadCount(o.threads));
   Volume v = estimateColumnWise(vol_ap, vol_pa, sigma, &log, o.order, &threads);
   smooth(v, Sigma3{1.5, 1.5, 1.5}, Dimensions{0, 0, 0}, true);
   if (holdsNotANumber(v)) {
@@ -51,7 +51,7 @@ std::optional<Volume> estimateFull(const Volume& vol_ap, const Volume& vol_pa, c
                                    const Sigma3& sigma, const EstimationOptions& o, std::ostream& log) {
   const EstimationSchedule schedule = standardSchedule(voxelSize);
   Volume v = estimateVdm(vol_ap, vol_pa, voxelSize, sigma, o.useSsd, schedule.localBoxes, schedule.shifts,
-                         schedule.smoothing, o.useIc, false, &log, o.order);
+                         schedule.smoothing, o.useIc, false, &log, o.order, o.threads);
   if (stoppedOnNotANumber(v)) return std::nullopt;
   return v;
 }
@@ -65,7 +65,9 @@ std::optional<Volume> estimatePairMap(const Volume& first, const Volume& second,
                                       std::ostream& log) {
   // The variational estimate works in voxels: the voxel size does not enter.
   if (options.method == EstimationMethod::Variational) {
-    return estimateVariational(first, second, VariationalSettings{}, &log);
+    VariationalSettings settings;
+    settings.threads = options.threads;
+    return estimateVariational(first, second, settings, &log);
   }
   const Sigma3 sigma = standardColumnSigma(voxelSizeMm);
   if (options.fast) return estimateFast(first, second, sigma, options, log);

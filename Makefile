@@ -7,7 +7,7 @@ WINDOWS_BUILD ?= build-windows
 CMAKE_ARGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build test demo bench clean windows windows-test
+.PHONY: all deps configure build test demo bench bench-all clean windows windows-test
 
 all: build
 
@@ -28,7 +28,16 @@ test: build
 demo: build
 	$(BUILD)/daxo demo $(BUILD)/demo
 
+# `make bench`: the short table (time, M voxels/s, peak memory, on 1 and 2
+# threads) of the classic estimation, the variational one at 100 x 100 x 60
+# and the correction of a 128 x 128 x 64 x 100 project; `make bench-all` runs
+# every benchmark.
+BENCH_TABLE = --benchmark_counters_tabular=true
 bench: build
+	@$(BUILD)/bench_estimate $(BENCH_TABLE) --benchmark_filter='BM_ClassicEstimate|BM_VariationalSize100'
+	@$(BUILD)/bench_apply $(BENCH_TABLE) --benchmark_filter='BM_(LoadProject|SaveProject|CorrectVolume/transposed:0|ApplyToProject)'
+
+bench-all: build
 	@for b in $(BUILD)/bench_*; do echo "== $$b"; $$b; done
 
 windows:

@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "bench/benchmeasures.h"
 #include "correction/vdm.h"
 #include "demodata/demoprojects.h"
 #include "fileio/dmrheader.h"
+#include "volume/columnthreads.h"
 
 namespace daxo {
 namespace {
@@ -54,48 +56,77 @@ const std::string& projectPath() {
   return project.path;
 }
 
+constexpr double kProjectVoxels = 128.0 * 128.0 * 64.0 * kVolumes;
+
 void BM_LoadProject(benchmark::State& state) {
   const std::string& path = projectPath();
+  bench::resetPeakMemory();
+  const bench::WallClock clock;
   for (auto _ : state) {
     DMRHeader project;
     project.load(path, true);
     benchmark::DoNotOptimize(project.volumes.data());
   }
+  bench::reportMeasures(state, kProjectVoxels, clock);
 }
-BENCHMARK(BM_LoadProject)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadProject)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-// One volume, as the correction of a project does it for every volume.
+// One volume, as the correction of a project does it for every volume;
+// arguments: transposed, threads.
 void BM_CorrectVolume(benchmark::State& state) {
   const bool transposed = state.range(0) != 0;
+  ColumnThreads threads(static_cast<int>(state.range(1)));
   const Volume src = smoothVolume(1000.0f, 0.0f);
   const Volume map = smoothVolume(2.0f, 1.0f);
   const Volume transposedMap = transposeXY(map);
-  for (auto _ : state) benchmark::DoNotOptimize(correctVolume(transposed ? transposedMap : map, src, transposed));
+  bench::resetPeakMemory();
+  const bench::WallClock clock;
+  for (auto _ : state)
+    benchmark::DoNotOptimize(correctVolume(transposed ? transposedMap : map, src, transposed, &threads));
+  bench::reportMeasures(state, static_cast<double>(src.voxelCount()), clock);
 }
-BENCHMARK(BM_CorrectVolume)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CorrectVolume)
+    ->ArgNames({"transposed", "threads"})
+    ->ArgsProduct({{0, 1}, {1, 2}})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 void BM_SaveProject(benchmark::State& state) {
   DMRHeader project;
   project.load(projectPath(), true);
   const std::string copy = (fs::path(projectPath()).parent_path() / "dwi_undist.dmr").string();
+  bench::resetPeakMemory();
+  const bench::WallClock clock;
   for (auto _ : state) project.saveAs(copy);
+  bench::reportMeasures(state, kProjectVoxels, clock);
 }
-BENCHMARK(BM_SaveProject)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveProject)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 // The whole correction of the project, as writeUndistortedDmr does it. What
 // fresh memory costs (a page fault per page) depends on what the process
 // allocated before, so the figure of a fresh `daxo apply` run can differ.
+// Argument: threads.
 void BM_ApplyToProject(benchmark::State& state) {
   const Volume map = smoothVolume(2.0f, 1.0f);
   const std::string copy = (fs::path(projectPath()).parent_path() / "dwi_undist.dmr").string();
+  ColumnThreads threads(static_cast<int>(state.range(0)));
+  bench::resetPeakMemory();
+  const bench::WallClock clock;
   for (auto _ : state) {
     DMRHeader project;
     project.load(projectPath(), true);
-    correctVolumes(map, project.volumes, false);
+    correctVolumes(map, project.volumes, false, &threads);
     project.saveAs(copy);
   }
+  bench::reportMeasures(state, kProjectVoxels, clock);
 }
-BENCHMARK(BM_ApplyToProject)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_ApplyToProject)
+    ->ArgNames({"threads"})
+    ->Arg(1)
+    ->Arg(2)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2);
 
 }  // namespace
 }  // namespace daxo

@@ -30,8 +30,10 @@
 #include <utility>
 #include <vector>
 
+#include "bench/benchmeasures.h"
 #include "correction/estimationschedule.h"
 #include "correction/localsweep.h"
+#include "correction/pairestimation.h"
 #include "correction/simplevdmestimate.h"
 #include "correction/variationalestimate.h"
 #include "correction/vdm.h"
@@ -328,6 +330,44 @@ void BM_ClassicTruthCase(benchmark::State& state) {
 }
 BENCHMARK(BM_ClassicTruthCase)->DenseRange(0, 6)->Iterations(1)->Unit(benchmark::kSecond);
 
+// The classic estimation as daxo runs it by default (correlation, intensity
+// correction; estimatePairMap), timed end to end; arguments: size (0 the demo pair, 96 x 96 x
+// 48; 1 the truth case of the 7-voxel bump at 100 x 100 x 60), fast (1 the
+// fast path: column-wise estimate and smoothing), threads.
+void BM_ClassicEstimate(benchmark::State& state) {
+  bindFft(fftwFunctions());
+  static const TruthPair large = [] {
+    TruthPairSpec setup = truthCase(1);
+    setup.extents = {100, 100, 60};
+    return makeTruthPair(setup);
+  }();
+  const bool demo = state.range(0) == 0;
+  const Volume& first = demo ? demoPair().ap : large.first;
+  const Volume& second = demo ? demoPair().pa : large.second;
+  const std::array<double, 3> voxelSize = demo ? demoPair().voxelSize : std::array<double, 3>{2.5, 2.5, 2.5};
+  const bool fast = state.range(1) != 0;
+  const int threads = static_cast<int>(state.range(2));
+  EstimationOptions options;
+  options.method = EstimationMethod::Classic;
+  options.fast = fast;
+  options.threads = threads;
+  std::ostringstream log;
+  bench::resetPeakMemory();
+  const bench::WallClock clock;
+  for (auto _ : state) {
+    const std::optional<Volume> v = estimatePairMap(first, second, voxelSize, options, log);
+    benchmark::DoNotOptimize(v->data());
+    log.str("");
+  }
+  bench::reportMeasures(state, static_cast<double>(first.voxelCount()), clock);
+}
+BENCHMARK(BM_ClassicEstimate)
+    ->ArgNames({"size100", "fast", "threads"})
+    ->ArgsProduct({{0, 1}, {0, 1}, {1, 2}})
+    ->MinTime(2.0)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
 // 100 x 100 x 60 with the 7-voxel bump of slope 0.85; argument: threads.
 void BM_VariationalSize100(benchmark::State& state) {
   TruthPairSpec setup = truthCase(1);
@@ -335,14 +375,23 @@ void BM_VariationalSize100(benchmark::State& state) {
   const TruthPair pair = makeTruthPair(setup);
   VariationalSettings settings;
   settings.threads = static_cast<int>(state.range(0));
+  bench::resetPeakMemory();
+  const bench::WallClock clock;
   for (auto _ : state) {
     const Volume v = estimateVariational(pair.first, pair.second, settings, nullptr);
     state.PauseTiming();
     reportError(state, v, pair.truth, pair.mask);
     state.ResumeTiming();
   }
+  bench::reportMeasures(state, static_cast<double>(pair.first.voxelCount()), clock);
 }
-BENCHMARK(BM_VariationalSize100)->ArgNames({"threads"})->Arg(1)->Arg(2)->Iterations(3)->Unit(benchmark::kSecond);
+BENCHMARK(BM_VariationalSize100)
+    ->ArgNames({"threads"})
+    ->Arg(1)
+    ->Arg(2)
+    ->Iterations(3)
+    ->UseRealTime()
+    ->Unit(benchmark::kSecond);
 
 }  // namespace
 }  // namespace daxo

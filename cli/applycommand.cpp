@@ -2,11 +2,6 @@
 #include <string>
 #include <vector>
 
-#include "fileio/dmrheader.h"
-#include "fileio/fmrheader.h"
-#include "fileio/mapfile.h"
-#include "fileio/nifti/niftiimage.h"
-#include "fileio/paths.h"
 #include "cli/arguments.h"
 #include "cli/command.h"
 #include "cli/console.h"
@@ -14,6 +9,11 @@
 #include "cli/niftiapply.h"
 #include "cli/pluginsession.h"
 #include "cli/reportpages.h"
+#include "fileio/dmrheader.h"
+#include "fileio/fmrheader.h"
+#include "fileio/mapfile.h"
+#include "fileio/nifti/niftiimage.h"
+#include "fileio/paths.h"
 #include "host/hoststate.h"
 #include "plugin/dialogkeys.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "correction/logentry.h"
 #include "cli/console.h"
+#include "correction/logentry.h"
 
 namespace daxo::cli {
 

@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "demodata/demosettings.h"
 #include "cli/arguments.h"
 #include "cli/command.h"
 #include "cli/commandtable.h"
@@ -13,6 +12,7 @@
 #include "cli/demoinputs.h"
 #include "cli/demoreport.h"
 #include "cli/dialogpaths.h"
+#include "demodata/demosettings.h"
 
 namespace daxo::cli {
 

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
+#include "cli/demofiles.h"
 #include "demodata/accuracy.h"
 #include "demodata/demosettings.h"
-#include "cli/demofiles.h"
 
 namespace daxo::cli {
 

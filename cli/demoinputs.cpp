@@ -1,10 +1,10 @@
 #include "cli/demoinputs.h"
 
+#include "cli/command.h"
 #include "demodata/demoprojects.h"
 #include "demodata/displacementfield.h"
 #include "demodata/distortedscan.h"
 #include "fileio/paths.h"
-#include "cli/command.h"
 #include "host/fmrdocument.h"
 #include "host/mapfileformat.h"
 

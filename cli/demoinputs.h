@@ -3,8 +3,8 @@
 #include <functional>
 #include <string>
 
-#include "demodata/demosettings.h"
 #include "cli/demofiles.h"
+#include "demodata/demosettings.h"
 
 namespace daxo::cli {
 

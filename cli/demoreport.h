@@ -4,8 +4,8 @@
 #include <utility>
 #include <vector>
 
-#include "demodata/demosettings.h"
 #include "cli/demoevaluation.h"
+#include "demodata/demosettings.h"
 
 namespace daxo::cli {
 

@@ -2,13 +2,6 @@
 #include <string>
 #include <vector>
 
-#include "correction/pairestimation.h"
-#include "fileio/dmrheader.h"
-#include "fileio/fmrheader.h"
-#include "fileio/headerfields.h"
-#include "fileio/mapfile.h"
-#include "fileio/nifti/niftiimage.h"
-#include "fileio/paths.h"
 #include "cli/arguments.h"
 #include "cli/command.h"
 #include "cli/console.h"
@@ -18,6 +11,13 @@
 #include "cli/pluginsession.h"
 #include "cli/projectvolume.h"
 #include "cli/reportpages.h"
+#include "correction/pairestimation.h"
+#include "fileio/dmrheader.h"
+#include "fileio/fmrheader.h"
+#include "fileio/headerfields.h"
+#include "fileio/mapfile.h"
+#include "fileio/nifti/niftiimage.h"
+#include "fileio/paths.h"
 #include "host/hoststate.h"
 #include "plugin/dialogkeys.h"
 

@@ -1,6 +1,9 @@
 #include "cli/globaloptions.h"
 
+#include <string>
+
 #include "cli/command.h"
+#include "volume/columnthreads.h"
 
 namespace daxo::cli {
 
@@ -25,12 +28,19 @@ bool takeGlobalOption(const std::vector<std::string>& args, size_t& i, GlobalOpt
     options.quiet = true;
     return true;
   }
-  if (name != "--log" && name != "--plugin") return false;
+  if (name != "--log" && name != "--plugin" && name != "--threads") return false;
   if (!inlineValue) {
     if (i + 1 >= args.size()) throw UsageError("option " + name + " needs a value");
     value = args[++i];
   }
   if (value.empty()) throw UsageError("option " + name + " needs a non-empty value");
+  if (name == "--threads") {
+    options.threads = parseThreadCount(value.c_str());
+    if (*options.threads == 0)
+      throw UsageError("option --threads needs a whole number from 1 to " + std::to_string(kMaxThreads) + ", not '" +
+                       value + "'");
+    return true;
+  }
   (name == "--log" ? options.logFile : options.pluginPath) = value;
   return true;
 }

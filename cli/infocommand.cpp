@@ -1,12 +1,12 @@
 #include <climits>
 #include <string>
 
-#include "fileio/filesummary.h"
-#include "fileio/nifti/niftiimage.h"
 #include "cli/arguments.h"
 #include "cli/command.h"
 #include "cli/console.h"
 #include "cli/niftiinfo.h"
+#include "fileio/filesummary.h"
+#include "fileio/nifti/niftiimage.h"
 
 namespace daxo::cli {
 

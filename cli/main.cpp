@@ -1,5 +1,6 @@
 // daxo: runs the DAXO plugin library on the stand-in host from the command
 // line. See `daxo --help`.
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -10,6 +11,7 @@
 #include "cli/console.h"
 #include "cli/globaloptions.h"
 #include "host/hoststate.h"
+#include "volume/columnthreads.h"
 
 namespace {
 
@@ -35,6 +37,16 @@ int run(const std::vector<std::string>& args) {
   if (line.commandHelp) {
     std::cout << command->help;
     return kExitSuccess;
+  }
+
+  // The thread count reaches the plugin, which has no option for it, and
+  // every computation in this process through the environment.
+  if (line.options.threads) {
+    setenv("DAXO_THREADS", std::to_string(*line.options.threads).c_str(), 1);
+  } else if (const char* threads = std::getenv("DAXO_THREADS")) {
+    if (daxo::parseThreadCount(threads) == 0)
+      return usageError("DAXO_THREADS must be a whole number from 1 to " + std::to_string(daxo::kMaxThreads) +
+                        ", not '" + threads + "'");
   }
 
   // Questions of the plugin are asked on the terminal; without one (scripts,

@@ -3,12 +3,12 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "correction/fieldresample.h"
-#include "fileio/nifti/niftiimage.h"
 #include "cli/console.h"
 #include "cli/consolelogstream.h"
 #include "cli/niftioutputs.h"
 #include "cli/niftiscan.h"
+#include "correction/fieldresample.h"
+#include "fileio/nifti/niftiimage.h"
 #include "volume/volumetransform.h"
 
 namespace daxo::cli {

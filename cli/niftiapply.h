@@ -3,10 +3,10 @@
 #include <optional>
 #include <string>
 
-#include "fileio/nifti/bidssidecar.h"
 #include "cli/arguments.h"
 #include "cli/command.h"
 #include "cli/niftiscan.h"
+#include "fileio/nifti/bidssidecar.h"
 #include "volume/affine.h"
 #include "volume/volume.h"
 

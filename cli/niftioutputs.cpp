@@ -7,6 +7,7 @@
 #include "correction/vdm.h"
 #include "fileio/fileerrors.h"
 #include "fileio/stagedoutputfile.h"
+#include "volume/columnthreads.h"
 
 namespace daxo::cli {
 
@@ -68,10 +69,11 @@ void writeCorrectedSeries(const std::string& path, const NiftiScan& scan, const 
   const Volume workingMap = toWorkingFrame(map, scan.phaseEncoding);
   NiftiVolumeReader reader(scan.image);
   NiftiWriter writer(path, scan.image, scan.image.volumeCount(), storage);
+  ColumnThreads threads(threadCount());
   Volume volume;
   while (reader.remaining() > 0) {
     reader.next(volume);
-    Volume corrected = correctVolume(workingMap, volume, alongX);
+    Volume corrected = correctVolume(workingMap, volume, alongX, &threads);
     if (jacobian) {
       Volume working = toWorkingFrame(corrected, scan.phaseEncoding);
       multiplyByJacobian(working, workingMap);

@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "correction/pairagreement.h"
 #include "cli/arguments.h"
 #include "cli/command.h"
+#include "correction/pairagreement.h"
 
 namespace daxo::cli {
 

@@ -82,8 +82,51 @@ void ListedBoxTrials::run(const VoxelList& voxels, const VoxelList& boxVoxels, C
   costs.finish(count);
 }
 
-UniformBoxTrials::UniformBoxTrials(const TrialVolumes& volumes, const Volume& box, const std::vector<float>& shifts)
+void computeLeftovers(const TrialVolumes& volumes, float boxValue, const std::vector<float>& shifts,
+                      ColumnThreads& threads, UniformLeftovers& leftovers) {
+  const Volume& v = volumes.v;
+  const int32_t nx = v.nx(), ny = v.ny(), lastRow = ny - 1;
+  const float top = static_cast<float>(lastRow);
+  leftovers.leftF.resize(v.voxelCount());
+  leftovers.leftG.resize(v.voxelCount());
+  const float* am = volumes.Am.data();
+  const float* pm = volumes.Pm.data();
+  const float* map = v.data();
+  const float* F = volumes.F.data();
+  const float* G = volumes.G.data();
+  float* leftF = leftovers.leftF.data();
+  float* leftG = leftovers.leftG.data();
+  threads.run(static_cast<size_t>(v.nz()), [&](size_t zBegin, size_t zEnd, int) {
+    for (int32_t z = static_cast<int32_t>(zBegin); z < static_cast<int32_t>(zEnd); ++z)
+      for (int32_t y = 0; y < ny; ++y)
+        for (int32_t x = 0; x < nx; ++x) {
+          const int32_t column = x + nx * ny * z;
+          const int32_t at = column + nx * y;
+          float f = F[at], g = G[at];
+          bool foundF = false, foundG = false;
+          // The last shift whose position lies inside wins; the same
+          // positions and samples as the table's (computeSlice).
+          for (size_t k = shifts.size(); k-- > 0 && !(foundF && foundG);) {
+            const TrialPositions p(y, map[at], shifts[k] * boxValue);
+            if (!foundF && insideRows(p.f, top)) {
+              f = sampleColumn(am + column, nx, lastRow, p.f);
+              foundF = true;
+            }
+            if (!foundG && insideRows(p.g, top)) {
+              g = sampleColumn(pm + column, nx, lastRow, p.g);
+              foundG = true;
+            }
+          }
+          leftF[at] = f;
+          leftG[at] = g;
+        }
+  });
+}
+
+UniformBoxTrials::UniformBoxTrials(const TrialVolumes& volumes, const Volume& box, const std::vector<float>& shifts,
+                                   const UniformLeftovers& leftovers)
     : volumes_(volumes),
+      leftovers_(leftovers),
       boxDims_(box.dimensions()),
       boxValue_(box.data()[0]),
       shifts_(shifts),
@@ -129,21 +172,26 @@ void UniformBoxTrials::computeSlice(int32_t z) {
 }
 
 void UniformBoxTrials::prepareSlices(int32_t z) {
-  const int32_t last = std::min(z + boxDims_.z / 2, volumes_.v.nz() - 1);
+  const int32_t half = boxDims_.z / 2;
+  if (nextSlice_ < 0) nextSlice_ = std::max(z - half, 0);
+  const int32_t last = std::min(z + half, volumes_.v.nz() - 1);
   // Slice s takes the slot of slice s - slots, below every slice the box
   // around z reaches.
   for (; nextSlice_ <= last; ++nextSlice_) computeSlice(nextSlice_);
 }
 
 template <typename Costs>
-void UniformBoxTrials::run(const Dimensions& centre, Costs& costs) {
+void UniformBoxTrials::run(const Dimensions& centre, uint32_t ordinal, Costs& costs) {
   const Dimensions dims = volumes_.v.dimensions();
   const BoxRange r = clipBox(dims, centre, boxDims_);
   prepareSlices(centre.z);
   const size_t shiftCount = shifts_.size();
   const size_t slicePlane = static_cast<size_t>(dims.x) * dims.y;
-  float* F = volumes_.F.data();
-  float* G = volumes_.G.data();
+  const float* F = volumes_.F.data();
+  const float* G = volumes_.G.data();
+  const float* leftF = leftovers_.leftF.data();
+  const float* leftG = leftovers_.leftG.data();
+  const uint32_t* firstCover = leftovers_.firstCover.data();
   size_t count = 0;
   costs.reset();
   for (int32_t z = r.z0; z <= r.z1; ++z) {
@@ -155,20 +203,18 @@ void UniformBoxTrials::run(const Dimensions& centre, Costs& costs) {
         const size_t cell = rowCell + x;
         const uint32_t insideF = inside_[2 * cell], insideG = inside_[2 * cell + 1];
         const float* samples = samples_.data() + 2 * shiftCount * cell;
-        float f = F[rowAt + x], g = G[rowAt + x];
         if (insideF == allShifts_ && insideG == allShifts_) {
           for (size_t k = 0; k < shiftCount; ++k) costs.add(k, samples[2 * k], samples[2 * k + 1]);
-          f = samples[2 * shiftCount - 2];
-          g = samples[2 * shiftCount - 1];
         } else {
+          const size_t at = rowAt + x;
+          const bool covered = firstCover[at] < ordinal;
+          float f = covered ? leftF[at] : F[at], g = covered ? leftG[at] : G[at];
           for (size_t k = 0; k < shiftCount; ++k) {
             if (insideF >> k & 1u) f = samples[2 * k];
             if (insideG >> k & 1u) g = samples[2 * k + 1];
             costs.add(k, f, g);
           }
         }
-        F[rowAt + x] = f;
-        G[rowAt + x] = g;
       }
     }
   }
@@ -177,7 +223,7 @@ void UniformBoxTrials::run(const Dimensions& centre, Costs& costs) {
 
 template void ListedBoxTrials::run(const VoxelList&, const VoxelList&, SsdCosts&);
 template void ListedBoxTrials::run(const VoxelList&, const VoxelList&, CorrelationCosts&);
-template void UniformBoxTrials::run(const Dimensions&, SsdCosts&);
-template void UniformBoxTrials::run(const Dimensions&, CorrelationCosts&);
+template void UniformBoxTrials::run(const Dimensions&, uint32_t, SsdCosts&);
+template void UniformBoxTrials::run(const Dimensions&, uint32_t, CorrelationCosts&);
 
 }  // namespace daxo

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "volume/columnthreads.h"
 #include "volume/volume.h"
 
 // The trials of the local search over the box around one voxel (see
@@ -59,34 +60,62 @@ class ListedBoxTrials {
   const std::vector<float>& shifts_;
 };
 
-// Trials for a box whose voxels all hold the same value. The sample of a voxel
-// under a shift then does not depend on the box it is tried in, so it is
-// computed once per stage, slice by slice, into a table that holds the slices
-// a box around the current voxel reaches (box.z slices); the centres must come
-// in ascending z. Works for 1 to kMaxShifts shifts. The table takes
+// What the trials of a box of one value leave behind. The sample of a voxel
+// under a shift then does not depend on the centre whose box it is tried in,
+// so every trial that reaches voxel p leaves the same value there: the sample
+// of the last shift whose position lies inside, or the value p held before
+// when there is none. Since that earlier value is itself either the stage's
+// start or what an earlier trial left, p holds its start value until the
+// first searched centre's box covers it and `leftF[p]` / `leftG[p]` ever
+// after.
+struct UniformLeftovers {
+  std::vector<float> leftF, leftG;
+  // Per voxel, the ordinal (0, 1, .. in sweep order) of the first searched
+  // centre whose box covers it; kNever when none does.
+  std::vector<uint32_t> firstCover;
+  static constexpr uint32_t kNever = ~0u;
+};
+
+// Fills leftF and leftG for every voxel from F, G (the stage's start), Am,
+// Pm and v, slice by slice across `threads`. boxValue is the box's value.
+void computeLeftovers(const TrialVolumes& volumes, float boxValue, const std::vector<float>& shifts,
+                      ColumnThreads& threads, UniformLeftovers& leftovers);
+
+// Trials for a box whose voxels all hold the same value. The samples of every
+// shift are computed once per stage, slice by slice, into a table that holds
+// the slices a box around the current centre reaches (box.z slices); the
+// centres given to one object must come in ascending z. The trials read F and
+// G without writing them: a box voxel starts from leftF / leftG when a centre
+// before this one covered it and from F / G otherwise (UniformLeftovers), so
+// the centres can be tried in any order and on any thread once firstCover is
+// known. Works for 1 to kMaxShifts shifts. The table takes
 // box.z * nx * ny * (2 + 2 * shifts) * 4 bytes (6 MB for 96 x 96 slices, a
 // 7-voxel box and 11 shifts).
 class UniformBoxTrials {
  public:
   static constexpr size_t kMaxShifts = 32;
 
-  UniformBoxTrials(const TrialVolumes& volumes, const Volume& box, const std::vector<float>& shifts);
+  UniformBoxTrials(const TrialVolumes& volumes, const Volume& box, const std::vector<float>& shifts,
+                   const UniformLeftovers& leftovers);
 
-  // Runs every shift over the box around `centre` into `costs`.
+  // Runs every shift over the box around `centre`, the searched centre of
+  // ordinal `ordinal`, into `costs`.
   template <typename Costs>
-  void run(const Dimensions& centre, Costs& costs);
+  void run(const Dimensions& centre, uint32_t ordinal, Costs& costs);
 
  private:
-  // Fills the table up to the last slice the box around slice z reaches.
+  // Fills the table up to the last slice the box around slice z reaches,
+  // starting, on the first call, with the first slice it reaches.
   void prepareSlices(int32_t z);
   void computeSlice(int32_t z);
 
   TrialVolumes volumes_;
+  const UniformLeftovers& leftovers_;
   Dimensions boxDims_;
   float boxValue_;
   const std::vector<float>& shifts_;
   int32_t slots_;
-  int32_t nextSlice_ = 0;
+  int32_t nextSlice_ = -1;
   uint32_t allShifts_;
   // Per table voxel: the shifts whose F (G) position lies inside, as bits
   // (interleaved F, G), and the samples of every shift (interleaved F, G).

@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "correction/bsplinetaps.h"
+#include "volume/columnthreads.h"
 
 namespace daxo {
 
@@ -66,7 +67,7 @@ std::vector<double> bsplineCoefficients(const Volume& src) {
   return c;
 }
 
-void bsplineCoefficients(const Volume& src, std::vector<double>& c) {
+void bsplineCoefficients(const Volume& src, std::vector<double>& c, ColumnThreads* threads) {
   const int32_t nx = src.nx(), ny = src.ny(), nz = src.nz();
   const size_t count = src.voxelCount();
   c.clear();
@@ -78,15 +79,24 @@ void bsplineCoefficients(const Volume& src, std::vector<double>& c) {
   const EliminationFactors f = eliminationFactors(std::max({nx, ny, nz}));
   const size_t plane = static_cast<size_t>(nx) * static_cast<size_t>(ny);
   const size_t width = static_cast<size_t>(nx);
-  // Along z: all lines of constant (x, y) together, one plane per step.
-  solveLines(c.data(), nz, plane, plane, 1, f);
+  double* data = c.data();
+  ColumnThreads single(1);
+  ColumnThreads& pool = threads != nullptr ? *threads : single;
+  // Every pass splits its lines across the threads; a line's arithmetic does
+  // not depend on which lines it is solved with.
+  // Along z: lines of constant (x, y) together, one plane per step.
+  pool.run(plane, [&](size_t begin, size_t end, int) { solveLines(data + begin, nz, end - begin, plane, 1, f); });
   // Along y: per slice, all lines of constant x together, one row per step.
-  for (int32_t z = 0; z < nz; ++z) solveLines(c.data() + z * plane, ny, width, width, 1, f);
+  pool.run(static_cast<size_t>(nz), [&](size_t begin, size_t end, int) {
+    for (size_t z = begin; z < end; ++z) solveLines(data + z * plane, ny, width, width, 1, f);
+  });
   // Along x: four rows at a time, whose independent recursions can overlap
   // (more rows at once would map to conflicting cache sets).
   const size_t rows = static_cast<size_t>(ny) * static_cast<size_t>(nz);
-  for (size_t row = 0; row < rows; row += 4)
-    solveLines(c.data() + row * width, nx, std::min<size_t>(4, rows - row), 1, width, f);
+  pool.run(rows, [&](size_t begin, size_t end, int) {
+    for (size_t row = begin; row < end; row += 4)
+      solveLines(data + row * width, nx, std::min<size_t>(4, end - row), 1, width, f);
+  });
 }
 
 void bsplineSample(const std::vector<double>& coefficients, const Dimensions& dims, const std::vector<Float3>& points,

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "volume/columnthreads.h"
 #include "volume/volume.h"
 
 // Interpolating cubic B-splines on volumes, with zero coefficients outside the
@@ -24,8 +25,10 @@ struct Float3 {
 // in double precision. An empty volume gives an empty array.
 std::vector<double> bsplineCoefficients(const Volume& src);
 // The same coefficients written into `c` (resized to src's voxel count), so
-// that a caller correcting many volumes reuses one allocation.
-void bsplineCoefficients(const Volume& src, std::vector<double>& c);
+// that a caller correcting many volumes reuses one allocation; the lines are
+// solved across `threads` (null: the calling thread only), with the same
+// result for any number of threads.
+void bsplineCoefficients(const Volume& src, std::vector<double>& c, ColumnThreads* threads = nullptr);
 
 // Samples the spline with coefficients `coefficients` (extents `dims`) at every
 // point, writing out[i] for points[i]; `out` must hold points.size() floats.

@@ -1,5 +1,7 @@
 #include "correction/localsweep.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <stdexcept>
 
 #include "correction/boxtrials.h"
@@ -46,17 +48,103 @@ size_t sweepVoxels(const Volume& F, const Volume& G, const std::vector<float>& s
   return searched;
 }
 
+// Marks the voxels of the box around `centre` that no earlier centre covered
+// as first covered by centre `ordinal` (ordinals only grow, so the smaller
+// mark is the earlier one).
+void coverBox(const Dimensions& dims, const Dimensions& centre, const Dimensions& box, uint32_t ordinal,
+              uint32_t* firstCover) {
+  const BoxRange r = clipBox(dims, centre, box);
+  const int32_t width = r.x1 - r.x0 + 1;
+  for (int32_t z = r.z0; z <= r.z1; ++z)
+    for (int32_t y = r.y0; y <= r.y1; ++y) {
+      uint32_t* row = firstCover + (static_cast<size_t>(z) * dims.y + y) * dims.x + r.x0;
+      for (int32_t i = 0; i < width; ++i) row[i] = std::min(row[i], ordinal);
+    }
+}
+
+// The sweep with a box of one value, in two passes.
+//
+// Which voxels are searched depends on the order: a voxel is searched when F
+// or G, as the trials before it left them, exceed the threshold, and a trial
+// reads, at box voxels where not every shift samples, what earlier trials
+// left. With a box of one value both depend only on whether an earlier
+// searched centre's box covered the voxel (UniformLeftovers). So the first,
+// serial pass walks the voxels in sweep order, z outer, x inner, deciding
+// each voxel from its start value or its leftover value as the covers so far
+// say, and records the searched centres and, per voxel, the first centre that
+// covers it; that takes a comparison per box voxel instead of a trial per
+// shift. The second pass runs the trials of the searched centres, split in
+// contiguous runs across the threads: centre n reads a box voxel's leftover
+// value exactly when its first cover is below n, which is what the serial
+// sweep would have left there, sums the costs in the same order, and so
+// picks the same shift, whatever the number of threads. F and G end as the
+// serial sweep leaves them: the leftover value where covered.
 template <typename Costs>
-size_t sweepWith(const TrialVolumes& volumes, const Volume& box, const std::vector<float>& shifts, Volume& acc,
-                 Volume& weights) {
-  Costs costs(shifts.size());
-  if (isUniformBox(box) && shifts.size() <= UniformBoxTrials::kMaxShifts) {
-    UniformBoxTrials trials(volumes, box, shifts);
-    return sweepVoxels(volumes.F, volumes.G, shifts, acc, weights, [&](const Dimensions& centre) {
-      trials.run(centre, costs);
-      return firstSmallest(costs.costs());
-    });
+size_t sweepUniform(const TrialVolumes& volumes, const Volume& box, const std::vector<float>& shifts, Volume& acc,
+                    Volume& weights, ColumnThreads& threads) {
+  const Dimensions dims = volumes.v.dimensions();
+  const size_t voxelCount = volumes.v.voxelCount();
+  UniformLeftovers leftovers;
+  computeLeftovers(volumes, box.data()[0], shifts, threads, leftovers);
+  leftovers.firstCover.assign(voxelCount, UniformLeftovers::kNever);
+
+  std::vector<size_t> centres;
+  {
+    const float* F = volumes.F.data();
+    const float* G = volumes.G.data();
+    const float* leftF = leftovers.leftF.data();
+    const float* leftG = leftovers.leftG.data();
+    uint32_t* firstCover = leftovers.firstCover.data();
+    size_t at = 0;
+    for (int32_t z = 0; z < dims.z; ++z)
+      for (int32_t y = 0; y < dims.y; ++y)
+        for (int32_t x = 0; x < dims.x; ++x, ++at) {
+          const bool covered = firstCover[at] != UniformLeftovers::kNever;
+          const float f = covered ? leftF[at] : F[at], g = covered ? leftG[at] : G[at];
+          if (!(f > kSignalThreshold || g > kSignalThreshold)) continue;
+          coverBox(dims, Dimensions{x, y, z}, box.dimensions(), static_cast<uint32_t>(centres.size()), firstCover);
+          centres.push_back(at);
+        }
   }
+
+  // Allocated here: the threads' bodies must not throw.
+  std::vector<UniformBoxTrials> trials;
+  std::vector<Costs> costs;
+  for (int t = 0; t < threads.count(); ++t) {
+    trials.emplace_back(volumes, box, shifts, leftovers);
+    costs.emplace_back(shifts.size());
+  }
+  float* accumulated = acc.data();
+  float* weight = weights.data();
+  const size_t plane = static_cast<size_t>(dims.x) * dims.y;
+  threads.run(centres.size(), [&](size_t begin, size_t end, int thread) {
+    for (size_t n = begin; n < end; ++n) {
+      const size_t at = centres[n];
+      const Dimensions centre{static_cast<int32_t>(at % dims.x), static_cast<int32_t>(at % plane / dims.x),
+                              static_cast<int32_t>(at / plane)};
+      trials[thread].run(centre, static_cast<uint32_t>(n), costs[thread]);
+      const size_t best = firstSmallest(costs[thread].costs());
+      weight[at] = 1.0f;
+      accumulated[at] = accumulated[at] + shifts[best];
+    }
+  });
+
+  float* F = volumes.F.data();
+  float* G = volumes.G.data();
+  for (size_t i = 0; i < voxelCount; ++i)
+    if (leftovers.firstCover[i] != UniformLeftovers::kNever) {
+      F[i] = leftovers.leftF[i];
+      G[i] = leftovers.leftG[i];
+    }
+  return centres.size();
+}
+
+// A box of varying values: serial (a voxel's leftover value depends on which
+// centre's box last covered it).
+template <typename Costs>
+size_t sweepListed(const TrialVolumes& volumes, const Volume& box, const std::vector<float>& shifts, Volume& acc,
+                   Volume& weights) {
+  Costs costs(shifts.size());
   ListedBoxTrials trials(volumes, box, shifts);
   // Reused for every voxel: cleared, their capacity kept.
   VoxelList voxels, boxVoxels;
@@ -68,6 +156,16 @@ size_t sweepWith(const TrialVolumes& volumes, const Volume& box, const std::vect
     trials.run(voxels, boxVoxels, costs);
     return firstSmallest(costs.costs());
   });
+}
+
+template <typename Costs>
+size_t sweepWith(const TrialVolumes& volumes, const Volume& box, const std::vector<float>& shifts, Volume& acc,
+                 Volume& weights, ColumnThreads& threads) {
+  // Ordinals of searched centres are 32-bit, below kNever.
+  const bool ordinalsFit = volumes.v.voxelCount() < UniformLeftovers::kNever;
+  if (isUniformBox(box) && shifts.size() <= UniformBoxTrials::kMaxShifts && ordinalsFit)
+    return sweepUniform<Costs>(volumes, box, shifts, acc, weights, threads);
+  return sweepListed<Costs>(volumes, box, shifts, acc, weights);
 }
 
 }  // namespace
@@ -86,12 +184,14 @@ void buildBoxLists(const Dimensions& volume, const Dimensions& centre, const Dim
 }
 
 size_t sweepStage(Volume& F, Volume& G, const Volume& Am, const Volume& Pm, const Volume& v, const Volume& box,
-                  const std::vector<float>& shifts, bool useSsd, Volume& acc, Volume& weights) {
+                  const std::vector<float>& shifts, bool useSsd, Volume& acc, Volume& weights, ColumnThreads* threads) {
   checkSweepArguments(F, G, Am, Pm, v, acc, weights);
   if (shifts.empty()) return 0;
   const TrialVolumes volumes{F, G, Am, Pm, v};
-  return useSsd ? sweepWith<SsdCosts>(volumes, box, shifts, acc, weights)
-                : sweepWith<CorrelationCosts>(volumes, box, shifts, acc, weights);
+  ColumnThreads single(1);
+  ColumnThreads& pool = threads != nullptr ? *threads : single;
+  return useSsd ? sweepWith<SsdCosts>(volumes, box, shifts, acc, weights, pool)
+                : sweepWith<CorrelationCosts>(volumes, box, shifts, acc, weights, pool);
 }
 
 }  // namespace daxo

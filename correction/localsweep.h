@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "volume/columnthreads.h"
 #include "volume/volume.h"
 
 // The local search of one stage of the displacement-map estimation: every
@@ -38,8 +39,12 @@ void buildBoxLists(const Dimensions& volume, const Dimensions& centre, const Dim
 // The results are those of running, per voxel and shift, warpLinearY on F and
 // G and then ssdAt or nccAt, bit for bit; the work is organised differently
 // (correction/boxtrials.h): a box of one value, as the standard schedule uses,
-// takes its samples from a per-slice table computed once per stage.
+// takes its samples from a per-slice table computed once per stage, and its
+// trials are spread over `threads` (null: the calling thread only) with the
+// same results for any number of threads (correction/localsweep.cpp says
+// why). Other boxes are swept on the calling thread.
 size_t sweepStage(Volume& F, Volume& G, const Volume& Am, const Volume& Pm, const Volume& v, const Volume& box,
-                  const std::vector<float>& shifts, bool useSsd, Volume& acc, Volume& weights);
+                  const std::vector<float>& shifts, bool useSsd, Volume& acc, Volume& weights,
+                  ColumnThreads* threads = nullptr);
 
 }  // namespace daxo

@@ -6,6 +6,7 @@
 #include "correction/simplevdmestimate.h"
 #include "correction/variationalestimate.h"
 #include "correction/vdmestimate.h"
+#include "volume/columnthreads.h"
 #include "volume/volumegauss.h"
 
 namespace daxo {
@@ -34,7 +35,8 @@ bool holdsNotANumber(const Volume& v) {
 // log entry, when it holds NaN.
 std::optional<Volume> estimateFast(const Volume& vol_ap, const Volume& vol_pa, const Sigma3& sigma,
                                    const EstimationOptions& o, std::ostream& log) {
-  Volume v = estimateColumnWise(vol_ap, vol_pa, sigma, &log, o.order);
+  ColumnThreads threads(threadCount(o.threads));
+  Volume v = estimateColumnWise(vol_ap, vol_pa, sigma, &log, o.order, &threads);
   smooth(v, Sigma3{1.5, 1.5, 1.5}, Dimensions{0, 0, 0}, true);
   if (holdsNotANumber(v)) {
     log << "Not-a-number values detected. Please start again trying higher order." << std::flush;
@@ -49,7 +51,7 @@ std::optional<Volume> estimateFull(const Volume& vol_ap, const Volume& vol_pa, c
                                    const Sigma3& sigma, const EstimationOptions& o, std::ostream& log) {
   const EstimationSchedule schedule = standardSchedule(voxelSize);
   Volume v = estimateVdm(vol_ap, vol_pa, voxelSize, sigma, o.useSsd, schedule.localBoxes, schedule.shifts,
-                         schedule.smoothing, o.useIc, false, &log, o.order);
+                         schedule.smoothing, o.useIc, false, &log, o.order, o.threads);
   if (stoppedOnNotANumber(v)) return std::nullopt;
   return v;
 }
@@ -63,7 +65,9 @@ std::optional<Volume> estimatePairMap(const Volume& first, const Volume& second,
                                       std::ostream& log) {
   // The variational estimate works in voxels: the voxel size does not enter.
   if (options.method == EstimationMethod::Variational) {
-    return estimateVariational(first, second, VariationalSettings{}, &log);
+    VariationalSettings settings;
+    settings.threads = options.threads;
+    return estimateVariational(first, second, settings, &log);
   }
   const Sigma3 sigma = standardColumnSigma(voxelSizeMm);
   if (options.fast) return estimateFast(first, second, sigma, options, log);

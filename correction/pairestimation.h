@@ -26,6 +26,7 @@ struct EstimationOptions {
   bool useSsd = false;  // classic: squared differences instead of correlation
   bool useIc = true;    // classic: intensity correction by the map's derivative
   int32_t order = 0;    // classic: derivative order of the column-wise pre-filter
+  int threads = 0;      // 0: threadCount() decides; the map does not depend on it
 };
 
 // Pre-filter orders the column-wise estimate knows: 0 plain smoothing, 1 and

@@ -1,9 +1,12 @@
 #include "correction/simplevdmestimate.h"
 
+#include <vector>
+
 #include "correction/columnfit.h"
 #include "correction/logentry.h"
 #include "correction/vdm.h"
 #include "volume/assertion.h"
+#include "volume/columnthreads.h"
 #include "volume/distance.h"
 
 namespace daxo {
@@ -54,29 +57,47 @@ void smoothParameters(ColumnParameters& parameters, const Matrix& kernel) {
   convolveMasked2D(parameters.shift, kernel, parameters.mask, true);
 }
 
-// One pass over all columns, z outer, x inner: fits every column with signal
-// from its current parameters and writes its displacement into result.
-void fitPass(const FilteredPair& filtered, ColumnParameters& parameters, ColumnFit& fit, Volume& result) {
-  const int32_t nx = result.nx(), ny = result.ny(), nz = result.nz();
-  Vector g(ny), f(ny), dg(ny), df(ny), column(ny);
-  for (int32_t z = 0; z < nz; ++z) {
-    for (int32_t x = 0; x < nx; ++x) {
-      parameters.mask(x, z) = 0.0f;
-      if (ny == 0) continue;
-      copyColumn(filtered.a, x, z, g);
-      copyColumn(filtered.p, x, z, f);
-      if (!(g.max() > kSignalThreshold && f.max() > kSignalThreshold)) continue;
-      parameters.mask(x, z) = 1.0f;
-      copyColumn(filtered.aY, x, z, dg);
-      copyColumn(filtered.pY, x, z, df);
-      float a = parameters.scale(x, z), b = parameters.shift(x, z);
-      fit.fit(g, f, dg, df, a, b);
-      parameters.scale(x, z) = a;
-      parameters.shift(x, z) = b;
-      fit.displacement(a, b, column);
-      writeColumn(column, result, x, z);
-    }
+// Per-thread working buffers of a pass: the fit and four columns.
+struct ColumnScratch {
+  explicit ColumnScratch(int32_t ny) : fit(ny), g(ny), f(ny), dg(ny), df(ny), column(ny) {}
+  ColumnFit fit;
+  Vector g, f, dg, df, column;
+};
+
+// Fits the columns begin .. end-1 (column index x + nx * z) that have signal
+// from their current parameters and writes their displacements into result.
+// A column reads and writes only its own parameters and voxels.
+void fitColumns(const FilteredPair& filtered, ColumnParameters& parameters, ColumnScratch& s, Volume& result,
+                size_t begin, size_t end) {
+  const int32_t nx = result.nx(), ny = result.ny();
+  for (size_t index = begin; index < end; ++index) {
+    const int32_t x = static_cast<int32_t>(index % static_cast<size_t>(nx));
+    const int32_t z = static_cast<int32_t>(index / static_cast<size_t>(nx));
+    parameters.mask(x, z) = 0.0f;
+    if (ny == 0) continue;
+    copyColumn(filtered.a, x, z, s.g);
+    copyColumn(filtered.p, x, z, s.f);
+    if (!(s.g.max() > kSignalThreshold && s.f.max() > kSignalThreshold)) continue;
+    parameters.mask(x, z) = 1.0f;
+    copyColumn(filtered.aY, x, z, s.dg);
+    copyColumn(filtered.pY, x, z, s.df);
+    float a = parameters.scale(x, z), b = parameters.shift(x, z);
+    s.fit.fit(s.g, s.f, s.dg, s.df, a, b);
+    parameters.scale(x, z) = a;
+    parameters.shift(x, z) = b;
+    s.fit.displacement(a, b, s.column);
+    writeColumn(s.column, result, x, z);
   }
+}
+
+// One pass over all columns, split across the threads in contiguous runs;
+// each column's fit is the same on any thread.
+void fitPass(const FilteredPair& filtered, ColumnParameters& parameters, std::vector<ColumnScratch>& scratch,
+             Volume& result, ColumnThreads& threads) {
+  const size_t columns = static_cast<size_t>(result.nx()) * static_cast<size_t>(result.nz());
+  threads.run(columns, [&](size_t begin, size_t end, int thread) {
+    fitColumns(filtered, parameters, scratch[static_cast<size_t>(thread)], result, begin, end);
+  });
 }
 
 }  // namespace
@@ -101,8 +122,8 @@ Matrix invert2x2(const Matrix& mat) {
   return inverse;
 }
 
-Volume estimateColumnWise(const Volume& vol_ap, const Volume& vol_pa, const Sigma3& sigma, std::ostream* log,
-                          int order) {
+Volume estimateColumnWise(const Volume& vol_ap, const Volume& vol_pa, const Sigma3& sigma, std::ostream* log, int order,
+                          ColumnThreads* threads) {
   check(vol_ap.dimensions() == vol_pa.dimensions(), kModule, 71, "vol_ap.dimensions() == vol_pa.dimensions()");
   const FilteredPair filtered = filterPair(vol_ap, vol_pa, sigma, order);
   logEntry(log, "Column-wise optimisation, sigma: x: ", sigma[0], ", y: ", sigma[1], ", sigma.z: ", sigma[2]);
@@ -112,10 +133,13 @@ Volume estimateColumnWise(const Volume& vol_ap, const Volume& vol_pa, const Sigm
   ColumnParameters parameters{Matrix(nx, nz, 1.0f), Matrix(nx, nz, 0.0f), Matrix(nx, nz, 1.0f)};
   Volume result(vol_ap.dimensions(), 0.0f);
   const Matrix kernel = gaussianKernel2D(5, 5, Sigma2{1.0, 1.0}, Order2{0, 0}, false);
-  ColumnFit fit(vol_ap.ny());
+  ColumnThreads single(1);
+  ColumnThreads& pool = threads != nullptr ? *threads : single;
+  // Allocated here: the threads' bodies must not throw.
+  std::vector<ColumnScratch> scratch(static_cast<size_t>(pool.count()), ColumnScratch(vol_ap.ny()));
   for (int pass = 0; pass < kPasses; ++pass) {
     if (pass > 0) smoothParameters(parameters, kernel);
-    fitPass(filtered, parameters, fit, result);
+    fitPass(filtered, parameters, scratch, result, pool);
   }
 
   Volume correctedAp(vol_ap.dimensions()), correctedPa(vol_pa.dimensions());

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <ostream>
 
+#include "volume/columnthreads.h"
 #include "volume/matrix.h"
 #include "volume/vector.h"
 #include "volume/volume.h"
@@ -37,8 +38,9 @@ Matrix invert2x2(const Matrix& mat);
 // entries: the sigma, the mean SSD of the unfiltered scans, and the mean SSD
 // of the scans corrected (trilinear) with the result. The scans must have
 // equal dimensions (checked before anything is computed or logged). Allocates
-// its working buffers once per call.
-Volume estimateColumnWise(const Volume& vol_ap, const Volume& vol_pa, const Sigma3& sigma, std::ostream* log,
-                          int order);
+// its working buffers once per call. The columns are fitted across `threads`
+// (null: the calling thread only); the result does not depend on it.
+Volume estimateColumnWise(const Volume& vol_ap, const Volume& vol_pa, const Sigma3& sigma, std::ostream* log, int order,
+                          ColumnThreads* threads = nullptr);
 
 }  // namespace daxo

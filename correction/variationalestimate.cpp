@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "correction/logentry.h"
@@ -252,9 +251,7 @@ Volume estimateVariational(const Volume& first, const Volume& second, const Vari
                            std::ostream* log) {
   checkInputs(first, second);
   const Clock::time_point start = Clock::now();
-  int threads = settings.threads;
-  if (threads <= 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  ColumnThreads pool(threads);
+  ColumnThreads pool(threadCount(settings.threads));
 
   // Levels, finest first.
   std::vector<Level> levels(1);
@@ -288,7 +285,7 @@ Volume estimateVariational(const Volume& first, const Volume& second, const Vari
   w.curvatureAcross *= std::min(noiseFactor, settings.maxNoiseFactor);
   logEntry(log, "Variational estimation, ", levels.size(), " levels, curvature ", w.curvature, " along PE and ",
            w.curvatureAcross, " across, diffusion ", w.diffusion, ", barrier ", w.barrier, ", background noise ", noise,
-           ", threads ", threads);
+           ", threads ", pool.count());
   std::vector<double> b;
   for (size_t li = levels.size(); li-- > 0;) {
     const Clock::time_point levelStart = Clock::now();

@@ -36,7 +36,7 @@ struct VariationalSettings {
   // 0 turns this off.
   double nominalNoise = 0.011;
   double maxNoiseFactor = 16.0;
-  int threads = 0;  // 0: one per core; the result does not depend on it
+  int threads = 0;  // 0: threadCount() decides; the result does not depend on it
 };
 
 // The map of the first scan in voxels along y, at the voxel centres; the

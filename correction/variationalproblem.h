@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "correction/columnthreads.h"
+#include "volume/columnthreads.h"
 
 // The discrete problem that the variational estimator solves on one grid.
 //
@@ -111,8 +111,8 @@ class VariationalProblem {
   VariationalWeights weights_;
   ColumnThreads* threads_;
   mutable std::vector<std::array<std::vector<double>, 3>> scratch_;  // per thread: three columns of cells
-  int32_t padded_;                                           // coefficients per column: m + 2 * kPad
-  std::vector<double> coeff1_;                               // B-spline coefficients, padded columns
+  int32_t padded_;                                                   // coefficients per column: m + 2 * kPad
+  std::vector<double> coeff1_;                                       // B-spline coefficients, padded columns
   std::vector<double> coeff2_;
   std::vector<double> cellWeight_;        // frozen w per cell
   std::vector<double> rowA_;              // sqrt(w) dr/db at the cell's lower face, per cell

@@ -10,6 +10,7 @@
 #include "correction/bsplinetaps.h"
 #include "correction/columnsample.h"
 #include "volume/assertion.h"
+#include "volume/columnthreads.h"
 #include "volume/volumetransform.h"
 
 namespace daxo {
@@ -158,20 +159,26 @@ void checkCubicWarp(const Volume& dst, const Volume& src, const Volume& vdm) {
 
 // warpCubic after its checks, computing the coefficients into `coefficients`
 // (whose storage is reused).
-void warpCubicChecked(Volume& dst, const Volume& src, const Volume& vdm, bool negate,
-                      std::vector<double>& coefficients) {
+void warpCubicChecked(Volume& dst, const Volume& src, const Volume& vdm, bool negate, std::vector<double>& coefficients,
+                      ColumnThreads& threads) {
   if (src.voxelCount() == 0) return;
-  bsplineCoefficients(src, coefficients);
-  CubicRowSampler sampler(coefficients.data(), src.dimensions(), allFinite(src));
+  bsplineCoefficients(src, coefficients, &threads);
+  const bool finite = allFinite(src);
+  // Allocated here: the threads' bodies must not throw.
+  std::vector<CubicRowSampler> samplers(static_cast<size_t>(threads.count()),
+                                        CubicRowSampler(coefficients.data(), src.dimensions(), finite));
   // The sample points (x, y + d, z) are formed on the fly, row by row in
-  // storage order.
-  for (int32_t z = 0; z < src.nz(); ++z) {
-    sampler.setSlice(z);
-    for (int32_t y = 0; y < src.ny(); ++y) {
-      const size_t rowStart = src.index(0, y, z);
-      sampler.sampleRow(y, vdm.data() + rowStart, negate, dst.data() + rowStart);
+  // storage order; every voxel's sample is the same on any thread.
+  threads.run(static_cast<size_t>(src.nz()), [&](size_t begin, size_t end, int thread) {
+    CubicRowSampler& sampler = samplers[static_cast<size_t>(thread)];
+    for (int32_t z = static_cast<int32_t>(begin); z < static_cast<int32_t>(end); ++z) {
+      sampler.setSlice(z);
+      for (int32_t y = 0; y < src.ny(); ++y) {
+        const size_t rowStart = src.index(0, y, z);
+        sampler.sampleRow(y, vdm.data() + rowStart, negate, dst.data() + rowStart);
+      }
     }
-  }
+  });
 }
 
 }  // namespace
@@ -226,24 +233,27 @@ void warpLinearY(Volume& dst, const Volume& src, const Volume& vdm, const VoxelL
   }
 }
 
-void warpCubic(Volume& dst, const Volume& src, const Volume& vdm, bool negate) {
+void warpCubic(Volume& dst, const Volume& src, const Volume& vdm, bool negate, ColumnThreads* threads) {
   checkCubicWarp(dst, src, vdm);
   std::vector<double> coefficients;
-  warpCubicChecked(dst, src, vdm, negate, coefficients);
+  ColumnThreads single(1);
+  warpCubicChecked(dst, src, vdm, negate, coefficients, threads != nullptr ? *threads : single);
 }
 
-Volume correctVolume(const Volume& vdm, const Volume& src, bool transposed) {
+Volume correctVolume(const Volume& vdm, const Volume& src, bool transposed, ColumnThreads* threads) {
   Volume corrected(vdm.dimensions());
   if (!transposed) {
-    warpCubic(corrected, src, vdm, false);
+    warpCubic(corrected, src, vdm, false, threads);
     return corrected;
   }
   const Volume working = transposeXY(src);
-  warpCubic(corrected, working, vdm, false);
+  warpCubic(corrected, working, vdm, false, threads);
   return transposeXY(corrected);
 }
 
-void correctVolumes(const Volume& vdm, std::vector<Volume>& volumes, bool transposed) {
+void correctVolumes(const Volume& vdm, std::vector<Volume>& volumes, bool transposed, ColumnThreads* threads) {
+  ColumnThreads single(1);
+  ColumnThreads& pool = threads != nullptr ? *threads : single;
   std::vector<double> coefficients;
   Volume transposedSource;
   Volume corrected;
@@ -252,7 +262,7 @@ void correctVolumes(const Volume& vdm, std::vector<Volume>& volumes, bool transp
     const Volume& working = transposed ? transposedSource : volume;
     if (corrected.dimensions() != vdm.dimensions() || corrected.data() == nullptr) corrected = Volume(vdm.dimensions());
     checkCubicWarp(corrected, working, vdm);
-    warpCubicChecked(corrected, working, vdm, false, coefficients);
+    warpCubicChecked(corrected, working, vdm, false, coefficients, pool);
     if (transposed) {
       // The result, transposed back, has the volume's own extents.
       transposeXYInto(volume, corrected);

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "volume/columnthreads.h"
 #include "volume/volume.h"
 
 // Applying a voxel displacement map (VDM). A map holds, per voxel, a
@@ -17,8 +18,9 @@
 namespace daxo {
 
 // Every voxel of dst by cubic B-spline interpolation of src (coefficients with
-// zeros outside the volume).
-void warpCubic(Volume& dst, const Volume& src, const Volume& vdm, bool negate);
+// zeros outside the volume). The coefficients and the slices are spread over
+// `threads` (null: the calling thread only); the result does not depend on it.
+void warpCubic(Volume& dst, const Volume& src, const Volume& vdm, bool negate, ColumnThreads* threads = nullptr);
 
 // Every voxel of dst by trilinear interpolation (sampleTrilinear) of src.
 void warpTrilinear(Volume& dst, const Volume& src, const Volume& vdm, bool negate);
@@ -38,13 +40,16 @@ void warpLinearY(Volume& dst, const Volume& src, const Volume& vdm, const VoxelL
 // in the transposed frame (extents (ny, nx, nz) of src) and the result is
 // transposed back, so it always has src's extents. A map of other extents
 // fails the first check of warpCubic.
-Volume correctVolume(const Volume& vdm, const Volume& src, bool transposed);
+// The warp is spread over `threads` as warpCubic's.
+Volume correctVolume(const Volume& vdm, const Volume& src, bool transposed, ColumnThreads* threads = nullptr);
 
 // Replaces every volume by correctVolume(vdm, volume, transposed), bit for bit
 // the same, but allocates the spline coefficients and working volumes once
 // for all volumes rather than once per volume (fresh memory costs a page
 // fault per page). Stops at the first volume that fails the checks; the
-// volumes before it are then already corrected.
-void correctVolumes(const Volume& vdm, std::vector<Volume>& volumes, bool transposed);
+// volumes before it are then already corrected. Each volume's correction is
+// spread over `threads` (null: the calling thread only), with the same
+// result for any number of threads.
+void correctVolumes(const Volume& vdm, std::vector<Volume>& volumes, bool transposed, ColumnThreads* threads = nullptr);
 
 }  // namespace daxo

@@ -14,6 +14,7 @@
 #include "correction/vdmfolds.h"
 #include "correction/vdminverse.h"
 #include "volume/assertion.h"
+#include "volume/columnthreads.h"
 #include "volume/distance.h"
 #include "volume/volumetransform.h"
 
@@ -52,9 +53,9 @@ struct WarpedPair {
   Volume Am, Pm, F, G;
 };
 
-void warpPair(WarpedPair& pair, const Volume& v) {
-  warpCubic(pair.F, pair.Am, v, false);
-  warpCubic(pair.G, pair.Pm, v, true);
+void warpPair(WarpedPair& pair, const Volume& v, ColumnThreads& threads) {
+  warpCubic(pair.F, pair.Am, v, false, &threads);
+  warpCubic(pair.G, pair.Pm, v, true, &threads);
 }
 
 double costOf(const WarpedPair& pair, bool useSsd) { return useSsd ? meanSsd(pair.F, pair.G) : ncc(pair.F, pair.G); }
@@ -101,20 +102,21 @@ void prepareScans(Volume& Am, Volume& Pm, const Volume& vol_ap, const Volume& vo
 Volume estimateVdm(const Volume& vol_ap, const Volume& vol_pa, const std::array<double, 3>& voxelSize,
                    const Sigma3& columnSigma, bool use_ssd, const std::vector<Volume>& localbox,
                    const std::vector<std::vector<float>>& s_values, const std::vector<Sigma3>& vdm_smoothing,
-                   bool use_ic, bool motion, std::ostream* log, int order) {
+                   bool use_ic, bool motion, std::ostream* log, int order, int threads) {
   check(vol_ap.dimensions() == vol_pa.dimensions(), kModule, 97, "vol_ap.dimensions() == vol_pa.dimensions()");
   check(localbox.size() == s_values.size(), kModule, 98, "localbox.size() == s_values.size()");
   check(localbox.size() == vdm_smoothing.size(), kModule, 99, "localbox.size() == vdm_smoothing.size()");
   checkBoxes(localbox);
+  ColumnThreads pool(threadCount(threads));
 
-  Volume v = estimateColumnWise(vol_ap, vol_pa, columnSigma, log, order);
+  Volume v = estimateColumnWise(vol_ap, vol_pa, columnSigma, log, order, &pool);
   const char* name = use_ssd ? "SSD" : "NCC";
   WarpedPair pair{Volume(), Volume(), Volume(vol_ap.dimensions()), Volume(vol_pa.dimensions())};
   smooth(v, Sigma3{1.5, 1.5, 1.5}, Dimensions{0, 0, 0}, true);
   Vector h(6, 0.0f);
   const Float3 extent = fieldOfView(vol_ap, voxelSize);
   prepareScans(pair.Am, pair.Pm, vol_ap, vol_pa, extent, v, h, use_ic, motion);
-  warpPair(pair, v);
+  warpPair(pair, v, pool);
 
   const double startCost = costOf(pair, use_ssd);
   logEntry(log, name, " after applying smoothed VDM: ", startCost);
@@ -134,17 +136,17 @@ Volume estimateVdm(const Volume& vol_ap, const Volume& vol_pa, const std::array<
     }
     Volume acc = v;
     Volume weights(v.dimensions(), kUnsearchedWeight);
-    sweepStage(pair.F, pair.G, pair.Am, pair.Pm, v, localbox[stage], s_values[stage], use_ssd, acc, weights);
+    sweepStage(pair.F, pair.G, pair.Am, pair.Pm, v, localbox[stage], s_values[stage], use_ssd, acc, weights, &pool);
     v = std::move(acc);
     const Volume kernel = gaussianKernel3D(Dimensions{9, 9, 9}, vdm_smoothing[stage], Dimensions{0, 0, 0}, false);
-    convolveMasked3D(v, kernel, weights, true);
+    convolveMasked3D(v, kernel, weights, true, &pool);
     const unsigned adjustments = reduceFolds(v);
     logEntry(log, "Smoothed (", vdm_smoothing[stage][0], ") and needed ", adjustments,
              " iterations to improve inverse consistency");
     // Only the intensity modulation depends on the map: scans without it
     // stay as they were prepared (h changes only at a stage's start).
     if (use_ic) prepareScans(pair.Am, pair.Pm, vol_ap, vol_pa, extent, v, h, use_ic, motion);
-    warpPair(pair, v);
+    warpPair(pair, v, pool);
     logEntry(log, "Finished iteration with ", name, ": ", costOf(pair, use_ssd));
   }
 

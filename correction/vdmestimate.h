@@ -43,9 +43,12 @@ void prepareScans(Volume& Am, Volume& Pm, const Volume& vol_ap, const Volume& vo
 // "vdmestimate") for scans of different dimensions or schedule lists of
 // different lengths, and std::invalid_argument for a box with an even or
 // non-positive extent, before anything is computed or logged.
+//
+// `threads` is passed to threadCount (volume/columnthreads.h); the map does
+// not depend on it, bit for bit.
 Volume estimateVdm(const Volume& vol_ap, const Volume& vol_pa, const std::array<double, 3>& voxelSize,
                    const Sigma3& columnSigma, bool use_ssd, const std::vector<Volume>& localbox,
                    const std::vector<std::vector<float>>& s_values, const std::vector<Sigma3>& vdm_smoothing,
-                   bool use_ic, bool motion, std::ostream* log, int order);
+                   bool use_ic, bool motion, std::ostream* log, int order, int threads = 0);
 
 }  // namespace daxo

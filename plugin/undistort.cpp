@@ -7,6 +7,7 @@
 #include "correction/vdm.h"
 #include "fileio/paths.h"
 #include "fileio/projectfiles.h"
+#include "volume/columnthreads.h"
 
 namespace daxo {
 
@@ -43,7 +44,8 @@ void writeUndistortedCopy(const Volume& map, const std::string& path, Header& pr
   const std::string copyPath = withSuffix(path, "_undist");
   refuseReplacingSourceData(project, copyPath, dataExtension);
   detachAnatomicalReference(project);
-  correctVolumes(map, project.volumes, transposed);
+  ColumnThreads threads(threadCount());
+  correctVolumes(map, project.volumes, transposed, &threads);
   project.saveAs(copyPath);
 }
 

@@ -4,6 +4,8 @@
 #include <memory>
 #include <utility>
 
+#include "volume/storage.h"
+
 namespace daxo {
 
 // A single-precision matrix stored column-major: element (r, c) lies at
@@ -42,7 +44,7 @@ class Matrix {
 
   int32_t rows_ = 0;
   int32_t columns_ = 0;
-  std::unique_ptr<float[]> data_;
+  FloatArray data_;
 };
 
 }  // namespace daxo

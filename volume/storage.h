@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -10,7 +11,16 @@ namespace daxo {
 // std::bad_alloc before anything is allocated.
 int32_t checkedElementCount(int64_t n0, int64_t n1, int64_t n2 = 1);
 
-// One uninitialised array of `count` floats (count from checkedElementCount).
-std::unique_ptr<float[]> allocateFloats(int32_t count);
+// Releases an array of allocateFloats: `mappedBytes` is the size of an array
+// mapped on its own, 0 for one from the heap.
+struct FloatArrayDeleter {
+  size_t mappedBytes = 0;
+  void operator()(float* p) const;
+};
+using FloatArray = std::unique_ptr<float[], FloatArrayDeleter>;
+
+// One uninitialised array of `count` floats (count from checkedElementCount);
+// null for 0. Throws std::bad_alloc when memory runs out.
+FloatArray allocateFloats(int32_t count);
 
 }  // namespace daxo

@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 
+#include "volume/storage.h"
+
 namespace daxo {
 
 // Linear interpolation of the n values at `values` at position t (element
@@ -64,7 +66,7 @@ class Vector {
   void copyElementsFrom(const Vector& other);
 
   int32_t size_ = 0;
-  std::unique_ptr<float[]> data_;
+  FloatArray data_;
 };
 
 // Element-wise arithmetic over the left operand's size; a vector operand must

@@ -10,7 +10,7 @@ namespace daxo {
 
 namespace {
 
-std::unique_ptr<float[]> allocateVolume(int32_t nx, int32_t ny, int32_t nz) {
+FloatArray allocateVolume(int32_t nx, int32_t ny, int32_t nz) {
   return allocateFloats(checkedElementCount(nx, ny, nz));
 }
 
@@ -64,7 +64,7 @@ void Volume::resizeCentred(const Dimensions& d) {
     nz_ = d.z;
     return;
   }
-  std::unique_ptr<float[]> fresh = allocateFloats(static_cast<int32_t>(newCount));
+  FloatArray fresh = allocateFloats(static_cast<int32_t>(newCount));
   // When no axis grows every new voxel receives an old one; otherwise the
   // uncovered border stays 0.
   const bool covered = data_ && d.x <= nx_ && d.y <= ny_ && d.z <= nz_;

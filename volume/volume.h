@@ -5,6 +5,8 @@
 #include <memory>
 #include <vector>
 
+#include "volume/storage.h"
+
 namespace daxo {
 
 // Extents of a volume, a voxel coordinate (x, y, z), or a per-axis integer
@@ -83,7 +85,7 @@ class Volume {
   int32_t nx_ = 0;
   int32_t ny_ = 0;
   int32_t nz_ = 0;
-  std::unique_ptr<float[]> data_;
+  FloatArray data_;
 };
 
 // Voxel-wise arithmetic over the left operand's voxels. A volume operand must

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "volume/assertion.h"
+#include "volume/columnthreads.h"
 #include "volume/fft.h"
 
 namespace daxo {
@@ -142,21 +143,25 @@ void accumulateCell(float* __restrict acc, float* __restrict weightSum, int32_t*
 // the rows are processed a kernel cell at a time so that the inner loop runs
 // over contiguous voxels. With kKeepEmpty a voxel with no used cell takes the
 // input value.
+// Rows rowBegin .. rowEnd-1 (row index y + ny * z) only; every row is
+// independent of the others. weightSum and usedCells are scratch rows of nx
+// values (each used only when its option is on).
 template <bool kNormalise, bool kKeepEmpty>
-void maskedConvolve(const float* image, const float* weights, const float* kernel, const MaskedGrid& g, float* out) {
+void maskedConvolve(const float* image, const float* weights, const float* kernel, const MaskedGrid& g, float* out,
+                    size_t rowBegin, size_t rowEnd, float* weightSum, int32_t* usedCells) {
   const int32_t hx = g.kx / 2, hy = g.ky / 2, hz = g.kz / 2;
   const size_t rowStride = static_cast<size_t>(g.nx);
   const size_t sliceStride = rowStride * static_cast<size_t>(g.ny);
-  std::vector<float> weightSum(kNormalise ? rowStride : 0);
-  std::vector<int32_t> usedCells(kKeepEmpty ? rowStride : 0);
-  for (int32_t z = 0; z < g.nz; ++z) {
+  for (size_t row = rowBegin; row < rowEnd; ++row) {
+    const int32_t z = static_cast<int32_t>(row / static_cast<size_t>(g.ny));
+    const int32_t y = static_cast<int32_t>(row % static_cast<size_t>(g.ny));
     const int32_t sBegin = windowBegin(z, hz), sEnd = windowEnd(z, hz, g.nz, g.kz);
-    for (int32_t y = 0; y < g.ny; ++y) {
+    {
       const int32_t vBegin = windowBegin(y, hy), vEnd = windowEnd(y, hy, g.ny, g.ky);
       const size_t rowOffset = static_cast<size_t>(z) * sliceStride + static_cast<size_t>(y) * rowStride;
       float* acc = out + rowOffset;
-      if (kNormalise) std::fill(weightSum.begin(), weightSum.end(), 0.0f);
-      if (kKeepEmpty) std::fill(usedCells.begin(), usedCells.end(), 0);
+      if (kNormalise) std::fill(weightSum, weightSum + rowStride, 0.0f);
+      if (kKeepEmpty) std::fill(usedCells, usedCells + rowStride, 0);
       for (int32_t s = sBegin; s < sEnd; ++s) {
         const size_t sourceSlice = static_cast<size_t>(z + s - hz) * sliceStride;
         for (int32_t v = vBegin; v < vEnd; ++v) {
@@ -166,8 +171,8 @@ void maskedConvolve(const float* image, const float* weights, const float* kerne
           for (int32_t u = 0; u < g.kx; ++u) {
             const int32_t shift = u - hx;
             const int32_t xBegin = std::max(0, -shift), xEnd = std::min(g.nx, g.nx - shift);
-            accumulateCell<kNormalise, kKeepEmpty>(acc, weightSum.data(), usedCells.data(), image + sourceRow,
-                                                   weights + sourceRow, kernelRow[u], shift, xBegin, xEnd);
+            accumulateCell<kNormalise, kKeepEmpty>(acc, weightSum, usedCells, image + sourceRow, weights + sourceRow,
+                                                   kernelRow[u], shift, xBegin, xEnd);
           }
         }
       }
@@ -184,14 +189,23 @@ void maskedConvolve(const float* image, const float* weights, const float* kerne
   }
 }
 
+// The whole image, its rows split across `threads` in contiguous runs.
 template <bool kKeepEmpty>
 void maskedConvolve(const float* image, const float* weights, const float* kernel, const MaskedGrid& g, bool normalise,
-                    float* out) {
-  if (normalise) {
-    maskedConvolve<true, kKeepEmpty>(image, weights, kernel, g, out);
-  } else {
-    maskedConvolve<false, kKeepEmpty>(image, weights, kernel, g, out);
-  }
+                    float* out, ColumnThreads& threads) {
+  const size_t nx = static_cast<size_t>(g.nx);
+  // Allocated here: the threads' bodies must not throw.
+  std::vector<float> weightSums(nx * static_cast<size_t>(threads.count()));
+  std::vector<int32_t> usedCells(nx * static_cast<size_t>(threads.count()));
+  threads.run(static_cast<size_t>(g.ny) * static_cast<size_t>(g.nz), [&](size_t begin, size_t end, int thread) {
+    float* weightSum = weightSums.data() + nx * static_cast<size_t>(thread);
+    int32_t* used = usedCells.data() + nx * static_cast<size_t>(thread);
+    if (normalise) {
+      maskedConvolve<true, kKeepEmpty>(image, weights, kernel, g, out, begin, end, weightSum, used);
+    } else {
+      maskedConvolve<false, kKeepEmpty>(image, weights, kernel, g, out, begin, end, weightSum, used);
+    }
+  });
 }
 
 // The padded, smoothed, cropped copy of source; source itself is not touched,
@@ -315,14 +329,20 @@ Volume smoothed(const Volume& source, const Sigma3& sigma, const Dimensions& ord
 void convolveMasked2D(Matrix& image, const Matrix& kernel, const Matrix& weights, bool normalise) {
   const MaskedGrid grid{image.rows(), image.columns(), 1, kernel.rows(), kernel.columns(), 1};
   Matrix out(image.rows(), image.columns(), 0.0f);
-  if (out.data()) maskedConvolve<true>(image.data(), weights.data(), kernel.data(), grid, normalise, out.data());
+  ColumnThreads single(1);
+  if (out.data())
+    maskedConvolve<true>(image.data(), weights.data(), kernel.data(), grid, normalise, out.data(), single);
   image = std::move(out);
 }
 
-void convolveMasked3D(Volume& volume, const Volume& kernel, const Volume& weights, bool normalise) {
+void convolveMasked3D(Volume& volume, const Volume& kernel, const Volume& weights, bool normalise,
+                      ColumnThreads* threads) {
   const MaskedGrid grid{volume.nx(), volume.ny(), volume.nz(), kernel.nx(), kernel.ny(), kernel.nz()};
   Volume out(volume.dimensions(), 0.0f);
-  if (out.data()) maskedConvolve<false>(volume.data(), weights.data(), kernel.data(), grid, normalise, out.data());
+  ColumnThreads single(1);
+  if (out.data())
+    maskedConvolve<false>(volume.data(), weights.data(), kernel.data(), grid, normalise, out.data(),
+                          threads != nullptr ? *threads : single);
   volume = std::move(out);
 }
 

@@ -18,6 +18,8 @@
 
 namespace daxo {
 
+class ColumnThreads;
+
 // One-dimensional kernel samples; element k stands for the offset k - n/2.
 using Profile = std::vector<double>;
 using Sigma2 = std::array<double, 2>;  // (x, y)
@@ -74,7 +76,9 @@ Volume smoothed(const Volume& source, const Sigma3& sigma, const Dimensions& ord
 void convolveMasked2D(Matrix& image, const Matrix& kernel, const Matrix& weights, bool normalise);
 
 // The same in three dimensions, except that a voxel whose whole window has
-// weight 0 becomes 0.
-void convolveMasked3D(Volume& volume, const Volume& kernel, const Volume& weights, bool normalise);
+// weight 0 becomes 0. The rows are spread over `threads` (null: the calling
+// thread only); each voxel is summed in the same order on any thread.
+void convolveMasked3D(Volume& volume, const Volume& kernel, const Volume& weights, bool normalise,
+                      ColumnThreads* threads = nullptr);
 
 }  // namespace daxo

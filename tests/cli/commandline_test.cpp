@@ -42,6 +42,9 @@ TEST(CommandLine, MalformedGlobalOptionsAreUsageErrors) {
   EXPECT_THROW(parseCommandLine({"--bogus"}), UsageError);
   EXPECT_THROW(parseCommandLine({"--log"}), UsageError);
   EXPECT_THROW(parseCommandLine({"apply", "--plugin="}), UsageError);
+  for (const char* count : {"0", "-1", "257", "2x", "many"})
+    EXPECT_THROW(parseCommandLine({"--threads", count, "apply"}), UsageError) << count;
+  EXPECT_EQ(parseCommandLine({"apply", "--threads=3"}).options.threads.value_or(0), 3);
 }
 
 TEST(Arguments, OptionsValuesAndPositionals) {

@@ -67,6 +67,7 @@ TEST(DaxoProgram, BadCommandLinesExitWith2AndSayWhy) {
       {"--log", "--log needs a value"},
       {"help nosuchcommand", "unknown command 'nosuchcommand'"},
       {"--log /nonexistent/folder/daxo.log version", "/nonexistent/folder/daxo.log"},
+      {"--threads 0 version", "--threads needs a whole number from 1 to 256, not '0'"},
   };
   for (const auto& [arguments, message] : cases) {
     const DaxoRun run = runDaxo(arguments);
@@ -74,6 +75,11 @@ TEST(DaxoProgram, BadCommandLinesExitWith2AndSayWhy) {
     EXPECT_NE(run.err.find(message), std::string::npos) << arguments << ": " << run.err;
     EXPECT_EQ(run.out, "") << arguments;
   }
+  const DaxoRun badEnvironment = runDaxo("version", "DAXO_THREADS=lots");
+  EXPECT_EQ(badEnvironment.status, 2);
+  EXPECT_NE(badEnvironment.err.find("DAXO_THREADS must be a whole number from 1 to 256, not 'lots'"), std::string::npos)
+      << badEnvironment.err;
+  EXPECT_EQ(runDaxo("--threads 1 version", "DAXO_THREADS=lots").status, 0);
   // A command's bad arguments point to that command's help.
   EXPECT_NE(runDaxo("version extra").err.find("Run 'daxo version --help' for usage."), std::string::npos);
   EXPECT_NE(runDaxo("frobnicate").err.find("Run 'daxo --help' for usage."), std::string::npos);

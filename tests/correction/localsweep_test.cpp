@@ -130,7 +130,7 @@ TEST(SweepStage, RegressionEmptyShiftListChangesNothing) {
 // weights and the warped scans it leaves behind, for both costs, for boxes of
 // varying values (trials from the voxel lists), of one value (trials from the
 // per-slice table, also with a box deeper than the volume), and of one value
-// with more shifts than the table holds.
+// with more shifts than the table holds; on 1, 2 and 3 threads.
 TEST(SweepStage, IsBitIdenticalToTheReference) {
   const Dimensions d{9, 14, 6};
   const Volume Am = randomVolume(d, 11, 0.0f, 300.0f);
@@ -149,22 +149,24 @@ TEST(SweepStage, IsBitIdenticalToTheReference) {
                         {"uniform box deeper than the volume", Volume(3, 3, 9, 0.8f), shifts},
                         {"uniform box, 41 shifts", Volume(3, 3, 3, 1.0f), manyShifts}};
   for (const Case& c : cases)
-    for (bool useSsd : {true, false}) {
-      SCOPED_TRACE(std::string(c.name) + (useSsd ? ", SSD" : ", NCC"));
-      Volume F = randomVolume(d, 15, 0.0f, 250.0f), G = Am;
-      Volume acc = v, weights(d, 0.25f);
-      Volume refF = F, refG = G, refAcc = v, refWeights(d, 0.25f);
-      const size_t searched = sweepStage(F, G, Am, Pm, v, c.box, c.shifts, useSsd, acc, weights);
-      testing::referenceSweep(refF, refG, Am, Pm, v, c.box, c.shifts, useSsd, refAcc, refWeights);
-      expectSameVolume(acc, refAcc, "acc");
-      expectSameVolume(weights, refWeights, "weights");
-      expectSameVolume(F, refF, "F");
-      expectSameVolume(G, refG, "G");
-      size_t expected = 0;
-      for (size_t i = 0; i < weights.voxelCount(); ++i) expected += weights.data()[i] == 1.0f;
-      EXPECT_EQ(searched, expected);
-      EXPECT_GT(searched, 100u);
-    }
+    for (bool useSsd : {true, false})
+      for (int threads : {1, 2, 3}) {
+        SCOPED_TRACE(std::string(c.name) + (useSsd ? ", SSD, " : ", NCC, ") + std::to_string(threads) + " threads");
+        ColumnThreads pool(threads);
+        Volume F = randomVolume(d, 15, 0.0f, 250.0f), G = Am;
+        Volume acc = v, weights(d, 0.25f);
+        Volume refF = F, refG = G, refAcc = v, refWeights(d, 0.25f);
+        const size_t searched = sweepStage(F, G, Am, Pm, v, c.box, c.shifts, useSsd, acc, weights, &pool);
+        testing::referenceSweep(refF, refG, Am, Pm, v, c.box, c.shifts, useSsd, refAcc, refWeights);
+        expectSameVolume(acc, refAcc, "acc");
+        expectSameVolume(weights, refWeights, "weights");
+        expectSameVolume(F, refF, "F");
+        expectSameVolume(G, refG, "G");
+        size_t expected = 0;
+        for (size_t i = 0; i < weights.voxelCount(); ++i) expected += weights.data()[i] == 1.0f;
+        EXPECT_EQ(searched, expected);
+        EXPECT_GT(searched, 100u);
+      }
 }
 
 TEST(SweepStage, RejectsVolumesOfOtherExtentsAndAliasedScans) {

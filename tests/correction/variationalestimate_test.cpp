@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "correction/columnthreads.h"
+#include "volume/columnthreads.h"
 #include "correction/variationalproblem.h"
 #include "demodata/accuracy.h"
 #include "demodata/truthpair.h"

@@ -15,6 +15,18 @@
 
 namespace daxo {
 
+// The number of threads for a caller that asks for `requested`: `requested`
+// when positive; otherwise the value of the environment variable
+// DAXO_THREADS when that is a whole number from 1 to kMaxThreads; otherwise
+// the number of cores (at least 1). Never more than kMaxThreads.
+constexpr int kMaxThreads = 256;
+int threadCount(int requested = 0);
+
+// Parses a thread count as DAXO_THREADS and --threads give it: a whole
+// number from 1 to kMaxThreads, nothing else (no sign, no spaces); 0 when
+// the text is not one.
+int parseThreadCount(const char* text);
+
 class ColumnThreads {
  public:
   // threads >= 1 (smaller counts as 1); threads - 1 workers are started, the

@@ -1,8 +1,28 @@
-#include "correction/columnthreads.h"
+#include "volume/columnthreads.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace daxo {
+
+int parseThreadCount(const char* text) {
+  if (text == nullptr || *text == '\0') return 0;
+  int value = 0;
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9') return 0;
+    value = value * 10 + (*c - '0');
+    if (value > kMaxThreads) return 0;
+  }
+  return value;
+}
+
+int threadCount(int requested) {
+  if (requested > 0) return std::min(requested, kMaxThreads);
+  const int fromEnvironment = parseThreadCount(std::getenv("DAXO_THREADS"));
+  if (fromEnvironment > 0) return fromEnvironment;
+  const unsigned cores = std::thread::hardware_concurrency();
+  return static_cast<int>(std::min(std::max(cores, 1u), static_cast<unsigned>(kMaxThreads)));
+}
 
 ColumnThreads::ColumnThreads(int threads) : total_(std::max(threads, 1)) {
   const int workers = total_ - 1;

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstdlib>
 
+#ifdef __linux__
+#include <sched.h>
+#endif
+
 namespace daxo {
 
 int parseThreadCount(const char* text) {
@@ -16,11 +20,31 @@ int parseThreadCount(const char* text) {
   return value;
 }
 
+namespace {
+
+// The cores this process may run on: on Linux those of its affinity mask,
+// which taskset, a batch system's CPU binding or a parent that shares the
+// machine between its children narrow; hardware_concurrency counts every
+// core of the machine.
+unsigned usableCoreCount() {
+#ifdef __linux__
+  cpu_set_t mask;
+  CPU_ZERO(&mask);
+  if (sched_getaffinity(0, sizeof mask, &mask) == 0) {
+    const int count = CPU_COUNT(&mask);
+    if (count > 0) return static_cast<unsigned>(count);
+  }
+#endif
+  return std::thread::hardware_concurrency();
+}
+
+}  // namespace
+
 int threadCount(int requested) {
   if (requested > 0) return std::min(requested, kMaxThreads);
   const int fromEnvironment = parseThreadCount(std::getenv("DAXO_THREADS"));
   if (fromEnvironment > 0) return fromEnvironment;
-  const unsigned cores = std::thread::hardware_concurrency();
+  const unsigned cores = usableCoreCount();
   return static_cast<int>(std::min(std::max(cores, 1u), static_cast<unsigned>(kMaxThreads)));
 }
 

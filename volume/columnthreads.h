@@ -18,7 +18,8 @@ namespace daxo {
 // The number of threads for a caller that asks for `requested`: `requested`
 // when positive; otherwise the value of the environment variable
 // DAXO_THREADS when that is a whole number from 1 to kMaxThreads; otherwise
-// the number of cores (at least 1). Never more than kMaxThreads.
+// the number of cores this process may run on (at least 1). Never more than
+// kMaxThreads.
 constexpr int kMaxThreads = 256;
 int threadCount(int requested = 0);
 

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#ifdef __linux__
+#include <sched.h>
+#endif
+
 #include <cstdlib>
 #include <string>
 
@@ -34,6 +38,23 @@ TEST(ThreadCount, ARequestWinsOverTheEnvironmentWhichWinsOverTheCores) {
   EXPECT_GE(cores, 1);
   unsetenv("DAXO_THREADS");
   EXPECT_EQ(threadCount(0), cores);
+#ifdef __linux__
+  // A process bound to one core (taskset, a batch job given one CPU, one of
+  // `daxo bids --jobs`' subjects) starts one thread, not one per core.
+  cpu_set_t all;
+  ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  for (int c = 0; c < CPU_SETSIZE; ++c) {
+    if (CPU_ISSET(c, &all)) {
+      CPU_SET(c, &one);
+      break;
+    }
+  }
+  ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+  EXPECT_EQ(threadCount(0), 1);
+  ASSERT_EQ(sched_setaffinity(0, sizeof all, &all), 0);
+#endif
   if (saved) setenv("DAXO_THREADS", previous.c_str(), 1);
 }
 

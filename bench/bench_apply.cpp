@@ -4,6 +4,7 @@
 // project is written once into a temporary folder, with the demo's writer.
 
 #include <benchmark/benchmark.h>
+#include <nifti/nifti1.h>
 
 #include <cmath>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include "correction/vdm.h"
 #include "demodata/demoprojects.h"
 #include "fileio/dmrheader.h"
+#include "fileio/nifti/niftiimage.h"
 #include "volume/columnthreads.h"
 
 namespace daxo {
@@ -127,6 +129,51 @@ BENCHMARK(BM_ApplyToProject)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(2);
+
+// The same series as one compressed NIfTI file, corrected as `daxo apply`
+// does it: read, corrected and written one volume at a time. Argument:
+// threads.
+const Affine kIdentity{{{2, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, 2, 0}, {0, 0, 0, 1}}};
+
+const std::string& niftiPath() {
+  static const struct Series {
+    std::string path = (fs::path(projectPath()).parent_path() / "dwi.nii.gz").string();
+    Series() {
+      const NiftiImage like = NiftiImage::create(kExtents, kVolumes, {2, 2, 2}, kIdentity, DT_INT16);
+      NiftiWriter writer(path, like, kVolumes, NiftiStorage::LikeSource);
+      for (int t = 0; t < kVolumes; ++t) writer.write(smoothVolume(1000.0f, 0.01f * t));
+      writer.finish();
+    }
+  } series;
+  return series.path;
+}
+
+void BM_ApplyToNifti(benchmark::State& state) {
+  const Volume map = smoothVolume(2.0f, 1.0f);
+  const std::string copy = (fs::path(projectPath()).parent_path() / "dwi_undist.nii.gz").string();
+  ColumnThreads threads(static_cast<int>(state.range(0)));
+  const NiftiImage image = NiftiImage::open(niftiPath());
+  bench::resetPeakMemory();
+  const bench::WallClock clock;
+  for (auto _ : state) {
+    NiftiVolumeReader reader(image);
+    NiftiWriter writer(copy, image, image.volumeCount(), NiftiStorage::LikeSource);
+    Volume v;
+    while (reader.remaining() > 0) {
+      reader.next(v);
+      writer.write(correctVolume(map, v, false, &threads));
+    }
+    writer.finish();
+  }
+  bench::reportMeasures(state, kProjectVoxels, clock);
+}
+BENCHMARK(BM_ApplyToNifti)
+    ->ArgNames({"threads"})
+    ->Arg(1)
+    ->Arg(2)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 }  // namespace
 }  // namespace daxo

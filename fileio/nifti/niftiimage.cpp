@@ -590,7 +590,11 @@ NiftiWriter::NiftiWriter(const std::string& path, const NiftiImage& like, int32_
   }
   o.temporary = temporaryNameFor(path);
   errno = 0;
-  o.file = znzopen(o.temporary.c_str(), "wb", endsWith(lowerCase(path), ".gz") ? 1 : 0);
+  // Compressed files at zlib's level 1: on a series of scans it writes about
+  // twice as fast as the default level 6 for files a few per cent larger,
+  // and writing is most of a correction's time.
+  const bool compressed = endsWith(lowerCase(path), ".gz");
+  o.file = znzopen(o.temporary.c_str(), compressed ? "wb1" : "wb", compressed ? 1 : 0);
   if (o.file == nullptr) {
     const int reason = errno;
     throw WriteFileError("Cannot create " + path + reasonOf(reason));

@@ -1,9 +1,13 @@
 #include "cli/niftioutputs.h"
 
+#include "cli/queuedniftiwriter.h"
+
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
+#include <utility>
 
+#include "cli/queuedniftiwriter.h"
 #include "correction/vdm.h"
 #include "fileio/fileerrors.h"
 #include "fileio/stagedoutputfile.h"
@@ -68,7 +72,7 @@ void writeCorrectedSeries(const std::string& path, const NiftiScan& scan, const 
   const bool alongX = scan.phaseEncoding.axis == 0;
   const Volume workingMap = toWorkingFrame(map, scan.phaseEncoding);
   NiftiVolumeReader reader(scan.image);
-  NiftiWriter writer(path, scan.image, scan.image.volumeCount(), storage);
+  QueuedNiftiWriter writer(path, scan.image, scan.image.volumeCount(), storage);
   ColumnThreads threads(threadCount());
   Volume volume;
   while (reader.remaining() > 0) {
@@ -79,7 +83,7 @@ void writeCorrectedSeries(const std::string& path, const NiftiScan& scan, const 
       multiplyByJacobian(working, workingMap);
       corrected = fromWorkingFrame(working, scan.phaseEncoding);
     }
-    writer.write(corrected);
+    writer.write(std::move(corrected));
   }
   writer.finish();
   if (scan.sidecar) {

@@ -15,7 +15,8 @@ const Affine kAffine{{{2, 0, 0, -30}, {0, 2, 0, -40}, {0, 0, 3, -10}, {0, 0, 0, 
 
 Volume ramp(int t) {
   Volume v(5, 4, 3, 0.0f);
-  for (size_t i = 0; i < v.voxelCount(); ++i) v.data()[i] = static_cast<float>(i) * 3.5f - 20.0f + static_cast<float>(t);
+  for (size_t i = 0; i < v.voxelCount(); ++i)
+    v.data()[i] = static_cast<float>(i) * 3.5f - 20.0f + static_cast<float>(t);
   return v;
 }
 

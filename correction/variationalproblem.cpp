@@ -70,6 +70,15 @@ inline void binomial(const double* u, double* out, int32_t m) {
   }
 }
 
+// S S u into `back`, leaving S u in `filtered`; returns back's data. With S
+// symmetric this is S^T S u, the smoothed residual's pull on the unknowns.
+inline const double* binomialTwice(const double* u, std::vector<double>& filtered, std::vector<double>& back,
+                                   int32_t m) {
+  binomial(u, filtered.data(), m);
+  binomial(filtered.data(), back.data(), m);
+  return back.data();
+}
+
 }  // namespace
 
 VariationalProblem::VariationalProblem(const ColumnGrid& grid, const std::vector<double>& first,
@@ -237,9 +246,7 @@ double VariationalProblem::linearise(const std::vector<double>& b, std::vector<d
   const double last = static_cast<double>(m) - 0.5;
   const int64_t n = static_cast<int64_t>(grid_.columns());
   threads_->run(static_cast<size_t>(n), [&](size_t begin, size_t end, int thread) {
-    std::vector<double>& rho = scratch_[static_cast<size_t>(thread)][0];
-    std::vector<double>& filtered = scratch_[static_cast<size_t>(thread)][1];
-    std::vector<double>& back = scratch_[static_cast<size_t>(thread)][2];
+    auto& [rho, filtered, back] = scratch_[static_cast<size_t>(thread)];
     for (int64_t cs = static_cast<int64_t>(begin); cs < static_cast<int64_t>(end); ++cs) {
       const size_t c = static_cast<size_t>(cs);
       const double* bc = b.data() + c * faces;
@@ -292,9 +299,7 @@ double VariationalProblem::linearise(const std::vector<double>& b, std::vector<d
       }
       const double* resid = rho.data();
       if (smoothed) {
-        binomial(rho.data(), filtered.data(), m);
-        binomial(filtered.data(), back.data(), m);
-        resid = back.data();
+        resid = binomialTwice(rho.data(), filtered, back, m);
         for (int32_t i = 0; i < m; ++i)
           cost += 0.5 * filtered[static_cast<size_t>(i)] * filtered[static_cast<size_t>(i)];
       } else {
@@ -347,8 +352,7 @@ double VariationalProblem::cost(const std::vector<double>& b) const {
   const bool smoothed = weights_.smoothResidual;
   const int64_t n = static_cast<int64_t>(grid_.columns());
   threads_->run(static_cast<size_t>(n), [&](size_t begin, size_t end, int thread) {
-    std::vector<double>& rho = scratch_[static_cast<size_t>(thread)][0];
-    std::vector<double>& filtered = scratch_[static_cast<size_t>(thread)][1];
+    auto& [rho, filtered, back] = scratch_[static_cast<size_t>(thread)];
     for (int64_t cs = static_cast<int64_t>(begin); cs < static_cast<int64_t>(end); ++cs) {
       const size_t c = static_cast<size_t>(cs);
       const double* bc = b.data() + c * faces;
@@ -393,9 +397,7 @@ void VariationalProblem::applyHessian(const std::vector<double>& p, std::vector<
   const bool smoothed = weights_.smoothResidual;
   const int64_t n = static_cast<int64_t>(grid_.columns());
   threads_->run(static_cast<size_t>(n), [&](size_t begin, size_t end, int thread) {
-    std::vector<double>& u = scratch_[static_cast<size_t>(thread)][0];
-    std::vector<double>& filtered = scratch_[static_cast<size_t>(thread)][1];
-    std::vector<double>& back = scratch_[static_cast<size_t>(thread)][2];
+    auto& [u, filtered, back] = scratch_[static_cast<size_t>(thread)];
     for (int64_t cs = static_cast<int64_t>(begin); cs < static_cast<int64_t>(end); ++cs) {
       const size_t c = static_cast<size_t>(cs);
       const double* pc = p.data() + c * faces;
@@ -405,11 +407,7 @@ void VariationalProblem::applyHessian(const std::vector<double>& p, std::vector<
       double* o = out.data() + c * faces;
       for (int32_t i = 0; i < m; ++i) u[static_cast<size_t>(i)] = ra[i] * pc[i] + rc[i] * pc[i + 1];
       const double* v = u.data();
-      if (smoothed) {
-        binomial(u.data(), filtered.data(), m);
-        binomial(filtered.data(), back.data(), m);
-        v = back.data();
-      }
+      if (smoothed) v = binomialTwice(u.data(), filtered, back, m);
       std::fill(o, o + faces, 0.0);
       for (int32_t i = 0; i < m; ++i) {
         const double e = hb[i] * (pc[i + 1] - pc[i]);

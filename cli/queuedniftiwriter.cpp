@@ -13,18 +13,15 @@ QueuedNiftiWriter::~QueuedNiftiWriter() { stop(); }
 void QueuedNiftiWriter::drain() {
   for (;;) {
     Volume next;
+    bool failed = false;
     {
       std::unique_lock<std::mutex> lock(mutex_);
       changed_.wait(lock, [this] { return !queue_.empty() || closing_; });
       if (queue_.empty()) return;
       next = std::move(queue_.front());
-    }
-    // A failed writer takes no more volumes; the error waits for the caller.
-    bool failed = false;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
       failed = static_cast<bool>(failure_);
     }
+    // A failed writer takes no more volumes; the error waits for the caller.
     if (!failed) {
       try {
         writer_.write(next);

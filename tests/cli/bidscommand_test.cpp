@@ -26,6 +26,7 @@
 #include "tests/cli/daxorun.h"
 #include "tests/plugin/syntheticpair.h"
 #include "tests/support/testfiles.h"
+#include "tests/support/volumes.h"
 
 namespace {
 
@@ -36,6 +37,7 @@ using daxo::NiftiImage;
 using daxo::Volume;
 using daxo::testing::DaxoRun;
 using daxo::testing::readFile;
+using daxo::testing::rmsInside;
 using daxo::testing::runDaxo;
 using daxo::testing::shellQuoted;
 
@@ -56,17 +58,6 @@ Volume crop(const Volume& v) {
     for (int y = 0; y < kFuncExtents.y; ++y)
       for (int x = 0; x < kFuncExtents.x; ++x) out(x, y, z) = v(x + kDx, y + kDy, z + kDz);
   return out;
-}
-
-double rmsInside(const Volume& a, const Volume& b, const Volume& mask) {
-  double sum = 0;
-  size_t n = 0;
-  for (size_t i = 0; i < a.voxelCount(); ++i) {
-    if (mask.data()[i] == 0) continue;
-    sum += std::pow(double(a.data()[i]) - b.data()[i], 2);
-    ++n;
-  }
-  return n == 0 ? 1e9 : std::sqrt(sum / double(n));
 }
 
 // Every file under `folder` but the logs, with its modification time.

@@ -11,12 +11,14 @@
 #include "tests/cli/daxorun.h"
 #include "tests/plugin/syntheticpair.h"
 #include "tests/support/testfiles.h"
+#include "tests/support/volumes.h"
 
 namespace {
 
 using daxo::NiftiImage;
 using daxo::Volume;
 using daxo::testing::DaxoRun;
+using daxo::testing::rmsInside;
 using daxo::testing::runDaxo;
 
 const daxo::Affine kAffine{{{-2.5, 0, 0, 60}, {0, 2.5, 0, -70}, {0, 0, 2.5, -30}, {0, 0, 0, 1}}};
@@ -31,17 +33,6 @@ class NiftiEstimate : public daxo::testing::DaxoCommandTest {
   }
   Volume read(const std::string& name) const { return NiftiImage::open(file(name)).readVolume(0); }
 };
-
-double rmsInside(const Volume& a, const Volume& b, const Volume& mask) {
-  double sum = 0;
-  size_t n = 0;
-  for (size_t i = 0; i < a.voxelCount(); ++i) {
-    if (mask.data()[i] == 0) continue;
-    sum += std::pow(double(a.data()[i]) - b.data()[i], 2);
-    ++n;
-  }
-  return std::sqrt(sum / double(n));
-}
 
 TEST_F(NiftiEstimate, RecoversTheDisplacementAlongJAndAlongIWithTheFieldInHz) {
   const daxo::testing::SyntheticPair pair = daxo::testing::syntheticPair({28, 32, 14}, 2.0);

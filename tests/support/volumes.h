@@ -53,6 +53,19 @@ inline Volume rowOf(const std::vector<float>& values) {
   return v;
 }
 
+// Root-mean-square difference of a and b over the voxels where mask is not
+// 0; 1e9 when there are none (so a bound always fails on an empty mask).
+inline double rmsInside(const Volume& a, const Volume& b, const Volume& mask) {
+  double sum = 0;
+  size_t n = 0;
+  for (size_t i = 0; i < a.voxelCount(); ++i) {
+    if (mask.data()[i] == 0) continue;
+    sum += std::pow(double(a.data()[i]) - b.data()[i], 2);
+    ++n;
+  }
+  return n == 0 ? 1e9 : std::sqrt(sum / double(n));
+}
+
 // Equal extents and every voxel's bytes equal (NaN payloads included).
 inline bool identicalBytes(const Volume& a, const Volume& b) {
   return a.dimensions() == b.dimensions() && std::memcmp(a.data(), b.data(), a.voxelCount() * sizeof(float)) == 0;

@@ -131,10 +131,11 @@ UniformBoxTrials::UniformBoxTrials(const TrialVolumes& volumes, const Volume& bo
       boxValue_(box.data()[0]),
       shifts_(shifts),
       slots_(box.nz()),
-      allShifts_(shifts.size() >= 32 ? ~0u : (1u << shifts.size()) - 1u) {
+      lanes_(paddedShiftCount(shifts.size())) {
   const size_t cells = static_cast<size_t>(slots_) * volumes.v.nx() * volumes.v.ny();
-  inside_.resize(2 * cells);
-  samples_.resize(2 * shifts.size() * cells);
+  leading_.resize(2 * cells);
+  // The lanes past the last shift are never written; zero keeps them tame.
+  samples_.assign(2 * lanes_ * cells, 0.0f);
 }
 
 void UniformBoxTrials::computeSlice(int32_t z) {
@@ -151,23 +152,28 @@ void UniformBoxTrials::computeSlice(int32_t z) {
       const size_t cell = first + static_cast<size_t>(y) * nx + x;
       const int32_t column = x + nx * ny * z;
       const float mapValue = map[column + nx * y];
-      uint32_t insideF = 0, insideG = 0;
-      float* samples = samples_.data() + 2 * shiftCount * cell;
+      float* samplesF = samples_.data() + 2 * lanes_ * cell;
+      float* samplesG = samplesF + lanes_;
+      // Counted until the first shift whose position lies inside; the value
+      // carried on is that of the last inside shift so far.
+      int32_t leadingF = -1, leadingG = -1;
+      float f = 0.0f, g = 0.0f;
       for (size_t k = 0; k < shiftCount; ++k) {
         const TrialPositions p(y, mapValue, shifts_[k] * boxValue_);
-        samples[2 * k] = 0.0f;
-        samples[2 * k + 1] = 0.0f;
         if (insideRows(p.f, top)) {
-          samples[2 * k] = sampleColumn(am + column, nx, lastRow, p.f);
-          insideF |= 1u << k;
+          f = sampleColumn(am + column, nx, lastRow, p.f);
+          if (leadingF < 0) leadingF = static_cast<int32_t>(k);
         }
         if (insideRows(p.g, top)) {
-          samples[2 * k + 1] = sampleColumn(pm + column, nx, lastRow, p.g);
-          insideG |= 1u << k;
+          g = sampleColumn(pm + column, nx, lastRow, p.g);
+          if (leadingG < 0) leadingG = static_cast<int32_t>(k);
         }
+        samplesF[k] = f;
+        samplesG[k] = g;
       }
-      inside_[2 * cell] = insideF;
-      inside_[2 * cell + 1] = insideG;
+      const int32_t none = static_cast<int32_t>(lanes_);
+      leading_[2 * cell] = leadingF < 0 ? none : leadingF;
+      leading_[2 * cell + 1] = leadingG < 0 ? none : leadingG;
     }
 }
 
@@ -182,42 +188,55 @@ void UniformBoxTrials::prepareSlices(int32_t z) {
 
 template <typename Costs>
 void UniformBoxTrials::run(const Dimensions& centre, uint32_t ordinal, Costs& costs) {
+  using shiftlanes::Floats;
+  using shiftlanes::Ints;
   const Dimensions dims = volumes_.v.dimensions();
   const BoxRange r = clipBox(dims, centre, boxDims_);
   prepareSlices(centre.z);
-  const size_t shiftCount = shifts_.size();
   const size_t slicePlane = static_cast<size_t>(dims.x) * dims.y;
   const float* F = volumes_.F.data();
   const float* G = volumes_.G.data();
   const float* leftF = leftovers_.leftF.data();
   const float* leftG = leftovers_.leftG.data();
   const uint32_t* firstCover = leftovers_.firstCover.data();
-  size_t count = 0;
+  const float* samples = samples_.data();
+  const int32_t* leading = leading_.data();
+  const size_t lanes = lanes_;
   costs.reset();
-  for (int32_t z = r.z0; z <= r.z1; ++z) {
-    const size_t first = static_cast<size_t>(z % slots_) * slicePlane;
-    for (int32_t y = r.y0; y <= r.y1; ++y) {
-      const size_t rowCell = first + static_cast<size_t>(y) * dims.x;
-      const size_t rowAt = volumes_.v.index(0, y, z);
-      for (int32_t x = r.x0; x <= r.x1; ++x, ++count) {
-        const size_t cell = rowCell + x;
-        const uint32_t insideF = inside_[2 * cell], insideG = inside_[2 * cell + 1];
-        const float* samples = samples_.data() + 2 * shiftCount * cell;
-        if (insideF == allShifts_ && insideG == allShifts_) {
-          for (size_t k = 0; k < shiftCount; ++k) costs.add(k, samples[2 * k], samples[2 * k + 1]);
-        } else {
-          const size_t at = rowAt + x;
-          const bool covered = firstCover[at] < ordinal;
-          float f = covered ? leftF[at] : F[at], g = covered ? leftG[at] : G[at];
-          for (size_t k = 0; k < shiftCount; ++k) {
-            if (insideF >> k & 1u) f = samples[2 * k];
-            if (insideG >> k & 1u) g = samples[2 * k + 1];
-            costs.add(k, f, g);
+  // A block of shifts at a time, its sums in registers over the whole box.
+  for (size_t block = 0; block < lanes; block += kShiftLanes) {
+    typename Costs::Block sums;
+    const int32_t b = static_cast<int32_t>(block);
+    const Ints lane = Ints{0, 1, 2, 3} + b;
+    for (int32_t z = r.z0; z <= r.z1; ++z) {
+      const size_t first = static_cast<size_t>(z % slots_) * slicePlane;
+      for (int32_t y = r.y0; y <= r.y1; ++y) {
+        const size_t rowCell = first + static_cast<size_t>(y) * dims.x;
+        const size_t rowAt = volumes_.v.index(0, y, z);
+        for (int32_t x = r.x0; x <= r.x1; ++x) {
+          const size_t cell = rowCell + x;
+          const float* cellF = samples + 2 * lanes * cell + block;
+          Floats f, g;
+          std::memcpy(&f, cellF, sizeof f);
+          std::memcpy(&g, cellF + lanes, sizeof g);
+          const int32_t leadingF = leading[2 * cell], leadingG = leading[2 * cell + 1];
+          // Shifts before the first inside one leave the voxel's value as
+          // the trials before this centre left it.
+          if (leadingF > b || leadingG > b) {
+            const size_t at = rowAt + x;
+            const bool covered = firstCover[at] < ordinal;
+            const float startF = covered ? leftF[at] : F[at], startG = covered ? leftG[at] : G[at];
+            f = lane < leadingF ? Floats{startF, startF, startF, startF} : f;
+            g = lane < leadingG ? Floats{startG, startG, startG, startG} : g;
           }
+          sums.add(f, g);
         }
       }
     }
+    costs.storeBlock(block, sums);
   }
+  const size_t count = static_cast<size_t>(r.x1 - r.x0 + 1) * static_cast<size_t>(r.y1 - r.y0 + 1) *
+                       static_cast<size_t>(r.z1 - r.z0 + 1);
   costs.finish(count);
 }
 

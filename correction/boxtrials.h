@@ -89,8 +89,9 @@ void computeLeftovers(const TrialVolumes& volumes, float boxValue, const std::ve
 // before this one covered it and from F / G otherwise (UniformLeftovers), so
 // the centres can be tried in any order and on any thread once firstCover is
 // known. Works for 1 to kMaxShifts shifts. The table takes
-// box.z * nx * ny * (2 + 2 * shifts) * 4 bytes (6 MB for 96 x 96 slices, a
-// 7-voxel box and 11 shifts).
+// box.z * nx * ny * (2 + 2 * lanes) * 4 bytes, lanes being the shift count
+// rounded up to a multiple of 4 (6.7 MB for 96 x 96 slices, a 7-voxel box
+// and 11 shifts).
 class UniformBoxTrials {
  public:
   static constexpr size_t kMaxShifts = 32;
@@ -115,11 +116,13 @@ class UniformBoxTrials {
   float boxValue_;
   const std::vector<float>& shifts_;
   int32_t slots_;
+  size_t lanes_;  // paddedShiftCount of the shifts
   int32_t nextSlice_ = -1;
-  uint32_t allShifts_;
-  // Per table voxel: the shifts whose F (G) position lies inside, as bits
-  // (interleaved F, G), and the samples of every shift (interleaved F, G).
-  std::vector<uint32_t> inside_;
+  // Per table voxel: how many shifts, from the first, have their F (G)
+  // position outside (lanes_ when all do), interleaved F, G; and the values
+  // the voxel takes under every shift, the last inside sample carried on:
+  // lanes_ values of F, then lanes_ of G.
+  std::vector<int32_t> leading_;
   std::vector<float> samples_;
 };
 

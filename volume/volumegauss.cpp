@@ -9,6 +9,7 @@
 #include "volume/assertion.h"
 #include "volume/columnthreads.h"
 #include "volume/fft.h"
+#include "volume/maskedconvolution.h"
 
 namespace daxo {
 
@@ -72,140 +73,6 @@ void multiplySpectra(float* __restrict spectrum, const float* __restrict kernel,
     spectrum[2 * c] = (ir * kr - ii * ki) * scale;
     spectrum[2 * c + 1] = (ir * ki + ii * kr) * scale;
   }
-}
-
-// ---- masked direct-space convolution ------------------------------------------
-
-// Extents of the image and kernel of a masked convolution; 2-D images use
-// nz = kz = 1.
-struct MaskedGrid {
-  int32_t nx, ny, nz;
-  int32_t kx, ky, kz;
-};
-
-// First and one-past-last kernel index along one axis whose image position
-// (p + index - half) lies inside 0 .. n-1.
-inline int32_t windowBegin(int32_t p, int32_t half) { return half - std::min(p, half); }
-inline int32_t windowEnd(int32_t p, int32_t half, int32_t n, int32_t k) { return std::min(half + n - p, k); }
-
-// Four lanes of floats or 32-bit integers (compiler vector extension). Each
-// lane performs exactly the operations of the scalar loop on its own voxel, so
-// results do not depend on the lane width.
-typedef float Float4 __attribute__((vector_size(16)));
-typedef int32_t Int4 __attribute__((vector_size(16)));
-
-template <typename V, typename T>
-inline V load4(const T* p) {
-  V v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-template <typename V, typename T>
-inline void store4(T* p, V v) {
-  std::memcpy(p, &v, sizeof v);
-}
-
-// Adds kernel cell value k, whose sample lies `shift` voxels along x from the
-// output voxel, to the output voxels xBegin .. xEnd-1 of one row. Cells of
-// weight 0 are skipped (a NaN weight is not 0): the select keeps each voxel's
-// sum exactly as a sequential loop over its window forms it.
-template <bool kNormalise, bool kCountCells>
-void accumulateCell(float* __restrict acc, float* __restrict weightSum, int32_t* __restrict usedCells,
-                    const float* __restrict image, const float* __restrict weights, float k, int32_t shift,
-                    int32_t xBegin, int32_t xEnd) {
-  int32_t x = xBegin;
-  const Float4 k4 = {k, k, k, k};
-  const Float4 zero = {0.0f, 0.0f, 0.0f, 0.0f};
-  for (; x + 4 <= xEnd; x += 4) {
-    const Float4 w = load4<Float4>(weights + x + shift);
-    const Int4 used = w != zero;
-    const Float4 wk = w * k4;
-    const Float4 sum = load4<Float4>(acc + x);
-    store4(acc + x, used ? sum + wk * load4<Float4>(image + x + shift) : sum);
-    if (kNormalise) {
-      const Float4 total = load4<Float4>(weightSum + x);
-      store4(weightSum + x, used ? total + wk : total);
-    }
-    if (kCountCells) store4(usedCells + x, load4<Int4>(usedCells + x) - used);  // used lanes are -1
-  }
-  for (; x < xEnd; ++x) {
-    const float w = weights[x + shift];
-    if (w == 0.0f) continue;
-    const float wk = w * k;
-    acc[x] = acc[x] + wk * image[x + shift];
-    if (kNormalise) weightSum[x] = weightSum[x] + wk;
-    if (kCountCells) ++usedCells[x];
-  }
-}
-
-// out (zero-filled, the image's extents) receives the masked convolution. Each
-// output voxel sums its window cells in the order kernel z, then y, then x;
-// the rows are processed a kernel cell at a time so that the inner loop runs
-// over contiguous voxels. With kKeepEmpty a voxel with no used cell takes the
-// input value.
-// Rows rowBegin .. rowEnd-1 (row index y + ny * z) only; every row is
-// independent of the others. weightSum and usedCells are scratch rows of nx
-// values (each used only when its option is on).
-template <bool kNormalise, bool kKeepEmpty>
-void maskedConvolve(const float* image, const float* weights, const float* kernel, const MaskedGrid& g, float* out,
-                    size_t rowBegin, size_t rowEnd, float* weightSum, int32_t* usedCells) {
-  const int32_t hx = g.kx / 2, hy = g.ky / 2, hz = g.kz / 2;
-  const size_t rowStride = static_cast<size_t>(g.nx);
-  const size_t sliceStride = rowStride * static_cast<size_t>(g.ny);
-  for (size_t row = rowBegin; row < rowEnd; ++row) {
-    const int32_t z = static_cast<int32_t>(row / static_cast<size_t>(g.ny));
-    const int32_t y = static_cast<int32_t>(row % static_cast<size_t>(g.ny));
-    const int32_t sBegin = windowBegin(z, hz), sEnd = windowEnd(z, hz, g.nz, g.kz);
-    {
-      const int32_t vBegin = windowBegin(y, hy), vEnd = windowEnd(y, hy, g.ny, g.ky);
-      const size_t rowOffset = static_cast<size_t>(z) * sliceStride + static_cast<size_t>(y) * rowStride;
-      float* acc = out + rowOffset;
-      if (kNormalise) std::fill(weightSum, weightSum + rowStride, 0.0f);
-      if (kKeepEmpty) std::fill(usedCells, usedCells + rowStride, 0);
-      for (int32_t s = sBegin; s < sEnd; ++s) {
-        const size_t sourceSlice = static_cast<size_t>(z + s - hz) * sliceStride;
-        for (int32_t v = vBegin; v < vEnd; ++v) {
-          const size_t sourceRow = sourceSlice + static_cast<size_t>(y + v - hy) * rowStride;
-          const float* kernelRow =
-              kernel + static_cast<size_t>(g.kx) * (static_cast<size_t>(v) + static_cast<size_t>(g.ky) * s);
-          for (int32_t u = 0; u < g.kx; ++u) {
-            const int32_t shift = u - hx;
-            const int32_t xBegin = std::max(0, -shift), xEnd = std::min(g.nx, g.nx - shift);
-            accumulateCell<kNormalise, kKeepEmpty>(acc, weightSum, usedCells, image + sourceRow, weights + sourceRow,
-                                                   kernelRow[u], shift, xBegin, xEnd);
-          }
-        }
-      }
-      if (kNormalise) {
-        for (int32_t x = 0; x < g.nx; ++x)
-          if (weightSum[x] > 0.0f) acc[x] = acc[x] / weightSum[x];
-      }
-      if (kKeepEmpty) {
-        const float* input = image + rowOffset;
-        for (int32_t x = 0; x < g.nx; ++x)
-          if (usedCells[x] == 0) acc[x] = input[x];
-      }
-    }
-  }
-}
-
-// The whole image, its rows split across `threads` in contiguous runs.
-template <bool kKeepEmpty>
-void maskedConvolve(const float* image, const float* weights, const float* kernel, const MaskedGrid& g, bool normalise,
-                    float* out, ColumnThreads& threads) {
-  const size_t nx = static_cast<size_t>(g.nx);
-  // Allocated here: the threads' bodies must not throw.
-  std::vector<float> weightSums(nx * static_cast<size_t>(threads.count()));
-  std::vector<int32_t> usedCells(nx * static_cast<size_t>(threads.count()));
-  threads.run(static_cast<size_t>(g.ny) * static_cast<size_t>(g.nz), [&](size_t begin, size_t end, int thread) {
-    float* weightSum = weightSums.data() + nx * static_cast<size_t>(thread);
-    int32_t* used = usedCells.data() + nx * static_cast<size_t>(thread);
-    if (normalise) {
-      maskedConvolve<true, kKeepEmpty>(image, weights, kernel, g, out, begin, end, weightSum, used);
-    } else {
-      maskedConvolve<false, kKeepEmpty>(image, weights, kernel, g, out, begin, end, weightSum, used);
-    }
-  });
 }
 
 // The padded, smoothed, cropped copy of source; source itself is not touched,
@@ -331,7 +198,7 @@ void convolveMasked2D(Matrix& image, const Matrix& kernel, const Matrix& weights
   Matrix out(image.rows(), image.columns(), 0.0f);
   ColumnThreads single(1);
   if (out.data())
-    maskedConvolve<true>(image.data(), weights.data(), kernel.data(), grid, normalise, out.data(), single);
+    maskedConvolve(image.data(), weights.data(), kernel.data(), grid, normalise, true, out.data(), single);
   image = std::move(out);
 }
 
@@ -341,8 +208,8 @@ void convolveMasked3D(Volume& volume, const Volume& kernel, const Volume& weight
   Volume out(volume.dimensions(), 0.0f);
   ColumnThreads single(1);
   if (out.data())
-    maskedConvolve<false>(volume.data(), weights.data(), kernel.data(), grid, normalise, out.data(),
-                          threads != nullptr ? *threads : single);
+    maskedConvolve(volume.data(), weights.data(), kernel.data(), grid, normalise, false, out.data(),
+                   threads != nullptr ? *threads : single);
   volume = std::move(out);
 }
 

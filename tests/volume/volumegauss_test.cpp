@@ -11,6 +11,7 @@
 #include "tests/support/thrownmessage.h"
 #include "tests/support/volumes.h"
 #include "volume/fft.h"
+#include "volume/maskedconvolution.h"
 
 namespace daxo {
 namespace {
@@ -227,9 +228,10 @@ void expectSameBits(const float* actual, const float* expected, size_t count) {
 
 // Weights with zeros, the estimation's 1 and 0.25, arbitrary values (so that
 // the grouping of (w * k) * sample shows) and one NaN (which counts as a used
-// cell); kernels larger and smaller than the volume, odd and even.
+// cell); kernels larger and smaller than the volume, odd and even; rows long
+// enough for every vector width this computer runs, each checked.
 TEST_F(VolumeGauss, MaskedConvolution3DMatchesTheNaiveLoop) {
-  const Dimensions volumes[] = {{13, 11, 7}, {5, 6, 4}};
+  const Dimensions volumes[] = {{13, 11, 7}, {5, 6, 4}, {53, 5, 4}};
   const Dimensions kernels[] = {{9, 9, 9}, {4, 3, 2}};
   for (const Dimensions& d : volumes) {
     const Volume image = randomVolume(d, 20);
@@ -246,6 +248,15 @@ TEST_F(VolumeGauss, MaskedConvolution3DMatchesTheNaiveLoop) {
         convolveMasked3D(result, kernel, weights, normalise);
         const Volume expected = naiveMasked(image, kernel, weights, normalise, false);
         expectSameBits(result.data(), expected.data(), image.voxelCount());
+        const MaskedGrid grid{d.x, d.y, d.z, kd.x, kd.y, kd.z};
+        ColumnThreads threads(2);
+        for (int width : maskedConvolutionWidths()) {
+          SCOPED_TRACE("width " + std::to_string(width));
+          Volume out(d, 0.0f);
+          maskedConvolve(image.data(), weights.data(), kernel.data(), grid, normalise, false, out.data(), threads,
+                         width);
+          expectSameBits(out.data(), expected.data(), image.voxelCount());
+        }
       }
     }
   }

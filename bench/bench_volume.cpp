@@ -11,6 +11,7 @@
 #include "volume/columnthreads.h"
 #include "volume/fft.h"
 #include "volume/maskedconvolution.h"
+#include "volume/vectorlanes.h"
 #include "volume/volumegauss.h"
 #include "volume/volumetransform.h"
 
@@ -55,7 +56,7 @@ BENCHMARK(BM_SmoothPadded)->Args({96, 48})->Args({128, 64})->Unit(benchmark::kMi
 void BM_ConvolveMasked3D(benchmark::State& state) {
   const int32_t nx = static_cast<int32_t>(state.range(0)), nz = static_cast<int32_t>(state.range(1));
   const int width = static_cast<int>(state.range(2));
-  const std::vector<int>& widths = daxo::maskedConvolutionWidths();
+  const std::vector<int>& widths = daxo::vectorWidths();
   if (std::find(widths.begin(), widths.end(), width) == widths.end()) {
     state.SkipWithError("this computer lacks that vector width");
     return;

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <stdexcept>
+#include <string>
 
 #include "correction/columnsample.h"
 #include "correction/shiftcosts.h"
+#include "volume/vectorlanes.h"
 
 namespace daxo {
 
@@ -124,14 +127,19 @@ void computeLeftovers(const TrialVolumes& volumes, float boxValue, const std::ve
 }
 
 UniformBoxTrials::UniformBoxTrials(const TrialVolumes& volumes, const Volume& box, const std::vector<float>& shifts,
-                                   const UniformLeftovers& leftovers)
+                                   const UniformLeftovers& leftovers, int width)
     : volumes_(volumes),
       leftovers_(leftovers),
       boxDims_(box.dimensions()),
       boxValue_(box.data()[0]),
       shifts_(shifts),
       slots_(box.nz()),
-      lanes_(paddedShiftCount(shifts.size())) {
+      width_(width != 0 ? width : vectorWidths().back()),
+      lanes_(paddedShiftCount(shifts.size(), static_cast<size_t>(width_))) {
+  bool known = false;
+  for (int w : vectorWidths()) known = known || w == width_;
+  if (!known)
+    throw std::invalid_argument("UniformBoxTrials: this computer cannot run " + std::to_string(width_) + " lanes");
   const size_t cells = static_cast<size_t>(slots_) * volumes.v.nx() * volumes.v.ny();
   leading_.resize(2 * cells);
   // The lanes past the last shift are never written; zero keeps them tame.
@@ -186,48 +194,53 @@ void UniformBoxTrials::prepareSlices(int32_t z) {
   for (; nextSlice_ <= last; ++nextSlice_) computeSlice(nextSlice_);
 }
 
-template <typename Costs>
-void UniformBoxTrials::run(const Dimensions& centre, uint32_t ordinal, Costs& costs) {
-  using shiftlanes::Floats;
-  using shiftlanes::Ints;
-  const Dimensions dims = volumes_.v.dimensions();
-  const BoxRange r = clipBox(dims, centre, boxDims_);
-  prepareSlices(centre.z);
-  const size_t slicePlane = static_cast<size_t>(dims.x) * dims.y;
-  const float* F = volumes_.F.data();
-  const float* G = volumes_.G.data();
-  const float* leftF = leftovers_.leftF.data();
-  const float* leftG = leftovers_.leftG.data();
-  const uint32_t* firstCover = leftovers_.firstCover.data();
-  const float* samples = samples_.data();
-  const int32_t* leading = leading_.data();
-  const size_t lanes = lanes_;
-  costs.reset();
-  // A block of shifts at a time, its sums in registers over the whole box.
-  for (size_t block = 0; block < lanes; block += kShiftLanes) {
-    typename Costs::Block sums;
+namespace {
+
+// What summing the costs of one box needs (UniformBoxTrials::run).
+struct BoxSums {
+  const float* samples;
+  const int32_t* leading;
+  size_t lanes;  // of the table
+  const float *F, *G, *leftF, *leftG;
+  const uint32_t* firstCover;
+  BoxRange r;
+  int32_t nx, ny, slots;
+  uint32_t ordinal;
+};
+
+// The costs of every shift over the box, kLanes shifts at a time, each
+// block's sums in registers over the whole box.
+template <int kLanes, typename Costs>
+DAXO_LANES_INLINE void sumBox(const BoxSums& j, Costs& costs) {
+  typedef typename Lanes<kLanes>::Floats Floats;
+  typedef typename Lanes<kLanes>::Ints Ints;
+  const size_t slicePlane = static_cast<size_t>(j.nx) * j.ny;
+  Ints laneIndex;
+  for (int i = 0; i < kLanes; ++i) laneIndex[i] = i;
+  for (size_t block = 0; block < j.lanes; block += kLanes) {
+    typename Costs::template Block<kLanes> sums;
     const int32_t b = static_cast<int32_t>(block);
-    const Ints lane = Ints{0, 1, 2, 3} + b;
-    for (int32_t z = r.z0; z <= r.z1; ++z) {
-      const size_t first = static_cast<size_t>(z % slots_) * slicePlane;
-      for (int32_t y = r.y0; y <= r.y1; ++y) {
-        const size_t rowCell = first + static_cast<size_t>(y) * dims.x;
-        const size_t rowAt = volumes_.v.index(0, y, z);
-        for (int32_t x = r.x0; x <= r.x1; ++x) {
+    const Ints lane = laneIndex + b;
+    for (int32_t z = j.r.z0; z <= j.r.z1; ++z) {
+      const size_t first = static_cast<size_t>(z % j.slots) * slicePlane;
+      for (int32_t y = j.r.y0; y <= j.r.y1; ++y) {
+        const size_t rowCell = first + static_cast<size_t>(y) * j.nx;
+        const size_t rowAt = static_cast<size_t>(z) * slicePlane + static_cast<size_t>(y) * j.nx;
+        for (int32_t x = j.r.x0; x <= j.r.x1; ++x) {
           const size_t cell = rowCell + x;
-          const float* cellF = samples + 2 * lanes * cell + block;
+          const float* cellF = j.samples + 2 * j.lanes * cell + block;
           Floats f, g;
           std::memcpy(&f, cellF, sizeof f);
-          std::memcpy(&g, cellF + lanes, sizeof g);
-          const int32_t leadingF = leading[2 * cell], leadingG = leading[2 * cell + 1];
+          std::memcpy(&g, cellF + j.lanes, sizeof g);
+          const int32_t leadingF = j.leading[2 * cell], leadingG = j.leading[2 * cell + 1];
           // Shifts before the first inside one leave the voxel's value as
           // the trials before this centre left it.
           if (leadingF > b || leadingG > b) {
             const size_t at = rowAt + x;
-            const bool covered = firstCover[at] < ordinal;
-            const float startF = covered ? leftF[at] : F[at], startG = covered ? leftG[at] : G[at];
-            f = lane < leadingF ? Floats{startF, startF, startF, startF} : f;
-            g = lane < leadingG ? Floats{startG, startG, startG, startG} : g;
+            const bool covered = j.firstCover[at] < j.ordinal;
+            const float startF = covered ? j.leftF[at] : j.F[at], startG = covered ? j.leftG[at] : j.G[at];
+            f = lane < leadingF ? Floats{} + startF : f;
+            g = lane < leadingG ? Floats{} + startG : g;
           }
           sums.add(f, g);
         }
@@ -235,6 +248,50 @@ void UniformBoxTrials::run(const Dimensions& centre, uint32_t ordinal, Costs& co
     }
     costs.storeBlock(block, sums);
   }
+}
+
+// One entry per measure and width, each compiled for its instruction set.
+void sumBox4(const BoxSums& j, SsdCosts& c) { sumBox<4>(j, c); }
+void sumBox4(const BoxSums& j, CorrelationCosts& c) { sumBox<4>(j, c); }
+#if DAXO_WIDE_LANES
+__attribute__((target("avx2"))) void sumBox8(const BoxSums& j, SsdCosts& c) { sumBox<8>(j, c); }
+__attribute__((target("avx2"))) void sumBox8(const BoxSums& j, CorrelationCosts& c) { sumBox<8>(j, c); }
+__attribute__((target("avx512f"))) void sumBox16(const BoxSums& j, SsdCosts& c) { sumBox<16>(j, c); }
+__attribute__((target("avx512f"))) void sumBox16(const BoxSums& j, CorrelationCosts& c) { sumBox<16>(j, c); }
+#endif
+
+template <typename Costs>
+void sumBoxWithWidth(int width, const BoxSums& j, Costs& costs) {
+#if DAXO_WIDE_LANES
+  if (width == 16) return sumBox16(j, costs);
+  if (width == 8) return sumBox8(j, costs);
+#endif
+  (void)width;
+  sumBox4(j, costs);
+}
+
+}  // namespace
+
+template <typename Costs>
+void UniformBoxTrials::run(const Dimensions& centre, uint32_t ordinal, Costs& costs) {
+  const Dimensions dims = volumes_.v.dimensions();
+  const BoxRange r = clipBox(dims, centre, boxDims_);
+  prepareSlices(centre.z);
+  const BoxSums job{samples_.data(),
+                    leading_.data(),
+                    lanes_,
+                    volumes_.F.data(),
+                    volumes_.G.data(),
+                    leftovers_.leftF.data(),
+                    leftovers_.leftG.data(),
+                    leftovers_.firstCover.data(),
+                    r,
+                    dims.x,
+                    dims.y,
+                    slots_,
+                    ordinal};
+  costs.reset();
+  sumBoxWithWidth(width_, job, costs);
   const size_t count = static_cast<size_t>(r.x1 - r.x0 + 1) * static_cast<size_t>(r.y1 - r.y0 + 1) *
                        static_cast<size_t>(r.z1 - r.z0 + 1);
   costs.finish(count);

@@ -90,14 +90,17 @@ void computeLeftovers(const TrialVolumes& volumes, float boxValue, const std::ve
 // the centres can be tried in any order and on any thread once firstCover is
 // known. Works for 1 to kMaxShifts shifts. The table takes
 // box.z * nx * ny * (2 + 2 * lanes) * 4 bytes, lanes being the shift count
-// rounded up to a multiple of 4 (6.7 MB for 96 x 96 slices, a 7-voxel box
-// and 11 shifts).
+// rounded up to a multiple of the width (9 MB for 96 x 96 slices, a 7-voxel
+// box, 11 shifts and 16 lanes).
 class UniformBoxTrials {
  public:
   static constexpr size_t kMaxShifts = 32;
 
+  // `width`: the lanes of floats the costs are summed in, one of
+  // vectorWidths() (volume/vectorlanes.h; every width gives the same bits);
+  // 0 takes the widest. Throws std::invalid_argument for another.
   UniformBoxTrials(const TrialVolumes& volumes, const Volume& box, const std::vector<float>& shifts,
-                   const UniformLeftovers& leftovers);
+                   const UniformLeftovers& leftovers, int width = 0);
 
   // Runs every shift over the box around `centre`, the searched centre of
   // ordinal `ordinal`, into `costs`.
@@ -116,7 +119,8 @@ class UniformBoxTrials {
   float boxValue_;
   const std::vector<float>& shifts_;
   int32_t slots_;
-  size_t lanes_;  // paddedShiftCount of the shifts
+  int width_;
+  size_t lanes_;  // the shift count rounded up to whole blocks of width_
   int32_t nextSlice_ = -1;
   // Per table voxel: how many shifts, from the first, have their F (G)
   // position outside (lanes_ when all do), interleaved F, G; and the values

@@ -62,6 +62,20 @@ void coverBox(const Dimensions& dims, const Dimensions& centre, const Dimensions
     }
 }
 
+// coverBox for a centre whose left neighbour was the centre before it: only
+// the box's last column (when inside the volume) can be first covered here.
+void coverColumn(const Dimensions& dims, const Dimensions& centre, const Dimensions& box, uint32_t ordinal,
+                 uint32_t* firstCover) {
+  const BoxRange r = clipBox(dims, centre, box);
+  const int32_t x = centre.x + r.half.x;
+  if (x > r.x1) return;
+  for (int32_t z = r.z0; z <= r.z1; ++z)
+    for (int32_t y = r.y0; y <= r.y1; ++y) {
+      uint32_t& mark = firstCover[(static_cast<size_t>(z) * dims.y + y) * dims.x + x];
+      mark = std::min(mark, ordinal);
+    }
+}
+
 // The sweep with a box of one value, in two passes.
 //
 // Which voxels are searched depends on the order: a voxel is searched when F
@@ -102,7 +116,15 @@ size_t sweepUniform(const TrialVolumes& volumes, const Volume& box, const std::v
           const bool covered = firstCover[at] != UniformLeftovers::kNever;
           const float f = covered ? leftF[at] : F[at], g = covered ? leftG[at] : G[at];
           if (!(f > kSignalThreshold || g > kSignalThreshold)) continue;
-          coverBox(dims, Dimensions{x, y, z}, box.dimensions(), static_cast<uint32_t>(centres.size()), firstCover);
+          const uint32_t ordinal = static_cast<uint32_t>(centres.size());
+          // Right after the voxel to its left, every voxel of this box but
+          // its last column already has that centre's smaller mark.
+          const bool followsLeft = x > 0 && !centres.empty() && centres.back() == at - 1;
+          if (followsLeft) {
+            coverColumn(dims, Dimensions{x, y, z}, box.dimensions(), ordinal, firstCover);
+          } else {
+            coverBox(dims, Dimensions{x, y, z}, box.dimensions(), ordinal, firstCover);
+          }
           centres.push_back(at);
         }
   }

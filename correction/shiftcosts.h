@@ -5,55 +5,54 @@
 #include <vector>
 
 #include "volume/distancesums.h"
+#include "volume/vectorlanes.h"
 
 // Per-shift costs of the local search, accumulated voxel by voxel over a box:
 // each shift's sum takes the box voxels in list order, so every cost is bit
 // for bit the list measure (ssdAt, or the negated nccAt) of the pair that
 // shift's trial left.
 //
-// Sums are formed either one shift at a time (add) or for kShiftLanes
-// consecutive shifts at once in a Block, held in vector registers while a
-// box is walked and stored with storeBlock. Each lane of a block performs
+// Sums are formed either one shift at a time (add) or for kLanes consecutive
+// shifts at once in a Block (volume/vectorlanes.h), held in registers while
+// a box is walked and stored with storeBlock. Each lane of a block performs
 // exactly the scalar operations of its own shift, so both give the same bits.
 
 namespace daxo {
 
-constexpr size_t kShiftLanes = 4;
+// The most lanes a block has.
+constexpr size_t kMaxShiftLanes = 16;
 
-// Shift counts rounded up to whole blocks; the lanes past the last shift are
-// summed and never read.
-inline size_t paddedShiftCount(size_t shifts) { return (shifts + kShiftLanes - 1) / kShiftLanes * kShiftLanes; }
-
-namespace shiftlanes {
-typedef float Floats __attribute__((vector_size(4 * kShiftLanes)));
-typedef int32_t Ints __attribute__((vector_size(4 * kShiftLanes)));
-typedef double Doubles __attribute__((vector_size(16)));  // two lanes
-}  // namespace shiftlanes
+// Shift counts rounded up to whole blocks of `lanes`; the lanes past the
+// last shift are summed and never read.
+inline size_t paddedShiftCount(size_t shifts, size_t lanes) { return (shifts + lanes - 1) / lanes * lanes; }
 
 // Sum of squared differences: each difference in single precision, squared
 // and summed in double, as ssdAt.
 class SsdCosts {
  public:
+  template <int kLanes>
   struct Block {
-    shiftlanes::Doubles low{0.0, 0.0}, high{0.0, 0.0};
-    void add(shiftlanes::Floats f, shiftlanes::Floats g) {
-      const shiftlanes::Floats d = f - g;
-      const shiftlanes::Doubles dLow = {static_cast<double>(d[0]), static_cast<double>(d[1])};
-      const shiftlanes::Doubles dHigh = {static_cast<double>(d[2]), static_cast<double>(d[3])};
-      low += dLow * dLow;
-      high += dHigh * dHigh;
+    typedef double Pair __attribute__((vector_size(16)));
+    Pair sums[kLanes / 2] = {};
+    DAXO_LANES_INLINE void add(const typename Lanes<kLanes>::Floats& f, const typename Lanes<kLanes>::Floats& g) {
+      const typename Lanes<kLanes>::Floats d = f - g;
+      for (int i = 0; i < kLanes / 2; ++i) {
+        const Pair p = {static_cast<double>(d[2 * i]), static_cast<double>(d[2 * i + 1])};
+        sums[i] += p * p;
+      }
     }
   };
 
-  explicit SsdCosts(size_t shifts) : sums_(paddedShiftCount(shifts)), costs_(shifts) {}
+  explicit SsdCosts(size_t shifts) : sums_(paddedShiftCount(shifts, kMaxShiftLanes)), costs_(shifts) {}
   void reset() { sums_.assign(sums_.size(), 0.0); }
   void add(size_t k, float f, float g) { sums_[k] += squaredDifference(f, g); }
-  // The sums of shifts k0 .. k0 + kShiftLanes - 1 (k0 a multiple of
-  // kShiftLanes), replacing what was there.
-  void storeBlock(size_t k0, const Block& block) {
-    for (size_t i = 0; i < 2; ++i) {
-      sums_[k0 + i] = block.low[i];
-      sums_[k0 + 2 + i] = block.high[i];
+  // The sums of shifts k0 .. k0 + kLanes - 1 (k0 a multiple of kLanes),
+  // replacing what was there.
+  template <int kLanes>
+  DAXO_LANES_INLINE void storeBlock(size_t k0, const Block<kLanes>& block) {
+    for (int i = 0; i < kLanes / 2; ++i) {
+      sums_[k0 + 2 * i] = block.sums[i][0];
+      sums_[k0 + 2 * i + 1] = block.sums[i][1];
     }
   }
   void finish(size_t) { costs_.assign(sums_.begin(), sums_.begin() + static_cast<std::ptrdiff_t>(costs_.size())); }
@@ -68,9 +67,10 @@ class SsdCosts {
 // formula in single precision, as nccAt.
 class CorrelationCosts {
  public:
+  template <int kLanes>
   struct Block {
-    shiftlanes::Floats a{}, aa{}, b{}, bb{}, ab{};
-    void add(shiftlanes::Floats f, shiftlanes::Floats g) {
+    typename Lanes<kLanes>::Floats a{}, aa{}, b{}, bb{}, ab{};
+    DAXO_LANES_INLINE void add(const typename Lanes<kLanes>::Floats& f, const typename Lanes<kLanes>::Floats& g) {
       a += f;
       aa += f * f;
       b += g;
@@ -79,12 +79,13 @@ class CorrelationCosts {
     }
   };
 
-  explicit CorrelationCosts(size_t shifts) : sums_(paddedShiftCount(shifts)), costs_(shifts) {}
+  explicit CorrelationCosts(size_t shifts) : sums_(paddedShiftCount(shifts, kMaxShiftLanes)), costs_(shifts) {}
   void reset() { sums_.assign(sums_.size(), CorrelationSums{}); }
   void add(size_t k, float f, float g) { sums_[k].add(f, g); }
   // As SsdCosts::storeBlock.
-  void storeBlock(size_t k0, const Block& block) {
-    for (size_t i = 0; i < kShiftLanes; ++i)
+  template <int kLanes>
+  DAXO_LANES_INLINE void storeBlock(size_t k0, const Block<kLanes>& block) {
+    for (int i = 0; i < kLanes; ++i)
       sums_[k0 + i] = CorrelationSums{block.a[i], block.aa[i], block.b[i], block.bb[i], block.ab[i]};
   }
   void finish(size_t voxels) {

@@ -5,13 +5,7 @@
 #include <cstring>
 
 #include "volume/assertion.h"
-
-// Wider lanes: x86-64 with the GNU vector extensions, on Linux.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(_WIN32)
-#define DAXO_WIDE_LANES 1
-#else
-#define DAXO_WIDE_LANES 0
-#endif
+#include "volume/vectorlanes.h"
 
 namespace daxo {
 
@@ -19,30 +13,19 @@ namespace {
 
 constexpr const char* kModule = "maskedconvolution";
 
-// The row loops are inlined into one entry per lane width, so that each is
-// compiled for its own instruction set.
-#define DAXO_INLINE inline __attribute__((always_inline))
-
 // First and one-past-last kernel index along one axis whose image position
 // (p + index - half) lies inside 0 .. n-1.
-DAXO_INLINE int32_t windowBegin(int32_t p, int32_t half) { return half - std::min(p, half); }
-DAXO_INLINE int32_t windowEnd(int32_t p, int32_t half, int32_t n, int32_t k) { return std::min(half + n - p, k); }
-
-// kLanes floats or 32-bit integers (compiler vector extension).
-template <int kLanes>
-struct Lanes {
-  typedef float Floats __attribute__((vector_size(4 * kLanes)));
-  typedef int32_t Ints __attribute__((vector_size(4 * kLanes)));
-};
+DAXO_LANES_INLINE int32_t windowBegin(int32_t p, int32_t half) { return half - std::min(p, half); }
+DAXO_LANES_INLINE int32_t windowEnd(int32_t p, int32_t half, int32_t n, int32_t k) { return std::min(half + n - p, k); }
 
 // Adds kernel cell value k, whose sample lies `shift` voxels along x from the
 // output voxel, to the output voxels xBegin .. xEnd-1 of one row. Cells of
 // weight 0 are skipped (a NaN weight is not 0): the select keeps each voxel's
 // sum exactly as a sequential loop over its window forms it.
 template <int kLanes, bool kNormalise, bool kCountCells>
-DAXO_INLINE void accumulateCell(float* __restrict acc, float* __restrict weightSum, int32_t* __restrict usedCells,
-                                const float* __restrict image, const float* __restrict weights, float k, int32_t shift,
-                                int32_t xBegin, int32_t xEnd) {
+DAXO_LANES_INLINE void accumulateCell(float* __restrict acc, float* __restrict weightSum, int32_t* __restrict usedCells,
+                                      const float* __restrict image, const float* __restrict weights, float k,
+                                      int32_t shift, int32_t xBegin, int32_t xEnd) {
   typedef typename Lanes<kLanes>::Floats Floats;
   typedef typename Lanes<kLanes>::Ints Ints;
   int32_t x = xBegin;
@@ -105,8 +88,8 @@ struct RowWindow {
 // Output voxels lo .. hi-1 of a row, a kernel cell at a time over the row
 // (accumulateCell), for the voxels near the row's ends whose window is cut.
 template <int kLanes, bool kNormalise, bool kCountCells>
-DAXO_INLINE void convolveCellwise(const RowWindow& w, int32_t lo, int32_t hi, float* acc, float* weightSum,
-                                  int32_t* usedCells) {
+DAXO_LANES_INLINE void convolveCellwise(const RowWindow& w, int32_t lo, int32_t hi, float* acc, float* weightSum,
+                                        int32_t* usedCells) {
   const int32_t nx = w.g->nx, hx = w.g->kx / 2;
   for (int32_t s = w.sBegin; s < w.sEnd; ++s)
     for (int32_t v = w.vBegin; v < w.vEnd; ++v) {
@@ -126,7 +109,7 @@ DAXO_INLINE void convolveCellwise(const RowWindow& w, int32_t lo, int32_t hi, fl
 // at once, the sums kept in registers from +0 (kBlocks independent chains of
 // additions) and stored at the end, so spans may overlap.
 template <int kLanes, int kBlocks, bool kNormalise, bool kCountCells>
-DAXO_INLINE void convolveSpan(const RowWindow& w, int32_t x0, float* acc, float* weightSum, int32_t* usedCells) {
+DAXO_LANES_INLINE void convolveSpan(const RowWindow& w, int32_t x0, float* acc, float* weightSum, int32_t* usedCells) {
   typedef typename Lanes<kLanes>::Floats Floats;
   typedef typename Lanes<kLanes>::Ints Ints;
   const Floats zero = Floats{};
@@ -172,8 +155,8 @@ DAXO_INLINE void convolveSpan(const RowWindow& w, int32_t x0, float* acc, float*
 // way. weightSum and usedCells are scratch rows of nx values (each used only
 // when its option is on).
 template <int kLanes, int kBlocks, bool kNormalise, bool kKeepEmpty>
-DAXO_INLINE void convolveRows(const float* image, const float* weights, const float* kernel, const MaskedGrid& g,
-                              float* out, size_t rowBegin, size_t rowEnd, float* weightSum, int32_t* usedCells) {
+DAXO_LANES_INLINE void convolveRows(const float* image, const float* weights, const float* kernel, const MaskedGrid& g,
+                                    float* out, size_t rowBegin, size_t rowEnd, float* weightSum, int32_t* usedCells) {
   const int32_t hx = g.kx / 2, hy = g.ky / 2, hz = g.kz / 2;
   constexpr int32_t kSpan = kLanes * (kBlocks > 0 ? kBlocks : 1);
   // Voxels inner .. innerEnd-1 have every window cell inside the row.
@@ -231,7 +214,7 @@ struct RowJob {
 };
 
 template <int kLanes, int kBlocks>
-DAXO_INLINE void runRows(const RowJob& j) {
+DAXO_LANES_INLINE void runRows(const RowJob& j) {
   if (j.normalise && j.keepEmpty) {
     convolveRows<kLanes, kBlocks, true, true>(j.image, j.weights, j.kernel, *j.grid, j.out, j.rowBegin, j.rowEnd,
                                               j.weightSum, j.usedCells);
@@ -262,12 +245,14 @@ struct Width {
 
 const std::vector<Width>& availableWidths() {
   static const std::vector<Width> widths = [] {
-    std::vector<Width> w{{4, rows4}};
+    std::vector<Width> w;
+    for (int lanes : vectorWidths()) {
+      if (lanes == 4) w.push_back({4, rows4});
 #if DAXO_WIDE_LANES
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2")) w.push_back({8, rows8});
-    if (__builtin_cpu_supports("avx512f")) w.push_back({16, rows16});
+      if (lanes == 8) w.push_back({8, rows8});
+      if (lanes == 16) w.push_back({16, rows16});
 #endif
+    }
     return w;
   }();
   return widths;
@@ -278,20 +263,11 @@ RowsFunction rowsFor(int width) {
   if (width == 0) return widths.back().rows;
   for (const Width& w : widths)
     if (w.lanes == width) return w.rows;
-  check(false, kModule, 1, "width is one of maskedConvolutionWidths()");
+  check(false, kModule, 1, "width is one of vectorWidths()");
   return nullptr;
 }
 
 }  // namespace
-
-const std::vector<int>& maskedConvolutionWidths() {
-  static const std::vector<int> lanes = [] {
-    std::vector<int> l;
-    for (const Width& w : availableWidths()) l.push_back(w.lanes);
-    return l;
-  }();
-  return lanes;
-}
 
 void maskedConvolve(const float* image, const float* weights, const float* kernel, const MaskedGrid& grid,
                     bool normalise, bool keepEmpty, float* out, ColumnThreads& threads, int width) {

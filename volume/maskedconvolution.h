@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "volume/columnthreads.h"
 
@@ -13,11 +12,8 @@
 // that is positive; with `keepEmpty` a voxel without any used cell keeps its
 // input value (else it stays 0).
 //
-// The rows run over contiguous voxels in vector lanes; each lane performs
-// exactly the scalar operations of its own voxel, so every width gives the
-// same bits. The widths beyond 4 need x86-64 vector extensions and are used
-// where the processor has them (Linux only: the Windows ABI does not keep
-// the stack aligned for them).
+// The rows run over contiguous voxels in vector lanes (volume/vectorlanes.h);
+// every width gives the same bits.
 
 namespace daxo {
 
@@ -27,13 +23,9 @@ struct MaskedGrid {
   int32_t kx, ky, kz;
 };
 
-// The lane widths (floats per operation) this computer can run: 4, and 8
-// and 16 where available; the last is the widest.
-const std::vector<int>& maskedConvolutionWidths();
-
 // out (zero-filled, the image's extents, not aliasing any input) receives
 // the convolution; rows (y + ny * z) are split across `threads`. `width` is
-// one of maskedConvolutionWidths(); 0 takes the widest.
+// one of vectorWidths(); 0 takes the widest.
 void maskedConvolve(const float* image, const float* weights, const float* kernel, const MaskedGrid& grid,
                     bool normalise, bool keepEmpty, float* out, ColumnThreads& threads, int width = 0);
 

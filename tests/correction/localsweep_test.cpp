@@ -8,9 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "correction/boxtrials.h"
+#include "correction/shiftcosts.h"
 #include "correction/vdm.h"
 #include "tests/correction/reference_sweep.h"
 #include "tests/support/volumes.h"
+#include "volume/vectorlanes.h"
 
 namespace daxo {
 namespace {
@@ -167,6 +170,60 @@ TEST(SweepStage, IsBitIdenticalToTheReference) {
         EXPECT_EQ(searched, expected);
         EXPECT_GT(searched, 100u);
       }
+}
+
+// The trials of a uniform box, at every vector width this computer runs,
+// give the costs of the listed trials bit for bit: for centres inside and at
+// the corners, shift lists that fill their blocks or not, voxels whose
+// positions leave the column for some shifts (a map of +-4 on 14 rows), and
+// box voxels that an earlier centre covered (they start from the leftovers).
+template <typename Costs>
+void expectEveryWidthMatchesTheListedTrials(const char* measure) {
+  const Dimensions d{21, 14, 6};
+  const Volume Am = randomVolume(d, 31, 0.0f, 300.0f), Pm = randomVolume(d, 32, 0.0f, 300.0f);
+  const Volume v = randomVolume(d, 33, -4.0f, 4.0f);
+  Volume F = randomVolume(d, 34, 0.0f, 250.0f), G = randomVolume(d, 35, 0.0f, 250.0f);
+  const Volume box(5, 3, 7, 1.3f);
+  std::vector<float> sixteen;
+  for (int i = -8; i < 8; ++i) sixteen.push_back(0.3f * static_cast<float>(i));
+  const std::vector<std::vector<float>> shiftLists = {{-2.0f, -0.7f, 0.0f, 0.7f, 2.0f, 0.0f}, sixteen};
+  const Dimensions centres[] = {{10, 7, 3}, {0, 0, 0}, {20, 13, 5}, {3, 12, 1}};
+  for (const std::vector<float>& shifts : shiftLists) {
+    UniformLeftovers leftovers;
+    ColumnThreads single(1);
+    computeLeftovers(TrialVolumes{F, G, Am, Pm, v}, 1.3f, shifts, single, leftovers);
+    // Every third voxel was covered by the centre of ordinal 0.
+    leftovers.firstCover.assign(v.voxelCount(), UniformLeftovers::kNever);
+    for (size_t i = 0; i < v.voxelCount(); i += 3) leftovers.firstCover[i] = 0;
+    Volume startF = F, startG = G;
+    for (size_t i = 0; i < v.voxelCount(); i += 3) {
+      startF.data()[i] = leftovers.leftF[i];
+      startG.data()[i] = leftovers.leftG[i];
+    }
+    for (const Dimensions& centre : centres) {
+      Volume listedF = startF, listedG = startG;
+      ListedBoxTrials listed(TrialVolumes{listedF, listedG, Am, Pm, v}, box, shifts);
+      VoxelList voxels, boxVoxels;
+      buildBoxLists(d, centre, box.dimensions(), voxels, boxVoxels);
+      Costs expected(shifts.size());
+      listed.run(voxels, boxVoxels, expected);
+      for (int width : vectorWidths()) {
+        SCOPED_TRACE(std::string(measure) + ", " + std::to_string(shifts.size()) + " shifts, width " +
+                     std::to_string(width) + ", centre " + std::to_string(centre.x) + " " + std::to_string(centre.y) +
+                     " " + std::to_string(centre.z));
+        UniformBoxTrials trials(TrialVolumes{F, G, Am, Pm, v}, box, shifts, leftovers, width);
+        Costs costs(shifts.size());
+        trials.run(centre, 1, costs);
+        ASSERT_EQ(costs.costs().size(), expected.costs().size());
+        EXPECT_EQ(std::memcmp(costs.costs().data(), expected.costs().data(), shifts.size() * sizeof(double)), 0);
+      }
+    }
+  }
+}
+
+TEST(UniformBoxTrials, EveryWidthGivesTheListedCosts) {
+  expectEveryWidthMatchesTheListedTrials<SsdCosts>("SSD");
+  expectEveryWidthMatchesTheListedTrials<CorrelationCosts>("NCC");
 }
 
 TEST(SweepStage, RejectsVolumesOfOtherExtentsAndAliasedScans) {

@@ -12,6 +12,7 @@
 #include "tests/support/volumes.h"
 #include "volume/fft.h"
 #include "volume/maskedconvolution.h"
+#include "volume/vectorlanes.h"
 
 namespace daxo {
 namespace {
@@ -250,7 +251,7 @@ TEST_F(VolumeGauss, MaskedConvolution3DMatchesTheNaiveLoop) {
         expectSameBits(result.data(), expected.data(), image.voxelCount());
         const MaskedGrid grid{d.x, d.y, d.z, kd.x, kd.y, kd.z};
         ColumnThreads threads(2);
-        for (int width : maskedConvolutionWidths()) {
+        for (int width : vectorWidths()) {
           SCOPED_TRACE("width " + std::to_string(width));
           Volume out(d, 0.0f);
           maskedConvolve(image.data(), weights.data(), kernel.data(), grid, normalise, false, out.data(), threads,

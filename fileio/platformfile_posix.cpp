@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <limits>
 
 #include "fileio/platformfile.h"
 
@@ -135,6 +136,18 @@ bool PendingFile::write(const char* data, size_t bytes) {
     }
     data += written;
     bytes -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+bool PendingFile::seek(uint64_t offset) {
+  if (offset > static_cast<uint64_t>(std::numeric_limits<off_t>::max())) {
+    error_ = errorText(EOVERFLOW);
+    return false;
+  }
+  if (lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) < 0) {
+    error_ = errorText(errno);
+    return false;
   }
   return true;
 }

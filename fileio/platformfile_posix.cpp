@@ -152,6 +152,12 @@ bool PendingFile::seek(uint64_t offset) {
   return true;
 }
 
+void PendingFile::startWriteback() {
+#ifdef SYNC_FILE_RANGE_WRITE
+  sync_file_range(static_cast<int>(handle_), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
 bool PendingFile::sync() {
   if (fsync(static_cast<int>(handle_)) != 0) {
     error_ = errorText(errno);

@@ -152,6 +152,9 @@ bool PendingFile::seek(uint64_t offset) {
   return true;
 }
 
+// The system writes back on its own; there is no call to start it early.
+void PendingFile::startWriteback() {}
+
 bool PendingFile::sync() {
   if (!FlushFileBuffers(handleOf(handle_))) {
     error_ = lastErrorText();

@@ -17,6 +17,11 @@ namespace {
 // Output is handed to the system in blocks of this many bytes.
 const size_t kBufferBytes = size_t{1} << 16;
 
+// After each this many bytes the system is asked to start writing them to the
+// device, so that a large output's final sync does not wait for all of it
+// (for a corrected series the writing then overlaps the correction).
+const size_t kWritebackBytes = size_t{16} << 20;
+
 // May the existing regular file be written? Opening it for appending neither
 // creates nor truncates it.
 std::string writeProblem(const std::string& path) {
@@ -84,6 +89,11 @@ class StagedOutputFile::Buffer : public std::streambuf {
     const size_t bytes = static_cast<size_t>(pptr() - pbase());
     if (bytes > 0 && !file_.write(pbase(), bytes)) failed_ = true;
     blockStart_ += static_cast<off_type>(bytes);
+    sinceWriteback_ += bytes;
+    if (sinceWriteback_ >= kWritebackBytes && !failed_) {
+      file_.startWriteback();
+      sinceWriteback_ = 0;
+    }
     setp(block_.data(), block_.data() + block_.size());
     return !failed_;
   }
@@ -91,6 +101,7 @@ class StagedOutputFile::Buffer : public std::streambuf {
   platform::PendingFile& file_;
   std::vector<char> block_;
   off_type blockStart_ = 0;  // the file position of pbase()
+  size_t sinceWriteback_ = 0;
   bool failed_ = false;
 };
 

@@ -3,26 +3,34 @@
 #include <cmath>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 #include "fileio/dmrheader.h"
 #include "fileio/fmrheader.h"
 #include "fileio/paths.h"
+#include "fileio/volumereader.h"
 
 namespace daxo::cli {
 
 namespace {
 
+// Only the volume asked for is read (after every check of loading the data),
+// so a report on a long series holds one volume of it.
 template <typename Header>
 ProjectVolume readVolume(const std::string& path, int32_t index) {
   Header header;
-  header.load(path, true);
+  header.load(path, false);
+  VolumeReader data = header.openVolumes();
   ProjectVolume result;
-  result.volumeCount = static_cast<int32_t>(header.volumes.size());
+  result.volumeCount = data.volumeCount();
   if (index < 0 || index >= result.volumeCount) {
     throw std::runtime_error(path + " has " + std::to_string(result.volumeCount) + " volumes; there is no volume " +
                              std::to_string(index));
   }
-  result.volume = std::move(header.volumes[static_cast<size_t>(index)]);
+  std::vector<Volume> one(1);
+  data.read(index, one);
+  result.volume = std::move(one.front());
   result.voxelSizeMm = {header.inplaneResolutionX.value, header.inplaneResolutionY.value,
                         header.sliceThickness.value + header.sliceGap.value};
   for (double s : result.voxelSizeMm) {

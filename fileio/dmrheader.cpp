@@ -1,15 +1,19 @@
 #include "fileio/dmrheader.h"
 
 #include <fstream>
+#include <utility>
 
 #include "fileio/fileerrors.h"
 #include "fileio/inputfile.h"
 #include "fileio/projectfiles.h"
+#include "fileio/volumereader.h"
 #include "fileio/voxeldata.h"
 
 namespace daxo {
 
 namespace {
+
+const char* const kDataCreateMessage = "Failed opening for writing: ";
 
 // Entries are read as a stream of numbers, not line by line: a line with more
 // than four numbers shifts the entries after it. An entry cut short by the end
@@ -65,15 +69,26 @@ void DMRHeader::load(const std::string& path, bool withData) {
 }
 
 void DMRHeader::loadData() {
+  std::ifstream in;
+  const DataLayout layout = openData(in);
+  volumes = readVoxelData(in, layout, dataFileName());
+}
+
+VolumeReader DMRHeader::openVolumes() const {
+  std::ifstream in;
+  const DataLayout layout = openData(in);
+  return VolumeReader(std::move(in), layout, dataFileName());
+}
+
+DataLayout DMRHeader::openData(std::ifstream& in) const {
   const DataLayout layout = layoutOf(*this, VoxelOrder::VolumeMajor);
   checkLayout(layout, fileName);
   const std::string dataPath = dataFileName();
-  std::ifstream in;
   if (!openInputFile(in, dataPath)) throw OpenFileError("Failed opening for reading: " + dataPath);
   if (dataStorageFormat.value != 3) {
     throw ReadFileError("Can only read DataStorageFormat 3, Not " + std::to_string(dataStorageFormat.value));
   }
-  volumes = readVoxelData(in, layout, dataPath);
+  return layout;
 }
 
 void DMRHeader::writeHeader(std::ostream& out) const {
@@ -89,9 +104,13 @@ void DMRHeader::writeHeader(std::ostream& out) const {
   });
 }
 
-void DMRHeader::save() { saveProject(*this, VoxelOrder::VolumeMajor, "Failed opening for writing: "); }
+void DMRHeader::save() { saveProject(*this, VoxelOrder::VolumeMajor, kDataCreateMessage); }
 
 void DMRHeader::saveAs(const std::string& newPath) { saveProjectAs(*this, newPath); }
+
+void DMRHeader::saveAs(const std::string& newPath, const VolumeRunSource& source) {
+  saveProjectAs(*this, newPath, [&] { saveProject(*this, VoxelOrder::VolumeMajor, kDataCreateMessage, source); });
+}
 
 std::string DMRHeader::dataFileName() const { return dataFileNameOf(fileName, prefix.value, "dwi"); }
 

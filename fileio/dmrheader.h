@@ -1,12 +1,15 @@
 #pragma once
 
+#include <fstream>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "fileio/headerfields.h"
 #include "fileio/headerformat.h"
+#include "fileio/projectfiles.h"
 #include "fileio/projectheaderfields.h"
+#include "fileio/volumereader.h"
 #include "volume/volume.h"
 
 namespace daxo {
@@ -57,6 +60,9 @@ class DMRHeader : public ProjectHeaderFields {
   // + value for any other storage format (checked after opening the file).
   void loadData();
 
+  // As FMRHeader::openVolumes, with the checks of this loadData.
+  VolumeReader openVolumes() const;
+
   // As FMRHeader::writeHeader; the gradient table follows
   // "GradientInformationAvailable:" when that is YES.
   void writeHeader(std::ostream& out) const;
@@ -68,12 +74,14 @@ class DMRHeader : public ProjectHeaderFields {
 
   // As FMRHeader::saveAs.
   void saveAs(const std::string& newPath);
+  void saveAs(const std::string& newPath, const VolumeRunSource& source);
 
   // directoryOf(fileName) + Prefix value + ".dwi".
   std::string dataFileName() const;
 
  private:
   HeaderKeys keys() const;
+  DataLayout openData(std::ifstream& in) const;
 };
 
 }  // namespace daxo

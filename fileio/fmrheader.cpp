@@ -1,15 +1,19 @@
 #include "fileio/fmrheader.h"
 
 #include <fstream>
+#include <utility>
 
 #include "fileio/fileerrors.h"
 #include "fileio/inputfile.h"
 #include "fileio/projectfiles.h"
+#include "fileio/volumereader.h"
 #include "fileio/voxeldata.h"
 
 namespace daxo {
 
 namespace {
+
+const char* const kDataCreateMessage = "Failed opening STC for writing: ";
 
 // A table that ends early is completed with zeros, but an announced size is
 // not trusted with memory: padding stops at this many entries.
@@ -59,12 +63,23 @@ void FMRHeader::load(const std::string& path, bool withData) {
 }
 
 void FMRHeader::loadData() {
+  std::ifstream in;
+  const DataLayout layout = openData(in);
+  volumes = readVoxelData(in, layout, dataFileName());
+}
+
+VolumeReader FMRHeader::openVolumes() const {
+  std::ifstream in;
+  const DataLayout layout = openData(in);
+  return VolumeReader(std::move(in), layout, dataFileName());
+}
+
+DataLayout FMRHeader::openData(std::ifstream& in) const {
   const DataLayout layout = layoutOf(*this, VoxelOrder::SliceMajor);
   checkLayout(layout, fileName);
   const std::string dataPath = dataFileName();
-  std::ifstream in;
   if (!openInputFile(in, dataPath)) throw OpenFileError("Failed opening STC for reading: " + dataPath);
-  volumes = readVoxelData(in, layout, dataPath);
+  return layout;
 }
 
 void FMRHeader::writeHeader(std::ostream& out) const {
@@ -78,9 +93,13 @@ void FMRHeader::writeHeader(std::ostream& out) const {
   });
 }
 
-void FMRHeader::save() { saveProject(*this, VoxelOrder::SliceMajor, "Failed opening STC for writing: "); }
+void FMRHeader::save() { saveProject(*this, VoxelOrder::SliceMajor, kDataCreateMessage); }
 
 void FMRHeader::saveAs(const std::string& newPath) { saveProjectAs(*this, newPath); }
+
+void FMRHeader::saveAs(const std::string& newPath, const VolumeRunSource& source) {
+  saveProjectAs(*this, newPath, [&] { saveProject(*this, VoxelOrder::SliceMajor, kDataCreateMessage, source); });
+}
 
 std::string FMRHeader::dataFileName() const { return dataFileNameOf(fileName, prefix.value, "stc"); }
 

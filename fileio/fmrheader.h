@@ -1,12 +1,15 @@
 #pragma once
 
+#include <fstream>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "fileio/headerfields.h"
 #include "fileio/headerformat.h"
+#include "fileio/projectfiles.h"
 #include "fileio/projectheaderfields.h"
+#include "fileio/volumereader.h"
 #include "volume/volume.h"
 
 namespace daxo {
@@ -50,6 +53,11 @@ class FMRHeader : public ProjectHeaderFields {
   // implies. `volumes` is unchanged on failure.
   void loadData();
 
+  // The data file open for reading volume by volume, after the checks of
+  // loadData up to and including its size check, with the same errors in
+  // the same order (the memory check is not made: nothing is loaded).
+  VolumeReader openVolumes() const;
+
   // The text header: CR LF line ends, known keys in fixed order with the
   // alignment they were read with; unknown keys are not kept. The line ends
   // are written as bytes, so `out` should be a binary stream.
@@ -67,11 +75,18 @@ class FMRHeader : public ProjectHeaderFields {
   // `newPath` may be the path the project was loaded from.
   void saveAs(const std::string& newPath);
 
+  // saveAs with the NrOfVolumes volumes of the header supplied run by run by
+  // `source` instead of `volumes`, which must be empty: see saveProject. The
+  // files are the same as saveAs writes with those volumes.
+  void saveAs(const std::string& newPath, const VolumeRunSource& source);
+
   // directoryOf(fileName) + Prefix value + ".stc".
   std::string dataFileName() const;
 
  private:
   HeaderKeys keys() const;
+  // loadData's checks and the opening of the data file into `in`.
+  DataLayout openData(std::ifstream& in) const;
 };
 
 }  // namespace daxo

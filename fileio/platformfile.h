@@ -52,8 +52,16 @@ class PendingFile {
 
   // Creates the temporary in the folder of `target`.
   bool create(const std::string& target);
-  // Writes all `bytes`.
+  // Writes all `bytes` at the write position, which moves past them.
   bool write(const char* data, size_t bytes);
+  // Moves the write position to `offset` bytes from the start. A position
+  // beyond the end is allowed: writing there extends the file, and bytes
+  // not yet written in between must be written before the file is published.
+  bool seek(uint64_t offset);
+  // Asks the system to start writing what was written so far to the storage
+  // device without waiting for it, so that the final sync has less left to
+  // do. Only a hint: systems without it do nothing.
+  void startWriteback();
   // Forces the content to the storage device.
   bool sync();
   // Replaces `target` with the file in one step (an existing target is never

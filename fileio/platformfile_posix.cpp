@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <limits>
 
 #include "fileio/platformfile.h"
 
@@ -137,6 +138,24 @@ bool PendingFile::write(const char* data, size_t bytes) {
     bytes -= static_cast<size_t>(written);
   }
   return true;
+}
+
+bool PendingFile::seek(uint64_t offset) {
+  if (offset > static_cast<uint64_t>(std::numeric_limits<off_t>::max())) {
+    error_ = errorText(EOVERFLOW);
+    return false;
+  }
+  if (lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) < 0) {
+    error_ = errorText(errno);
+    return false;
+  }
+  return true;
+}
+
+void PendingFile::startWriteback() {
+#ifdef SYNC_FILE_RANGE_WRITE
+  sync_file_range(static_cast<int>(handle_), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
 }
 
 bool PendingFile::sync() {

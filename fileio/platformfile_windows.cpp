@@ -138,6 +138,23 @@ bool PendingFile::write(const char* data, size_t bytes) {
   return true;
 }
 
+bool PendingFile::seek(uint64_t offset) {
+  if (offset > static_cast<uint64_t>(INT64_MAX)) {
+    error_ = "file position too large";
+    return false;
+  }
+  LARGE_INTEGER position;
+  position.QuadPart = static_cast<LONGLONG>(offset);
+  if (!SetFilePointerEx(handleOf(handle_), position, nullptr, FILE_BEGIN)) {
+    error_ = lastErrorText();
+    return false;
+  }
+  return true;
+}
+
+// The system writes back on its own; there is no call to start it early.
+void PendingFile::startWriteback() {}
+
 bool PendingFile::sync() {
   if (!FlushFileBuffers(handleOf(handle_))) {
     error_ = lastErrorText();

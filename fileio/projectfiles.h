@@ -3,6 +3,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "fileio/paths.h"
 #include "fileio/voxeldata.h"
@@ -36,17 +37,51 @@ void writeProjectFiles(const ProjectOutput& output);
 // ("" prefix gives the directory followed by ".stc").
 std::string dataFileNameOf(const std::string& headerPath, const std::string& prefix, const std::string& extension);
 
+// Fills `volumes` with the volumes first .. first + volumes.size() - 1 of a
+// project being written (the writer sizes the vector). Runs are asked for in
+// order, each beginning where the one before ended; the vector may hold an
+// earlier run, whose storage can be reused. Every volume must come back with
+// the header's extents.
+using VolumeRunSource = std::function<void(int32_t first, std::vector<Volume>& volumes)>;
+
+// A run of writeVoxelDataInRuns holds about this many bytes of float voxels
+// (at least one volume): long enough that slice-major files get several
+// slices per write and the source's per-run costs are shared, short enough
+// that two runs stay small beside a whole series.
+constexpr size_t kRunBytes = size_t{16} << 20;
+
+// Writes the data file of a checked layout from runs of a few volumes
+// (`runBytes` of floats, at least one volume), so that memory holds two runs
+// whatever the number of volumes: the next run is made by `source` (on the
+// calling thread) while the previous one is written on another thread. The
+// bytes are those writeVoxelData writes. `out` must be able to seek
+// (StagedOutputFile's can) and be at the start of the data. An exception of
+// `source`, or the assertion error of a volume of other extents, is rethrown
+// once writing has stopped; write errors are left in the stream's state.
+void writeVoxelDataInRuns(std::ostream& out, const DataLayout& layout, const VolumeRunSource& source,
+                          size_t runBytes = kRunBytes);
+
 // `save` of a project header (FMRHeader, DMRHeader): NrOfVolumes becomes the
 // number of volumes when there are any, the volumes are checked against the
-// header's extents, then header and data file are written together.
+// header's extents, then header and data file are written together. With a
+// `source` the header's `volumes` must be empty and its NrOfVolumes (at least
+// 1) volumes come from the source instead (see writeVoxelDataInRuns); its
+// counts must describe data (checkLayout), else ReadFileError naming the
+// header before anything is written.
 template <typename Header>
-void saveProject(Header& header, VoxelOrder order, const std::string& dataCreateMessage) {
+void saveProject(Header& header, VoxelOrder order, const std::string& dataCreateMessage,
+                 const VolumeRunSource& source = {}) {
   ProjectOutput output;
   output.headerPath = header.fileName;
   output.dataPath = header.dataFileName();
   output.dataCreateMessage = dataCreateMessage;
   DataLayout layout;
-  if (!header.volumes.empty()) {
+  if (source) {
+    layout = layoutOf(header, order);
+    checkLayout(layout, header.fileName);
+    requireStreamable(layout, header.volumes.size());
+    output.writeData = [&](std::ostream& out) { writeVoxelDataInRuns(out, layout, source); };
+  } else if (!header.volumes.empty()) {
     header.nrOfVolumes.value = static_cast<int32_t>(header.volumes.size());
     layout = layoutOf(header, order);
     checkVolumesMatch(layout, header.volumes);
@@ -56,13 +91,16 @@ void saveProject(Header& header, VoxelOrder order, const std::string& dataCreate
   writeProjectFiles(output);
 }
 
-// `saveAs` of a project header: loads the data when there are no volumes,
-// renames the project (fileName, and Prefix after the new file name; the key
-// is added, quoted, when the header lacked it) and saves it. A failed save
+// Precondition of saving from a source: no volumes in memory and at least one
+// announced. Throws std::logic_error (the assertion check) otherwise.
+void requireStreamable(const DataLayout& layout, size_t volumesInMemory);
+
+// `saveAs` of a project header: renames the project (fileName, and Prefix
+// after the new file name; the key is added, quoted, when the header lacked
+// it) and saves it with `save` (which calls saveProject). A failed save
 // restores fileName and Prefix.
-template <typename Header>
-void saveProjectAs(Header& header, const std::string& newPath) {
-  if (header.volumes.empty()) header.loadData();
+template <typename Header, typename Save>
+void saveProjectAs(Header& header, const std::string& newPath, Save save) {
   const std::string oldFileName = header.fileName;
   const std::string oldPrefix = header.prefix.value;
   header.fileName = newPath;
@@ -76,7 +114,7 @@ void saveProjectAs(Header& header, const std::string& newPath) {
     header.prefix.quoted = true;
   }
   try {
-    header.save();
+    save();
   } catch (...) {
     header.fileName = oldFileName;
     header.prefix.value = oldPrefix;
@@ -84,6 +122,14 @@ void saveProjectAs(Header& header, const std::string& newPath) {
     header.prefix.quoted = oldPrefixQuoted;
     throw;
   }
+}
+
+// `saveAs` of a project header with its volumes: loads the data when there
+// are none, then saves under `newPath` as above.
+template <typename Header>
+void saveProjectAs(Header& header, const std::string& newPath) {
+  if (header.volumes.empty()) header.loadData();
+  saveProjectAs(header, newPath, [&] { header.save(); });
 }
 
 }  // namespace daxo

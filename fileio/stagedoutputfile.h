@@ -36,6 +36,10 @@ class StagedOutputFile {
   // Why the output is not open or failed, in a few words ("No space left on
   // device", "it is a symbolic link").
   const std::string& problem() const { return problem_; }
+  // The output. It can seek from the start of the file and from the write
+  // position (seekp, tellp; not from the end); a position beyond what was
+  // written leaves a gap that must be filled before the output is finished.
+  // A failed seek fails the stream like a failed write.
   std::ostream& stream() { return out_; }
 
   // Flushes the output and forces it to the device. Throws WriteFileError

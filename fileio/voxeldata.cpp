@@ -75,6 +75,67 @@ void writeVoxels(std::ostream& out, VoxelType type, const float* in, size_t coun
   }
 }
 
+// Calls piece(offset, volume, voxel, voxels) for every stretch of `voxels`
+// contiguous voxels of the volumes first .. first + count - 1, in file order:
+// `offset` is its first byte in the data file, `volume` the index within the
+// run, `voxel` its first voxel within that volume. Volume-major: one piece
+// per volume. Slice-major: for each slice, one piece per volume of the run;
+// the run's pieces of a slice follow each other in the file. This is the one
+// description of both orders.
+template <typename Piece>
+void forEachPiece(const DataLayout& layout, int32_t first, int32_t count, Piece piece) {
+  const int64_t voxelBytes = static_cast<int64_t>(bytesPerVoxel(layout.voxelType));
+  if (layout.order == VoxelOrder::VolumeMajor) {
+    const size_t voxels = layout.voxelsPerVolume();
+    const int64_t volumeBytes = static_cast<int64_t>(voxels) * voxelBytes;
+    for (int32_t i = 0; i < count; ++i) piece((first + i) * volumeBytes, i, size_t{0}, voxels);
+    return;
+  }
+  const size_t voxels = layout.voxelsPerSlice();
+  const int64_t sliceBytes = static_cast<int64_t>(voxels) * voxelBytes;
+  // Without voxels there is nothing to visit; the loop would still count
+  // through up to 2^31 empty slices.
+  if (voxels == 0 || count == 0) return;
+  for (int32_t z = 0; z < layout.slices; ++z) {
+    const int64_t sliceStart = static_cast<int64_t>(z) * layout.volumes + first;
+    for (int32_t i = 0; i < count; ++i) {
+      piece((sliceStart + i) * sliceBytes, i, voxels * static_cast<size_t>(z), voxels);
+    }
+  }
+}
+
+// Reads the run's voxels from a data file starting at `start` in the stream;
+// `position` is the read position relative to `start` (-1: unknown). Seeks
+// only where the next piece is not where reading stands.
+void readRun(std::istream& in, std::streamoff start, int64_t position, const DataLayout& layout, int32_t first,
+             Volume* volumes, int32_t count, const std::string& dataPath) {
+  std::vector<int16_t> buffer;
+  const int64_t voxelBytes = static_cast<int64_t>(bytesPerVoxel(layout.voxelType));
+  forEachPiece(layout, first, count, [&](int64_t offset, int32_t volume, size_t voxel, size_t voxels) {
+    if (offset != position && !in.seekg(start + static_cast<std::streamoff>(offset))) {
+      throw ReadFileError("Failed reading voxel data from " + dataPath);
+    }
+    readVoxels(in, layout.voxelType, volumes[volume].data() + voxel, voxels, buffer, dataPath);
+    position = offset + static_cast<int64_t>(voxels) * voxelBytes;
+  });
+}
+
+// Writes the run's voxels into a data file starting at `start` in the
+// stream; `position` as for readRun. Stops at the first failure, which is
+// left in the stream's state.
+void writeRun(std::ostream& out, std::streamoff start, int64_t position, const DataLayout& layout, int32_t first,
+              const Volume* volumes, int32_t count) {
+  std::vector<int16_t> ints;
+  std::vector<float> floats;
+  const int64_t voxelBytes = static_cast<int64_t>(bytesPerVoxel(layout.voxelType));
+  forEachPiece(layout, first, count, [&](int64_t offset, int32_t volume, size_t voxel, size_t voxels) {
+    if (!out) return;
+    if (offset != position) out.seekp(start + static_cast<std::streamoff>(offset));
+    writeVoxels(out, layout.voxelType, volumes[volume].data() + voxel, voxels, ints, floats);
+    position = offset + static_cast<int64_t>(voxels) * voxelBytes;
+  });
+}
+
 // Memory the volumes of a layout take once loaded: the float voxels and, per
 // volume, its record and the allocator's bookkeeping (which dominates for tiny
 // volumes: 2^31 volumes of one voxel need tens of gigabytes).
@@ -150,13 +211,17 @@ void checkLayout(const DataLayout& layout, const std::string& headerPath) {
   if (!problem.empty()) throw ReadFileError("Header values cannot describe data: " + headerPath + ": " + problem);
 }
 
-std::vector<Volume> readVoxelData(std::istream& in, const DataLayout& layout, const std::string& dataPath) {
+void requireDataBytes(std::istream& in, const DataLayout& layout, const std::string& dataPath) {
   const int64_t expected = layout.fileBytes();
   const int64_t actual = bytesLeft(in);
   if (actual >= 0 && actual < expected) {
     throw ReadFileError("Data file too short: " + dataPath + " has " + std::to_string(actual) +
                         " bytes, the header implies " + std::to_string(expected));
   }
+}
+
+std::vector<Volume> readVoxelData(std::istream& in, const DataLayout& layout, const std::string& dataPath) {
+  requireDataBytes(in, layout, dataPath);
   requireMemoryFor(layout, dataPath);
   std::vector<Volume> volumes;
   try {
@@ -166,23 +231,18 @@ std::vector<Volume> readVoxelData(std::istream& in, const DataLayout& layout, co
     throw ReadFileError("Cannot load " + dataPath + ": not enough memory for " + std::to_string(layout.volumes) +
                         " volumes of " + dimensionsText(layout) + " voxels");
   }
-
-  std::vector<int16_t> buffer;
-  // Without volumes there is nothing to read; the slice loop below would
-  // still count through up to 2^31 empty slices.
-  if (volumes.empty()) return volumes;
-  if (layout.order == VoxelOrder::VolumeMajor) {
-    for (Volume& v : volumes) readVoxels(in, layout.voxelType, v.data(), layout.voxelsPerVolume(), buffer, dataPath);
-    return volumes;
-  }
-  const size_t sliceVoxels = layout.voxelsPerSlice();
-  if (sliceVoxels == 0) return volumes;
-  for (int32_t z = 0; z < layout.slices; ++z) {
-    for (Volume& v : volumes) {
-      readVoxels(in, layout.voxelType, v.data() + sliceVoxels * static_cast<size_t>(z), sliceVoxels, buffer, dataPath);
-    }
-  }
+  // The stream is at the start of the data, where the pieces begin: no seek.
+  readRun(in, 0, 0, layout, 0, volumes.data(), layout.volumes, dataPath);
   return volumes;
+}
+
+void readVolumeRun(std::istream& in, std::streamoff start, const DataLayout& layout, int32_t first, Volume* volumes,
+                   int32_t count, const std::string& dataPath) {
+  const Dimensions extents{layout.columns, layout.rows, layout.slices};
+  for (int32_t i = 0; i < count; ++i) {
+    if (volumes[i].dimensions() != extents || volumes[i].data() == nullptr) volumes[i] = Volume(extents);
+  }
+  readRun(in, start, -1, layout, first, volumes, count, dataPath);
 }
 
 void checkVolumesMatch(const DataLayout& layout, const std::vector<Volume>& volumes) {
@@ -195,20 +255,17 @@ void checkVolumesMatch(const DataLayout& layout, const std::vector<Volume>& volu
 
 void writeVoxelData(std::ostream& out, const DataLayout& layout, const std::vector<Volume>& volumes) {
   checkVolumesMatch(layout, volumes);
-  std::vector<int16_t> ints;
-  std::vector<float> floats;
-  if (layout.order == VoxelOrder::VolumeMajor) {
-    for (const Volume& v : volumes)
-      writeVoxels(out, layout.voxelType, v.data(), layout.voxelsPerVolume(), ints, floats);
-    return;
+  writeRun(out, 0, 0, layout, 0, volumes.data(), layout.volumes);
+}
+
+void writeVolumeRun(std::ostream& out, std::streamoff start, const DataLayout& layout, int32_t first,
+                    const Volume* volumes, int32_t count) {
+  const Dimensions expected{layout.columns, layout.rows, layout.slices};
+  for (int32_t i = 0; i < count; ++i) {
+    check(volumes[i].dimensions() == expected, kModule, 3,
+          "volume extents == header (ResolutionX, ResolutionY, NrOfSlices)");
   }
-  const size_t sliceVoxels = layout.voxelsPerSlice();
-  if (sliceVoxels == 0 || volumes.empty()) return;
-  for (int32_t z = 0; z < layout.slices && out; ++z) {
-    for (const Volume& v : volumes) {
-      writeVoxels(out, layout.voxelType, v.data() + sliceVoxels * static_cast<size_t>(z), sliceVoxels, ints, floats);
-    }
-  }
+  writeRun(out, start, -1, layout, first, volumes, count);
 }
 
 int16_t toStoredInt16(float value) {

@@ -62,6 +62,22 @@ std::string layoutProblem(const DataLayout& layout);
 // bytes are ignored.
 std::vector<Volume> readVoxelData(std::istream& in, const DataLayout& layout, const std::string& dataPath);
 
+// The size check of readVoxelData alone: throws its ReadFileError "Data file
+// too short: ..." when fewer bytes are left after the stream's read position
+// than the layout implies (a stream whose size cannot be told passes).
+void requireDataBytes(std::istream& in, const DataLayout& layout, const std::string& dataPath);
+
+// Reads the volumes first .. first + count - 1 of a checked layout into
+// volumes[0 .. count), from a data file that starts at byte `start` of a
+// seekable stream. Each volume is given the layout's extents (its storage is
+// reused when it has them). Reads whole volumes (volume-major) or, for each
+// slice, the run's slices one after another (slice-major), so a longer run
+// reads more per call. The run must lie within the layout's volumes (not
+// checked). Throws ReadFileError "Failed reading voxel data from " +
+// dataPath.
+void readVolumeRun(std::istream& in, std::streamoff start, const DataLayout& layout, int32_t first, Volume* volumes,
+                   int32_t count, const std::string& dataPath);
+
 // Precondition of writing: exactly layout.volumes volumes, each of the
 // layout's extents. Throws std::logic_error (the assertion check) otherwise.
 void checkVolumesMatch(const DataLayout& layout, const std::vector<Volume>& volumes);
@@ -69,6 +85,16 @@ void checkVolumesMatch(const DataLayout& layout, const std::vector<Volume>& volu
 // Writes all volumes (checked with checkVolumesMatch before anything is
 // written). Write errors are left in the stream's state for the caller.
 void writeVoxelData(std::ostream& out, const DataLayout& layout, const std::vector<Volume>& volumes);
+
+// Writes volumes[0 .. count) as the volumes first .. first + count - 1 of
+// the layout's data file, which starts at byte `start` of a stream that can
+// seek (StagedOutputFile's can): the write position is moved wherever the
+// next piece is not where writing stands, so the runs may come in any order;
+// the file is complete once every volume has been written. Every volume must
+// have the layout's extents: std::logic_error (the assertion check) before
+// anything is written otherwise. Write errors are left in the stream's state.
+void writeVolumeRun(std::ostream& out, std::streamoff start, const DataLayout& layout, int32_t first,
+                    const Volume* volumes, int32_t count);
 
 // The 16-bit value stored for a voxel: truncated toward zero; values beyond
 // -32768..32767 (infinities included) saturate to the nearer end; NaN is

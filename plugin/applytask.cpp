@@ -9,6 +9,7 @@
 #include "fileio/inputfile.h"
 #include "fileio/mapfile.h"
 #include "fileio/paths.h"
+#include "fileio/volumereader.h"
 #include "plugin/dialogkeys.h"
 #include "plugin/filelist.h"
 #include "plugin/hostapi.h"
@@ -91,21 +92,24 @@ void showMapInHost(const std::string& mapPath) {
   if (hostApi().hvLoadMAPsToCurrentFMR != nullptr) hostApi().hvLoadMAPsToCurrentFMR(mapPath.c_str());
 }
 
-// Loads one project (FMRHeader or DMRHeader) with its data, picks the map
-// that fits it and hands both to `write`. The host shows the map when it is
-// used unchanged for the first path of the list.
+// Loads one project's header (FMRHeader or DMRHeader) and opens its data
+// (every check of loading the data is made here, before anything is
+// written), picks the map that fits it and hands map, project and data to
+// `write`. The host shows the map when it is used unchanged for the first
+// path of the list.
 template <typename Header, typename Write>
 void applyToProject(const LoadedMap& map, const std::string& path, bool firstPath, const char* question, Write write) {
   Header project;
-  project.load(path, true);
-  requireVolumes(path, project.volumes.size());
-  const std::optional<Volume> resized = resizedMapIfNeeded(map, path, project.volumes.front().dimensions(), question);
+  project.load(path, false);
+  VolumeReader source = project.openVolumes();
+  requireVolumes(path, static_cast<size_t>(source.volumeCount()));
+  const std::optional<Volume> resized = resizedMapIfNeeded(map, path, source.extents(), question);
   if (resized) {
-    write(*resized, project);
+    write(*resized, project, source);
     return;
   }
   if (firstPath) showMapInHost(map.path);
-  write(map.working, project);
+  write(map.working, project, source);
 }
 
 }  // namespace
@@ -124,13 +128,15 @@ void runApply(std::ostream& log) {
   for (const std::string& path : paths) {
     const bool firstPath = path == paths.front();
     if (hasExtension(path, "fmr")) {
-      applyToProject<FMRHeader>(map, path, firstPath, kFmrQuestion, [&](const Volume& m, FMRHeader& project) {
-        writeUndistortedFmr(m, project, transposed);
-      });
+      applyToProject<FMRHeader>(map, path, firstPath, kFmrQuestion,
+                                [&](const Volume& m, FMRHeader& project, VolumeReader& source) {
+                                  writeUndistortedFmr(m, project, source, transposed);
+                                });
     } else if (hasExtension(path, "dmr")) {
-      applyToProject<DMRHeader>(map, path, firstPath, kDmrQuestion, [&](const Volume& m, DMRHeader& project) {
-        writeUndistortedDmr(m, path, project, transposed);
-      });
+      applyToProject<DMRHeader>(map, path, firstPath, kDmrQuestion,
+                                [&](const Volume& m, DMRHeader& project, VolumeReader& source) {
+                                  writeUndistortedDmr(m, path, project, source, transposed);
+                                });
     } else {
       continue;
     }

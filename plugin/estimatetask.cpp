@@ -112,14 +112,14 @@ void estimateAndSave(std::ostream& log, EstimationMethod method) {
   const EstimateSettings s = readSettings();
   LoadedProject first = loadProject(s.file0);
   LoadedProject second = loadProject(s.file1);
-  const Dimensions extents0 = first.volumes().front().dimensions();
-  const Dimensions extents1 = second.volumes().front().dimensions();
+  const Dimensions extents0 = first.extents();
+  const Dimensions extents1 = second.extents();
   if (extents0 != extents1) {
     throw std::runtime_error("All datasets must have the same dimensions! " + s.file0 + " has " +
                              extentsText(extents0) + " voxels, " + s.file1 + " has " + extentsText(extents1) + ".");
   }
-  const Volume& selected0 = selectVolume(first, s.volume0);
-  const Volume& selected1 = selectVolume(second, s.volume1);
+  const Volume selected0 = selectVolume(first, s.volume0);
+  const Volume selected1 = selectVolume(second, s.volume1);
   refuseCollidingNames(s);
   const std::array<double, 3> voxelSize = voxelSizeOf(first, s.rllr);
   Volume vol_ap = s.rllr ? transposeXY(selected0) : selected0;

@@ -4,41 +4,44 @@
 #include <sstream>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
 #include "fileio/paths.h"
 #include "plugin/undistort.h"
 
 namespace daxo {
 
-const std::vector<Volume>& LoadedProject::volumes() const {
-  return std::visit([](const auto& p) -> const std::vector<Volume>& { return p.volumes; }, project);
-}
-
 const ProjectHeaderFields& LoadedProject::header() const {
   return std::visit([](const auto& p) -> const ProjectHeaderFields& { return p; }, project);
 }
 
 LoadedProject loadProject(const std::string& path) {
-  LoadedProject loaded{path, FMRHeader()};
+  LoadedProject loaded{path, FMRHeader(), std::nullopt};
   if (hasExtension(path, "fmr")) {
-    std::get<FMRHeader>(loaded.project).load(path, true);
+    FMRHeader& header = std::get<FMRHeader>(loaded.project);
+    header.load(path, false);
+    loaded.data.emplace(header.openVolumes());
   } else {
     loaded.project = DMRHeader();
-    std::get<DMRHeader>(loaded.project).load(path, true);
+    DMRHeader& header = std::get<DMRHeader>(loaded.project);
+    header.load(path, false);
+    loaded.data.emplace(header.openVolumes());
   }
   // Without a volume there is nothing to compare or estimate from.
-  requireVolumes(path, loaded.volumes().size());
+  requireVolumes(path, static_cast<size_t>(loaded.volumeCount()));
   return loaded;
 }
 
-const Volume& selectVolume(const LoadedProject& project, int32_t index) {
+Volume selectVolume(LoadedProject& project, int32_t index) {
   const uint32_t unsignedIndex = static_cast<uint32_t>(index);
-  const size_t count = project.volumes().size();
+  const uint32_t count = static_cast<uint32_t>(project.volumeCount());
   if (unsignedIndex >= count) {
     throw std::runtime_error("Cannot use volume " + std::to_string(unsignedIndex) + " of file " + project.path +
                              ", which has only " + std::to_string(count) + " volumes.");
   }
-  return project.volumes()[unsignedIndex];
+  std::vector<Volume> one(1);
+  project.data->read(static_cast<int32_t>(unsignedIndex), one);
+  return std::move(one.front());
 }
 
 std::array<double, 3> voxelSizeOf(const LoadedProject& project, bool transposed) {
@@ -60,9 +63,9 @@ std::array<double, 3> voxelSizeOf(const LoadedProject& project, bool transposed)
 
 void writeUndistorted(const Volume& map, LoadedProject& project, bool transposed) {
   if (auto* fmr = std::get_if<FMRHeader>(&project.project)) {
-    writeUndistortedFmr(map, *fmr, transposed);
+    writeUndistortedFmr(map, *fmr, *project.data, transposed);
   } else {
-    writeUndistortedDmr(map, project.path, std::get<DMRHeader>(project.project), transposed);
+    writeUndistortedDmr(map, project.path, std::get<DMRHeader>(project.project), *project.data, transposed);
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -9,30 +10,38 @@
 #include "fileio/dmrheader.h"
 #include "fileio/fmrheader.h"
 #include "fileio/projectheaderfields.h"
+#include "fileio/volumereader.h"
 #include "volume/volume.h"
 
-// One project of the estimate task's pair, loaded whole: an FMR project when
-// its path ends in ".fmr" (exact case), a DMR project for any other name.
+// One project of the estimate task's pair: an FMR project when its path ends
+// in ".fmr" (exact case), a DMR project for any other name. Its header is
+// loaded and its data file kept open; volumes are read when they are used, so
+// the task holds a few volumes whatever the length of the series.
 
 namespace daxo {
 
 struct LoadedProject {
-  std::string path;  // as the dialog gave it
-  std::variant<FMRHeader, DMRHeader> project;
+  std::string path;                            // as the dialog gave it
+  std::variant<FMRHeader, DMRHeader> project;  // the header, without volumes
+  std::optional<VolumeReader> data;            // the project's data file
 
-  const std::vector<Volume>& volumes() const;
+  int32_t volumeCount() const { return data->volumeCount(); }
+  // (ResolutionX, ResolutionY, NrOfSlices).
+  Dimensions extents() const { return data->extents(); }
   const ProjectHeaderFields& header() const;
 };
 
-// Loads the project at `path` with all its volumes. Throws the readers' file
-// errors, and std::runtime_error naming the path when it holds no volume.
+// Loads the header of the project at `path` and opens its data file, with
+// every check of loading the data (the data file's size included). Throws the
+// readers' file errors, and std::runtime_error naming the path when it holds
+// no volume.
 LoadedProject loadProject(const std::string& path);
 
-// The volume `index` (counted from 0) of the project. Throws
+// Reads the volume `index` (counted from 0) of the project. Throws
 // std::runtime_error "Cannot use volume " + index + " of file " + path +
 // ", which has only " + count + " volumes." when it is not below the count;
 // the index is taken as an unsigned 32-bit number, so -1 reads 4294967295.
-const Volume& selectVolume(const LoadedProject& project, int32_t index);
+Volume selectVolume(LoadedProject& project, int32_t index);
 
 // The voxel size (mm; x, y, z) from the header: InplaneResolutionX,
 // InplaneResolutionY and SliceThickness + SliceGap (summed in single
@@ -42,8 +51,8 @@ const Volume& selectVolume(const LoadedProject& project, int32_t index);
 std::array<double, 3> voxelSizeOf(const LoadedProject& project, bool transposed);
 
 // Corrects every volume of the project with `map` (in the working frame:
-// transposed when `transposed`) and writes the "_undist" copy beside it.
-// The project's volumes are replaced by the corrected ones.
+// transposed when `transposed`) and writes the "_undist" copy beside it (see
+// plugin/undistort.h).
 void writeUndistorted(const Volume& map, LoadedProject& project, bool transposed);
 
 }  // namespace daxo

@@ -3,15 +3,19 @@
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
+#include <vector>
 
 #include "correction/vdm.h"
 #include "fileio/paths.h"
 #include "fileio/projectfiles.h"
+#include "volume/assertion.h"
 #include "volume/columnthreads.h"
 
 namespace daxo {
 
 namespace {
+
+const char* const kModule = "undistort";
 
 // The copy must not point at the original's anatomical reference: its
 // geometry now differs from the distorted run that reference was aligned to.
@@ -35,18 +39,29 @@ void refuseReplacingSourceData(const Header& project, const std::string& copyPat
   }
 }
 
+// The correction's own check, made before any file is created: the map is in
+// the working frame, (ny, nx, nz) of the volumes when transposed.
+void requireMapFits(const Volume& map, const Dimensions& extents, bool transposed) {
+  const Dimensions working = transposed ? Dimensions{extents.y, extents.x, extents.z} : extents;
+  check(map.dimensions() == working, kModule, 1, "map extents == volume extents (y and x swapped when transposed)");
+}
+
 // The steps both project kinds share; `path` is where the project was loaded
-// from.
+// from. Each run of volumes is read and corrected while the run before it is
+// written (see writeVoxelDataInRuns).
 template <typename Header>
-void writeUndistortedCopy(const Volume& map, const std::string& path, Header& project, const char* dataExtension,
-                          bool transposed) {
-  requireVolumes(path, project.volumes.size());
+void writeUndistortedCopy(const Volume& map, const std::string& path, Header& project, VolumeReader& source,
+                          const char* dataExtension, bool transposed) {
+  requireVolumes(path, static_cast<size_t>(source.volumeCount()));
   const std::string copyPath = withSuffix(path, "_undist");
   refuseReplacingSourceData(project, copyPath, dataExtension);
+  requireMapFits(map, source.extents(), transposed);
   detachAnatomicalReference(project);
   ColumnThreads threads(threadCount());
-  correctVolumes(map, project.volumes, transposed, &threads);
-  project.saveAs(copyPath);
+  project.saveAs(copyPath, [&](int32_t first, std::vector<Volume>& run) {
+    source.read(first, run);
+    correctVolumes(map, run, transposed, &threads);
+  });
 }
 
 }  // namespace
@@ -55,12 +70,13 @@ void requireVolumes(const std::string& path, size_t volumeCount) {
   if (volumeCount == 0) throw std::runtime_error("Project has no volumes to correct: " + path);
 }
 
-void writeUndistortedFmr(const Volume& map, FMRHeader& project, bool transposed) {
-  writeUndistortedCopy(map, project.fileName, project, "stc", transposed);
+void writeUndistortedFmr(const Volume& map, FMRHeader& project, VolumeReader& source, bool transposed) {
+  writeUndistortedCopy(map, project.fileName, project, source, "stc", transposed);
 }
 
-void writeUndistortedDmr(const Volume& map, const std::string& path, DMRHeader& project, bool transposed) {
-  writeUndistortedCopy(map, path, project, "dwi", transposed);
+void writeUndistortedDmr(const Volume& map, const std::string& path, DMRHeader& project, VolumeReader& source,
+                         bool transposed) {
+  writeUndistortedCopy(map, path, project, source, "dwi", transposed);
 }
 
 }  // namespace daxo

@@ -263,6 +263,25 @@ TEST_F(ApplyTask, MismatchedProjectWithNoStopsTheRunAndWritesNothingForIt) {
   EXPECT_FALSE(std::filesystem::exists(file("later_undist.fmr")));
 }
 
+// Projects are read while their copies are written; a data file shorter than
+// its header says is still refused before anything of its copy is written.
+TEST_F(ApplyTask, ShortDataFileIsRefusedBeforeItsCopyIsStarted) {
+  const Dimensions d{8, 8, 4};
+  writeFmrProject(file("good.fmr"), d, patternVolumes(d, 2), Voxels::Int16);
+  writeDmrProject(file("short.dmr"), d, patternVolumes(d, 2), Voxels::Int16);
+  std::filesystem::resize_file(file("short.dwi"), 2 * 8 * 8 * 4 * 2 - 1);
+  writeMapFile(mapPath, Volume(d, 0.0f));
+
+  apply(file("good.fmr") + "\n" + file("short.dmr"));
+
+  EXPECT_EQ(messageBoxTexts(),
+            Entries{"Error: Data file too short: " + file("short.dwi") + " has 1023 bytes, the header implies 1024"});
+  EXPECT_EQ(logEntries(),
+            (Entries{"Loading VDM...", "Applying VDM...", "Undistorted data saved as: " + file("good_undist.fmr")}));
+  EXPECT_EQ(namesIn(dir.path()), (Entries{"good.fmr", "good.stc", "good_undist.fmr", "good_undist.stc", "run_vdm.map",
+                                          "short.dmr", "short.dwi"}));
+}
+
 // A map holding values that are not numbers used to give an all-zero
 // corrected copy and success; it is refused before any project is read.
 TEST_F(ApplyTask, RegressionMapWithNonFiniteValuesIsRefusedBeforeAnyProject) {

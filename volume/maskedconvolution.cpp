@@ -1,6 +1,7 @@
 #include "volume/maskedconvolution.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstring>
 
@@ -258,6 +259,17 @@ const std::vector<Width>& availableWidths() {
   return widths;
 }
 
+// A NaN that meets another NaN in an addition comes out as one of the two,
+// which one depending on how the compiler ordered the operands, and the two
+// may differ in sign. With finite inputs every NaN that arises is the
+// processor's default NaN, so all widths agree bit for bit; with other inputs
+// only the 4-lane code, as it always was, is used.
+bool allFinite(const float* values, size_t count) {
+  for (size_t i = 0; i < count; ++i)
+    if (!std::isfinite(values[i])) return false;
+  return true;
+}
+
 RowsFunction rowsFor(int width) {
   const std::vector<Width>& widths = availableWidths();
   if (width == 0) return widths.back().rows;
@@ -271,7 +283,10 @@ RowsFunction rowsFor(int width) {
 
 void maskedConvolve(const float* image, const float* weights, const float* kernel, const MaskedGrid& grid,
                     bool normalise, bool keepEmpty, float* out, ColumnThreads& threads, int width) {
-  const RowsFunction rows = rowsFor(width);
+  const size_t voxels = static_cast<size_t>(grid.nx) * static_cast<size_t>(grid.ny) * static_cast<size_t>(grid.nz);
+  const size_t cells = static_cast<size_t>(grid.kx) * static_cast<size_t>(grid.ky) * static_cast<size_t>(grid.kz);
+  const bool finite = allFinite(image, voxels) && allFinite(weights, voxels) && allFinite(kernel, cells);
+  const RowsFunction rows = rowsFor(finite ? width : 4);
   const size_t nx = static_cast<size_t>(grid.nx);
   // Allocated here: the threads' bodies must not throw.
   std::vector<float> weightSums(nx * static_cast<size_t>(threads.count()));

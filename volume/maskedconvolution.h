@@ -25,7 +25,9 @@ struct MaskedGrid {
 
 // out (zero-filled, the image's extents, not aliasing any input) receives
 // the convolution; rows (y + ny * z) are split across `threads`. `width` is
-// one of vectorWidths(); 0 takes the widest.
+// one of vectorWidths(); 0 takes the widest. Inputs holding a value that is
+// not finite always take 4 lanes: a NaN's sign could otherwise depend on the
+// width.
 void maskedConvolve(const float* image, const float* weights, const float* kernel, const MaskedGrid& grid,
                     bool normalise, bool keepEmpty, float* out, ColumnThreads& threads, int width = 0);
 

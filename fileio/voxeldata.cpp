@@ -84,6 +84,9 @@ void writeVoxels(std::ostream& out, VoxelType type, const float* in, size_t coun
 // description of both orders.
 template <typename Piece>
 void forEachPiece(const DataLayout& layout, int32_t first, int32_t count, Piece piece) {
+  // Without volumes the extents are unchecked (any layout of no volumes is
+  // valid) and a slice's bytes need not fit 64 bits.
+  if (count <= 0) return;
   const int64_t voxelBytes = static_cast<int64_t>(bytesPerVoxel(layout.voxelType));
   if (layout.order == VoxelOrder::VolumeMajor) {
     const size_t voxels = layout.voxelsPerVolume();
@@ -95,7 +98,7 @@ void forEachPiece(const DataLayout& layout, int32_t first, int32_t count, Piece 
   const int64_t sliceBytes = static_cast<int64_t>(voxels) * voxelBytes;
   // Without voxels there is nothing to visit; the loop would still count
   // through up to 2^31 empty slices.
-  if (voxels == 0 || count == 0) return;
+  if (voxels == 0) return;
   for (int32_t z = 0; z < layout.slices; ++z) {
     const int64_t sliceStart = static_cast<int64_t>(z) * layout.volumes + first;
     for (int32_t i = 0; i < count; ++i) {

@@ -254,15 +254,22 @@ TEST(StcData, RegressionHugeVolumeCountIsRefusedBeforeAllocating) {
 }
 
 // Found by fuzzing: no volumes of 2^31 - 1 empty slices made the slice-major
-// reader count through every slice (seconds under the sanitizers).
+// reader count through every slice (seconds under the sanitizers); no volumes
+// of float slices of 1.6 x 2.0 billion voxels overflowed the slice's byte
+// count (64-bit signed) in the run reader.
 TEST(StcData, RegressionNoVolumesOfManySlicesReadsNothing) {
-  TempFolder folder;
-  writeFile(folder.file("run1.fmr"), headerText({"NrOfVolumes: 0", "NrOfSlices: 2147483647", "Prefix: \"run1\"",
-                                                 "ResolutionX: 1", "ResolutionY: 1"}));
-  writeFile(folder.file("run1.stc"), "");
-  FMRHeader header;
-  header.load(folder.file("run1.fmr"), true);
-  EXPECT_TRUE(header.volumes.empty());
+  const char* const extents[][3] = {{"ResolutionX: 1", "ResolutionY: 1", "DataType: 1"},
+                                    {"ResolutionX: 1596993870", "ResolutionY: 2021155679", "DataType: 2"}};
+  for (const auto& e : extents) {
+    SCOPED_TRACE(e[0]);
+    TempFolder folder;
+    writeFile(folder.file("run1.fmr"),
+              headerText({"NrOfVolumes: 0", "NrOfSlices: 2147483647", "Prefix: \"run1\"", e[0], e[1], e[2]}));
+    writeFile(folder.file("run1.stc"), "");
+    FMRHeader header;
+    header.load(folder.file("run1.fmr"), true);
+    EXPECT_TRUE(header.volumes.empty());
+  }
 }
 
 }  // namespace daxo

@@ -118,12 +118,15 @@ void estimateAndSave(std::ostream& log, EstimationMethod method) {
     throw std::runtime_error("All datasets must have the same dimensions! " + s.file0 + " has " +
                              extentsText(extents0) + " voxels, " + s.file1 + " has " + extentsText(extents1) + ".");
   }
-  const Volume selected0 = selectVolume(first, s.volume0);
-  const Volume selected1 = selectVolume(second, s.volume1);
+  // Each selected volume is read from its file; it is ours to transpose.
+  Volume vol_ap = selectVolume(first, s.volume0);
+  Volume vol_pa = selectVolume(second, s.volume1);
   refuseCollidingNames(s);
   const std::array<double, 3> voxelSize = voxelSizeOf(first, s.rllr);
-  Volume vol_ap = s.rllr ? transposeXY(selected0) : selected0;
-  Volume vol_pa = s.rllr ? transposeXY(selected1) : selected1;
+  if (s.rllr) {
+    vol_ap = transposeXY(vol_ap);
+    vol_pa = transposeXY(vol_pa);
+  }
   zeroNonFinite(vol_ap, s.file0, log);
   zeroNonFinite(vol_pa, s.file1, log);
 

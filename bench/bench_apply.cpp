@@ -64,6 +64,13 @@ const std::string& projectPath() {
 // The plugin takes its thread count where `daxo --threads` puts it.
 void setThreadCount(int threads) { setenv("DAXO_THREADS", std::to_string(threads).c_str(), 1); }
 
+// The registration of a benchmark of the whole series: on 1 and 2 threads
+// (its argument), wall-clock time, kIterations runs (each takes seconds).
+template <int kIterations>
+void wholeSeriesRuns(benchmark::internal::Benchmark* b) {
+  b->ArgNames({"threads"})->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(kIterations);
+}
+
 constexpr double kProjectVoxels = 128.0 * 128.0 * 64.0 * kVolumes;
 
 void BM_LoadProject(benchmark::State& state) {
@@ -130,13 +137,7 @@ void BM_ApplyToProject(benchmark::State& state) {
   }
   bench::reportMeasures(state, kProjectVoxels, clock);
 }
-BENCHMARK(BM_ApplyToProject)
-    ->ArgNames({"threads"})
-    ->Arg(1)
-    ->Arg(2)
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(2);
+BENCHMARK(BM_ApplyToProject)->Apply(wholeSeriesRuns<2>);
 
 // The same correction done the earlier way, for comparison: the project
 // loaded whole, every volume corrected, the copy saved. Argument: threads.
@@ -154,13 +155,7 @@ void BM_ApplyWholeProject(benchmark::State& state) {
   }
   bench::reportMeasures(state, kProjectVoxels, clock);
 }
-BENCHMARK(BM_ApplyWholeProject)
-    ->ArgNames({"threads"})
-    ->Arg(1)
-    ->Arg(2)
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(2);
+BENCHMARK(BM_ApplyWholeProject)->Apply(wholeSeriesRuns<2>);
 
 // The same series as one compressed NIfTI file, corrected as `daxo apply`
 // does it: read, corrected and written one volume at a time. Argument:
@@ -199,13 +194,7 @@ void BM_ApplyToNifti(benchmark::State& state) {
   }
   bench::reportMeasures(state, kProjectVoxels, clock);
 }
-BENCHMARK(BM_ApplyToNifti)
-    ->ArgNames({"threads"})
-    ->Arg(1)
-    ->Arg(2)
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1);
+BENCHMARK(BM_ApplyToNifti)->Apply(wholeSeriesRuns<1>);
 
 }  // namespace
 }  // namespace daxo

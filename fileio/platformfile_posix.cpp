@@ -169,11 +169,21 @@ bool PendingFile::sync() {
 bool PendingFile::publish() {
   const int fd = static_cast<int>(handle_);
   struct stat old;
-  if (lstat(target_.c_str(), &old) == 0 && S_ISREG(old.st_mode)) fchmod(fd, old.st_mode & 07777);
+  const bool targetExists = lstat(target_.c_str(), &old) == 0;
+  if (targetExists && S_ISREG(old.st_mode)) fchmod(fd, old.st_mode & 07777);
   if (temporaryName_.empty()) {
+    const std::string procPath = "/proc/self/fd/" + std::to_string(fd);
+    // A new output is linked under its name in one step, so a run killed
+    // now leaves either the whole file or nothing (not a named temporary).
+    if (!targetExists && linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, target_.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      published_ = true;
+      close(fd);
+      handle_ = -1;
+      syncFolderOf(target_);
+      return true;
+    }
     // An unnamed file gets a unique name first: a link cannot replace an
     // existing file, a rename can.
-    const std::string procPath = "/proc/self/fd/" + std::to_string(fd);
     for (int attempt = 0; attempt < 100 && temporaryName_.empty(); ++attempt) {
       const std::string name = temporaryPrefix(target_) + uniqueSuffix();
       if (linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {

@@ -22,6 +22,8 @@
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -40,12 +42,15 @@
 #include "correction/vdmestimate.h"
 #include "correction/vdmfolds.h"
 #include "demodata/accuracy.h"
+#include "demodata/anatomypair.h"
 #include "demodata/displacementfield.h"
 #include "demodata/distortedscan.h"
 #include "demodata/headvolumes.h"
 #include "demodata/truthpair.h"
+#include "fileio/nifti/niftiimage.h"
 #include "host/fftwbinding.h"
 #include "tests/support/entrylog.h"
+#include "tests/support/realanatomy.h"
 #include "volume/distance.h"
 #include "volume/volumegauss.h"
 
@@ -392,6 +397,108 @@ BENCHMARK(BM_VariationalSize100)
     ->Iterations(3)
     ->UseRealTime()
     ->Unit(benchmark::kSecond);
+
+// The truth cases with real anatomy and real fields (tests/support/realanatomy.h),
+// made once: the xa30 and canon b = 0 images, 4- and 7-voxel fields from the
+// reference field, the real scans' noise, at their own grids and resampled to
+// 100 x 100 x 60 voxels of 2 mm.
+const std::vector<testing::RealAnatomyCase>& realAnatomyCases() {
+  static const std::vector<testing::RealAnatomyCase> cases = testing::realAnatomyCases();
+  return cases;
+}
+
+// The Gauss-Newton iterations and conjugate-gradient steps of the finest
+// level, read off the estimator's log (its last "Level" entry).
+std::pair<double, double> finestIterations(const std::string& log) {
+  const size_t at = log.rfind("Level ");
+  if (at == std::string::npos) return {0.0, 0.0};
+  const size_t gn = log.find(" iterations", at), cg = log.find(" CG steps", at);
+  const auto numberBefore = [&](size_t end) {
+    size_t begin = end;
+    while (begin > 0 && std::isdigit(static_cast<unsigned char>(log[begin - 1]))) --begin;
+    return std::stod(log.substr(begin, end - begin));
+  };
+  return {numberBefore(gn), numberBefore(cg)};
+}
+
+// Argument: the case (its name is printed as the label); 2 threads.
+void BM_VariationalRealAnatomy(benchmark::State& state) {
+  const std::vector<testing::RealAnatomyCase>& cases = realAnatomyCases();
+  const size_t index = static_cast<size_t>(state.range(0));
+  if (index >= cases.size()) {
+    state.SkipWithError("no real scans beside the project");
+    return;
+  }
+  const testing::RealAnatomyCase& c = cases[index];
+  state.SetLabel(c.name);
+  VariationalSettings settings;
+  settings.threads = 2;
+  bench::resetPeakMemory();
+  const bench::WallClock clock;
+  for (auto _ : state) {
+    std::ostringstream log;
+    const Volume v = estimateVariational(c.pair.first, c.pair.second, settings, &log);
+    state.PauseTiming();
+    const DisplacementError e = displacementError(v, c.pair.truth, c.pair.mask);
+    state.counters["rms"] = e.rms;
+    state.counters["p95"] = e.percentile95;
+    state.counters["slope"] = c.steepest;
+    const auto [gn, cg] = finestIterations(log.str());
+    state.counters["fine_gn"] = gn;
+    state.counters["fine_cg"] = cg;
+    state.ResumeTiming();
+  }
+  bench::reportMeasures(state, static_cast<double>(c.pair.first.voxelCount()), clock);
+}
+BENCHMARK(BM_VariationalRealAnatomy)->DenseRange(0, 5)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+
+// The real pairs (volume 0 of each bids run): the correlation inside the head
+// of the two scans as they are ("before") and corrected with the estimated
+// map and multiplied by their stretch ("after"), over the voxels where the
+// mean of the raw pair, smoothed by 1.5 voxels, exceeds 15 % of its 99th
+// percentile. Argument: 0 xa30, 1 canon.
+void BM_VariationalRealPair(benchmark::State& state) {
+  const std::string subject = state.range(0) == 0 ? "xa30" : "canon";
+  const std::string stem = testing::sharedDataFolder() + "/bids/sub-" + subject + "/dwi/sub-" + subject + "_dir-";
+  state.SetLabel(subject);
+  Volume ap, pa;
+  try {
+    ap = NiftiImage::open(stem + "AP_dwi.nii.gz").readVolume(0);
+    pa = NiftiImage::open(stem + "PA_dwi.nii.gz").readVolume(0);
+  } catch (const std::exception&) {
+    state.SkipWithError("no real scans beside the project");
+    return;
+  }
+  Volume mean(ap.dimensions());
+  for (size_t i = 0; i < ap.voxelCount(); ++i) mean.data()[i] = 0.5f * (ap.data()[i] + pa.data()[i]);
+  const Volume smooth = gaussianSmoothed(mean, 1.5);
+  std::vector<float> values(smooth.data(), smooth.data() + smooth.voxelCount());
+  const size_t rank = static_cast<size_t>(0.99 * static_cast<double>(values.size() - 1));
+  std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(rank), values.end());
+  Volume mask(ap.dimensions());
+  for (size_t i = 0; i < mask.voxelCount(); ++i) mask.data()[i] = smooth.data()[i] > 0.15f * values[rank] ? 1.0f : 0.0f;
+  VariationalSettings settings;
+  settings.threads = 2;
+  bench::resetPeakMemory();
+  const bench::WallClock clock;
+  for (auto _ : state) {
+    const Volume v = estimateVariational(ap, pa, settings, nullptr);
+    state.PauseTiming();
+    Volume first(ap.dimensions()), second(ap.dimensions());
+    warpCubic(first, ap, v, false);
+    warpCubic(second, pa, v, true);
+    const Volume slope = derivativeY(v);
+    for (size_t i = 0; i < v.voxelCount(); ++i) {
+      first.data()[i] *= 1.0f + slope.data()[i];
+      second.data()[i] *= 1.0f - slope.data()[i];
+    }
+    state.counters["before"] = maskedCorrelation(ap, pa, mask);
+    state.counters["after"] = maskedCorrelation(first, second, mask);
+    state.ResumeTiming();
+  }
+  bench::reportMeasures(state, static_cast<double>(ap.voxelCount()), clock);
+}
+BENCHMARK(BM_VariationalRealPair)->DenseRange(0, 1)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
 
 }  // namespace
 }  // namespace daxo

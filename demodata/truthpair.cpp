@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "demodata/columnmass.h"
 #include "demodata/headphantom.h"
-#include "demodata/random.h"
+#include "demodata/magnitudenoise.h"
 #include "demodata/signalmodel.h"
 
 namespace daxo {
@@ -46,48 +47,10 @@ class Head {
 // One distorted column: out[j] = mass of the object over {y : y + sign d(y) in [j - 1/2, j + 1/2]}.
 void distortColumn(const TruthPairSpec& s, const Head& head, int32_t x, int32_t z, double sign, float* out,
                    size_t stride) {
-  const int32_t ny = s.extents.y;
-  constexpr int32_t kSub = 8;
-  const double h = 1.0 / kSub;
-  double reach = 2.0 + std::fabs(s.slopeY) * ny;
+  double reach = 2.0 + std::fabs(s.slopeY) * s.extents.y;
   for (const FieldBump& b : s.bumps) reach += std::fabs(b.amplitude);
-  const int32_t margin = static_cast<int32_t>(std::ceil(reach));
-  const int32_t count = (ny + 2 * margin) * kSub + 1;
-  std::vector<double> position(static_cast<size_t>(count)), mass(static_cast<size_t>(count));
-  double previousDensity = 0.0;
-  for (int32_t k = 0; k < count; ++k) {
-    const double y = -margin - 0.5 + k * h;
-    position[static_cast<size_t>(k)] = y + sign * fieldAt(s, x, y, z);
-    const double density = head.at(x, y, z);
-    mass[static_cast<size_t>(k)] =
-        k == 0 ? 0.0 : mass[static_cast<size_t>(k - 1)] + 0.5 * h * (density + previousDensity);
-    previousDensity = density;
-  }
-  // The mass below the object point that lands at boundary beta.
-  const auto massBelow = [&](double beta) {
-    const auto it = std::lower_bound(position.begin(), position.end(), beta);
-    if (it == position.begin()) return 0.0;
-    if (it == position.end()) return mass.back();
-    const size_t k = static_cast<size_t>(it - position.begin());
-    const double t = (beta - position[k - 1]) / (position[k] - position[k - 1]);
-    return mass[k - 1] + t * (mass[k] - mass[k - 1]);
-  };
-  double lower = massBelow(-0.5);
-  for (int32_t j = 0; j < ny; ++j) {
-    const double upper = massBelow(j + 0.5);
-    out[static_cast<size_t>(j) * stride] = static_cast<float>(upper - lower);
-    lower = upper;
-  }
-}
-
-void addRicianNoise(Volume& v, double sigma, uint64_t seed, uint64_t stream) {
-  if (sigma <= 0) return;
-  float* p = v.data();
-  for (size_t i = 0; i < v.voxelCount(); ++i) {
-    const NormalPair n = normalPairAt(seed, stream, i);
-    const double re = p[i] + sigma * n.first, im = sigma * n.second;
-    p[i] = static_cast<float>(std::sqrt(re * re + im * im));
-  }
+  distortColumnMass([&](double y) { return head.at(x, y, z); }, [&](double y) { return fieldAt(s, x, y, z); },
+                    s.extents.y, static_cast<int32_t>(std::ceil(reach)), sign, out, stride);
 }
 
 }  // namespace
@@ -102,6 +65,24 @@ double steepestSlope(const TruthPairSpec& setup) {
         steepest = std::max(steepest, std::fabs(slope));
       }
   return steepest;
+}
+
+Volume truthMask(const Volume& head, const Volume& truth) {
+  const Dimensions e = head.dimensions();
+  const auto inside = [&](int32_t x, int32_t y, int32_t z) {
+    if (x < 0 || y < 0 || z < 0 || x >= e.x || y >= e.y || z >= e.z) return false;
+    const double d = truth(x, y, z);
+    return head(x, y, z) != 0.0f && y + d >= 0 && y + d <= e.y - 1 && y - d >= 0 && y - d <= e.y - 1;
+  };
+  Volume mask(e, 0.0f);
+  for (int32_t z = 0; z < e.z; ++z)
+    for (int32_t y = 0; y < e.y; ++y)
+      for (int32_t x = 0; x < e.x; ++x) {
+        const bool keep = inside(x, y, z) && inside(x - 1, y, z) && inside(x + 1, y, z) && inside(x, y - 1, z) &&
+                          inside(x, y + 1, z) && (e.z < 3 || (inside(x, y, z - 1) && inside(x, y, z + 1)));
+        mask(x, y, z) = keep ? 1.0f : 0.0f;
+      }
+  return mask;
 }
 
 TruthPair makeTruthPair(const TruthPairSpec& setup) {
@@ -121,18 +102,11 @@ TruthPair makeTruthPair(const TruthPairSpec& setup) {
   addRicianNoise(pair.second, sigma, setup.seed, 2);
   pair.second *= static_cast<float>(setup.secondScale);
 
-  const auto inside = [&](int32_t x, int32_t y, int32_t z) {
-    if (x < 0 || y < 0 || z < 0 || x >= e.x || y >= e.y || z >= e.z) return false;
-    const double d = pair.truth(x, y, z);
-    return head.inside(x, y, z) && y + d >= 0 && y + d <= e.y - 1 && y - d >= 0 && y - d <= e.y - 1;
-  };
+  Volume inHead(e);
   for (int32_t z = 0; z < e.z; ++z)
     for (int32_t y = 0; y < e.y; ++y)
-      for (int32_t x = 0; x < e.x; ++x) {
-        const bool keep = inside(x, y, z) && inside(x - 1, y, z) && inside(x + 1, y, z) && inside(x, y - 1, z) &&
-                          inside(x, y + 1, z) && (e.z < 3 || (inside(x, y, z - 1) && inside(x, y, z + 1)));
-        pair.mask(x, y, z) = keep ? 1.0f : 0.0f;
-      }
+      for (int32_t x = 0; x < e.x; ++x) inHead(x, y, z) = head.inside(x, y, z) ? 1.0f : 0.0f;
+  pair.mask = truthMask(inHead, pair.truth);
   return pair;
 }
 

@@ -53,4 +53,9 @@ double steepestSlope(const TruthPairSpec& setup);
 
 TruthPair makeTruthPair(const TruthPairSpec& setup);
 
+// The voxels where a map is scored: inside the head (nonzero voxels of
+// `head`) with their six neighbours (four where z has fewer than 3 slices),
+// and y + d and y - d both inside the field of view, d = truth.
+Volume truthMask(const Volume& head, const Volume& truth);
+
 }  // namespace daxo

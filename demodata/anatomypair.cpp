@@ -1,0 +1,181 @@
+#include "demodata/anatomypair.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "demodata/columnmass.h"
+#include "demodata/magnitudenoise.h"
+
+namespace daxo {
+
+namespace {
+
+// One pass of a normalised 1-D kernel along `axis` (0 x, 1 y, 2 z), the edge
+// voxel repeated.
+Volume convolvedAlong(const Volume& v, const std::vector<double>& kernel, int axis) {
+  const Dimensions e = v.dimensions();
+  const int32_t radius = static_cast<int32_t>(kernel.size() / 2);
+  const int32_t n = axis == 0 ? e.x : axis == 1 ? e.y : e.z;
+  Volume out(e);
+  for (int32_t z = 0; z < e.z; ++z)
+    for (int32_t y = 0; y < e.y; ++y)
+      for (int32_t x = 0; x < e.x; ++x) {
+        const int32_t at = axis == 0 ? x : axis == 1 ? y : z;
+        double sum = 0.0;
+        for (int32_t k = -radius; k <= radius; ++k) {
+          const int32_t j = std::clamp(at + k, 0, n - 1);
+          const float value = axis == 0 ? v(j, y, z) : axis == 1 ? v(x, j, z) : v(x, y, j);
+          sum += kernel[static_cast<size_t>(k + radius)] * value;
+        }
+        out(x, y, z) = static_cast<float>(sum);
+      }
+  return out;
+}
+
+// max over voxels of |v(y + 1) - v(y)|, the slope between neighbouring
+// centres that a linear interpolation of v has.
+double steepestAlongY(const Volume& v) {
+  double steepest = 0.0;
+  for (int32_t z = 0; z < v.nz(); ++z)
+    for (int32_t y = 0; y + 1 < v.ny(); ++y)
+      for (int32_t x = 0; x < v.nx(); ++x)
+        steepest = std::max(steepest, std::fabs(static_cast<double>(v(x, y + 1, z)) - v(x, y, z)));
+  return steepest;
+}
+
+double largestInside(const Volume& v, const Volume& head) {
+  double largest = 0.0;
+  for (size_t i = 0; i < v.voxelCount(); ++i)
+    if (head.data()[i] != 0.0f) largest = std::max(largest, std::fabs(static_cast<double>(v.data()[i])));
+  return largest;
+}
+
+// The 99th percentile (nearest rank) of the volume's values.
+double percentile99(const Volume& v) {
+  std::vector<float> values(v.data(), v.data() + v.voxelCount());
+  const size_t rank = static_cast<size_t>(0.99 * static_cast<double>(values.size() - 1));
+  std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(rank), values.end());
+  return values[rank];
+}
+
+// Linear interpolation of a column's samples at y; `outside` past the ends
+// (or the end sample when holding).
+double columnAt(const float* column, size_t stride, int32_t n, double y, bool hold) {
+  const double fl = std::floor(y);
+  const int32_t j = static_cast<int32_t>(fl);
+  const double t = y - fl;
+  const auto sample = [&](int32_t i) -> double {
+    if (i < 0) return hold ? column[0] : 0.0;
+    if (i >= n) return hold ? column[static_cast<size_t>(n - 1) * stride] : 0.0;
+    return column[static_cast<size_t>(i) * stride];
+  };
+  return (1.0 - t) * sample(j) + t * sample(j + 1);
+}
+
+// Exact zeros outside the scan's own head region, as scanners write them.
+void zeroBackground(Volume& noisy, const Volume& clean) {
+  const Volume region = gaussianSmoothed(clean, 2.0);
+  const double limit = 0.05 * percentile99(region);
+  for (size_t i = 0; i < noisy.voxelCount(); ++i)
+    if (region.data()[i] < limit) noisy.data()[i] = 0.0f;
+}
+
+}  // namespace
+
+Volume gaussianSmoothed(const Volume& v, double sigma) {
+  if (!(sigma > 0.0)) return v;
+  const int32_t radius = static_cast<int32_t>(std::ceil(3.0 * sigma));
+  std::vector<double> kernel(static_cast<size_t>(2 * radius + 1));
+  double sum = 0.0;
+  for (int32_t k = -radius; k <= radius; ++k) {
+    const double w = std::exp(-0.5 * k * k / (sigma * sigma));
+    kernel[static_cast<size_t>(k + radius)] = w;
+    sum += w;
+  }
+  for (double& w : kernel) w /= sum;
+  return convolvedAlong(convolvedAlong(convolvedAlong(v, kernel, 0), kernel, 1), kernel, 2);
+}
+
+Volume resampledCentred(const Volume& v, const std::array<double, 3>& fromMm, const Dimensions& extents,
+                        const std::array<double, 3>& toMm) {
+  const Dimensions s = v.dimensions();
+  const auto source = [](int32_t i, int32_t to, double toSize, int32_t from, double fromSize) {
+    const double mm = (i - 0.5 * (to - 1)) * toSize;
+    return std::clamp(mm / fromSize + 0.5 * (from - 1), 0.0, static_cast<double>(from - 1));
+  };
+  const auto corner = [](double u, int32_t n, int32_t& j0, int32_t& j1, double& t) {
+    j0 = std::min(static_cast<int32_t>(std::floor(u)), n - 1);
+    j1 = std::min(j0 + 1, n - 1);
+    t = u - j0;
+  };
+  Volume out(extents);
+  for (int32_t z = 0; z < extents.z; ++z) {
+    int32_t z0, z1;
+    double tz;
+    corner(source(z, extents.z, toMm[2], s.z, fromMm[2]), s.z, z0, z1, tz);
+    for (int32_t y = 0; y < extents.y; ++y) {
+      int32_t y0, y1;
+      double ty;
+      corner(source(y, extents.y, toMm[1], s.y, fromMm[1]), s.y, y0, y1, ty);
+      for (int32_t x = 0; x < extents.x; ++x) {
+        int32_t x0, x1;
+        double tx;
+        corner(source(x, extents.x, toMm[0], s.x, fromMm[0]), s.x, x0, x1, tx);
+        const auto row = [&](int32_t yy, int32_t zz) { return (1.0 - tx) * v(x0, yy, zz) + tx * v(x1, yy, zz); };
+        const double plane0 = (1.0 - ty) * row(y0, z0) + ty * row(y1, z0);
+        const double plane1 = (1.0 - ty) * row(y0, z1) + ty * row(y1, z1);
+        out(x, y, z) = static_cast<float>((1.0 - tz) * plane0 + tz * plane1);
+      }
+    }
+  }
+  return out;
+}
+
+ShapedField shapedField(const Volume& estimate, const Volume& head, double peak, double maxSlope, double minSigma) {
+  ShapedField shaped;
+  for (double sigma = minSigma;; sigma += 0.25) {
+    Volume smooth = gaussianSmoothed(estimate, sigma);
+    const double largest = largestInside(smooth, head);
+    const double scale = largest > 0.0 ? peak / largest : 0.0;
+    const double steepest = scale * steepestAlongY(smooth);
+    if (steepest <= maxSlope || sigma >= 8.0) {
+      smooth *= static_cast<float>(scale);
+      shaped.displacement = std::move(smooth);
+      shaped.sigma = sigma;
+      shaped.steepest = steepest;
+      return shaped;
+    }
+  }
+}
+
+TruthPair makeAnatomyPair(const Volume& object, const Volume& displacement, const Volume& head,
+                          const AnatomyPairSpec& spec) {
+  const Dimensions e = object.dimensions();
+  TruthPair pair{Volume(e), Volume(e), displacement, Volume(e, 0.0f)};
+  double reach = 0.0;
+  for (size_t i = 0; i < displacement.voxelCount(); ++i)
+    reach = std::max(reach, std::fabs(static_cast<double>(displacement.data()[i])));
+  const int32_t margin = static_cast<int32_t>(std::ceil(reach)) + 2;
+  const size_t stride = static_cast<size_t>(e.x);
+  for (int32_t z = 0; z < e.z; ++z)
+    for (int32_t x = 0; x < e.x; ++x) {
+      const float* o = object.data() + object.index(x, 0, z);
+      const float* d = displacement.data() + displacement.index(x, 0, z);
+      const auto density = [&](double y) { return columnAt(o, stride, e.y, y, false); };
+      const auto field = [&](double y) { return columnAt(d, stride, e.y, y, true); };
+      distortColumnMass(density, field, e.y, margin, 1.0, &pair.first(x, 0, z), stride);
+      distortColumnMass(density, field, e.y, margin, -1.0, &pair.second(x, 0, z), stride);
+    }
+  const Volume cleanFirst = pair.first, cleanSecond = pair.second;
+  addRicianNoise(pair.first, spec.noise, spec.seed, 1);
+  addRicianNoise(pair.second, spec.noise, spec.seed, 2);
+  if (spec.zeroBackground) {
+    zeroBackground(pair.first, cleanFirst);
+    zeroBackground(pair.second, cleanSecond);
+  }
+  pair.mask = truthMask(head, displacement);
+  return pair;
+}
+
+}  // namespace daxo

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "demodata/truthpair.h"
+#include "volume/volume.h"
+
+// Truth pairs from a real anatomy and a real field: an undistorted object (a
+// real b = 0 image) is distorted by a known displacement with the
+// voxel-integrating (mass-conserving) forward model of demodata/truthpair.h,
+// in both phase-encoding directions, and noise is added as a scanner's
+// magnitude images hold it. The synthetic heads are smoother and cleaner than
+// real anatomy; these pairs measure an estimator on what users give it.
+//
+// Coordinates are voxel indices; y is the phase-encoding axis; displacements
+// are in voxels along y. Volumes passed together share their extents.
+
+namespace daxo {
+
+// Gaussian smoothing of deviation `sigma` voxels along every axis, by direct
+// separable convolution (taps to 3 sigma, the edge voxel repeated); sigma 0
+// copies.
+Volume gaussianSmoothed(const Volume& v, double sigma);
+
+// The volume resampled onto `extents` voxels of `toMm`, the two grids
+// sharing their centre (voxel sizes `fromMm` of the source), by trilinear
+// interpolation; points outside the source take its edge value.
+Volume resampledCentred(const Volume& v, const std::array<double, 3>& fromMm, const Dimensions& extents,
+                        const std::array<double, 3>& toMm);
+
+// A displacement for a truth pair from a real estimate: smoothed by the
+// smallest sigma in steps of 0.25 voxel from `minSigma` on for which, scaled so
+// that its largest |value| inside `head` (nonzero voxels) is `peak`, its
+// steepest |dd/dy| anywhere is at most `maxSlope`; then so scaled. Little
+// smoothing keeps the fine structure near sinuses and ear canals.
+struct ShapedField {
+  Volume displacement;
+  double sigma = 0;     // the smoothing used, voxels
+  double steepest = 0;  // its steepest |dd/dy| (central differences)
+};
+ShapedField shapedField(const Volume& estimate, const Volume& head, double peak, double maxSlope,
+                        double minSigma = 0.5);
+
+struct AnatomyPairSpec {
+  // Noise deviation per quadrature channel, in the object's units (Rician
+  // magnitude noise, as magnitude images hold it).
+  double noise = 0;
+  // As many scanners do, set the background to exact zeros: voxels of a
+  // distorted scan outside its own head region (where the noiseless scan,
+  // smoothed by 2 voxels, is below 5 % of its 99th percentile) become 0 after
+  // the noise is added. Otherwise the noise stays everywhere.
+  bool zeroBackground = false;
+  uint64_t seed = 20261208;
+};
+
+// The pair of `object` distorted by `displacement` (the first scan shows the
+// point of row y at row y + d, the second at y - d). The object's density
+// along y is the linear interpolation of its voxel values (zero past the
+// ends), as is the displacement (its end values held); |dd/dy| must stay
+// below 1. `head` (nonzero voxels) marks the object; the pair's mask is the
+// head eroded by a voxel where y +- d stays inside the field of view.
+TruthPair makeAnatomyPair(const Volume& object, const Volume& displacement, const Volume& head,
+                          const AnatomyPairSpec& spec);
+
+}  // namespace daxo

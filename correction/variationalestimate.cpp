@@ -140,6 +140,22 @@ std::vector<double> toColumns(const Volume& v, double scale) {
   return out;
 }
 
+// Face values from a map at the voxel centres: the mean of the two centres
+// beside each inner face, the end centre's value at the two outer faces.
+std::vector<double> centresToFaces(const Volume& map, const ColumnGrid& g) {
+  const std::vector<double> centres = toColumns(map, 1.0);
+  const size_t m = static_cast<size_t>(g.m), faces = m + 1;
+  std::vector<double> b(g.faces());
+  for (size_t c = 0; c < g.columns(); ++c) {
+    const double* src = centres.data() + c * m;
+    double* dst = b.data() + c * faces;
+    dst[0] = src[0];
+    dst[m] = src[m - 1];
+    for (size_t k = 1; k < m; ++k) dst[k] = 0.5 * (src[k - 1] + src[k]);
+  }
+  return b;
+}
+
 double meanOf(const Volume& v) {
   double sum = 0.0;
   const float* p = v.data();
@@ -165,33 +181,11 @@ double brightLevel(const std::vector<double>& a, const std::vector<double>& b) {
   return *std::max_element(m.begin(), m.end());
 }
 
-// The deviation of each quadrature channel's noise, estimated from the
-// background: cells of either scan below `limit` hold noise alone, whose
-// magnitude is Rayleigh distributed with median sigma sqrt(2 ln 2). Taken
-// over both scans together, so swapping them gives the same value. 0 when
-// no cell or under 1 % of them lie below the limit.
-double backgroundNoiseBelow(const std::vector<double>& a, const std::vector<double>& b, double limit) {
-  std::vector<double> low;
-  for (const std::vector<double>* scan : {&a, &b})
-    for (double v : *scan)
-      if (v < limit) low.push_back(v);
-  if (low.empty() || 100 * low.size() < a.size() + b.size()) return 0.0;
-  const size_t middle = low.size() / 2;
-  std::nth_element(low.begin(), low.begin() + static_cast<std::ptrdiff_t>(middle), low.end());
-  return low[middle] / std::sqrt(2.0 * std::log(2.0));
-}
-
-// The background noise of scans scaled so that their bright level is 1: first
-// below a tenth of that level, then, so that neither a strong noise is cut off
-// nor the object's edge counted, below four times the first estimate.
-double backgroundNoise(const std::vector<double>& a, const std::vector<double>& b) {
-  const double first = backgroundNoiseBelow(a, b, 0.1);
-  return first > 0.0 ? backgroundNoiseBelow(a, b, 4.0 * first) : 0.0;
-}
-
-void checkInputs(const Volume& first, const Volume& second) {
+void checkInputs(const Volume& first, const Volume& second, const Volume* initial) {
   if (first.dimensions() != second.dimensions())
     throw std::invalid_argument("variational estimation: the two scans differ in extents");
+  if (initial && initial->dimensions() != first.dimensions())
+    throw std::invalid_argument("variational estimation: the start map differs from the scans in extents");
   if (first.voxelCount() == 0) throw std::invalid_argument("variational estimation: the scans are empty");
   for (const Volume* v : {&first, &second}) {
     const float* p = v->data();
@@ -203,6 +197,7 @@ void checkInputs(const Volume& first, const Volume& second) {
 struct LevelReport {
   double startCost = 0, endCost = 0;
   int iterations = 0, cgIterations = 0;
+  bool converged = false;  // a stopping test ended the iterations, not their cap
 };
 
 // Inexact Gauss-Newton on one level from b; b is replaced by the result.
@@ -214,7 +209,10 @@ LevelReport gaussNewton(VariationalProblem& problem, std::vector<double>& b, int
     const double cost = problem.linearise(b, gradient);
     if (iteration == 0) report.startCost = cost;
     report.endCost = cost;
-    if (!std::isfinite(cost)) break;
+    if (!std::isfinite(cost)) {
+      report.converged = true;  // nothing more can be done from here
+      break;
+    }
     rhs.resize(gradient.size());
     for (size_t i = 0; i < gradient.size(); ++i) rhs[i] = -gradient[i];
     report.cgIterations += problem.solve(rhs, step, cgIterations, cgTolerance);
@@ -223,7 +221,10 @@ LevelReport gaussNewton(VariationalProblem& problem, std::vector<double>& b, int
       for (double& s : step) s = -s;
       slope = -slope;
     }
-    if (!(slope < 0.0)) break;
+    if (!(slope < 0.0)) {
+      report.converged = true;  // no descent direction left: a minimum
+      break;
+    }
     double t = 1.0, trialCost = cost;
     bool accepted = false;
     for (int halving = 0; halving < 10 && !accepted; ++halving, t *= 0.5) {
@@ -233,14 +234,20 @@ LevelReport gaussNewton(VariationalProblem& problem, std::vector<double>& b, int
       accepted = trialCost <= cost + 1e-4 * t * slope;
       if (accepted) break;
     }
-    if (!accepted) break;
+    if (!accepted) {
+      report.converged = true;  // no step lowers the cost any more
+      break;
+    }
     double largest = 0.0;
     for (double s : step) largest = std::max(largest, std::fabs(s));
     b.swap(trial);
     trial.resize(b.size());
     report.iterations = iteration + 1;
     report.endCost = trialCost;
-    if (std::fabs(cost - trialCost) < 1e-4 * std::fabs(cost) || t * largest < 1e-3) break;
+    if (std::fabs(cost - trialCost) < 1e-4 * std::fabs(cost) || t * largest < 1e-3) {
+      report.converged = true;
+      break;
+    }
   }
   return report;
 }
@@ -249,7 +256,7 @@ LevelReport gaussNewton(VariationalProblem& problem, std::vector<double>& b, int
 
 Volume estimateVariational(const Volume& first, const Volume& second, const VariationalSettings& settings,
                            std::ostream* log) {
-  checkInputs(first, second);
+  checkInputs(first, second, settings.initial);
   const Clock::time_point start = Clock::now();
   ColumnThreads pool(threadCount(settings.threads));
 
@@ -272,25 +279,17 @@ Volume estimateVariational(const Volume& first, const Volume& second, const Vari
     levels.push_back(std::move(next));
   }
 
-  // Noisier scans than the weights were set for: the across-PE curvature grows
-  // with the noise variance. The data term pins each column's profile along
-  // PE, so noise shows as independent errors from column to column, which the
-  // coupling across PE averages out; more curvature along PE would instead
-  // flatten steep peaks.
-  VariationalWeights w = settings.weights;
-  const double noise = backgroundNoise(levels[0].first, levels[0].second);
-  double noiseFactor = 1.0;
-  if (settings.nominalNoise > 0.0 && noise > settings.nominalNoise)
-    noiseFactor = (noise / settings.nominalNoise) * (noise / settings.nominalNoise);
-  w.curvatureAcross *= std::min(noiseFactor, settings.maxNoiseFactor);
-  logEntry(log, "Variational estimation, ", levels.size(), " levels, curvature ", w.curvature, " along PE and ",
-           w.curvatureAcross, " across, diffusion ", w.diffusion, ", barrier ", w.barrier, ", background noise ", noise,
-           ", threads ", pool.count());
+  const VariationalWeights& w = settings.weights;
+  logEntry(log, "Variational estimation, ", levels.size(), " levels, curvature ", w.curvature, " along PE, ",
+           w.curvatureAcross, " across and ", w.mixedCurvature, " mixed, diffusion ", w.diffusion, ", barrier ",
+           w.barrier, ", threads ", pool.count());
   std::vector<double> b;
-  for (size_t li = levels.size(); li-- > 0;) {
+  for (size_t li = settings.initial ? 1 : levels.size(); li-- > 0;) {
     const Clock::time_point levelStart = Clock::now();
     const Level& level = levels[li];
-    if (li + 1 == levels.size()) {
+    if (settings.initial) {
+      b = centresToFaces(*settings.initial, level.grid);
+    } else if (li + 1 == levels.size()) {
       b.assign(level.grid.faces(), 0.0);
     } else {
       b = prolong(b, levels[li + 1].grid, level.grid);
@@ -298,6 +297,7 @@ Volume estimateVariational(const Volume& first, const Volume& second, const Vari
     VariationalWeights scaled = w;
     scaled.curvature = w.curvature / std::pow(4.0, static_cast<double>(li));
     scaled.curvatureAcross = w.curvatureAcross / std::pow(4.0, static_cast<double>(li));
+    scaled.mixedCurvature = w.mixedCurvature / std::pow(4.0, static_cast<double>(li));
     VariationalProblem problem(level.grid, level.first, level.second, scaled, pool);
     const bool finest = li == 0;
     const LevelReport report =
@@ -305,7 +305,8 @@ Volume estimateVariational(const Volume& first, const Volume& second, const Vari
                     finest ? settings.fineCgTolerance : settings.cgTolerance);
     logEntry(log, "Level ", levels.size() - li, " of ", levels.size(), " (", level.grid.nx, " x ", level.grid.m, " x ",
              level.grid.nz, "): cost ", report.startCost, " -> ", report.endCost, ", ", report.iterations,
-             " iterations, ", report.cgIterations, " CG steps, ", secondsSince(levelStart), " s");
+             " iterations", report.converged ? "" : " (stopped at the cap, not converged)", ", ", report.cgIterations,
+             " CG steps, ", secondsSince(levelStart), " s");
   }
 
   // The map at the cell centres, in the volume's layout.

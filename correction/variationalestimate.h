@@ -30,13 +30,11 @@ struct VariationalSettings {
   int cgIterations = 30;          // conjugate-gradient iterations per Gauss-Newton step
   double cgTolerance = 0.1;       // relative residual that ends them on coarse levels
   double fineCgTolerance = 0.05;  // ... on the finest
-  // The background noise (deviation per quadrature channel, relative to the
-  // bright level) that the weights suit. Above it the across-PE curvature is
-  // multiplied by the ratio of the noise variances, at most maxNoiseFactor;
-  // 0 turns this off.
-  double nominalNoise = 0.011;
-  double maxNoiseFactor = 16.0;
-  int threads = 0;  // 0: threadCount() decides; the result does not depend on it
+  int threads = 0;                // 0: threadCount() decides; the result does not depend on it
+  // A start on the finest grid instead of the coarse-to-fine schedule from a
+  // zero field: the first scan's map in voxels at the voxel centres, of the
+  // scans' extents (null: none).
+  const Volume* initial = nullptr;
 };
 
 // The map of the first scan in voxels along y, at the voxel centres; the
@@ -46,11 +44,12 @@ struct VariationalSettings {
 // of their voxel-wise maximum. Swapping the scans gives exactly the negative
 // map, and the result is the same for every thread count.
 //
-// Logs the weights (the across-PE curvature after the noise scaling) and the
-// background noise, then one entry per level (grid, cost before and after, Gauss-Newton and
-// conjugate-gradient iterations, seconds) and a closing time to `log` (may be
-// null). Throws std::invalid_argument for scans of different or empty
-// extents, or holding non-finite values, before anything is logged.
+// Logs the weights, then one entry per level (grid, cost before and after,
+// Gauss-Newton and conjugate-gradient iterations, seconds, and whether the
+// iteration cap rather than convergence ended it) and a closing time to `log`
+// (may be null). Throws std::invalid_argument for scans of different or
+// empty extents, or holding non-finite values, or a start map of other
+// extents, before anything is logged.
 Volume estimateVariational(const Volume& first, const Volume& second, const VariationalSettings& settings,
                            std::ostream* log);
 

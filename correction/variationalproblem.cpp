@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <utility>
 
 namespace daxo {
 
@@ -160,8 +161,18 @@ double VariationalProblem::regulariserCost(const double* b, size_t c) const {
       diffusion += t * t;
     }
   }
+  // The mixed differences between this column and its next neighbours.
+  double mixed = 0.0;
+  for (const auto& [next, step] : {std::pair<bool, size_t>{x + 1 < nx, stride}, {z + 1 < nz, zStride}}) {
+    if (!next) continue;
+    const double* r = p + step;
+    for (int32_t k = 0; k + 1 < faces; ++k) {
+      const double t = r[k + 1] - r[k] - p[k + 1] + p[k];
+      mixed += t * t;
+    }
+  }
   return 0.5 * weights_.curvature * curvature + 0.5 * weights_.curvatureAcross * acrossCurvature +
-         0.5 * weights_.diffusion * diffusion;
+         0.5 * weights_.mixedCurvature * mixed + 0.5 * weights_.diffusion * diffusion;
 }
 
 void VariationalProblem::addRegulariser(const double* pAll, double* outAll, size_t c) const {
@@ -223,16 +234,33 @@ void VariationalProblem::addRegulariser(const double* pAll, double* outAll, size
     return centre * p[k] + xw[0] * xs[0][k] + xw[1] * xs[1][k] + xw[3] * xs[3][k] + xw[4] * xs[4][k] +
            zw[0] * zs[0][k] + zw[1] * zs[1][k] + zw[3] * zs[3][k] + zw[4] * zs[4][k];
   };
-  for (int32_t k = 0; k < faces; ++k) {
-    double along;
-    if (k >= 2 && k + 3 <= faces) {
-      along = a2 * (p[k - 2] - 4.0 * p[k - 1] + 6.0 * p[k] - 4.0 * p[k + 1] + p[k + 2]) +
-              a1 * (2.0 * p[k] - p[k - 1] - p[k + 1]);
-    } else {
-      along = alongEnd(k);
+  // The mixed differences: M^T M p at this column is the second difference
+  // along PE (one-sided at the ends) of e(k), the sum over the neighbour
+  // columns q of q(k) - p(k) (see regulariserCost); a missing neighbour points at
+  // this column and adds 0.
+  const double am = weights_.mixedCurvature;
+  const auto e = [&](int32_t k) {
+    return ((xs[1][k] - p[k]) + (xs[3][k] - p[k])) + ((zs[1][k] - p[k]) + (zs[3][k] - p[k]));
+  };
+  const auto mixedAt = [&](int32_t k) {
+    const double here = e(k);
+    const double below = k > 0 ? here - e(k - 1) : 0.0, above = k + 1 < faces ? e(k + 1) - here : 0.0;
+    return above - below;
+  };
+  const auto edge = [&](int32_t k) { out[k] += alongEnd(k) + acrossAt(k) + am * mixedAt(k); };
+  for (int32_t k = 0; k < std::min(2, faces); ++k) edge(k);
+  if (faces >= 5) {
+    double previous = e(1), current = e(2);
+    for (int32_t k = 2; k + 3 <= faces; ++k) {
+      const double next = e(k + 1);
+      const double along = a2 * (p[k - 2] - 4.0 * p[k - 1] + 6.0 * p[k] - 4.0 * p[k + 1] + p[k + 2]) +
+                           a1 * (2.0 * p[k] - p[k - 1] - p[k + 1]);
+      out[k] += along + acrossAt(k) + am * ((next - current) - (current - previous));
+      previous = current;
+      current = next;
     }
-    out[k] += along + acrossAt(k);
   }
+  for (int32_t k = std::max(2, faces - 2); k < faces; ++k) edge(k);
 }
 
 double VariationalProblem::linearise(const std::vector<double>& b, std::vector<double>& gradient) {
@@ -320,19 +348,22 @@ double VariationalProblem::linearise(const std::vector<double>& b, std::vector<d
       const auto across = [](int32_t pos, int32_t count) {
         return 4.0 * interior(pos, count) + 1.0 * interior(pos - 1, count) + 1.0 * interior(pos + 1, count);
       };
-      const double acrossDiag =
-          a2x * (across(x, nx) + across(z, nz)) + a1 * ((x > 0) + (x + 1 < nx) + (z > 0) + (z + 1 < nz));
+      const double neighbours = (x > 0) + (x + 1 < nx) + (z > 0) + (z + 1 < nz);
+      const double acrossDiag = a2x * (across(x, nx) + across(z, nz)) + a1 * neighbours;
+      // Each mixed difference with a neighbour column holds faces k and k + 1.
+      const double mixedDiag = weights_.mixedCurvature * neighbours;
       double* lower = preLower_.data() + c * faces;
       double* inverse = preInverse_.data() + c * faces;
       double* po = preOff_.data() + c * cells;
       double previousLower = 0.0, previousOff = 0.0;
       for (int32_t k = 0; k < nf; ++k) {
         const double pe = 4.0 * interior(k, nf) + 2.0 * interior(k - 1, nf) + 2.0 * interior(k + 1, nf);
-        const double diagonal = dg[k] + a2 * pe + a1 * ((k > 0) + (k + 1 < nf)) + acrossDiag;
+        const double diagonal =
+            dg[k] + a2 * pe + a1 * ((k > 0) + (k + 1 < nf)) + acrossDiag + mixedDiag * ((k > 0) + (k + 1 < nf));
         const double pivot = diagonal - previousOff * previousLower;
         inverse[k] = 1.0 / pivot;
         if (k + 1 < nf) {
-          const double o = of[k] - 2.0 * a2 * (interior(k, nf) + interior(k + 1, nf)) - a1;
+          const double o = of[k] - 2.0 * a2 * (interior(k, nf) + interior(k + 1, nf)) - a1 - mixedDiag;
           po[k] = o;
           lower[k] = o / pivot;
           previousLower = lower[k];

@@ -15,7 +15,7 @@
 #include "fileio/nifti/niftiimage.h"
 #include "fileio/paths.h"
 #include "host/hoststate.h"
-#include "plugin/dialogkeys.h"
+#include "protocol/dialogkeys.h"
 
 namespace daxo::cli {
 

@@ -6,7 +6,7 @@
 #include "cli/command.h"
 #include "cli/dialogpaths.h"
 #include "cli/pluginsession.h"
-#include "plugin/dialogkeys.h"
+#include "protocol/dialogkeys.h"
 
 namespace daxo::cli {
 

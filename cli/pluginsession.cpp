@@ -8,7 +8,7 @@
 
 #include "cli/console.h"
 #include "host/hoststate.h"
-#include "plugin/dialogkeys.h"
+#include "protocol/dialogkeys.h"
 
 namespace daxo::cli {
 

@@ -46,7 +46,7 @@ class PluginSession {
   // been shown).
   explicit PluginSession(const std::string& libraryPath);
 
-  const host::PluginMetadata& metadata() const { return library_.metadata(); }
+  const PluginTexts& metadata() const { return library_.metadata(); }
 
   // Sets the parameters and "task" in the host, runs execute and reports the
   // message boxes and host errors that appeared meanwhile.

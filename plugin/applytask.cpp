@@ -10,7 +10,7 @@
 #include "fileio/mapfile.h"
 #include "fileio/paths.h"
 #include "fileio/volumereader.h"
-#include "plugin/dialogkeys.h"
+#include "protocol/dialogkeys.h"
 #include "plugin/filelist.h"
 #include "plugin/hostapi.h"
 #include "plugin/tasks.h"

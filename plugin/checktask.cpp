@@ -8,7 +8,7 @@
 #include "fileio/inputfile.h"
 #include "fileio/paths.h"
 #include "fileio/voxeldata.h"
-#include "plugin/dialogkeys.h"
+#include "protocol/dialogkeys.h"
 #include "plugin/filelist.h"
 #include "plugin/hostapi.h"
 #include "plugin/tasks.h"

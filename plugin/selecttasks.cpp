@@ -5,7 +5,7 @@
 #include "fileio/dmrheader.h"
 #include "fileio/fmrheader.h"
 #include "fileio/paths.h"
-#include "plugin/dialogkeys.h"
+#include "protocol/dialogkeys.h"
 #include "plugin/hostapi.h"
 #include "plugin/tasks.h"
 

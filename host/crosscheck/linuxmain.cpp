@@ -11,12 +11,12 @@
 #include <iostream>
 #include <string>
 
+#include "cli/demofiles.h"
+#include "cli/demoinputs.h"
 #include "demodata/demosettings.h"
 #include "fileio/fmrheader.h"
 #include "fileio/projectfiles.h"
 #include "host/crosscheck/scenario.h"
-#include "cli/demofiles.h"
-#include "cli/demoinputs.h"
 #include "host/pluginloader.h"
 
 namespace {
@@ -70,9 +70,8 @@ class LinuxDriver : public crosscheck::PluginDriver {
 int run(const std::string& pluginPath, const std::string& folderArgument) {
   const std::string folder = (std::filesystem::absolute(folderArgument) / "").string();
   const host::PluginLibrary library(pluginPath);
-  const host::PluginMetadata& m = library.metadata();
   std::ofstream transcript(folder + crosscheck::kTranscript, std::ios::binary);
-  crosscheck::writePluginTexts({m.name, m.version, m.guiScript, m.helpFile, m.description, m.author}, transcript);
+  crosscheck::writePluginTexts(library.metadata(), transcript);
   host::PluginPointer plugin = library.createPlugin();
   LinuxDriver driver(*plugin);
   const bool clean = crosscheck::runScenario(driver, folder, transcript);

@@ -7,7 +7,7 @@
 #include "fileio/fmrheader.h"
 #include "fileio/paths.h"
 #include "host/hoststate.h"
-#include "plugin/dialogkeys.h"
+#include "protocol/dialogkeys.h"
 
 namespace daxo::crosscheck {
 

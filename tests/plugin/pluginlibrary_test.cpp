@@ -19,7 +19,7 @@ const char* const kVersionMessage = "Error: Tesmarin version 20.0 or higher requ
 
 TEST(PluginLibrary, ReportsItsMetadata) {
   LoadedPlugin loaded;
-  const daxo::host::PluginMetadata& m = loaded.library.metadata();
+  const daxo::PluginTexts& m = loaded.library.metadata();
   EXPECT_EQ(m.name, "DAXO v1.1.1 (batch)");
   EXPECT_EQ(m.version, "1.1.1");
   EXPECT_EQ(m.guiScript, "DAXO_v111.js");

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "plugin/hostfunctiontypes.h"
+#include "protocol/hostfunctiontypes.h"
 
 // The host functions the plugin looks up at start, in lookup order, each with
 // the pointer type it is stored as. Functions the plugin calls have their own
-// typed signature (plugin/hostfunctiontypes.h); the rest are kept as the
+// typed signature (protocol/hostfunctiontypes.h); the rest are kept as the
 // generic HostFunction so they exist as table entries. The order and the names
 // are fixed by the host; only the first one is required.
 //

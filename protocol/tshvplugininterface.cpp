@@ -1,4 +1,4 @@
-#include "plugin/tshvplugininterface.h"
+#include "protocol/tshvplugininterface.h"
 
 // Defined out of line so that the class's virtual table and type information
 // are emitted in, and exported from, the plugin library.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "plugin/pluginexport.h"
+#include "protocol/pluginexport.h"
 
 // Abstract base class of every processing plugin of the host's SDK. The host
 // is built against this same declaration: it creates a plugin through the
@@ -20,7 +20,7 @@
 // object's first word points at, the one Microsoft's compiler expects (same
 // calling convention on x64: `this` in rcx, `flags` in edx, the result in rax
 // or al). The Microsoft-decorated member names are mapped onto these
-// functions in plugin/DAXO.def and plugin/msvcabi.cpp.
+// functions in plugin/DAXO.def.in and plugin/msvcabi_windows.cpp.
 class DAXO_PLUGIN_API TSHVPluginInterface {
  public:
   TSHVPluginInterface();

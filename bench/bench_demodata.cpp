@@ -13,7 +13,7 @@
 #include "demodata/displacementfield.h"
 #include "demodata/distortedscan.h"
 #include "demodata/headvolumes.h"
-#include "host/fftwbinding.h"
+#include "volume/fftw/fftwbinding.h"
 #include "volume/volumegauss.h"
 
 namespace {

@@ -44,9 +44,9 @@
 #include "demodata/distortedscan.h"
 #include "demodata/headvolumes.h"
 #include "demodata/truthpair.h"
-#include "host/fftwbinding.h"
-#include "tests/support/entrylog.h"
+#include "testsupport/entrylog.h"
 #include "volume/distance.h"
+#include "volume/fftw/fftwbinding.h"
 #include "volume/volumegauss.h"
 
 namespace daxo {

@@ -7,9 +7,9 @@
 #include <random>
 #include <vector>
 
-#include "host/fftwbinding.h"
 #include "volume/columnthreads.h"
 #include "volume/fft.h"
+#include "volume/fftw/fftwbinding.h"
 #include "volume/maskedconvolution.h"
 #include "volume/vectorlanes.h"
 #include "volume/volumegauss.h"

@@ -9,19 +9,15 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "cli/arguments.h"
-#include "cli/bidsplan.h"
-#include "cli/bidssubject.h"
 #include "cli/command.h"
 #include "cli/console.h"
-#include "cli/niftioutputs.h"
-#include "daxo/version.h"
-#include "fileio/fileerrors.h"
+#include "cli/consolelogstream.h"
+#include "pipeline/bidsdataset.h"
 
 namespace daxo::cli {
 
@@ -42,34 +38,20 @@ struct SubjectOutcome {
   std::string failure;  // "" when done
 };
 
-std::string logPathOf(const BidsRequest& request, const std::string& label) {
-  return (fs::path(request.outDir) / "logs" / ("sub-" + label + ".log")).string();
-}
-
-BidsRequest parseRequest(const std::vector<std::string>& args) {
+BidsRequest parseRequest(const Arguments& arguments, const std::vector<std::string>& args) {
   BidsRequest request;
-  // --participant-label takes every value up to the next option; BIDS Apps
-  // spell it --participant_label, which is taken too.
-  std::vector<std::string> rest;
-  bool labelsFollow = false;
-  bool labelOption = false;
-  for (const std::string& arg : args) {
-    if (arg == "--participant-label" || arg == "--participant_label") {
-      labelsFollow = labelOption = true;
-    } else if (labelsFollow && !arg.empty() && arg[0] != '-') {
-      request.labels.push_back(arg.rfind("sub-", 0) == 0 ? arg.substr(4) : arg);
-    } else {
-      labelsFollow = false;
-      rest.push_back(arg);
-    }
+  // BIDS Apps spell the option --participant_label, which is taken too.
+  const std::vector<std::string> labels = arguments.values("--participant-label");
+  if (arguments.has("--participant-label") && labels.empty()) {
+    throw UsageError("bids: option --participant-label needs labels");
   }
-  if (labelOption && request.labels.empty()) throw UsageError("bids: option --participant-label needs labels");
-  for (const std::string& label : request.labels) {
+  for (const std::string& given : labels) {
+    const std::string label = given.rfind("sub-", 0) == 0 ? given.substr(4) : given;
     if (label.empty() || label.find_first_of("/_-. ") != std::string::npos) {
       throw UsageError("bids: '" + label + "' is not a participant label (letters and digits, as in sub-01)");
     }
+    request.labels.push_back(label);
   }
-  const Arguments arguments("bids", rest, {{"--jobs", true}}, 3, 3);
   request.bidsDir = arguments.positionals()[0];
   request.outDir = arguments.positionals()[1];
   if (arguments.positionals()[2] != "participant") {
@@ -83,69 +65,20 @@ BidsRequest parseRequest(const std::vector<std::string>& args) {
   return request;
 }
 
-// Checks the folders and makes the output folder; the labels of the subjects
-// to process, every sub-* folder when none were given.
-std::vector<std::string> prepareDataset(BidsRequest& request) {
-  if (!fs::is_directory(request.bidsDir)) throw std::runtime_error(request.bidsDir + " is not a folder");
-  if (!fs::exists(fs::path(request.bidsDir) / "dataset_description.json")) {
-    throw std::runtime_error(request.bidsDir + " has no dataset_description.json: it is not a BIDS dataset");
-  }
-  fs::create_directories(request.outDir);
-  if (fs::equivalent(request.bidsDir, request.outDir)) {
-    throw UsageError("bids: the output folder must not be the dataset itself");
-  }
-  fs::create_directories(fs::path(request.outDir) / "logs");
-  if (!request.labels.empty()) return request.labels;
-  std::vector<std::string> labels;
-  for (const fs::directory_entry& entry : fs::directory_iterator(request.bidsDir)) {
-    const std::string name = entry.path().filename().string();
-    if (entry.is_directory() && name.rfind("sub-", 0) == 0) labels.push_back(name.substr(4));
-  }
-  std::sort(labels.begin(), labels.end());
-  return labels;
-}
-
-// The derivatives' description, written once: concurrent runs (--jobs,
-// Snakemake jobs) write the same file, each through its own temporary file.
-void writeDatasetDescription(const BidsRequest& request) {
-  const fs::path path = fs::path(request.outDir) / "dataset_description.json";
-  if (fs::exists(path)) return;
-  nlohmann::json description;
-  description["Name"] = "DAXO distortion correction";
-  description["BIDSVersion"] = "1.8.0";
-  description["DatasetType"] = "derivative";
-  description["GeneratedBy"] = {
-      {{"Name", "daxo"},
-       {"Version", kDaxoVersion},
-       {"Description", "Distortion correction from reverse phase-encoded pairs. Command: " + request.commandText}}};
-  description["SourceDatasets"] = {{{"URL", "file://" + fs::absolute(request.bidsDir).lexically_normal().string()}}};
-  writeJsonFile(path.string(), description);
-}
-
-std::string workText(const SubjectWork& work) {
-  return std::to_string(work.fieldsEstimated) + " field(s) estimated, " + std::to_string(work.runsCorrected) +
-         " run(s) corrected, " + std::to_string(work.fieldsUpToDate + work.runsUpToDate) + " output(s) up to date";
-}
-
 // One subject in this process, logging to its own log file as well.
 SubjectOutcome runSubjectHere(const BidsRequest& request, const std::string& label, const GlobalOptions& options,
                               Console& console) {
   SubjectOutcome outcome{label, ""};
   GlobalOptions subjectOptions = options;
-  subjectOptions.logFile = logPathOf(request, label);
+  subjectOptions.logFile = pipeline::subjectLogPath(request.outDir, label);
   try {
     Console subject(subjectOptions, console.out(), console.err());
     subject.logEntry(request.commandText + ": sub-" + label);
     try {
-      const SubjectPlan plan = planSubject(label, listSubjectImages(request.bidsDir, label));
-      for (const std::string& note : plan.notes) subject.logEntry("Note: " + note);
-      if (!plan.problems.empty()) {
-        std::string text;
-        for (const std::string& problem : plan.problems) text += (text.empty() ? "" : "; ") + problem;
-        throw std::runtime_error(text);
-      }
-      const SubjectWork work = processSubject(request.bidsDir, request.outDir, plan, EstimationOptions{}, subject);
-      subject.result("sub-" + label + ": done (" + workText(work) + ")\n");
+      ConsoleLogStream log(subject);
+      const pipeline::SubjectWork work =
+          pipeline::runBidsSubject(request.bidsDir, request.outDir, label, EstimationOptions{}, log);
+      subject.result("sub-" + label + ": done (" + pipeline::workText(work) + ")\n");
     } catch (const std::exception& e) {
       outcome.failure = e.what();
       subject.logEntry("sub-" + label + " FAILED: " + outcome.failure);
@@ -262,19 +195,19 @@ std::vector<SubjectOutcome> runSubjectsAsChildren(const BidsRequest& request, co
                       : WIFSIGNALED(status)   ? "stopped by signal " + std::to_string(WTERMSIG(status))
                       : err.empty()           ? "failed with exit status " + std::to_string(WEXITSTATUS(status))
                                               : err;
-    console.logEntry("sub-" + label + ": FAILED (see " + logPathOf(request, label) + ")");
+    console.logEntry("sub-" + label + ": FAILED (see " + pipeline::subjectLogPath(request.outDir, label) + ")");
   }
   return outcomes;
 }
 
-int runBids(CommandContext& context) {
-  BidsRequest request = parseRequest(context.args);
+int runBids(CommandContext& context, const Arguments& arguments) {
+  const BidsRequest request = parseRequest(arguments, context.args);
   Console& console = context.console;
   std::vector<SubjectOutcome> outcomes;
   try {
-    const std::vector<std::string> labels = prepareDataset(request);
-    if (labels.empty()) throw std::runtime_error(request.bidsDir + " has no sub-* folder");
-    writeDatasetDescription(request);
+    const std::vector<std::string> labels =
+        pipeline::prepareDerivatives(request.bidsDir, request.outDir, request.labels);
+    pipeline::writeDatasetDescription(request.bidsDir, request.outDir, request.commandText);
     if (request.jobs > 1 && labels.size() > 1) {
       outcomes = runSubjectsAsChildren(request, labels, console);
     } else {
@@ -305,7 +238,8 @@ int runBids(CommandContext& context) {
 }  // namespace
 
 extern const Command bidsCommand;
-const Command bidsCommand{"bids", "correct every subject of a BIDS dataset into a derivatives folder",
+const Command bidsCommand{"bids",
+                          "correct every subject of a BIDS dataset into a derivatives folder",
                           "Usage: daxo bids BIDS_DIR OUTPUT_DIR participant [--participant-label LABEL ...]\n"
                           "                 [--jobs N]\n"
                           "\n"
@@ -326,17 +260,22 @@ const Command bidsCommand{"bids", "correct every subject of a BIDS dataset into 
                           "\n"
                           "A rerun skips what is complete and newer than its inputs and redoes what an\n"
                           "interrupted run left unfinished. A subject that fails is reported and the\n"
-                          "others go on; the exit status is then 1, with a summary of what failed.\n"
-                          "\n"
-                          "Options:\n"
-                          "  --participant-label LABEL ...  only these subjects (01 or sub-01);\n"
-                          "                                 default: every sub-* folder\n"
-                          "  --jobs N                       run N subjects at a time, each in its own\n"
-                          "                                 process on its share of the cores (default 1)\n"
-                          "\n"
+                          "others go on; the exit status is then 1, with a summary of what failed.\n",
+                          {{"Options:",
+                            {{"--participant-label",
+                              "LABEL",
+                              "only these subjects (01 or sub-01); default: every sub-* folder",
+                              {},
+                              true,
+                              "--participant_label"},
+                             {"--jobs", "N",
+                              "run N subjects at a time, each in its own process on its share of the cores "
+                              "(default 1)"}}}},
                           "Examples:\n"
                           "  daxo bids /data/study /data/study/derivatives/daxo participant\n"
                           "  daxo bids /data/study /scratch/daxo participant --participant-label 01 02 --jobs 2\n",
+                          3,
+                          3,
                           runBids};
 
 }  // namespace daxo::cli

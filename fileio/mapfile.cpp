@@ -9,6 +9,7 @@
 #include "fileio/binaryread.h"
 #include "fileio/fileerrors.h"
 #include "fileio/inputfile.h"
+#include "fileio/stagedoutputfile.h"
 
 namespace daxo {
 
@@ -166,6 +167,26 @@ std::vector<unsigned char> encodeMapFile(const MapFile& map) {
     for (size_t i = 0; i < perSlice; ++i) out.f32(slice[i]);
   }
   return std::move(out.bytes());
+}
+
+void saveMapFile(const std::string& path, const MapFile& map) {
+  const auto fail = [&path](const std::string& reason) {
+    throw std::runtime_error("could not save map file " + path + ": " + reason);
+  };
+  std::vector<unsigned char> bytes;
+  try {
+    bytes = encodeMapFile(map);
+  } catch (const std::invalid_argument& e) {
+    fail(e.what());
+  }
+  StagedOutputFile file(path);
+  if (!file.isOpen()) fail(file.problem());
+  file.stream().write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  try {
+    file.commit();
+  } catch (const std::exception&) {
+    fail(file.problem());
+  }
 }
 
 }  // namespace daxo

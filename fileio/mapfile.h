@@ -65,4 +65,12 @@ MapFile writtenMapFile(Volume volume, float firstFloat, float secondFloat, const
 // same record.
 std::vector<unsigned char> encodeMapFile(const MapFile& map);
 
+// Writes `map` (encodeMapFile) to `path` through a StagedOutputFile: an
+// earlier file of that name is replaced only by a complete one. Throws
+// std::runtime_error "could not save map file PATH: REASON" when the map
+// cannot be encoded, the name is refused (a link, pipe or device) or the file
+// cannot be written in full (a full disk included); the file on disk is then
+// unchanged.
+void saveMapFile(const std::string& path, const MapFile& map);
+
 }  // namespace daxo

@@ -10,11 +10,11 @@
 #include "fileio/mapfile.h"
 #include "fileio/paths.h"
 #include "fileio/volumereader.h"
-#include "protocol/dialogkeys.h"
 #include "plugin/filelist.h"
 #include "plugin/hostapi.h"
 #include "plugin/tasks.h"
 #include "plugin/undistort.h"
+#include "protocol/dialogkeys.h"
 #include "volume/volumetransform.h"
 
 namespace daxo {
@@ -140,7 +140,7 @@ void runApply(std::ostream& log) {
     } else {
       continue;
     }
-    log << "Undistorted data saved as: " << withSuffix(path, "_undist") << std::flush;
+    log << "Undistorted data saved as: " << withSuffix(path, kCorrectedSuffix) << std::flush;
   }
   log << "Done." << std::flush;
 }

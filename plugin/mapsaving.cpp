@@ -41,10 +41,12 @@ void requireSavedMap(const std::string& fileName, const platform::FileIdentity& 
 
 }  // namespace
 
-std::string vdmMapName(const std::string& projectPath) { return withSuffix(withExtension(projectPath, "map"), "_vdm"); }
+std::string vdmMapName(const std::string& projectPath) {
+  return withSuffix(withExtension(projectPath, "map"), kMapSuffix);
+}
 
 std::string vdmDerivMapName(const std::string& projectPath) {
-  return withSuffix(withExtension(projectPath, "map"), "_vdmderiv");
+  return withSuffix(withExtension(projectPath, "map"), kDerivativeMapSuffix);
 }
 
 void saveVolumeAsMap(const Volume& volume, bool transposed, float firstValue, float secondValue,

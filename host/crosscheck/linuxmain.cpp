@@ -11,13 +11,13 @@
 #include <iostream>
 #include <string>
 
-#include "cli/demofiles.h"
-#include "cli/demoinputs.h"
 #include "demodata/demosettings.h"
 #include "fileio/fmrheader.h"
 #include "fileio/projectfiles.h"
 #include "host/crosscheck/scenario.h"
 #include "host/pluginloader.h"
+#include "pipeline/demofiles.h"
+#include "pipeline/demoinputs.h"
 
 namespace {
 
@@ -50,7 +50,7 @@ void copyProject(const std::string& folder, const char* from, const char* to, bo
 }
 
 void writeInputs(const std::string& folder) {
-  cli::writeDemoInputs(cli::DemoFiles(folder), tinySettings(), [](const std::string&) {});
+  pipeline::writeDemoInputs(pipeline::DemoFiles(folder), tinySettings(), [](const std::string&) {});
   copyProject(folder, crosscheck::kFirstScan, crosscheck::kFirstScanAlongX, true);
   copyProject(folder, crosscheck::kSecondScan, crosscheck::kSecondScanAlongX, true);
   copyProject(folder, crosscheck::kFirstScan, crosscheck::kFirstScanCopy, false);

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "tests/cli/daxorun.h"
-#include "tests/support/testfiles.h"
+#include "testsupport/testfiles.h"
 
 namespace {
 

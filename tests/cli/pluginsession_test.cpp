@@ -11,7 +11,7 @@
 #include "cli/console.h"
 #include "host/hostfunctions.h"
 #include "host/hoststate.h"
-#include "tests/support/testfiles.h"
+#include "testsupport/testfiles.h"
 
 namespace {
 

@@ -34,7 +34,7 @@
 #include "correction/vdm.h"
 #include "correction/vdmestimate.h"
 #include "demodata/accuracy.h"
-#include "tests/support/fft_for_tests.h"
+#include "testsupport/fft_for_tests.h"
 #include "volume/distance.h"
 
 namespace daxo {

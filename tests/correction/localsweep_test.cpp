@@ -12,7 +12,7 @@
 #include "correction/shiftcosts.h"
 #include "correction/vdm.h"
 #include "tests/correction/reference_sweep.h"
-#include "tests/support/volumes.h"
+#include "testsupport/volumes.h"
 #include "volume/vectorlanes.h"
 
 namespace daxo {

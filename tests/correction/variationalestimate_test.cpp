@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "volume/columnthreads.h"
 #include "correction/variationalproblem.h"
 #include "demodata/accuracy.h"
 #include "demodata/truthpair.h"
-#include "tests/support/volumes.h"
+#include "testsupport/volumes.h"
+#include "volume/columnthreads.h"
 
 namespace {
 

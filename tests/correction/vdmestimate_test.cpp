@@ -14,10 +14,10 @@
 #include "correction/vdmfolds.h"
 #include "correction/vdminverse.h"
 #include "tests/correction/reference_sweep.h"
-#include "tests/support/entrylog.h"
-#include "tests/support/fft_for_tests.h"
-#include "tests/support/thrownmessage.h"
-#include "tests/support/volumes.h"
+#include "testsupport/entrylog.h"
+#include "testsupport/fft_for_tests.h"
+#include "testsupport/thrownmessage.h"
+#include "testsupport/volumes.h"
 #include "volume/distance.h"
 
 namespace daxo {

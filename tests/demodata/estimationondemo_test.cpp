@@ -20,7 +20,7 @@
 #include "demodata/displacementfield.h"
 #include "demodata/distortedscan.h"
 #include "demodata/headvolumes.h"
-#include "tests/support/fft_for_tests.h"
+#include "testsupport/fft_for_tests.h"
 #include "volume/volumegauss.h"
 
 namespace daxo {

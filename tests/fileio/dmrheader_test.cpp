@@ -5,7 +5,7 @@
 #include "fileio/fileerrors.h"
 #include "tests/fileio/fileimages.h"
 #include "tests/fileio/headertext.h"
-#include "tests/support/thrownmessage.h"
+#include "testsupport/thrownmessage.h"
 
 namespace daxo {
 namespace {

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-#include "tests/support/testfiles.h"
+#include "testsupport/testfiles.h"
 
 namespace daxo::testing {
 

@@ -10,8 +10,8 @@
 #include "fileio/binaryread.h"
 #include "fileio/fileerrors.h"
 #include "tests/fileio/fileimages.h"
-#include "tests/support/thrownmessage.h"
-#include "tests/support/volumes.h"
+#include "testsupport/thrownmessage.h"
+#include "testsupport/volumes.h"
 
 namespace daxo {
 namespace {

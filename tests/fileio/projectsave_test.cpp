@@ -9,8 +9,8 @@
 #include "fileio/fileerrors.h"
 #include "fileio/fmrheader.h"
 #include "tests/fileio/fileimages.h"
-#include "tests/support/faultinjection.h"
-#include "tests/support/thrownmessage.h"
+#include "testsupport/faultinjection.h"
+#include "testsupport/thrownmessage.h"
 
 namespace daxo {
 namespace {

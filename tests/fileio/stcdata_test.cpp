@@ -9,7 +9,7 @@
 #include "fileio/fmrheader.h"
 #include "fileio/voxeldata.h"
 #include "tests/fileio/fileimages.h"
-#include "tests/support/thrownmessage.h"
+#include "testsupport/thrownmessage.h"
 
 namespace daxo {
 namespace {

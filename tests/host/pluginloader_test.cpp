@@ -5,7 +5,7 @@
 #include <string>
 
 #include "host/hoststate.h"
-#include "tests/support/thrownmessage.h"
+#include "testsupport/thrownmessage.h"
 
 namespace {
 

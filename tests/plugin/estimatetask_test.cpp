@@ -26,9 +26,9 @@
 #include "tests/plugin/loadedplugin.h"
 #include "tests/plugin/syntheticpair.h"
 #include "tests/plugin/testprojects.h"
-#include "tests/support/fft_for_tests.h"
-#include "tests/support/testfiles.h"
-#include "tests/support/volumes.h"
+#include "testsupport/fft_for_tests.h"
+#include "testsupport/testfiles.h"
+#include "testsupport/volumes.h"
 #include "volume/volumegauss.h"
 
 namespace {

@@ -14,9 +14,9 @@
 #include "correction/vdm.h"
 #include "fileio/fileerrors.h"
 #include "tests/plugin/testprojects.h"
-#include "tests/support/faultinjection.h"
-#include "tests/support/testfiles.h"
-#include "tests/support/thrownmessage.h"
+#include "testsupport/faultinjection.h"
+#include "testsupport/testfiles.h"
+#include "testsupport/thrownmessage.h"
 
 namespace {
 

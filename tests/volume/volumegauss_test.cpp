@@ -7,9 +7,9 @@
 #include <stdexcept>
 #include <vector>
 
-#include "tests/support/fft_for_tests.h"
-#include "tests/support/thrownmessage.h"
-#include "tests/support/volumes.h"
+#include "testsupport/fft_for_tests.h"
+#include "testsupport/thrownmessage.h"
+#include "testsupport/volumes.h"
 #include "volume/fft.h"
 #include "volume/maskedconvolution.h"
 #include "volume/vectorlanes.h"

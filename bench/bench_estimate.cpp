@@ -87,11 +87,12 @@ const DemoPair& demoPair() {
 void BM_FullEstimation(benchmark::State& state) {
   const DemoPair& pair = demoPair();
   const EstimationSchedule schedule = standardSchedule(pair.voxelSize);
-  const bool useIc = state.range(0) != 0;
+  VdmEstimateSettings settings = standardVdmSettings(pair.voxelSize);
+  settings.useSsd = true;
+  settings.useIc = state.range(0) != 0;
   for (auto _ : state) {
     testing::EntryLog timed;
-    const Volume v = estimateVdm(pair.ap, pair.pa, pair.voxelSize, standardColumnSigma(pair.voxelSize), true,
-                                 schedule.localBoxes, schedule.shifts, schedule.smoothing, useIc, false, &timed, 0);
+    const Volume v = estimateVdm(pair.ap, pair.pa, settings, &timed).map;
     benchmark::DoNotOptimize(v.data());
     auto columnwise = arrivalOf(timed, "SSD after applying column wise VDM");
     auto start = arrivalOf(timed, "\nStarting local optimizations", columnwise.second);
@@ -120,8 +121,9 @@ void BM_EstimationBreakdown(benchmark::State& state) {
   const DemoPair& pair = demoPair();
   const EstimationSchedule schedule = standardSchedule(pair.voxelSize);
   const Sigma3 columnSigma = standardColumnSigma(pair.voxelSize);
-  const Volume reference = estimateVdm(pair.ap, pair.pa, pair.voxelSize, columnSigma, true, schedule.localBoxes,
-                                       schedule.shifts, schedule.smoothing, false, false, nullptr, 0);
+  VdmEstimateSettings settings = standardVdmSettings(pair.voxelSize);
+  settings.useSsd = true;
+  const Volume reference = estimateVdm(pair.ap, pair.pa, settings, nullptr).map;
   for (auto _ : state) {
     double sweeps = 0.0, masked = 0.0, folds = 0.0, warps = 0.0;
     const Clock::time_point begin = Clock::now();
@@ -139,8 +141,8 @@ void BM_EstimationBreakdown(benchmark::State& state) {
       t = Clock::now();
       Volume acc = v;
       Volume weights(v.dimensions(), 0.25f);
-      const size_t searched =
-          sweepStage(F, G, pair.ap, pair.pa, v, schedule.localBoxes[stage], schedule.shifts[stage], true, acc, weights);
+      const size_t searched = sweepStage({F, G, pair.ap, pair.pa, v},
+                                         {schedule.localBoxes[stage], schedule.shifts[stage], true}, {acc, weights});
       const double sweep = secondsSince(t);
       state.counters["s" + std::to_string(stage + 1) + "_sweep"] = sweep;
       state.counters["s" + std::to_string(stage + 1) + "_voxels"] = static_cast<double>(searched);
@@ -228,10 +230,10 @@ void reportError(benchmark::State& state, const Volume& v, const Volume& truth, 
 // Arguments: field (0 standard, 1 strong).
 void BM_ClassicMethod(benchmark::State& state) {
   const DemoPair& pair = demoPairWith(state.range(0) != 0 ? DemoField::Strong : DemoField::Standard);
-  const EstimationSchedule schedule = standardSchedule(pair.voxelSize);
+  VdmEstimateSettings settings = standardVdmSettings(pair.voxelSize);
+  settings.useIc = true;
   for (auto _ : state) {
-    const Volume v = estimateVdm(pair.ap, pair.pa, pair.voxelSize, standardColumnSigma(pair.voxelSize), false,
-                                 schedule.localBoxes, schedule.shifts, schedule.smoothing, true, false, nullptr, 0);
+    const Volume v = estimateVdm(pair.ap, pair.pa, settings, nullptr).map;
     state.PauseTiming();
     reportError(state, v, pair.truth, pair.mask);
     state.ResumeTiming();
@@ -319,10 +321,10 @@ void BM_ClassicTruthCase(benchmark::State& state) {
   const TruthPairSpec setup = truthCase(static_cast<int>(state.range(0)));
   const TruthPair pair = makeTruthPair(setup);
   const std::array<double, 3> voxelSize{2.5, 2.5, 2.5};
-  const EstimationSchedule schedule = standardSchedule(voxelSize);
+  VdmEstimateSettings settings = standardVdmSettings(voxelSize);
+  settings.useIc = true;
   for (auto _ : state) {
-    const Volume v = estimateVdm(pair.first, pair.second, voxelSize, standardColumnSigma(voxelSize), false,
-                                 schedule.localBoxes, schedule.shifts, schedule.smoothing, true, false, nullptr, 0);
+    const Volume v = estimateVdm(pair.first, pair.second, settings, nullptr).map;
     state.PauseTiming();
     reportError(state, v, pair.truth, pair.mask);
     state.ResumeTiming();

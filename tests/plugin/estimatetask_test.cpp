@@ -89,9 +89,12 @@ Volume fastReference(const Volume& first, const Volume& second, double dy, int o
 
 Volume fullReference(const Volume& first, const Volume& second, const std::array<double, 3>& voxelSize, bool useSsd,
                      bool useIc, int order) {
-  const daxo::EstimationSchedule s = daxo::standardSchedule(voxelSize);
-  return daxo::estimateVdm(first, second, voxelSize, {0.5, 4.0 / voxelSize[1], 0.5}, useSsd, s.localBoxes, s.shifts,
-                           s.smoothing, useIc, false, nullptr, order);
+  daxo::VdmEstimateSettings settings = daxo::standardVdmSettings(voxelSize);
+  settings.columnSigma = {0.5, 4.0 / voxelSize[1], 0.5};
+  settings.useSsd = useSsd;
+  settings.useIc = useIc;
+  settings.order = order;
+  return daxo::estimateVdm(first, second, settings, nullptr).map;
 }
 
 struct Settings {

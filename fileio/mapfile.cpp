@@ -100,22 +100,32 @@ void checkWritable(const MapFile& map) {
   if (map.referenceName.empty()) throw std::invalid_argument("a map file needs a non-empty reference name");
 }
 
-}  // namespace
-
-void MapFile::load(const std::string& path, bool withData) {
+// The header of the map file at `path` in a fresh record, and `in` open
+// after it.
+MapFile readMapHeader(const std::string& path, std::ifstream& in) {
   MapFile fresh;
   fresh.fileName = path;
-  std::ifstream in;
   if (!openInputFile(in, path)) throw OpenFileError("could not open file " + path);
   readHeader(in, fresh);
-  if (withData) {
-    try {
-      readSlices(in, fresh);
-    } catch (const std::bad_alloc&) {
-      // More than a volume can hold (over 2^31 voxels) in a file that is
-      // really that large.
-      throw ReadFileError("Map is too large to load: " + path);
-    }
+  return fresh;
+}
+
+}  // namespace
+
+void MapFile::loadHeader(const std::string& path) {
+  std::ifstream in;
+  *this = readMapHeader(path, in);
+}
+
+void MapFile::loadWithData(const std::string& path) {
+  std::ifstream in;
+  MapFile fresh = readMapHeader(path, in);
+  try {
+    readSlices(in, fresh);
+  } catch (const std::bad_alloc&) {
+    // More than a volume can hold (over 2^31 voxels) in a file that is
+    // really that large.
+    throw ReadFileError("Map is too large to load: " + path);
   }
   *this = std::move(fresh);
 }

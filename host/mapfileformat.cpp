@@ -36,7 +36,7 @@ HostMap loadMapFile(const std::string& path) {
   // The header first, so that an empty map is named as such.
   MapFile file;
   try {
-    file.load(path, false);
+    file.loadHeader(path);
   } catch (const OpenFileError&) {
     failLoad(path, "the file cannot be opened");
   } catch (const IOError& e) {
@@ -44,7 +44,7 @@ HostMap loadMapFile(const std::string& path) {
   }
   if (file.nrOfColumns == 0 || file.nrOfRows == 0 || file.nrOfSlices == 0) failLoad(path, "the map is empty");
   try {
-    file.load(path, true);
+    file.loadWithData(path);
   } catch (const IOError& e) {
     failLoad(path, e.what());
   }

@@ -14,7 +14,7 @@ namespace {
 
 Volume mapVolume(const std::string& path) {
   MapFile map;
-  map.load(path, true);
+  map.loadWithData(path);
   return std::move(map.volume);
 }
 
@@ -22,7 +22,7 @@ Volume mapVolume(const std::string& path) {
 template <typename Header>
 Volume firstVolume(const std::string& path, const Dimensions& extents, int32_t* volumeCount = nullptr) {
   Header project;
-  project.load(path, true);
+  project.loadWithData(path);
   if (project.volumes.empty() || project.volumes.front().dimensions() != extents) {
     throw std::invalid_argument(path + " does not hold volumes of the demo's extents");
   }

@@ -15,7 +15,7 @@ template <typename Header>
 std::optional<Dimensions> extentsOf(const std::string& path) {
   try {
     Header header;
-    header.load(path, false);
+    header.loadHeader(path);
     return Dimensions{header.resolutionX.value, header.resolutionY.value, header.nrOfSlices.value};
   } catch (const std::exception&) {
     return std::nullopt;
@@ -31,7 +31,7 @@ std::optional<Dimensions> statedExtents(const std::string& path) {
 std::optional<Dimensions> statedMapExtents(const std::string& path) {
   try {
     MapFile map;
-    map.load(path, false);
+    map.loadHeader(path);
     return Dimensions{map.nrOfColumns, map.nrOfRows, map.nrOfSlices};
   } catch (const std::exception&) {
     return std::nullopt;
@@ -42,7 +42,7 @@ std::vector<float> projectBValues(const std::string& path) {
   if (hasExtension(path, "fmr")) return {};
   try {
     DMRHeader header;
-    header.load(path, false);
+    header.loadHeader(path);
     if (header.gradientInformationAvailable.value) return header.bValues;
   } catch (const std::exception&) {
   }
@@ -53,7 +53,7 @@ PhaseCheckVerdict checkProjectMap(const ProjectPair& pair, const std::string& ma
   const bool alongX = pair.alongX;
   const auto working = [alongX](const Volume& v) { return alongX ? transposeXY(v) : v; };
   MapFile map;
-  map.load(mapPath, true);
+  map.loadWithData(mapPath);
   return checkPhaseEncoding(working(readProjectVolume(pair.file0, pair.volume0).volume),
                             working(readProjectVolume(pair.file1, pair.volume1).volume), working(map.volume),
                             {alongX ? "x" : "y", alongX ? "y" : "x", alongX ? "--rllr (given)" : "--rllr (not given)"},

@@ -20,7 +20,7 @@ namespace {
 template <typename Header>
 ProjectVolume readVolume(const std::string& path, int32_t index) {
   Header header;
-  header.load(path, false);
+  header.loadHeader(path);
   VolumeReader data = header.openVolumes();
   ProjectVolume result;
   result.volumeCount = data.volumeCount();

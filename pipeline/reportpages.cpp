@@ -24,7 +24,7 @@ std::string extentsText(const Dimensions& d) {
 
 Volume readMap(const std::string& path) {
   MapFile map;
-  map.load(path, true);
+  map.loadWithData(path);
   return std::move(map.volume);
 }
 

@@ -43,7 +43,7 @@ struct LoadedMap {
 
 LoadedMap loadMap(const std::string& path, bool transposed) {
   MapFile file;
-  file.load(path, true);
+  file.loadWithData(path);
   const Dimensions d = file.volume.dimensions();
   // A map without voxels would be "resized" into a map of zeros and silently
   // leave every project uncorrected.
@@ -100,7 +100,7 @@ void showMapInHost(const std::string& mapPath) {
 template <typename Header, typename Write>
 void applyToProject(const LoadedMap& map, const std::string& path, bool firstPath, const char* question, Write write) {
   Header project;
-  project.load(path, false);
+  project.loadHeader(path);
   VolumeReader source = project.openVolumes();
   requireVolumes(path, static_cast<size_t>(source.volumeCount()));
   const std::optional<Volume> resized = resizedMapIfNeeded(map, path, source.extents(), question);

@@ -30,7 +30,7 @@ void requireSavedMap(const std::string& fileName, const platform::FileIdentity& 
   if (!changed) throw WriteFileError("The host did not save the map file " + fileName);
   MapFile saved;
   try {
-    saved.load(fileName, true);
+    saved.loadWithData(fileName);
   } catch (const IOError&) {
     throw WriteFileError("The host saved the map file " + fileName + " incompletely");
   }

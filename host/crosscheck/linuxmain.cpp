@@ -42,7 +42,7 @@ DemoSettings tinySettings() {
 // phase encoding along x, for the runs with "rllr").
 void copyProject(const std::string& folder, const char* from, const char* to, bool transposed) {
   FMRHeader project;
-  project.load(folder + "/" + from, true);
+  project.loadWithData(folder + "/" + from);
   if (transposed) {
     for (Volume& volume : project.volumes) volume = transposeXY(volume);
   }

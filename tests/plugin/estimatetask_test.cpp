@@ -63,7 +63,7 @@ struct VoxelSize {
 template <typename Header>
 void setVoxelSize(const std::string& path, const VoxelSize& size) {
   Header project;
-  project.load(path, true);
+  project.loadWithData(path);
   project.inplaneResolutionX = {"InplaneResolutionX", size.x, 32, true};
   project.inplaneResolutionY = {"InplaneResolutionY", size.y, 32, true};
   project.sliceThickness = {"SliceThickness", size.thickness, 32, true};

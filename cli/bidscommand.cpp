@@ -125,6 +125,58 @@ std::string readAndRemove(const std::string& path) {
   return text;
 }
 
+// Where a subject's child process writes its standard output ("out") or
+// error ("err"): a hidden file in the log folder.
+std::string capturedPath(const BidsRequest& request, const std::string& label, const char* stream) {
+  return (fs::path(request.outDir) / "logs" / (".sub-" + label + "." + stream)).string();
+}
+
+// Starts `daxo --quiet bids ... --participant-label LABEL` bound to the cores
+// of `share` (none: unbound), its output going to the captured files.
+pid_t startSubject(const BidsRequest& request, const std::string& program, const std::string& label,
+                   const cpu_set_t* share) {
+  std::vector<std::string> args{
+      program, "--quiet", "bids", request.bidsDir, request.outDir, "participant", "--participant-label", label};
+  const std::string out = capturedPath(request, label, "out");
+  const std::string err = capturedPath(request, label, "err");
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("cannot start a process for sub-" + label);
+  if (pid == 0) {
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    const int outFile = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int errFile = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (outFile >= 0) dup2(outFile, 1);
+    if (errFile >= 0) dup2(errFile, 2);
+    if (share != nullptr) sched_setaffinity(0, sizeof *share, share);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// The outcome of a subject's process that ended with `status`, from what it
+// printed; logs one entry.
+SubjectOutcome finishedSubject(const BidsRequest& request, const std::string& label, int status, Console& console) {
+  const std::string out = readAndRemove(capturedPath(request, label, "out"));
+  const std::string err = readAndRemove(capturedPath(request, label, "err"));
+  SubjectOutcome outcome{label, ""};
+  if (WIFEXITED(status) && WEXITSTATUS(status) == kExitSuccess) {
+    console.logEntry(out.empty() ? "sub-" + label + ": done" : out);
+    return outcome;
+  }
+  // The child's summary names the reason: "  sub-01: ...".
+  const std::string marker = "  sub-" + label + ": ";
+  const size_t at = err.find(marker);
+  outcome.failure = at != std::string::npos ? err.substr(at + marker.size())
+                    : WIFSIGNALED(status)   ? "stopped by signal " + std::to_string(WTERMSIG(status))
+                    : err.empty()           ? "failed with exit status " + std::to_string(WEXITSTATUS(status))
+                                            : err;
+  console.logEntry("sub-" + label + ": FAILED (see " + pipeline::subjectLogPath(request.outDir, label) + ")");
+  return outcome;
+}
+
 // Subjects as child processes, `jobs` at a time: `daxo --quiet bids ...
 // --participant-label X`, the very call a Snakemake job makes. Processes
 // rather than threads, because a subject that crashes or runs out of memory
@@ -141,33 +193,11 @@ std::vector<SubjectOutcome> runSubjectsAsChildren(const BidsRequest& request, co
   std::vector<bool> slotBusy(static_cast<size_t>(slots), false);
   std::vector<SubjectOutcome> outcomes(labels.size());
   size_t next = 0;
-  const auto captured = [&](const std::string& label, const char* stream) {
-    return (fs::path(request.outDir) / "logs" / (".sub-" + label + "." + stream)).string();
-  };
   while (next < labels.size() || !running.empty()) {
     while (next < labels.size() && static_cast<int>(running.size()) < slots) {
       const int slot = static_cast<int>(std::find(slotBusy.begin(), slotBusy.end(), false) - slotBusy.begin());
-      const std::string& label = labels[next];
-      std::vector<std::string> args{
-          program, "--quiet", "bids", request.bidsDir, request.outDir, "participant", "--participant-label", label};
-      const std::string out = captured(label, "out");
-      const std::string err = captured(label, "err");
       const cpu_set_t share = coresOfSlot(cores, slot, slots);
-      const pid_t pid = fork();
-      if (pid < 0) throw std::runtime_error("cannot start a process for sub-" + label);
-      if (pid == 0) {
-        std::vector<char*> argv;
-        for (std::string& arg : args) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        const int outFile = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int errFile = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (outFile >= 0) dup2(outFile, 1);
-        if (errFile >= 0) dup2(errFile, 2);
-        if (!cores.empty()) sched_setaffinity(0, sizeof share, &share);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-      }
-      running[pid] = {next, slot};
+      running[startSubject(request, program, labels[next], cores.empty() ? nullptr : &share)] = {next, slot};
       slotBusy[static_cast<size_t>(slot)] = true;
       ++next;
     }
@@ -179,23 +209,7 @@ std::vector<SubjectOutcome> runSubjectsAsChildren(const BidsRequest& request, co
     const auto [index, slot] = found->second;
     running.erase(found);
     slotBusy[static_cast<size_t>(slot)] = false;
-    const std::string& label = labels[index];
-    const std::string out = readAndRemove(captured(label, "out"));
-    const std::string err = readAndRemove(captured(label, "err"));
-    SubjectOutcome& outcome = outcomes[index];
-    outcome.label = label;
-    if (WIFEXITED(status) && WEXITSTATUS(status) == kExitSuccess) {
-      console.logEntry(out.empty() ? "sub-" + label + ": done" : out);
-      continue;
-    }
-    // The child's summary names the reason: "  sub-01: ...".
-    const std::string marker = "  sub-" + label + ": ";
-    const size_t at = err.find(marker);
-    outcome.failure = at != std::string::npos ? err.substr(at + marker.size())
-                      : WIFSIGNALED(status)   ? "stopped by signal " + std::to_string(WTERMSIG(status))
-                      : err.empty()           ? "failed with exit status " + std::to_string(WEXITSTATUS(status))
-                                              : err;
-    console.logEntry("sub-" + label + ": FAILED (see " + pipeline::subjectLogPath(request.outDir, label) + ")");
+    outcomes[index] = finishedSubject(request, labels[index], status, console);
   }
   return outcomes;
 }

@@ -34,8 +34,8 @@ struct SubjectWork {
 // each run's grid and converted with the run's readout time and direction),
 // skipping work that is up to date, then writes the subject's page
 // (sub-LABEL.html) when anything changed or it is missing. Progress goes to
-// `log`, one entry each. Throws std::runtime_error naming the file at the first failure;
-// what was finished before stays.
+// `log`, one entry each. Throws std::runtime_error naming the file at the
+// first failure; what was finished before stays.
 SubjectWork processSubject(const std::string& bidsDir, const std::string& outDir, const SubjectPlan& plan,
                            const EstimationOptions& options, std::ostream& log);
 

@@ -79,7 +79,7 @@ void BM_LoadProject(benchmark::State& state) {
   const bench::WallClock clock;
   for (auto _ : state) {
     DMRHeader project;
-    project.load(path, true);
+    project.loadWithData(path);
     benchmark::DoNotOptimize(project.volumes.data());
   }
   bench::reportMeasures(state, kProjectVoxels, clock);
@@ -108,7 +108,7 @@ BENCHMARK(BM_CorrectVolume)
 
 void BM_SaveProject(benchmark::State& state) {
   DMRHeader project;
-  project.load(projectPath(), true);
+  project.loadWithData(projectPath());
   const std::string copy = (fs::path(projectPath()).parent_path() / "dwi_undist.dmr").string();
   bench::resetPeakMemory();
   const bench::WallClock clock;
@@ -131,7 +131,7 @@ void BM_ApplyToProject(benchmark::State& state) {
   const bench::WallClock clock;
   for (auto _ : state) {
     DMRHeader project;
-    project.load(path, false);
+    project.loadHeader(path);
     VolumeReader source = project.openVolumes();
     writeUndistortedDmr(map, path, project, source, false);
   }
@@ -149,7 +149,7 @@ void BM_ApplyWholeProject(benchmark::State& state) {
   const bench::WallClock clock;
   for (auto _ : state) {
     DMRHeader project;
-    project.load(projectPath(), true);
+    project.loadWithData(projectPath());
     correctVolumes(map, project.volumes, false, &threads);
     project.saveAs(copy);
   }

@@ -13,7 +13,7 @@
 #include "demodata/displacementfield.h"
 #include "demodata/distortedscan.h"
 #include "demodata/headvolumes.h"
-#include "host/fftwbinding.h"
+#include "volume/fftw/fftwbinding.h"
 #include "volume/volumegauss.h"
 
 namespace {
@@ -82,7 +82,6 @@ enum Path { kNone, kTruth, kFast, kSsd, kSsdModulated, kCorrelation, kCorrelatio
 Volume estimate(const DemoPair& p, int path) {
   const std::array<double, 3> voxelSize{p.settings.voxelMm, p.settings.voxelMm, p.settings.voxelMm};
   const Sigma3 columnSigma = standardColumnSigma(voxelSize);
-  const EstimationSchedule schedule = standardSchedule(voxelSize);
   switch (path) {
     case kNone:
       return Volume(p.truth.dimensions(), 0.0f);
@@ -96,8 +95,11 @@ Volume estimate(const DemoPair& p, int path) {
     default: {
       const bool ssd = path == kSsd || path == kSsdModulated;
       const bool modulated = path == kSsdModulated || path == kCorrelationModulated;
-      return estimateVdm(p.first, p.second, voxelSize, columnSigma, ssd, schedule.localBoxes, schedule.shifts,
-                         schedule.smoothing, modulated, false, nullptr, 0);
+      VdmEstimateSettings settings = standardVdmSettings(voxelSize);
+      settings.columnSigma = columnSigma;
+      settings.useSsd = ssd;
+      settings.useIc = modulated;
+      return estimateVdm(p.first, p.second, settings, nullptr).map;
     }
   }
 }

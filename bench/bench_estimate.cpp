@@ -48,10 +48,10 @@
 #include "demodata/headvolumes.h"
 #include "demodata/truthpair.h"
 #include "fileio/nifti/niftiimage.h"
-#include "host/fftwbinding.h"
-#include "tests/support/entrylog.h"
-#include "tests/support/realanatomy.h"
+#include "testsupport/entrylog.h"
+#include "testsupport/realanatomy.h"
 #include "volume/distance.h"
+#include "volume/fftw/fftwbinding.h"
 #include "volume/volumegauss.h"
 
 namespace daxo {
@@ -92,11 +92,12 @@ const DemoPair& demoPair() {
 void BM_FullEstimation(benchmark::State& state) {
   const DemoPair& pair = demoPair();
   const EstimationSchedule schedule = standardSchedule(pair.voxelSize);
-  const bool useIc = state.range(0) != 0;
+  VdmEstimateSettings settings = standardVdmSettings(pair.voxelSize);
+  settings.useSsd = true;
+  settings.useIc = state.range(0) != 0;
   for (auto _ : state) {
     testing::EntryLog timed;
-    const Volume v = estimateVdm(pair.ap, pair.pa, pair.voxelSize, standardColumnSigma(pair.voxelSize), true,
-                                 schedule.localBoxes, schedule.shifts, schedule.smoothing, useIc, false, &timed, 0);
+    const Volume v = estimateVdm(pair.ap, pair.pa, settings, &timed).map;
     benchmark::DoNotOptimize(v.data());
     auto columnwise = arrivalOf(timed, "SSD after applying column wise VDM");
     auto start = arrivalOf(timed, "\nStarting local optimizations", columnwise.second);
@@ -125,8 +126,9 @@ void BM_EstimationBreakdown(benchmark::State& state) {
   const DemoPair& pair = demoPair();
   const EstimationSchedule schedule = standardSchedule(pair.voxelSize);
   const Sigma3 columnSigma = standardColumnSigma(pair.voxelSize);
-  const Volume reference = estimateVdm(pair.ap, pair.pa, pair.voxelSize, columnSigma, true, schedule.localBoxes,
-                                       schedule.shifts, schedule.smoothing, false, false, nullptr, 0);
+  VdmEstimateSettings settings = standardVdmSettings(pair.voxelSize);
+  settings.useSsd = true;
+  const Volume reference = estimateVdm(pair.ap, pair.pa, settings, nullptr).map;
   for (auto _ : state) {
     double sweeps = 0.0, masked = 0.0, folds = 0.0, warps = 0.0;
     const Clock::time_point begin = Clock::now();
@@ -144,8 +146,8 @@ void BM_EstimationBreakdown(benchmark::State& state) {
       t = Clock::now();
       Volume acc = v;
       Volume weights(v.dimensions(), 0.25f);
-      const size_t searched =
-          sweepStage(F, G, pair.ap, pair.pa, v, schedule.localBoxes[stage], schedule.shifts[stage], true, acc, weights);
+      const size_t searched = sweepStage({F, G, pair.ap, pair.pa, v},
+                                         {schedule.localBoxes[stage], schedule.shifts[stage], true}, {acc, weights});
       const double sweep = secondsSince(t);
       state.counters["s" + std::to_string(stage + 1) + "_sweep"] = sweep;
       state.counters["s" + std::to_string(stage + 1) + "_voxels"] = static_cast<double>(searched);
@@ -233,10 +235,10 @@ void reportError(benchmark::State& state, const Volume& v, const Volume& truth, 
 // Arguments: field (0 standard, 1 strong).
 void BM_ClassicMethod(benchmark::State& state) {
   const DemoPair& pair = demoPairWith(state.range(0) != 0 ? DemoField::Strong : DemoField::Standard);
-  const EstimationSchedule schedule = standardSchedule(pair.voxelSize);
+  VdmEstimateSettings settings = standardVdmSettings(pair.voxelSize);
+  settings.useIc = true;
   for (auto _ : state) {
-    const Volume v = estimateVdm(pair.ap, pair.pa, pair.voxelSize, standardColumnSigma(pair.voxelSize), false,
-                                 schedule.localBoxes, schedule.shifts, schedule.smoothing, true, false, nullptr, 0);
+    const Volume v = estimateVdm(pair.ap, pair.pa, settings, nullptr).map;
     state.PauseTiming();
     reportError(state, v, pair.truth, pair.mask);
     state.ResumeTiming();
@@ -324,10 +326,10 @@ void BM_ClassicTruthCase(benchmark::State& state) {
   const TruthPairSpec setup = truthCase(static_cast<int>(state.range(0)));
   const TruthPair pair = makeTruthPair(setup);
   const std::array<double, 3> voxelSize{2.5, 2.5, 2.5};
-  const EstimationSchedule schedule = standardSchedule(voxelSize);
+  VdmEstimateSettings settings = standardVdmSettings(voxelSize);
+  settings.useIc = true;
   for (auto _ : state) {
-    const Volume v = estimateVdm(pair.first, pair.second, voxelSize, standardColumnSigma(voxelSize), false,
-                                 schedule.localBoxes, schedule.shifts, schedule.smoothing, true, false, nullptr, 0);
+    const Volume v = estimateVdm(pair.first, pair.second, settings, nullptr).map;
     state.PauseTiming();
     reportError(state, v, pair.truth, pair.mask);
     state.ResumeTiming();
@@ -398,7 +400,7 @@ BENCHMARK(BM_VariationalSize100)
     ->UseRealTime()
     ->Unit(benchmark::kSecond);
 
-// The truth cases with real anatomy and real fields (tests/support/realanatomy.h),
+// The truth cases with real anatomy and real fields (testsupport/realanatomy.h),
 // made once: the xa30 and canon b = 0 images, 4- and 7-voxel fields from the
 // reference field, the real scans' noise, at their own grids and resampled to
 // 100 x 100 x 60 voxels of 2 mm.

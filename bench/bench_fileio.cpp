@@ -37,7 +37,7 @@ void saveAndLoad(benchmark::State& state) {
   for (auto _ : state) {
     project.saveAs(path);
     daxo::FMRHeader loaded;
-    loaded.load(path, true);
+    loaded.loadWithData(path);
     benchmark::DoNotOptimize(loaded.volumes.back().data());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 2 * 100 * 64 * 64 * 30 * (floats ? 4 : 2));

@@ -14,9 +14,9 @@
 #include "correction/rigidmotion.h"
 #include "demodata/demosettings.h"
 #include "demodata/headvolumes.h"
-#include "host/fftwbinding.h"
-#include "tests/correction/rigidtesting.h"
+#include "testsupport/rigidtesting.h"
 #include "volume/fft.h"
+#include "volume/fftw/fftwbinding.h"
 
 namespace daxo {
 namespace {

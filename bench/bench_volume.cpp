@@ -7,9 +7,9 @@
 #include <random>
 #include <vector>
 
-#include "host/fftwbinding.h"
 #include "volume/columnthreads.h"
 #include "volume/fft.h"
+#include "volume/fftw/fftwbinding.h"
 #include "volume/maskedconvolution.h"
 #include "volume/vectorlanes.h"
 #include "volume/volumegauss.h"
@@ -70,7 +70,7 @@ void BM_ConvolveMasked3D(benchmark::State& state) {
   Volume out(source.dimensions());
   for (auto _ : state) {
     std::fill(out.data(), out.data() + out.voxelCount(), 0.0f);
-    daxo::maskedConvolve(source.data(), weights.data(), kernel.data(), grid, true, false, out.data(), threads, width);
+    daxo::maskedConvolve({source.data(), weights.data(), kernel.data(), grid, true, false}, out.data(), threads, width);
     benchmark::DoNotOptimize(out.data());
   }
 }

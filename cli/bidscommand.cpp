@@ -9,19 +9,15 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "cli/arguments.h"
-#include "cli/bidsplan.h"
-#include "cli/bidssubject.h"
 #include "cli/command.h"
 #include "cli/console.h"
-#include "cli/niftioutputs.h"
-#include "daxo/version.h"
-#include "fileio/fileerrors.h"
+#include "cli/consolelogstream.h"
+#include "pipeline/bidsdataset.h"
 
 namespace daxo::cli {
 
@@ -42,34 +38,20 @@ struct SubjectOutcome {
   std::string failure;  // "" when done
 };
 
-std::string logPathOf(const BidsRequest& request, const std::string& label) {
-  return (fs::path(request.outDir) / "logs" / ("sub-" + label + ".log")).string();
-}
-
-BidsRequest parseRequest(const std::vector<std::string>& args) {
+BidsRequest parseRequest(const Arguments& arguments, const std::vector<std::string>& args) {
   BidsRequest request;
-  // --participant-label takes every value up to the next option; BIDS Apps
-  // spell it --participant_label, which is taken too.
-  std::vector<std::string> rest;
-  bool labelsFollow = false;
-  bool labelOption = false;
-  for (const std::string& arg : args) {
-    if (arg == "--participant-label" || arg == "--participant_label") {
-      labelsFollow = labelOption = true;
-    } else if (labelsFollow && !arg.empty() && arg[0] != '-') {
-      request.labels.push_back(arg.rfind("sub-", 0) == 0 ? arg.substr(4) : arg);
-    } else {
-      labelsFollow = false;
-      rest.push_back(arg);
-    }
+  // BIDS Apps spell the option --participant_label, which is taken too.
+  const std::vector<std::string> labels = arguments.values("--participant-label");
+  if (arguments.has("--participant-label") && labels.empty()) {
+    throw UsageError("bids: option --participant-label needs labels");
   }
-  if (labelOption && request.labels.empty()) throw UsageError("bids: option --participant-label needs labels");
-  for (const std::string& label : request.labels) {
+  for (const std::string& given : labels) {
+    const std::string label = given.rfind("sub-", 0) == 0 ? given.substr(4) : given;
     if (label.empty() || label.find_first_of("/_-. ") != std::string::npos) {
       throw UsageError("bids: '" + label + "' is not a participant label (letters and digits, as in sub-01)");
     }
+    request.labels.push_back(label);
   }
-  const Arguments arguments("bids", rest, {{"--jobs", true}}, 3, 3);
   request.bidsDir = arguments.positionals()[0];
   request.outDir = arguments.positionals()[1];
   if (arguments.positionals()[2] != "participant") {
@@ -83,69 +65,20 @@ BidsRequest parseRequest(const std::vector<std::string>& args) {
   return request;
 }
 
-// Checks the folders and makes the output folder; the labels of the subjects
-// to process, every sub-* folder when none were given.
-std::vector<std::string> prepareDataset(BidsRequest& request) {
-  if (!fs::is_directory(request.bidsDir)) throw std::runtime_error(request.bidsDir + " is not a folder");
-  if (!fs::exists(fs::path(request.bidsDir) / "dataset_description.json")) {
-    throw std::runtime_error(request.bidsDir + " has no dataset_description.json: it is not a BIDS dataset");
-  }
-  fs::create_directories(request.outDir);
-  if (fs::equivalent(request.bidsDir, request.outDir)) {
-    throw UsageError("bids: the output folder must not be the dataset itself");
-  }
-  fs::create_directories(fs::path(request.outDir) / "logs");
-  if (!request.labels.empty()) return request.labels;
-  std::vector<std::string> labels;
-  for (const fs::directory_entry& entry : fs::directory_iterator(request.bidsDir)) {
-    const std::string name = entry.path().filename().string();
-    if (entry.is_directory() && name.rfind("sub-", 0) == 0) labels.push_back(name.substr(4));
-  }
-  std::sort(labels.begin(), labels.end());
-  return labels;
-}
-
-// The derivatives' description, written once: concurrent runs (--jobs,
-// Snakemake jobs) write the same file, each through its own temporary file.
-void writeDatasetDescription(const BidsRequest& request) {
-  const fs::path path = fs::path(request.outDir) / "dataset_description.json";
-  if (fs::exists(path)) return;
-  nlohmann::json description;
-  description["Name"] = "DAXO distortion correction";
-  description["BIDSVersion"] = "1.8.0";
-  description["DatasetType"] = "derivative";
-  description["GeneratedBy"] = {
-      {{"Name", "daxo"},
-       {"Version", kDaxoVersion},
-       {"Description", "Distortion correction from reverse phase-encoded pairs. Command: " + request.commandText}}};
-  description["SourceDatasets"] = {{{"URL", "file://" + fs::absolute(request.bidsDir).lexically_normal().string()}}};
-  writeJsonFile(path.string(), description);
-}
-
-std::string workText(const SubjectWork& work) {
-  return std::to_string(work.fieldsEstimated) + " field(s) estimated, " + std::to_string(work.runsCorrected) +
-         " run(s) corrected, " + std::to_string(work.fieldsUpToDate + work.runsUpToDate) + " output(s) up to date";
-}
-
 // One subject in this process, logging to its own log file as well.
 SubjectOutcome runSubjectHere(const BidsRequest& request, const std::string& label, const GlobalOptions& options,
                               Console& console) {
   SubjectOutcome outcome{label, ""};
   GlobalOptions subjectOptions = options;
-  subjectOptions.logFile = logPathOf(request, label);
+  subjectOptions.logFile = pipeline::subjectLogPath(request.outDir, label);
   try {
     Console subject(subjectOptions, console.out(), console.err());
     subject.logEntry(request.commandText + ": sub-" + label);
     try {
-      const SubjectPlan plan = planSubject(label, listSubjectImages(request.bidsDir, label));
-      for (const std::string& note : plan.notes) subject.logEntry("Note: " + note);
-      if (!plan.problems.empty()) {
-        std::string text;
-        for (const std::string& problem : plan.problems) text += (text.empty() ? "" : "; ") + problem;
-        throw std::runtime_error(text);
-      }
-      const SubjectWork work = processSubject(request.bidsDir, request.outDir, plan, EstimationOptions{}, subject);
-      subject.result("sub-" + label + ": done (" + workText(work) + ")\n");
+      ConsoleLogStream log(subject);
+      const pipeline::SubjectWork work =
+          pipeline::runBidsSubject(request.bidsDir, request.outDir, label, EstimationOptions{}, log);
+      subject.result("sub-" + label + ": done (" + pipeline::workText(work) + ")\n");
     } catch (const std::exception& e) {
       outcome.failure = e.what();
       subject.logEntry("sub-" + label + " FAILED: " + outcome.failure);
@@ -192,6 +125,58 @@ std::string readAndRemove(const std::string& path) {
   return text;
 }
 
+// Where a subject's child process writes its standard output ("out") or
+// error ("err"): a hidden file in the log folder.
+std::string capturedPath(const BidsRequest& request, const std::string& label, const char* stream) {
+  return (fs::path(request.outDir) / "logs" / (".sub-" + label + "." + stream)).string();
+}
+
+// Starts `daxo --quiet bids ... --participant-label LABEL` bound to the cores
+// of `share` (none: unbound), its output going to the captured files.
+pid_t startSubject(const BidsRequest& request, const std::string& program, const std::string& label,
+                   const cpu_set_t* share) {
+  std::vector<std::string> args{
+      program, "--quiet", "bids", request.bidsDir, request.outDir, "participant", "--participant-label", label};
+  const std::string out = capturedPath(request, label, "out");
+  const std::string err = capturedPath(request, label, "err");
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("cannot start a process for sub-" + label);
+  if (pid == 0) {
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    const int outFile = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int errFile = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (outFile >= 0) dup2(outFile, 1);
+    if (errFile >= 0) dup2(errFile, 2);
+    if (share != nullptr) sched_setaffinity(0, sizeof *share, share);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// The outcome of a subject's process that ended with `status`, from what it
+// printed; logs one entry.
+SubjectOutcome finishedSubject(const BidsRequest& request, const std::string& label, int status, Console& console) {
+  const std::string out = readAndRemove(capturedPath(request, label, "out"));
+  const std::string err = readAndRemove(capturedPath(request, label, "err"));
+  SubjectOutcome outcome{label, ""};
+  if (WIFEXITED(status) && WEXITSTATUS(status) == kExitSuccess) {
+    console.logEntry(out.empty() ? "sub-" + label + ": done" : out);
+    return outcome;
+  }
+  // The child's summary names the reason: "  sub-01: ...".
+  const std::string marker = "  sub-" + label + ": ";
+  const size_t at = err.find(marker);
+  outcome.failure = at != std::string::npos ? err.substr(at + marker.size())
+                    : WIFSIGNALED(status)   ? "stopped by signal " + std::to_string(WTERMSIG(status))
+                    : err.empty()           ? "failed with exit status " + std::to_string(WEXITSTATUS(status))
+                                            : err;
+  console.logEntry("sub-" + label + ": FAILED (see " + pipeline::subjectLogPath(request.outDir, label) + ")");
+  return outcome;
+}
+
 // Subjects as child processes, `jobs` at a time: `daxo --quiet bids ...
 // --participant-label X`, the very call a Snakemake job makes. Processes
 // rather than threads, because a subject that crashes or runs out of memory
@@ -208,33 +193,11 @@ std::vector<SubjectOutcome> runSubjectsAsChildren(const BidsRequest& request, co
   std::vector<bool> slotBusy(static_cast<size_t>(slots), false);
   std::vector<SubjectOutcome> outcomes(labels.size());
   size_t next = 0;
-  const auto captured = [&](const std::string& label, const char* stream) {
-    return (fs::path(request.outDir) / "logs" / (".sub-" + label + "." + stream)).string();
-  };
   while (next < labels.size() || !running.empty()) {
     while (next < labels.size() && static_cast<int>(running.size()) < slots) {
       const int slot = static_cast<int>(std::find(slotBusy.begin(), slotBusy.end(), false) - slotBusy.begin());
-      const std::string& label = labels[next];
-      std::vector<std::string> args{
-          program, "--quiet", "bids", request.bidsDir, request.outDir, "participant", "--participant-label", label};
-      const std::string out = captured(label, "out");
-      const std::string err = captured(label, "err");
       const cpu_set_t share = coresOfSlot(cores, slot, slots);
-      const pid_t pid = fork();
-      if (pid < 0) throw std::runtime_error("cannot start a process for sub-" + label);
-      if (pid == 0) {
-        std::vector<char*> argv;
-        for (std::string& arg : args) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        const int outFile = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int errFile = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (outFile >= 0) dup2(outFile, 1);
-        if (errFile >= 0) dup2(errFile, 2);
-        if (!cores.empty()) sched_setaffinity(0, sizeof share, &share);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-      }
-      running[pid] = {next, slot};
+      running[startSubject(request, program, labels[next], cores.empty() ? nullptr : &share)] = {next, slot};
       slotBusy[static_cast<size_t>(slot)] = true;
       ++next;
     }
@@ -246,35 +209,19 @@ std::vector<SubjectOutcome> runSubjectsAsChildren(const BidsRequest& request, co
     const auto [index, slot] = found->second;
     running.erase(found);
     slotBusy[static_cast<size_t>(slot)] = false;
-    const std::string& label = labels[index];
-    const std::string out = readAndRemove(captured(label, "out"));
-    const std::string err = readAndRemove(captured(label, "err"));
-    SubjectOutcome& outcome = outcomes[index];
-    outcome.label = label;
-    if (WIFEXITED(status) && WEXITSTATUS(status) == kExitSuccess) {
-      console.logEntry(out.empty() ? "sub-" + label + ": done" : out);
-      continue;
-    }
-    // The child's summary names the reason: "  sub-01: ...".
-    const std::string marker = "  sub-" + label + ": ";
-    const size_t at = err.find(marker);
-    outcome.failure = at != std::string::npos ? err.substr(at + marker.size())
-                      : WIFSIGNALED(status)   ? "stopped by signal " + std::to_string(WTERMSIG(status))
-                      : err.empty()           ? "failed with exit status " + std::to_string(WEXITSTATUS(status))
-                                              : err;
-    console.logEntry("sub-" + label + ": FAILED (see " + logPathOf(request, label) + ")");
+    outcomes[index] = finishedSubject(request, labels[index], status, console);
   }
   return outcomes;
 }
 
-int runBids(CommandContext& context) {
-  BidsRequest request = parseRequest(context.args);
+int runBids(CommandContext& context, const Arguments& arguments) {
+  const BidsRequest request = parseRequest(arguments, context.args);
   Console& console = context.console;
   std::vector<SubjectOutcome> outcomes;
   try {
-    const std::vector<std::string> labels = prepareDataset(request);
-    if (labels.empty()) throw std::runtime_error(request.bidsDir + " has no sub-* folder");
-    writeDatasetDescription(request);
+    const std::vector<std::string> labels =
+        pipeline::prepareDerivatives(request.bidsDir, request.outDir, request.labels);
+    pipeline::writeDatasetDescription(request.bidsDir, request.outDir, request.commandText);
     if (request.jobs > 1 && labels.size() > 1) {
       outcomes = runSubjectsAsChildren(request, labels, console);
     } else {
@@ -305,7 +252,8 @@ int runBids(CommandContext& context) {
 }  // namespace
 
 extern const Command bidsCommand;
-const Command bidsCommand{"bids", "correct every subject of a BIDS dataset into a derivatives folder",
+const Command bidsCommand{"bids",
+                          "correct every subject of a BIDS dataset into a derivatives folder",
                           "Usage: daxo bids BIDS_DIR OUTPUT_DIR participant [--participant-label LABEL ...]\n"
                           "                 [--jobs N]\n"
                           "\n"
@@ -326,17 +274,22 @@ const Command bidsCommand{"bids", "correct every subject of a BIDS dataset into 
                           "\n"
                           "A rerun skips what is complete and newer than its inputs and redoes what an\n"
                           "interrupted run left unfinished. A subject that fails is reported and the\n"
-                          "others go on; the exit status is then 1, with a summary of what failed.\n"
-                          "\n"
-                          "Options:\n"
-                          "  --participant-label LABEL ...  only these subjects (01 or sub-01);\n"
-                          "                                 default: every sub-* folder\n"
-                          "  --jobs N                       run N subjects at a time, each in its own\n"
-                          "                                 process on its share of the cores (default 1)\n"
-                          "\n"
+                          "others go on; the exit status is then 1, with a summary of what failed.\n",
+                          {{"Options:",
+                            {{"--participant-label",
+                              "LABEL",
+                              "only these subjects (01 or sub-01); default: every sub-* folder",
+                              {},
+                              true,
+                              "--participant_label"},
+                             {"--jobs", "N",
+                              "run N subjects at a time, each in its own process on its share of the cores "
+                              "(default 1)"}}}},
                           "Examples:\n"
                           "  daxo bids /data/study /data/study/derivatives/daxo participant\n"
                           "  daxo bids /data/study /scratch/daxo participant --participant-label 01 02 --jobs 2\n",
+                          3,
+                          3,
                           runBids};
 
 }  // namespace daxo::cli

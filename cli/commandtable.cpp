@@ -1,6 +1,9 @@
 #include "cli/commandtable.h"
 
 #include <iomanip>
+#include <sstream>
+
+#include "cli/arguments.h"
 
 // One line per command, in the order `daxo --help` lists them. Each entry
 // names a `const Command` defined in its own file cli/<name>command.cpp.
@@ -38,6 +41,23 @@ const Command* findCommand(const std::string& name) {
   return nullptr;
 }
 
+std::string helpText(const Command& command) {
+  std::ostringstream text;
+  text << command.description;
+  if (!command.options.empty()) {
+    text << "\n";
+    printOptions(text, command.options);
+  }
+  text << "\n" << command.epilogue;
+  return text.str();
+}
+
+int runCommand(const Command& command, CommandContext& context) {
+  const Arguments arguments(command.name, context.args, command.options, command.minPositionals,
+                            command.maxPositionals);
+  return command.run(context, arguments);
+}
+
 void printUsage(std::ostream& out) {
   out << "Usage: daxo [global options] <command> [arguments]\n"
          "\n"
@@ -49,18 +69,9 @@ void printUsage(std::ostream& out) {
   for (const Command* command : commandTable()) {
     out << "  " << std::left << std::setw(10) << command->name << command->summary << "\n";
   }
+  out << "\n";
+  printOptions(out, globalOptionTable());
   out << "\n"
-         "Global options (before the command or among its arguments):\n"
-         "  --help         show this help; after a command, the command's help\n"
-         "  --version      print the plugin's name and version\n"
-         "  --quiet        do not print log entries (errors are still printed)\n"
-         "  --log FILE     also append every log entry to FILE\n"
-         "  --plugin PATH  load the plugin library at PATH instead of DAXO.so beside\n"
-         "                 daxo (the environment variable DAXO_PLUGIN does the same)\n"
-         "  --threads N    threads for estimation and correction (default: the\n"
-         "                 environment variable DAXO_THREADS, else one per core);\n"
-         "                 results do not depend on it\n"
-         "\n"
          "Exit status: 0 success, 1 the plugin or the host reported an error or a\n"
          "check failed (daxo check, the bound of daxo demo), 2 bad command line.\n"
          "Run 'daxo <command> --help' for a command's options and an example.\n";

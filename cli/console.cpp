@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "cli/command.h"
+#include "cli/consolelogstream.h"
 #include "host/hoststate.h"
 
 namespace daxo::cli {
@@ -74,6 +75,19 @@ void Console::result(const std::string& text) {
 
 void Console::toLogFile(const std::string& line) {
   if (logFile_.is_open()) logFile_ << line << std::endl;
+}
+
+int runLogged(CommandContext& context, const std::string& command, const std::function<void(std::ostream&)>& step) {
+  try {
+    ConsoleLogStream log(context.console);
+    step(log);
+  } catch (const UsageError&) {
+    throw;
+  } catch (const std::exception& e) {
+    context.console.err() << "daxo: " << command << ": " << e.what() << std::endl;
+    return kExitFailure;
+  }
+  return kExitSuccess;
 }
 
 }  // namespace daxo::cli

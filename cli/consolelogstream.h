@@ -1,5 +1,10 @@
 #pragma once
 
+#include <functional>
+#include <ostream>
+#include <string>
+
+#include "cli/command.h"
 #include "cli/console.h"
 #include "correction/logentry.h"
 
@@ -13,5 +18,10 @@ class ConsoleLogStream : public EntryStream {
   explicit ConsoleLogStream(Console& console)
       : EntryStream([&console](const std::string& entry) { console.logEntry(entry); }) {}
 };
+
+// Runs `step` of `command` with a ConsoleLogStream. A UsageError passes
+// through; any other exception is printed as "daxo: COMMAND: WHAT" and gives
+// kExitFailure. Returns kExitSuccess when the step returns.
+int runLogged(CommandContext& context, const std::string& command, const std::function<void(std::ostream&)>& step);
 
 }  // namespace daxo::cli

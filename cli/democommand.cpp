@@ -7,12 +7,12 @@
 #include "cli/command.h"
 #include "cli/commandtable.h"
 #include "cli/console.h"
-#include "cli/demoevaluation.h"
-#include "cli/demofiles.h"
-#include "cli/demoinputs.h"
-#include "cli/demoreport.h"
 #include "cli/dialogpaths.h"
 #include "demodata/demosettings.h"
+#include "pipeline/demoevaluation.h"
+#include "pipeline/demofiles.h"
+#include "pipeline/demoinputs.h"
+#include "pipeline/demoreport.h"
 
 namespace daxo::cli {
 
@@ -28,14 +28,14 @@ int runStep(CommandContext& context, const std::string& name, const std::vector<
   for (const std::string& arg : args) line += " " + arg;
   context.console.logEntry("Running: " + line);
   CommandContext inner{args, context.options, context.console};
-  const int status = findCommand(name)->run(inner);
+  const int status = runCommand(*findCommand(name), inner);
   if (status != kExitSuccess) context.console.err() << "daxo: demo: stopped, this step failed: " << line << std::endl;
   return status;
 }
 
 // Runs `step`, adds its duration to `times` under `label` and returns its
 // result.
-int timed(DemoTimes& times, const std::string& label, const std::function<int()>& step) {
+int timed(pipeline::DemoTimes& times, const std::string& label, const std::function<int()>& step) {
   const auto start = std::chrono::steady_clock::now();
   const int status = step();
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
@@ -43,19 +43,18 @@ int timed(DemoTimes& times, const std::string& label, const std::function<int()>
   return status;
 }
 
-int runDemo(CommandContext& context) {
-  const Arguments arguments("demo", context.args, {{"--size", true}, {"--field", true}}, 0, 1);
+int runDemo(CommandContext& context, const Arguments& arguments) {
   const DemoSettings settings =
-      demoSettingsFor(arguments.value("--size", "full"), arguments.value("--field", "standard"));
-  const DemoFiles files(arguments.positionals().empty() ? kDefaultFolder : arguments.positionals()[0]);
+      pipeline::demoSettingsFor(arguments.value("--size", "full"), arguments.value("--field", "standard"));
+  const pipeline::DemoFiles files(arguments.positionals().empty() ? kDefaultFolder : arguments.positionals()[0]);
   for (const std::string& path : files.allPaths()) checkDialogPath("demo", path);
-  prepareDemoFolder(files.folder(), context.options.logFile);
+  pipeline::prepareDemoFolder(files.folder(), context.options.logFile);
 
   Console& console = context.console;
   const auto log = [&console](const std::string& text) { console.logEntry(text); };
-  DemoTimes times;
+  pipeline::DemoTimes times;
   timed(times, "generate and write the data", [&] {
-    writeDemoInputs(files, settings, log);
+    pipeline::writeDemoInputs(files, settings, log);
     return kExitSuccess;
   });
 
@@ -70,13 +69,13 @@ int runDemo(CommandContext& context) {
   if (status != kExitSuccess) return status;
 
   log("Comparing with the truth...");
-  DemoFigures figures;
+  pipeline::DemoFigures figures;
   timed(times, "compare with the truth", [&] {
-    figures = evaluateDemo(files, settings);
+    figures = pipeline::evaluateDemo(files, settings);
     return kExitSuccess;
   });
-  const DemoBound bound;
-  console.result(demoReport(settings, files.folder(), figures, bound, times));
+  const pipeline::DemoBound bound;
+  console.result(pipeline::demoReport(settings, files.folder(), figures, bound, times));
   console.result("Report page: " + files.reportPage() + "\n");
   return bound.holds(figures.map) ? kExitSuccess : kExitFailure;
 }
@@ -84,7 +83,8 @@ int runDemo(CommandContext& context) {
 }  // namespace
 
 extern const Command demoCommand;
-const Command demoCommand{"demo", "run the whole pipeline on built-in demo data and compare with the truth",
+const Command demoCommand{"demo",
+                          "run the whole pipeline on built-in demo data and compare with the truth",
                           "Usage: daxo demo [FOLDER] [--size small | --size full]\n"
                           "                 [--field standard | --field strong]\n"
                           "\n"
@@ -106,18 +106,15 @@ const Command demoCommand{"demo", "run the whole pipeline on built-in demo data 
                           "\n"
                           "FOLDER is created when it does not exist. The demo writes only its own\n"
                           "files (replacing those of an earlier run) and refuses a folder that holds\n"
-                          "anything else.\n"
-                          "\n"
-                          "Options:\n"
-                          "  --size full   96 x 96 x 48 voxels of 2.5 mm (default)\n"
-                          "  --size small  48 x 48 x 24 voxels of 2.5 mm (the head at half size;\n"
-                          "                a few seconds)\n"
-                          "  --field standard  displacement up to 5 voxels, |dd/dy| up to 0.45\n"
-                          "                    (default)\n"
-                          "  --field strong    up to 7 voxels with |dd/dy| up to 0.85 behind the\n"
-                          "                    frontal sinus, as with a long readout; the scans\n"
-                          "                    integrate the head over each voxel\n"
-                          "\n"
+                          "anything else.\n",
+                          {{"Options:",
+                            {{"--size", "SIZE",
+                              "full (the default): 96 x 96 x 48 voxels of 2.5 mm; small: the head at half size, "
+                              "48 x 48 x 24 voxels of 2.5 mm (a few seconds)"},
+                             {"--field", "FIELD",
+                              "standard: a displacement up to 5 voxels, |dd/dy| up to 0.45 (default); strong: up "
+                              "to 7 voxels with |dd/dy| up to 0.85 behind the frontal sinus, as with a long "
+                              "readout; the scans then integrate the head over each voxel"}}}},
                           "Exit status: 0 the map is within its bound (RMS below 0.06 voxels and\n"
                           "95th percentile below 0.12 voxels inside the head), 1 it is not or a\n"
                           "step failed, 2 bad command line or a folder holding other files.\n"
@@ -126,6 +123,8 @@ const Command demoCommand{"demo", "run the whole pipeline on built-in demo data 
                           "  daxo demo\n"
                           "  daxo demo /tmp/daxo-demo --size small --log /tmp/daxo-demo.log\n"
                           "  daxo demo /tmp/daxo-strong --field strong\n",
+                          0,
+                          1,
                           runDemo};
 
 }  // namespace daxo::cli

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/hostfunctiontypes.h"
+#include "protocol/hostfunctiontypes.h"
 
 // Paths handed to the plugin through dialog parameters. The plugin reads a
 // string parameter through a buffer of kHostTextBufferSize bytes, so a value

@@ -5,25 +5,27 @@
 #include "cli/arguments.h"
 #include "cli/command.h"
 #include "cli/console.h"
+#include "cli/consolelogstream.h"
 #include "cli/dialogpaths.h"
-#include "cli/niftiestimate.h"
-#include "cli/phasecheckreport.h"
+#include "cli/niftioptions.h"
 #include "cli/pluginsession.h"
-#include "cli/projectvolume.h"
-#include "cli/reportpages.h"
 #include "correction/pairestimation.h"
-#include "fileio/dmrheader.h"
-#include "fileio/fmrheader.h"
 #include "fileio/headerfields.h"
-#include "fileio/mapfile.h"
 #include "fileio/nifti/niftiimage.h"
 #include "fileio/paths.h"
-#include "host/hoststate.h"
-#include "plugin/dialogkeys.h"
+#include "pipeline/niftiestimate.h"
+#include "pipeline/projectinputs.h"
+#include "pipeline/reportpages.h"
+#include "protocol/dialogkeys.h"
 
 namespace daxo::cli {
 
+extern const Command estimateCommand;
+
 namespace {
+
+// The groups of the option table, in its order.
+enum Group { kCommon, kProjectsOnly, kNiftiOnly, kClassicOnly };
 
 // Defaults of the flags, chosen by measurement. On nine pairs made from the
 // real scans with a known displacement (up to 5 voxels, with the intensity
@@ -43,47 +45,11 @@ constexpr bool kDefaultSsd = false;
 constexpr bool kDefaultIc = true;
 constexpr int32_t kDefaultOrder = 0;
 
-// The extents of the project's volumes as its header states them; {1, 1, 1}
-// when the header cannot be read or states none, leaving the problem for the
-// plugin to report.
-template <typename Header>
-Dimensions storedExtents(const std::string& path) {
-  try {
-    Header header;
-    header.load(path, false);
-    const Dimensions d{header.resolutionX.value, header.resolutionY.value, header.nrOfSlices.value};
-    if (d.x > 0 && d.y > 0 && d.z > 0) return d;
-  } catch (const std::exception&) {
-  }
-  return {1, 1, 1};
-}
-
-// The host saves maps from its current FMR document, whose maps take the
-// document's extents; the plugin fills them in the projects' own frame, so
-// the document takes the first project's stored extents. The plugin reads a
-// path without the exact extension ".fmr" as a DMR project, and so does this.
-void openDocumentFor(const std::string& projectPath) {
-  const Dimensions extents =
-      hasExtension(projectPath, "fmr") ? storedExtents<FMRHeader>(projectPath) : storedExtents<DMRHeader>(projectPath);
-  host::hostState().openDocument(stripExtension(fileNameOf(projectPath)), extents);
-}
-
-// --on, --off or the default; both is a usage error.
+// --on, --off or the default (the table refuses both).
 bool eitherOr(const Arguments& arguments, const std::string& on, const std::string& off, bool fallback) {
-  if (arguments.has(on) && arguments.has(off)) throw UsageError("estimate: give " + on + " or " + off + ", not both");
   if (arguments.has(on)) return true;
   if (arguments.has(off)) return false;
   return fallback;
-}
-
-// A volume index counted from 0. The plugin would report a negative index as
-// a volume past the end; on the command line it is a typing error.
-int32_t volumeIndex(const Arguments& arguments, const std::string& name) {
-  const int32_t index = arguments.intValue(name, 0);
-  if (index < 0) {
-    throw UsageError("estimate: option " + name + " needs a volume index from 0, not '" + arguments.value(name) + "'");
-  }
-  return index;
 }
 
 // The plugin reads every path that does not end in ".fmr" as a DMR project; a
@@ -100,36 +66,27 @@ void requireProjectName(const std::string& path) {
   throw UsageError("estimate: " + path + " is not an FMR or DMR project (.fmr or .dmr)");
 }
 
-// Volumes with at most this b-value (s/mm^2) count as without diffusion
-// weighting; others differ in contrast from the opposite scan's and bend the
-// map (volume 5 at b = 2500 gave a map 0.68 voxel RMS away from the b = 0 one).
-constexpr float kMaxEstimationBValue = 50.0f;
-
-// The b-values of a DMR project's gradient table; empty for FMR projects,
-// headers without a table and headers that cannot be read (the plugin then
-// reports those).
-std::vector<float> bValuesOf(const std::string& path) {
-  if (hasExtension(path, "fmr")) return {};
-  try {
-    DMRHeader header;
-    header.load(path, false);
-    if (header.gradientInformationAvailable.value) return header.bValues;
-  } catch (const std::exception&) {
+// A volume index counted from 0. The plugin would report a negative index as
+// a volume past the end; on the command line it is a typing error.
+int32_t volumeIndex(const Arguments& arguments, const std::string& name) {
+  const int32_t index = arguments.intValue(name, 0);
+  if (index < 0) {
+    throw UsageError("estimate: option " + name + " needs a volume index from 0, not '" + arguments.value(name) + "'");
   }
-  return {};
+  return index;
 }
 
 // The volume to estimate from for one project: --volumeN when given (refused
 // when its b-value is above 50 unless --force), else for a project with a
 // gradient table the first volume with b <= 50 (said on standard output),
 // else 0. Throws std::runtime_error when the volume cannot be used.
-int32_t estimationVolume(const Arguments& arguments, const std::string& option, const std::string& path,
-                         Console& console) {
-  const std::vector<float> bValues = bValuesOf(path);
+int32_t projectVolume(const Arguments& arguments, const std::string& option, const std::string& path,
+                      Console& console) {
+  const std::vector<float> bValues = pipeline::projectBValues(path);
   if (arguments.has(option)) {
     const int32_t index = volumeIndex(arguments, option);
     const size_t i = static_cast<size_t>(index);
-    if (i < bValues.size() && !(bValues[i] <= kMaxEstimationBValue) && !arguments.has("--force")) {
+    if (i < bValues.size() && !(bValues[i] <= pipeline::kMaxEstimationBValue) && !arguments.has("--force")) {
       throw std::runtime_error("volume " + std::to_string(index) + " of " + path +
                                " has b = " + formatFloat(bValues[i]) +
                                "; estimate from a volume without diffusion weighting (b <= 50), or give --force");
@@ -138,7 +95,7 @@ int32_t estimationVolume(const Arguments& arguments, const std::string& option, 
   }
   if (bValues.empty()) return 0;
   for (size_t i = 0; i < bValues.size(); ++i) {
-    if (bValues[i] <= kMaxEstimationBValue) {
+    if (bValues[i] <= pipeline::kMaxEstimationBValue) {
       console.out() << "daxo: estimate: " << path << ": using volume " << i << " (b = " << formatFloat(bValues[i])
                     << ")" << std::endl;
       return static_cast<int32_t>(i);
@@ -159,68 +116,63 @@ int32_t filterOrder(const Arguments& arguments) {
   return order;
 }
 
-// The fast estimate neither compares the scans with a cost nor modulates
-// their intensities; asking for either with it is a misunderstanding.
-void refuseOptionsWithoutEffect(const Arguments& arguments, bool fast) {
-  if (!fast) return;
-  for (const char* name : {"--ssd", "--ncc", "--ic", "--no-ic"}) {
-    if (arguments.has(name)) throw UsageError(std::string("estimate: ") + name + " has no effect with --fast");
-  }
-}
-
 // The estimation methods: the dialog's classic algorithm and the variational
 // estimator, each a plugin task reading the same eleven dialog parameters.
 // The variational method is the default: on every synthetic pair with a known
 // field it was measured on (fields up to 7 voxels, slopes up to 0.85) its map
 // was several times more accurate than the classic one's (see the README).
-enum class Method { Variational, Classic };
-constexpr Method kDefaultMethod = Method::Variational;
+constexpr EstimationMethod kDefaultMethod = EstimationMethod::Variational;
 
-Method estimationMethod(const Arguments& arguments) {
+EstimationMethod estimationMethod(const Arguments& arguments) {
   if (!arguments.has("--method")) return kDefaultMethod;
   const std::string& name = arguments.value("--method");
-  if (name == "variational") return Method::Variational;
-  if (name == "classic") return Method::Classic;
+  if (name == "variational") return EstimationMethod::Variational;
+  if (name == "classic") return EstimationMethod::Classic;
   throw UsageError("estimate: option --method needs variational or classic, not '" + name + "'");
 }
 
-const char* taskOf(Method method) {
-  return method == Method::Classic ? dialogkeys::kTaskEstimate : dialogkeys::kTaskEstimateVariational;
+const char* taskOf(EstimationMethod method) {
+  return method == EstimationMethod::Classic ? dialogkeys::kTaskEstimate : dialogkeys::kTaskEstimateVariational;
 }
 
-// The options that only steer the classic algorithm.
-void refuseClassicOptions(const Arguments& arguments, Method method) {
-  if (method == Method::Classic) return;
-  for (const char* name : {"--fast", "--ssd", "--ncc", "--ic", "--no-ic", "--order"}) {
-    if (arguments.has(name))
-      throw UsageError(std::string("estimate: ") + name +
-                       " belongs to --method classic; the variational method has no such setting");
+// The estimation settings of either kind of input: the classic options only
+// with the classic method, and (the fast estimate neither compares the scans
+// with a cost nor modulates their intensities) none of the cost's with
+// --fast.
+EstimationOptions estimationOptions(const Arguments& arguments, const OptionTable& table) {
+  EstimationOptions options;
+  options.method = estimationMethod(arguments);
+  const std::string classic = arguments.firstGiven(table[kClassicOnly]);
+  if (options.method != EstimationMethod::Classic && !classic.empty()) {
+    throw UsageError("estimate: " + classic +
+                     " belongs to --method classic; the variational method has no such setting");
   }
+  options.fast = arguments.has("--fast");
+  for (const char* name : {"--ssd", "--ncc", "--ic", "--no-ic"}) {
+    if (options.fast && arguments.has(name))
+      throw UsageError(std::string("estimate: ") + name + " has no effect with --fast");
+  }
+  options.useSsd = eitherOr(arguments, "--ssd", "--ncc", kDefaultSsd);
+  options.useIc = eitherOr(arguments, "--ic", "--no-ic", kDefaultIc);
+  return options;
 }
 
 // Every dialog parameter the task reads: the plugin has no defaults of its
 // own. The variational task reads the classic settings too and ignores them;
 // they get the classic defaults.
-TaskParameters estimateParameters(const Arguments& arguments, Method method, Console& console) {
+TaskParameters estimateParameters(const Arguments& arguments, const EstimationOptions& options, Console& console) {
   const std::vector<std::string>& files = arguments.positionals();
-  for (const std::string& path : files) checkDialogPath("estimate", path);
-  for (const std::string& path : files) requireProjectName(path);
-  refuseClassicOptions(arguments, method);
-  const bool fast = arguments.has("--fast");
-  refuseOptionsWithoutEffect(arguments, fast);
-  const bool ssd = eitherOr(arguments, "--ssd", "--ncc", kDefaultSsd);
-  const bool ic = eitherOr(arguments, "--ic", "--no-ic", kDefaultIc);
   return TaskParameters()
       .set(dialogkeys::kFile0, files[0])
       .set(dialogkeys::kFile1, files[1])
-      .set(dialogkeys::kVolume0, estimationVolume(arguments, "--volume0", files[0], console))
-      .set(dialogkeys::kVolume1, estimationVolume(arguments, "--volume1", files[1], console))
+      .set(dialogkeys::kVolume0, projectVolume(arguments, "--volume0", files[0], console))
+      .set(dialogkeys::kVolume1, projectVolume(arguments, "--volume1", files[1], console))
       .set(dialogkeys::kRllr, arguments.has("--rllr") ? 1 : 0)
-      .set(dialogkeys::kUseIc, ic ? 1 : 0)
-      .set(dialogkeys::kUseSsd, ssd ? 1 : 0)
+      .set(dialogkeys::kUseIc, options.useIc ? 1 : 0)
+      .set(dialogkeys::kUseSsd, options.useSsd ? 1 : 0)
       .set(dialogkeys::kApplyToInput, arguments.has("--apply") ? 1 : 0)
       .set(dialogkeys::kSaveDerivative, arguments.has("--derivative") ? 1 : 0)
-      .set(dialogkeys::kFastAlgorithm, fast ? 1 : 0)
+      .set(dialogkeys::kFastAlgorithm, options.fast ? 1 : 0)
       .set(dialogkeys::kOrder, filterOrder(arguments));
 }
 
@@ -240,7 +192,7 @@ int32_t intParameter(const TaskParameters& parameters, const std::string& name) 
 }
 
 // The settings a report page lists for this run.
-report::Rows estimationSettings(const Arguments& arguments, Method method, Console& console) {
+report::Rows estimationSettings(const Arguments& arguments, EstimationMethod method, Console& console) {
   std::string options;
   for (const char* flag : {"--fast", "--ssd", "--ncc", "--ic", "--no-ic", "--apply", "--derivative", "--force"}) {
     if (arguments.has(flag)) options += std::string(options.empty() ? "" : " ") + flag;
@@ -249,89 +201,53 @@ report::Rows estimationSettings(const Arguments& arguments, Method method, Conso
   std::string elapsed = console.stamp();
   elapsed = elapsed.substr(1, elapsed.find(']') - 1);
   while (!elapsed.empty() && elapsed.front() == ' ') elapsed.erase(0, 1);
-  return {{"Method", method == Method::Classic ? "classic" : "variational"},
+  return {{"Method", method == EstimationMethod::Classic ? "classic" : "variational"},
           {"Options", options.empty() ? "none" : options},
-          {"Software", daxoVersionText()},
+          {"Software", pipeline::daxoVersionText()},
           {"Time to estimate", elapsed}};
 }
 
-int runEstimate(CommandContext& context) {
-  const Arguments arguments("estimate", context.args,
-                            {{"--method", true},
-                             {"--volume0", true},
-                             {"--volume1", true},
-                             {"--rllr", false},
-                             {"--fast", false},
-                             {"--ssd", false},
-                             {"--ncc", false},
-                             {"--ic", false},
-                             {"--no-ic", false},
-                             {"--order", true},
-                             {"--apply", false},
-                             {"--derivative", false},
-                             {"--force", false},
-                             {"--report", true},
-                             {"--pe0", true},
-                             {"--pe1", true},
-                             {"--readout", true},
-                             {"--out", true},
-                             {"--float", false}},
-                            2, 2);
-  const std::vector<std::string>& files = arguments.positionals();
-  if (isNiftiPath(files[0]) != isNiftiPath(files[1])) {
-    throw UsageError("estimate: give two NIfTI images or two projects, not one of each");
+// A NIfTI pair: the pipeline's estimation, without the plugin.
+int estimateNifti(CommandContext& context, const Arguments& arguments, const OptionTable& table) {
+  pipeline::NiftiEstimateRequest request;
+  request.estimation = estimationOptions(arguments, table);
+  request.estimation.order = filterOrder(arguments);
+  const std::string project = arguments.firstGiven(table[kProjectsOnly]);
+  if (!project.empty()) {
+    throw UsageError("estimate: " + project +
+                     " is for project files; NIfTI pairs take the phase encoding from their sidecars or --pe0/--pe1");
   }
-  if (isNiftiPath(files[0])) {
-    const Method method = estimationMethod(arguments);
-    refuseClassicOptions(arguments, method);
-    const bool fast = arguments.has("--fast");
-    refuseOptionsWithoutEffect(arguments, fast);
-    EstimationOptions options;
-    options.method = method == Method::Classic ? EstimationMethod::Classic : EstimationMethod::Variational;
-    options.fast = fast;
-    options.useSsd = eitherOr(arguments, "--ssd", "--ncc", kDefaultSsd);
-    options.useIc = eitherOr(arguments, "--ic", "--no-ic", kDefaultIc);
-    options.order = filterOrder(arguments);
-    return runNiftiEstimate(context, arguments, options);
-  }
-  for (const char* name : kNiftiOnlyOptions) {
-    if (arguments.has(name)) throw UsageError(std::string("estimate: ") + name + " is for NIfTI images");
-  }
-  const Method method = estimationMethod(arguments);
-  if (arguments.has("--report")) checkPageName("estimate", arguments.value("--report"), arguments.positionals());
-  TaskParameters parameters;
-  try {
-    parameters = estimateParameters(arguments, method, context.console);
-  } catch (const UsageError&) {
-    throw;
-  } catch (const std::exception& e) {
-    context.console.err() << "daxo: estimate: " << e.what() << std::endl;
-    return kExitFailure;
-  }
+  request.first = arguments.positionals()[0];
+  request.second = arguments.positionals()[1];
+  request.volume0 = volumeOption(arguments, "estimate", "--volume0");
+  request.volume1 = volumeOption(arguments, "estimate", "--volume1");
+  request.readoutSeconds = readoutOption(arguments, "estimate");
+  request.pe0 = arguments.value("--pe0");
+  request.pe1 = arguments.value("--pe1");
+  request.outDir = arguments.value("--out");
+  request.storage = arguments.has("--float") ? NiftiStorage::Float32 : NiftiStorage::LikeSource;
+  request.apply = arguments.has("--apply");
+  request.force = arguments.has("--force");
+  request.reportPage = arguments.value("--report");
+  if (arguments.has("--report"))
+    pipeline::checkPageName("estimate", request.reportPage, {request.first, request.second});
+  const int status =
+      runLogged(context, "estimate", [&](std::ostream& log) { pipeline::estimateNiftiFiles(request, log); });
+  if (status == kExitSuccess) context.console.logEntry("Done.");
+  return status;
+}
 
-  openDocumentFor(arguments.positionals()[0]);
-  const std::vector<TaskOutcome> outcomes = runPluginTaskSeries(context, taskOf(method), {parameters}, false);
-  if (outcomes.empty() || outcomes.front().failed()) return kExitFailure;
-  // The task ends without an error but also without maps when the estimation
-  // met not-a-number values (its log says so); a script must not take that
-  // for success.
-  const std::string mapPath = setVdmParameter(outcomes.front());
-  if (mapPath.empty()) {
-    context.console.err() << "daxo: estimate: no maps were written" << std::endl;
-    return kExitFailure;
-  }
-  // The pair against the map it gave: a wrong axis makes no error in the
-  // plugin, only a map worse than none.
+// The phase-encoding check of the maps the plugin wrote (a wrong axis makes
+// no error in the plugin, only a map worse than none) and the report page.
+int checkAndReport(CommandContext& context, const Arguments& arguments, const TaskParameters& parameters,
+                   EstimationMethod method, const std::string& mapPath) {
+  pipeline::ProjectPair pair{arguments.positionals()[0], arguments.positionals()[1],
+                             intParameter(parameters, dialogkeys::kVolume0),
+                             intParameter(parameters, dialogkeys::kVolume1), arguments.has("--rllr")};
+  ConsoleLogStream log(context.console);
   std::string verdict;
   try {
-    const bool alongX = arguments.has("--rllr");
-    const auto working = [alongX](const Volume& v) { return alongX ? transposeXY(v) : v; };
-    MapFile map;
-    map.load(mapPath, true);
-    const PhaseCheckVerdict check = checkPhaseEncoding(
-        working(readProjectVolume(files[0], intParameter(parameters, "volume0")).volume),
-        working(readProjectVolume(files[1], intParameter(parameters, "volume1")).volume), working(map.volume),
-        alongX ? "x" : "y", alongX ? "y" : "x", alongX ? "--rllr (given)" : "--rllr (not given)", context.console);
+    const pipeline::PhaseCheckVerdict check = pipeline::checkProjectMap(pair, mapPath, log);
     if (!check.problem.empty() && !arguments.has("--force")) {
       context.console.err() << "daxo: estimate: " << check.problem << "; the maps written are not to be used"
                             << std::endl;
@@ -342,32 +258,72 @@ int runEstimate(CommandContext& context) {
     context.console.err() << "daxo: estimate: " << e.what() << std::endl;
     return kExitFailure;
   }
-  if (arguments.has("--report")) {
-    PairReportRequest request;
-    request.mapPath = mapPath;
-    request.file0 = arguments.positionals()[0];
-    request.file1 = arguments.positionals()[1];
-    request.volume0 = intParameter(parameters, dialogkeys::kVolume0);
-    request.volume1 = intParameter(parameters, dialogkeys::kVolume1);
-    request.alongX = arguments.has("--rllr");
-    request.pagePath = arguments.value("--report");
-    request.settings = estimationSettings(arguments, method, context.console);
-    request.verdict = verdict;
-    try {
-      writePairReportPage(request, context.console);
-    } catch (const std::exception& e) {
-      context.console.err() << "daxo: estimate: " << e.what() << std::endl;
-      return kExitFailure;
-    }
+  if (!arguments.has("--report")) return kExitSuccess;
+  pipeline::PairReportRequest request;
+  request.mapPath = mapPath;
+  request.file0 = pair.file0;
+  request.file1 = pair.file1;
+  request.volume0 = pair.volume0;
+  request.volume1 = pair.volume1;
+  request.alongX = pair.alongX;
+  request.pagePath = arguments.value("--report");
+  request.settings = estimationSettings(arguments, method, context.console);
+  request.verdict = verdict;
+  return runLogged(context, "estimate", [&](std::ostream& out) { pipeline::writePairReportPage(request, out); });
+}
+
+// A pair of projects: the plugin's estimate task, then the check.
+int estimateProjects(CommandContext& context, const Arguments& arguments, const OptionTable& table) {
+  const std::string nifti = arguments.firstGiven(table[kNiftiOnly]);
+  if (!nifti.empty()) throw UsageError("estimate: " + nifti + " is for NIfTI images");
+  const EstimationMethod method = estimationMethod(arguments);
+  const std::vector<std::string>& files = arguments.positionals();
+  if (arguments.has("--report")) pipeline::checkPageName("estimate", arguments.value("--report"), files);
+  TaskParameters parameters;
+  try {
+    for (const std::string& path : files) checkDialogPath("estimate", path);
+    for (const std::string& path : files) requireProjectName(path);
+    parameters = estimateParameters(arguments, estimationOptions(arguments, table), context.console);
+  } catch (const UsageError&) {
+    throw;
+  } catch (const std::exception& e) {
+    context.console.err() << "daxo: estimate: " << e.what() << std::endl;
+    return kExitFailure;
   }
-  return kExitSuccess;
+
+  // The host saves maps from its current FMR document, whose maps take the
+  // document's extents; the plugin fills them in the projects' own frame, so
+  // the document takes the first project's stored extents.
+  openHostDocument(stripExtension(fileNameOf(files[0])), pipeline::statedExtents(files[0]));
+  const std::vector<TaskOutcome> outcomes =
+      runPluginTaskSeries(context, taskOf(method), {parameters}, AfterFailure::Stop);
+  if (outcomes.empty() || outcomes.front().failed()) return kExitFailure;
+  // The task ends without an error but also without maps when the estimation
+  // met not-a-number values (its log says so); a script must not take that
+  // for success.
+  const std::string mapPath = setVdmParameter(outcomes.front());
+  if (mapPath.empty()) {
+    context.console.err() << "daxo: estimate: no maps were written" << std::endl;
+    return kExitFailure;
+  }
+  return checkAndReport(context, arguments, parameters, method, mapPath);
+}
+
+int runEstimate(CommandContext& context, const Arguments& arguments) {
+  const std::vector<std::string>& files = arguments.positionals();
+  if (isNiftiPath(files[0]) != isNiftiPath(files[1])) {
+    throw UsageError("estimate: give two NIfTI images or two projects, not one of each");
+  }
+  const OptionTable& table = estimateCommand.options;
+  if (!isNiftiPath(files[0])) return estimateProjects(context, arguments, table);
+  return estimateNifti(context, arguments, table);
 }
 
 }  // namespace
 
-extern const Command estimateCommand;
 const Command estimateCommand{
-    "estimate", "estimate displacement maps from a pair of opposite-direction scans",
+    "estimate",
+    "estimate displacement maps from a pair of opposite-direction scans",
     "Usage: daxo estimate FILE0 FILE1 [--method variational | --method classic]\n"
     "                     [--volume0 N] [--volume1 N] [--force] [--rllr] [--apply] [--derivative]\n"
     "                     [--report PAGE.html]\n"
@@ -380,10 +336,10 @@ const Command estimateCommand{
     "one of FILE1, two projects of the same subject taken with opposite\n"
     "phase-encoding directions (FILE0 the reference, e.g. AP, FILE1 the other,\n"
     "e.g. PA). A path ending in .fmr is read as an FMR project, one ending in\n"
-    ".dmr as a DMR project; other names are refused. The maps are saved beside the projects: FILE0's as\n"
-    "NAME0_vdm.map, FILE1's (the negative) as NAME1_vdm.map. Their volumes must\n"
-    "have the same extents. NAME0_vdm.map is what 'daxo apply --vdm' takes to\n"
-    "correct further runs of the same session.\n"
+    ".dmr as a DMR project; other names are refused. The maps are saved beside\n"
+    "the projects: FILE0's as NAME0_vdm.map, FILE1's (the negative) as\n"
+    "NAME1_vdm.map. Their volumes must have the same extents. NAME0_vdm.map is\n"
+    "what 'daxo apply --vdm' takes to correct further runs of the same session.\n"
     "\n"
     "Methods:\n"
     "  variational   (default) models the pair physically: both scans, unwarped\n"
@@ -393,21 +349,6 @@ const Command estimateCommand{
     "                synthetic pairs with fields up to 7 voxels, in seconds.\n"
     "  classic       the workstation dialog's algorithm: a column-wise start\n"
     "                refined in four stages of local search.\n"
-    "\n"
-    "Options:\n"
-    "  --volume0 N   volume of FILE0 to estimate from, counted from 0 (default 0;\n"
-    "                for a DMR project with a gradient table the first volume\n"
-    "                with b <= 50, which is printed)\n"
-    "  --volume1 N   volume of FILE1 (default as for FILE0)\n"
-    "  --force       use a chosen volume even when its b-value is above 50\n"
-    "  --rllr        the phase-encoding axis is x (left-right) instead of y\n"
-    "  --apply       also write corrected copies of both projects (all volumes):\n"
-    "                run1.fmr becomes run1_undist.fmr with run1_undist.stc\n"
-    "  --derivative  also save the maps' derivatives along the phase-encoding\n"
-    "                axis as NAME0_vdmderiv.map and NAME1_vdmderiv.map\n"
-    "  --report PAGE.html\n"
-    "                also write the quality report page (see 'daxo report'): the\n"
-    "                pair before and after, the map, the figures, the settings\n"
     "\n"
     "NIfTI pairs (3-D or 4-D) are estimated as projects are, by either method. The\n"
     "phase-encoding direction of each comes from the BIDS sidecar beside it\n"
@@ -424,21 +365,46 @@ const Command estimateCommand{
     "  with --apply           NAME0_undist.nii.gz and NAME1_undist.nii.gz, every\n"
     "                         volume corrected, in the input's data type\n"
     "                         (saturated, scaling kept) or 32-bit floats with\n"
-    "                         --float, with copies of the sidecars\n"
-    "\n"
-    "Options of the classic method (an error with the variational one):\n"
-    "  --fast        column-wise estimate only, smoothed: several times faster,\n"
-    "                about half as precise\n"
-    "  --ncc         the full estimation compares the scans by their correlation\n"
-    "                (default)\n"
-    "  --ssd         ... by their mean squared difference\n"
-    "  --ic          the full estimation rescales the scans' intensities by the\n"
-    "                local stretch of the map before comparing them (default)\n"
-    "  --no-ic       ... does not\n"
-    "  --order N     pre-filter of the column-wise estimate: 0 Gaussian\n"
-    "                smoothing (default), 1 or 2 its first or second derivative;\n"
-    "                try 1 when the estimation reports not-a-number values\n"
-    "\n"
+    "                         --float, with copies of the sidecars\n",
+    {{"Options:",
+      {{"--method", "NAME", "variational (the default) or classic; see Methods above"},
+       {"--volume0", "N",
+        "volume of FILE0 to estimate from, counted from 0 (default 0; for a DMR project with a gradient table the "
+        "first volume with b <= 50, which is printed)"},
+       {"--volume1", "N", "volume of FILE1 (default as for FILE0)"},
+       {"--force", nullptr,
+        "use a chosen volume even when its b-value is above 50, and keep the maps when the phase-encoding check "
+        "fails"},
+       {"--apply", nullptr,
+        "also write corrected copies of both inputs (all volumes): run1.fmr becomes run1_undist.fmr with "
+        "run1_undist.stc"},
+       {"--report", "PAGE.html",
+        "also write the quality report page (see 'daxo report'): the pair before and after, the map, the figures, "
+        "the settings"}}},
+     {"Options for projects (an error with NIfTI pairs):",
+      {{"--rllr", nullptr, "the phase-encoding axis is x (left-right) instead of y"},
+       {"--derivative", nullptr,
+        "also save the maps' derivatives along the phase-encoding axis as NAME0_vdmderiv.map and "
+        "NAME1_vdmderiv.map"}}},
+     {"Options for NIfTI pairs (an error with projects):",
+      {{"--pe0", "DIR", "the phase-encoding direction of IMAGE0 (i, i-, j, j-); wins over its sidecar"},
+       {"--pe1", "DIR", "the same for IMAGE1"},
+       {"--readout", "SECONDS", "the total readout time of both scans; wins over the sidecars"},
+       {"--out", "FOLDER", "write the outputs into FOLDER (which exists) instead of beside IMAGE0"},
+       {"--float", nullptr, "write the corrected series as 32-bit floats"}}},
+     {"Options of the classic method (an error with the variational one):",
+      {{"--fast", nullptr, "column-wise estimate only, smoothed: several times faster, about half as precise"},
+       {"--ssd", nullptr, "the full estimation compares the scans by their mean squared difference", {"--ncc"}},
+       {"--ncc", nullptr, "... by their correlation (default)"},
+       {"--ic",
+        nullptr,
+        "the full estimation rescales the scans' intensities by the local stretch of the map before comparing them "
+        "(default)",
+        {"--no-ic"}},
+       {"--no-ic", nullptr, "... does not"},
+       {"--order", "N",
+        "pre-filter of the column-wise estimate: 0 Gaussian smoothing (default), 1 or 2 its first or second "
+        "derivative; try 1 when the estimation reports not-a-number values"}}}},
     "The classic defaults were chosen on pairs made from real scans with a known\n"
     "displacement, where they gave its most accurate maps. --ssd --no-ic makes\n"
     "the corrected pair look most alike, but by bending the map to match\n"
@@ -457,6 +423,8 @@ const Command estimateCommand{
     "  daxo estimate sub-01_dir-AP_dwi.nii.gz sub-01_dir-PA_dwi.nii.gz --apply\n"
     "  daxo estimate sub01/dwi_ap.dmr sub01/dwi_pa.dmr --volume0 0 --volume1 0\n"
     "  daxo estimate sub01/b0_ap.fmr sub01/b0_pa.fmr --method classic --fast\n",
+    2,
+    2,
     runEstimate};
 
 }  // namespace daxo::cli

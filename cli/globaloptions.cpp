@@ -9,6 +9,33 @@ namespace daxo::cli {
 
 namespace {
 
+constexpr const char* kHelp = "--help";
+constexpr const char* kVersion = "--version";
+
+const OptionTable kGlobalOptions{
+    {"Global options (before the command or among its arguments):",
+     {{kHelp, nullptr, "show this help; after a command, the command's help", {}, false, "-h"},
+      {kVersion, nullptr, "print the plugin's name and version"},
+      {"--quiet", nullptr, "do not print log entries (errors are still printed)"},
+      {"--log", "FILE", "also append every log entry to FILE"},
+      {"--plugin", "PATH",
+       "load the plugin library at PATH instead of DAXO.so beside daxo (the environment variable DAXO_PLUGIN does "
+       "the same)"},
+      {"--threads", "N",
+       "threads for estimation and correction (default: the environment variable DAXO_THREADS, else one per core); "
+       "results do not depend on it"}}}};
+
+// The global option called `name`, --help and --version aside; null when
+// there is none.
+const Option* settingOption(const std::string& name) {
+  for (const Option& option : kGlobalOptions.front().options) {
+    if (name == option.name && name != kHelp && name != kVersion) return &option;
+  }
+  return nullptr;
+}
+
+bool isHelp(const std::string& arg) { return arg == kHelp || arg == kGlobalOptions.front().options.front().alias; }
+
 // Splits "--name=value" into name and value.
 bool splitInlineValue(const std::string& arg, std::string& name, std::string& value) {
   const size_t equals = arg.find('=');
@@ -24,11 +51,12 @@ bool takeGlobalOption(const std::vector<std::string>& args, size_t& i, GlobalOpt
   std::string name = args[i];
   std::string value;
   const bool inlineValue = splitInlineValue(args[i], name, value);
-  if (name == "--quiet" && !inlineValue) {
-    options.quiet = true;
+  const Option* option = settingOption(name);
+  if (option == nullptr || (option->value == nullptr && inlineValue)) return false;
+  if (option->value == nullptr) {
+    options.quiet = true;  // --quiet, the one flag
     return true;
   }
-  if (name != "--log" && name != "--plugin" && name != "--threads") return false;
   if (!inlineValue) {
     if (i + 1 >= args.size()) throw UsageError("option " + name + " needs a value");
     value = args[++i];
@@ -47,15 +75,17 @@ bool takeGlobalOption(const std::vector<std::string>& args, size_t& i, GlobalOpt
 
 }  // namespace
 
+const OptionTable& globalOptionTable() { return kGlobalOptions; }
+
 CommandLine parseCommandLine(const std::vector<std::string>& args) {
   CommandLine line;
   size_t i = 0;
   for (; i < args.size() && line.command.empty(); ++i) {
     const std::string& arg = args[i];
     if (takeGlobalOption(args, i, line.options)) continue;
-    if (arg == "--help" || arg == "-h") {
+    if (isHelp(arg)) {
       line.help = true;
-    } else if (arg == "--version") {
+    } else if (arg == kVersion) {
       line.version = true;
     } else if (!arg.empty() && arg[0] == '-') {
       throw UsageError("unknown option '" + arg + "'");
@@ -70,7 +100,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       break;
     }
     if (takeGlobalOption(args, i, line.options)) continue;
-    if (arg == "--help" || arg == "-h") {
+    if (isHelp(arg)) {
       line.commandHelp = true;
     } else {
       line.commandArgs.push_back(arg);

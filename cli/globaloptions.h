@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/options.h"
+
 namespace daxo::cli {
 
 // Options that apply to every command.
@@ -13,6 +15,9 @@ struct GlobalOptions {
   std::optional<std::string> pluginPath;  // --plugin PATH: plugin library to load
   std::optional<int> threads;             // --threads N: threads for estimation and correction
 };
+
+// The global options: --help, --version and the fields of GlobalOptions.
+const OptionTable& globalOptionTable();
 
 // The command line split into its parts.
 struct CommandLine {

@@ -4,9 +4,9 @@
 #include "cli/arguments.h"
 #include "cli/command.h"
 #include "cli/console.h"
-#include "cli/niftiinfo.h"
 #include "fileio/filesummary.h"
 #include "fileio/nifti/niftiimage.h"
+#include "pipeline/niftiinfo.h"
 
 namespace daxo::cli {
 
@@ -14,14 +14,14 @@ namespace {
 
 // Reads headers only, without the plugin. A file that cannot be read is
 // reported and the others are still described.
-int runInfo(CommandContext& context) {
-  const Arguments arguments("info", context.args, {}, 1, SIZE_MAX);
+int runInfo(CommandContext& context, const Arguments& arguments) {
   int status = kExitSuccess;
   bool first = true;
   for (const std::string& path : arguments.positionals()) {
     try {
       size_t problems = 0;
-      const std::string summary = isNiftiPath(path) ? describeNifti(path, &problems) : summarizeFile(path, &problems);
+      const std::string summary =
+          isNiftiPath(path) ? pipeline::describeNifti(path, &problems) : summarizeFile(path, &problems);
       if (!first) context.console.out() << "\n";
       context.console.out() << summary << std::flush;
       first = false;
@@ -37,7 +37,8 @@ int runInfo(CommandContext& context) {
 }  // namespace
 
 extern const Command infoCommand;
-const Command infoCommand{"info", "describe project and map files",
+const Command infoCommand{"info",
+                          "describe project and map files",
                           "Usage: daxo info FILE...\n"
                           "\n"
                           "Describes each FILE: an FMR project (.fmr), a DMR project (.dmr), a\n"
@@ -47,8 +48,8 @@ const Command infoCommand{"info", "describe project and map files",
                           "\"Problem:\" lines. For a NIfTI image also its scaling and orientation,\n"
                           "and from the BIDS files beside it the phase encoding, the readout time\n"
                           "and the b=0 volumes; what an estimation would miss is a \"Problem:\".\n"
-                          "Only headers are read.\n"
-                          "\n"
+                          "Only headers are read.\n",
+                          {},
                           "Exit status: 0 every file described without a problem, 1 a file could\n"
                           "not be read or has a problem (a \"Problem:\" line, a missing or incomplete\n"
                           "data file; the others are still described), 2 bad command line.\n"
@@ -56,6 +57,8 @@ const Command infoCommand{"info", "describe project and map files",
                           "Example:\n"
                           "  daxo info sub01/run1.fmr sub01/run1_vdm.map\n"
                           "  daxo info sub-01/dwi/sub-01_dir-AP_dwi.nii.gz\n",
+                          1,
+                          SIZE_MAX,
                           runInfo};
 
 }  // namespace daxo::cli

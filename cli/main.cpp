@@ -35,7 +35,7 @@ int run(const std::vector<std::string>& args) {
   const Command* command = findCommand(name);
   if (command == nullptr) return usageError("unknown command '" + name + "'");
   if (line.commandHelp) {
-    std::cout << command->help;
+    std::cout << helpText(*command);
     return kExitSuccess;
   }
 
@@ -55,7 +55,7 @@ int run(const std::vector<std::string>& args) {
   Console console(line.options, std::cout, std::cerr);
   CommandContext context{line.commandArgs, line.options, console};
   try {
-    return command->run(context);
+    return runCommand(*command, context);
   } catch (const UsageError& e) {
     return usageError(e.what(), name);
   }

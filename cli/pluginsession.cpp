@@ -8,7 +8,7 @@
 
 #include "cli/console.h"
 #include "host/hoststate.h"
-#include "plugin/dialogkeys.h"
+#include "protocol/dialogkeys.h"
 
 namespace daxo::cli {
 
@@ -74,25 +74,30 @@ TaskOutcome PluginSession::runTask(const std::string& task, const TaskParameters
 }
 
 int runPluginTask(CommandContext& context, const std::string& task, const TaskParameters& parameters) {
-  const std::vector<TaskOutcome> outcomes = runPluginTaskSeries(context, task, {parameters}, false);
+  const std::vector<TaskOutcome> outcomes = runPluginTaskSeries(context, task, {parameters}, AfterFailure::Stop);
   return outcomes.empty() ? kExitFailure : outcomes.front().exitStatus();
 }
 
 std::vector<TaskOutcome> runPluginTaskSeries(CommandContext& context, const std::string& task,
-                                             const std::vector<TaskParameters>& runs, bool continueAfterFailure) {
+                                             const std::vector<TaskParameters>& runs, AfterFailure afterFailure) {
   context.console.attachToHost();
   std::vector<TaskOutcome> outcomes;
   try {
     PluginSession session(pluginLibraryPath(context.options));
     for (const TaskParameters& parameters : runs) {
       outcomes.push_back(session.runTask(task, parameters));
-      if (outcomes.back().failed() && !continueAfterFailure) break;
+      if (outcomes.back().failed() && afterFailure == AfterFailure::Stop) break;
     }
   } catch (const std::exception& e) {
     context.console.err() << "daxo: " << e.what() << std::endl;
     outcomes.clear();
   }
   return outcomes;
+}
+
+void openHostDocument(const std::string& name, const std::optional<Dimensions>& extents) {
+  const bool usable = extents && extents->x > 0 && extents->y > 0 && extents->z > 0;
+  host::hostState().openDocument(name, usable ? *extents : Dimensions{1, 1, 1});
 }
 
 }  // namespace daxo::cli

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "cli/command.h"
 #include "host/dialogparameters.h"
 #include "host/pluginloader.h"
+#include "volume/volume.h"
 
 namespace daxo::cli {
 
@@ -46,7 +48,7 @@ class PluginSession {
   // been shown).
   explicit PluginSession(const std::string& libraryPath);
 
-  const host::PluginMetadata& metadata() const { return library_.metadata(); }
+  const PluginTexts& metadata() const { return library_.metadata(); }
 
   // Sets the parameters and "task" in the host, runs execute and reports the
   // message boxes and host errors that appeared meanwhile.
@@ -62,13 +64,20 @@ class PluginSession {
 // status (kExitFailure when the plugin cannot be started or the task failed).
 int runPluginTask(CommandContext& context, const std::string& task, const TaskParameters& parameters);
 
+// What a series of task runs does after a run that failed.
+enum class AfterFailure { Stop, Continue };
+
 // The body of a task command that runs `task` several times (a list too long
 // for one dialog parameter): routes the host's output to the console, starts
-// the plugin once and runs the task with each parameter set in order. A run
-// that failed ends the series unless `continueAfterFailure`. Returns the
-// outcomes of the runs made; empty, after printing why, when the plugin
+// the plugin once and runs the task with each parameter set in order. Returns
+// the outcomes of the runs made; empty, after printing why, when the plugin
 // cannot be started.
 std::vector<TaskOutcome> runPluginTaskSeries(CommandContext& context, const std::string& task,
-                                             const std::vector<TaskParameters>& runs, bool continueAfterFailure);
+                                             const std::vector<TaskParameters>& runs, AfterFailure afterFailure);
+
+// Opens the host's current document, whose maps take its extents: named
+// `name`, with `extents` when they are known and positive, else 1 x 1 x 1
+// (a header that cannot be read is left for the plugin to report).
+void openHostDocument(const std::string& name, const std::optional<Dimensions>& extents);
 
 }  // namespace daxo::cli

@@ -3,17 +3,16 @@
 #include "cli/arguments.h"
 #include "cli/command.h"
 #include "cli/console.h"
-#include "cli/reportpages.h"
+#include "cli/consolelogstream.h"
+#include "pipeline/reportpages.h"
 
 namespace daxo::cli {
 
 namespace {
 
-int runReport(CommandContext& context) {
-  const Arguments arguments("report", context.args, {{"--volume0", true}, {"--volume1", true}, {"--rllr", false}}, 4,
-                            4);
+int runReport(CommandContext& context, const Arguments& arguments) {
   const std::vector<std::string>& p = arguments.positionals();
-  PairReportRequest request;
+  pipeline::PairReportRequest request;
   request.mapPath = p[0];
   request.file0 = p[1];
   request.file1 = p[2];
@@ -21,22 +20,17 @@ int runReport(CommandContext& context) {
   request.volume0 = arguments.intValue("--volume0", 0);
   request.volume1 = arguments.intValue("--volume1", 0);
   request.alongX = arguments.has("--rllr");
-  checkPageName("report", request.pagePath, {p[0], p[1], p[2]});
+  pipeline::checkPageName("report", request.pagePath, {p[0], p[1], p[2]});
   request.settings = {{"Correction", "cubic B-spline resampling, the second scan with the negated map"},
-                      {"Software", daxoVersionText()}};
-  try {
-    writePairReportPage(request, context.console);
-  } catch (const std::exception& e) {
-    context.console.err() << "daxo: report: " << e.what() << std::endl;
-    return kExitFailure;
-  }
-  return kExitSuccess;
+                      {"Software", pipeline::daxoVersionText()}};
+  return runLogged(context, "report", [&](std::ostream& log) { pipeline::writePairReportPage(request, log); });
 }
 
 }  // namespace
 
 extern const Command reportCommand;
-const Command reportCommand{"report", "write a quality report page for a map and its pair",
+const Command reportCommand{"report",
+                            "write a quality report page for a map and its pair",
                             "Usage: daxo report MAP FILE0 FILE1 PAGE.html [--volume0 N] [--volume1 N] [--rllr]\n"
                             "\n"
                             "Corrects one volume of FILE0 with MAP and one of FILE1 with the negated\n"
@@ -46,14 +40,15 @@ const Command reportCommand{"report", "write a quality report page for a map and
                             "their absolute difference before and after, the map over the corrected\n"
                             "first scan with its colour bar and the phase-encoding axis, and the\n"
                             "figures: the pair's correlation inside the head before and after, and the\n"
-                            "map's range and percentiles. The figures are also logged.\n"
-                            "\n"
-                            "Options:\n"
-                            "  --volume0 N, --volume1 N  the volumes shown (from 0; default 0)\n"
-                            "  --rllr                    phase encoding along x\n"
-                            "\n"
+                            "map's range and percentiles. The figures are also logged.\n",
+                            {{"Options:",
+                              {{"--volume0", "N", "the volume of FILE0 shown (from 0; default 0)"},
+                               {"--volume1", "N", "the volume of FILE1 shown (from 0; default 0)"},
+                               {"--rllr", nullptr, "phase encoding along x"}}}},
                             "Example:\n"
                             "  daxo report sub01/b0_ap_vdm.map sub01/b0_ap.fmr sub01/b0_pa.fmr sub01/report.html\n",
+                            4,
+                            4,
                             runReport};
 
 }  // namespace daxo::cli

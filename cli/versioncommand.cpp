@@ -8,8 +8,7 @@ namespace daxo::cli {
 
 namespace {
 // Only loads the library and reads its exports: the plugin is not started.
-int runVersion(CommandContext& context) {
-  const Arguments arguments("version", context.args, {});
+int runVersion(CommandContext& context, const Arguments&) {
   const std::string path = pluginLibraryPath(context.options);
   try {
     const host::PluginLibrary library(path);
@@ -24,15 +23,18 @@ int runVersion(CommandContext& context) {
 }  // namespace
 
 extern const Command versionCommand;
-const Command versionCommand{"version", "print the plugin's name and version (same as --version)",
+const Command versionCommand{"version",
+                             "print the plugin's name and version (same as --version)",
                              "Usage: daxo version\n"
                              "\n"
                              "Loads the plugin library and prints the name and the version it\n"
-                             "reports, and the path it was loaded from.\n"
-                             "\n"
+                             "reports, and the path it was loaded from.\n",
+                             {},
                              "Example:\n"
                              "  daxo version\n"
                              "  daxo --plugin build/DAXO.so --version\n",
+                             0,
+                             0,
                              runVersion};
 
 }  // namespace daxo::cli

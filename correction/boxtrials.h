@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "correction/localsweep.h"
 #include "volume/columnthreads.h"
 #include "volume/volume.h"
 
@@ -32,16 +33,6 @@ struct BoxRange {
   Dimensions half;
 };
 BoxRange clipBox(const Dimensions& volume, const Dimensions& centre, const Dimensions& box);
-
-// The volumes of one stage: F and G are written (they must be distinct and
-// not Am or Pm); all have the map v's extents.
-struct TrialVolumes {
-  Volume& F;
-  Volume& G;
-  const Volume& Am;
-  const Volume& Pm;
-  const Volume& v;
-};
 
 // Trials for any box, from the two voxel lists of buildBoxLists. The shift
 // list must not be empty.

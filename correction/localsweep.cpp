@@ -14,8 +14,14 @@ namespace {
 // A voxel takes part in the search when either warped scan is brighter.
 constexpr float kSignalThreshold = 100.0f;
 
-void checkSweepArguments(const Volume& F, const Volume& G, const Volume& Am, const Volume& Pm, const Volume& v,
-                         const Volume& acc, const Volume& weights) {
+void checkSweepArguments(const TrialVolumes& volumes, const SweepResult& result) {
+  const Volume& F = volumes.F;
+  const Volume& G = volumes.G;
+  const Volume& Am = volumes.Am;
+  const Volume& Pm = volumes.Pm;
+  const Volume& v = volumes.v;
+  const Volume& acc = result.acc;
+  const Volume& weights = result.weights;
   const Dimensions d = v.dimensions();
   for (const Volume* volume : {&F, &G, &Am, &Pm, &acc, &weights})
     if (volume->dimensions() != d) throw std::invalid_argument("sweepStage: every volume must have the map's extents");
@@ -205,15 +211,14 @@ void buildBoxLists(const Dimensions& volume, const Dimensions& centre, const Dim
       }
 }
 
-size_t sweepStage(Volume& F, Volume& G, const Volume& Am, const Volume& Pm, const Volume& v, const Volume& box,
-                  const std::vector<float>& shifts, bool useSsd, Volume& acc, Volume& weights, ColumnThreads* threads) {
-  checkSweepArguments(F, G, Am, Pm, v, acc, weights);
-  if (shifts.empty()) return 0;
-  const TrialVolumes volumes{F, G, Am, Pm, v};
+size_t sweepStage(const TrialVolumes& volumes, const SweepStage& stage, const SweepResult& result,
+                  ColumnThreads* threads) {
+  checkSweepArguments(volumes, result);
+  if (stage.shifts.empty()) return 0;
   ColumnThreads single(1);
   ColumnThreads& pool = threads != nullptr ? *threads : single;
-  return useSsd ? sweepWith<SsdCosts>(volumes, box, shifts, acc, weights, pool)
-                : sweepWith<CorrelationCosts>(volumes, box, shifts, acc, weights, pool);
+  return stage.useSsd ? sweepWith<SsdCosts>(volumes, stage.box, stage.shifts, result.acc, result.weights, pool)
+                      : sweepWith<CorrelationCosts>(volumes, stage.box, stage.shifts, result.acc, result.weights, pool);
 }
 
 }  // namespace daxo

@@ -22,6 +22,33 @@ namespace daxo {
 void buildBoxLists(const Dimensions& volume, const Dimensions& centre, const Dimensions& box, VoxelList& voxels,
                    VoxelList& boxVoxels);
 
+// The volumes of one stage: the scans Am and Pm, their warped copies F and G
+// (written; distinct, and neither is Am or Pm) and the map v the trials
+// start from. All have v's extents.
+struct TrialVolumes {
+  Volume& F;
+  Volume& G;
+  const Volume& Am;
+  const Volume& Pm;
+  const Volume& v;
+};
+
+// One stage's search: the box whose values scale a trial shift (odd
+// extents), the shifts in voxels in the order they are tried, and the cost.
+struct SweepStage {
+  const Volume& box;
+  const std::vector<float>& shifts;
+  bool useSsd;  // the mean squared difference, else the correlation
+};
+
+// What a stage leaves: acc, the map plus each searched voxel's chosen shift
+// (not v itself), and the smoothing weight of each voxel, set to 1 where it
+// was searched. Both have v's extents.
+struct SweepResult {
+  Volume& acc;
+  Volume& weights;
+};
+
 // Sweeps every voxel (z outer, x inner) whose F or G value, as it stands at
 // that moment, exceeds 100. For such a voxel each shift s is tried in list
 // order: F and G are rewritten over the box with warpLinearY from Am (+map)
@@ -31,10 +58,9 @@ void buildBoxLists(const Dimensions& volume, const Dimensions& centre, const Dim
 // keep the values of the last trials (they are not restored), and later
 // voxels read them. v is not changed, so every trial starts from the map of
 // the stage's start. An empty shift list tries nothing and changes nothing.
-// All volumes must have v's dimensions, and F and G must be distinct volumes
-// other than Am and Pm, and acc not v (std::invalid_argument otherwise); the
-// box must have
-// odd extents. Returns the number of voxels searched.
+// Volumes of other extents than v's, F or G not distinct or one of Am and
+// Pm, and acc being v are refused with std::invalid_argument. Returns the
+// number of voxels searched.
 //
 // The results are those of running, per voxel and shift, warpLinearY on F and
 // G and then ssdAt or nccAt, bit for bit; the work is organised differently
@@ -43,8 +69,7 @@ void buildBoxLists(const Dimensions& volume, const Dimensions& centre, const Dim
 // trials are spread over `threads` (null: the calling thread only) with the
 // same results for any number of threads (correction/localsweep.cpp says
 // why). Other boxes are swept on the calling thread.
-size_t sweepStage(Volume& F, Volume& G, const Volume& Am, const Volume& Pm, const Volume& v, const Volume& box,
-                  const std::vector<float>& shifts, bool useSsd, Volume& acc, Volume& weights,
+size_t sweepStage(const TrialVolumes& volumes, const SweepStage& stage, const SweepResult& result,
                   ColumnThreads* threads = nullptr);
 
 }  // namespace daxo

@@ -13,13 +13,6 @@ namespace daxo {
 
 namespace {
 
-// The value the full estimation leaves in the map's first voxel when it
-// stopped on not-a-number costs (compared after rounding half away from
-// zero).
-constexpr double kNotANumberMarker = -99.0;
-
-bool stoppedOnNotANumber(const Volume& v) { return std::round(v.data()[0]) == kNotANumberMarker; }
-
 // The fast path has no such marker: a column fit that divided by zero spreads
 // its NaN over the whole map when the map is smoothed, so the map is looked
 // at as a whole.
@@ -49,11 +42,15 @@ std::optional<Volume> estimateFast(const Volume& vol_ap, const Volume& vol_pa, c
 // on not-a-number costs (it has logged why).
 std::optional<Volume> estimateFull(const Volume& vol_ap, const Volume& vol_pa, const std::array<double, 3>& voxelSize,
                                    const Sigma3& sigma, const EstimationOptions& o, std::ostream& log) {
-  const EstimationSchedule schedule = standardSchedule(voxelSize);
-  Volume v = estimateVdm(vol_ap, vol_pa, voxelSize, sigma, o.useSsd, schedule.localBoxes, schedule.shifts,
-                         schedule.smoothing, o.useIc, false, &log, o.order, o.threads);
-  if (stoppedOnNotANumber(v)) return std::nullopt;
-  return v;
+  VdmEstimateSettings settings = standardVdmSettings(voxelSize);
+  settings.columnSigma = sigma;
+  settings.order = o.order;
+  settings.useSsd = o.useSsd;
+  settings.useIc = o.useIc;
+  settings.threads = o.threads;
+  VdmEstimate estimate = estimateVdm(vol_ap, vol_pa, settings, &log);
+  if (estimate.stoppedOnNotANumber) return std::nullopt;
+  return std::move(estimate.map);
 }
 
 }  // namespace

@@ -26,8 +26,6 @@ constexpr const char* kModule = "vdmestimate";
 // Weight of the voxels a stage did not search when its map is smoothed; the
 // searched voxels weigh 1.
 constexpr float kUnsearchedWeight = 0.25f;
-// Marks a map whose estimation stopped on not-a-number costs.
-constexpr float kNotANumberMarker = -99.0f;
 
 // A box of even or non-positive extent would send the box coordinates past the
 // box's end.
@@ -82,40 +80,49 @@ int64_t millisecondsNow() {
 
 }  // namespace
 
-void prepareScans(Volume& Am, Volume& Pm, const Volume& vol_ap, const Volume& vol_pa, const Float3& extent,
-                  const Volume& v, const Vector& h, bool use_ic, bool motion) {
+void prepareScans(Volume& Am, Volume& Pm, const Volume& vol_ap, const Volume& vol_pa, const Volume& v,
+                  const ScanPreparation& how) {
   Volume moved;
-  if (motion) moved = resampleRigid(vol_pa, extent, h);
-  const Volume& second = motion ? moved : vol_pa;
-  if (use_ic) {
+  if (how.motion) moved = resampleRigid(vol_pa, how.extent, how.h);
+  const Volume& second = how.motion ? moved : vol_pa;
+  if (how.useIc) {
     modulateIntensities(Am, Pm, vol_ap, second, v);
     return;
   }
   Am = vol_ap;
-  if (motion) {
+  if (how.motion) {
     Pm = std::move(moved);
   } else {
     Pm = vol_pa;
   }
 }
 
-Volume estimateVdm(const Volume& vol_ap, const Volume& vol_pa, const std::array<double, 3>& voxelSize,
-                   const Sigma3& columnSigma, bool use_ssd, const std::vector<Volume>& localbox,
-                   const std::vector<std::vector<float>>& s_values, const std::vector<Sigma3>& vdm_smoothing,
-                   bool use_ic, bool motion, std::ostream* log, int order, int threads) {
+VdmEstimateSettings standardVdmSettings(const std::array<double, 3>& voxelSize) {
+  VdmEstimateSettings settings;
+  settings.voxelSize = voxelSize;
+  settings.columnSigma = standardColumnSigma(voxelSize);
+  settings.schedule = standardSchedule(voxelSize);
+  return settings;
+}
+
+VdmEstimate estimateVdm(const Volume& vol_ap, const Volume& vol_pa, const VdmEstimateSettings& settings,
+                        std::ostream* log) {
+  const std::vector<Volume>& localbox = settings.schedule.localBoxes;
+  const std::vector<std::vector<float>>& s_values = settings.schedule.shifts;
+  const std::vector<Sigma3>& vdm_smoothing = settings.schedule.smoothing;
+  const bool use_ssd = settings.useSsd;
   check(vol_ap.dimensions() == vol_pa.dimensions(), kModule, 97, "vol_ap.dimensions() == vol_pa.dimensions()");
   check(localbox.size() == s_values.size(), kModule, 98, "localbox.size() == s_values.size()");
   check(localbox.size() == vdm_smoothing.size(), kModule, 99, "localbox.size() == vdm_smoothing.size()");
   checkBoxes(localbox);
-  ColumnThreads pool(threadCount(threads));
+  ColumnThreads pool(threadCount(settings.threads));
 
-  Volume v = estimateColumnWise(vol_ap, vol_pa, columnSigma, log, order, &pool);
+  Volume v = estimateColumnWise(vol_ap, vol_pa, settings.columnSigma, log, settings.order, &pool);
   const char* name = use_ssd ? "SSD" : "NCC";
   WarpedPair pair{Volume(), Volume(), Volume(vol_ap.dimensions()), Volume(vol_pa.dimensions())};
   smooth(v, Sigma3{1.5, 1.5, 1.5}, Dimensions{0, 0, 0}, true);
-  Vector h(6, 0.0f);
-  const Float3 extent = fieldOfView(vol_ap, voxelSize);
-  prepareScans(pair.Am, pair.Pm, vol_ap, vol_pa, extent, v, h, use_ic, motion);
+  ScanPreparation how{settings.useIc, settings.motion, Vector(6, 0.0f), fieldOfView(vol_ap, settings.voxelSize)};
+  prepareScans(pair.Am, pair.Pm, vol_ap, vol_pa, v, how);
   warpPair(pair, v, pool);
 
   const double startCost = costOf(pair, use_ssd);
@@ -123,20 +130,21 @@ Volume estimateVdm(const Volume& vol_ap, const Volume& vol_pa, const std::array<
   if (std::isnan(startCost)) {
     logEntry(log, "Not-a-number values detected. Local optimization skipped. Please start again trying higher order.");
     if (v.voxelCount() > 0) v.data()[0] = kNotANumberMarker;
-    return v;
+    return {std::move(v), true};
   }
 
   check(pair.F.dimensions() == pair.G.dimensions(), kModule, 151, "dim1 == dim2");
   logEntry(log, "\nStarting local optimizations");
   const int64_t start = millisecondsNow();
   for (size_t stage = 0; stage < localbox.size(); ++stage) {
-    if (motion && stage >= 1) {
-      updateMotion(pair, extent, h, log);
-      prepareScans(pair.Am, pair.Pm, vol_ap, vol_pa, extent, v, h, use_ic, motion);
+    if (how.motion && stage >= 1) {
+      updateMotion(pair, how.extent, how.h, log);
+      prepareScans(pair.Am, pair.Pm, vol_ap, vol_pa, v, how);
     }
     Volume acc = v;
     Volume weights(v.dimensions(), kUnsearchedWeight);
-    sweepStage(pair.F, pair.G, pair.Am, pair.Pm, v, localbox[stage], s_values[stage], use_ssd, acc, weights, &pool);
+    sweepStage({pair.F, pair.G, pair.Am, pair.Pm, v}, {localbox[stage], s_values[stage], use_ssd}, {acc, weights},
+               &pool);
     v = std::move(acc);
     const Volume kernel = gaussianKernel3D(Dimensions{9, 9, 9}, vdm_smoothing[stage], Dimensions{0, 0, 0}, false);
     convolveMasked3D(v, kernel, weights, true, &pool);
@@ -145,7 +153,7 @@ Volume estimateVdm(const Volume& vol_ap, const Volume& vol_pa, const std::array<
              " iterations to improve inverse consistency");
     // Only the intensity modulation depends on the map: scans without it
     // stay as they were prepared (h changes only at a stage's start).
-    if (use_ic) prepareScans(pair.Am, pair.Pm, vol_ap, vol_pa, extent, v, h, use_ic, motion);
+    if (how.useIc) prepareScans(pair.Am, pair.Pm, vol_ap, vol_pa, v, how);
     warpPair(pair, v, pool);
     logEntry(log, "Finished iteration with ", name, ": ", costOf(pair, use_ssd));
   }
@@ -157,7 +165,7 @@ Volume estimateVdm(const Volume& vol_ap, const Volume& vol_pa, const std::array<
   }
   logEntry(log, "\nTime taken: ", static_cast<double>(millisecondsNow() - start) / 1000.0);
   logEntry(log, "Inverse consistency check VDM: ", countFolds(v) == 0 ? "PASSED" : "some inconsistencies found");
-  return v;
+  return {std::move(v), false};
 }
 
 }  // namespace daxo

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "correction/bspline.h"
+#include "correction/estimationschedule.h"
 #include "volume/vector.h"
 #include "volume/volume.h"
 #include "volume/volumegauss.h"
@@ -16,39 +17,73 @@
 
 namespace daxo {
 
+// How prepareScans makes the scans the estimation compares.
+struct ScanPreparation {
+  bool useIc = false;   // modulate both in intensity by the derivative of the map's inverse
+  bool motion = false;  // resample the second scan under the rigid motion h
+  Vector h;             // the motion's 6 parameters (correction/rigidmotion.h)
+  Float3 extent{};      // the field of view in mm per axis, about whose centre h turns
+};
+
 // The scans as the estimation compares them: Am = vol_ap; Pm = vol_pa,
-// resampled under the rigid motion h (6 parameters, extent in mm per axis)
-// when `motion` is set; with `use_ic` both are then modulated in intensity by
-// the derivative of the inverse of v (modulateIntensities). Am and Pm are
-// replaced.
-void prepareScans(Volume& Am, Volume& Pm, const Volume& vol_ap, const Volume& vol_pa, const Float3& extent,
-                  const Volume& v, const Vector& h, bool use_ic, bool motion);
+// resampled under the rigid motion when `how.motion` is set; with
+// `how.useIc` both are then modulated in intensity by the derivative of the
+// inverse of v (modulateIntensities). Am and Pm are replaced.
+void prepareScans(Volume& Am, Volume& Pm, const Volume& vol_ap, const Volume& vol_pa, const Volume& v,
+                  const ScanPreparation& how);
+
+// The settings of the classic estimation.
+struct VdmEstimateSettings {
+  std::array<double, 3> voxelSize{1.0, 1.0, 1.0};  // mm (x, y, z); serves the motion correction only
+  Sigma3 columnSigma{};                            // of the column-wise start's filter (voxels)
+  int order = 0;                                   // derivative order of that filter
+  // The stages: box, trial shifts and smoothing of each; the three lists
+  // have one entry per stage.
+  EstimationSchedule schedule;
+  bool useSsd = false;  // the cost: the mean squared difference, else the correlation
+  bool useIc = false;   // the scans modulated in intensity by the map's derivative
+  bool motion = false;  // the second scan registered rigidly to the first before each stage from the second on
+  // Passed to threadCount (volume/columnthreads.h); the map does not depend
+  // on it, bit for bit.
+  int threads = 0;
+};
+
+// The dialog's schedule and column-wise filter for voxels of `voxelSize` mm
+// (standardSchedule, standardColumnSigma), with the other settings at their
+// defaults.
+VdmEstimateSettings standardVdmSettings(const std::array<double, 3>& voxelSize);
+
+// What the value kNotANumberMarker in the first voxel of a map says: its
+// estimation stopped on not-a-number costs. The dialog's estimate task reads
+// it so; callers in this code test VdmEstimate::stoppedOnNotANumber.
+constexpr float kNotANumberMarker = -99.0f;
+
+struct VdmEstimate {
+  Volume map;
+  // The cost of the smoothed start was not a number: the map is that start,
+  // not optimised, with kNotANumberMarker in its first voxel.
+  bool stoppedOnNotANumber = false;
+};
 
 // Estimates the map of the pair, starting from the column-wise estimate
 // (estimateColumnWise with columnSigma and order) smoothed with sigma 1.5, then
-// refining it in one stage per entry of localbox: every voxel brighter than
-// 100 in either warped scan tries the shifts s_values[stage] inside the box
-// localbox[stage] around it (see correction/localsweep.h), the refined map is
-// smoothed with deviations vdm_smoothing[stage] (voxels), weighting searched
-// voxels 1 and the others 0.25, and repaired where it folds. The cost is the
-// mean SSD (use_ssd) or the correlation of the warped scans, which are
-// modulated in intensity when use_ic is set. With `motion` the second scan is
-// registered rigidly to the first before every stage from the second on;
-// voxelSize (mm, x, y, z) serves only that. Box extents must be odd; a stage
-// without shifts searches nothing.
+// refining it in one stage per entry of the schedule: every voxel brighter
+// than 100 in either warped scan tries the stage's shifts inside its box
+// around it (see correction/localsweep.h), the refined map is smoothed with
+// the stage's deviations (voxels), weighting searched voxels 1 and the others
+// 0.25, and repaired where it folds. The cost is the mean SSD (useSsd) or the
+// correlation of the warped scans, which are modulated in intensity when
+// useIc is set. With `motion` the second scan is registered rigidly to the
+// first before every stage from the second on. Box extents must be odd; a
+// stage without shifts searches nothing.
 //
 // Progress goes to `log` (may be null), one entry per line. When the cost of
 // the smoothed start is NaN the map is returned without local optimisation
-// and with -99 in its first voxel. Throws std::logic_error (module
-// "vdmestimate") for scans of different dimensions or schedule lists of
-// different lengths, and std::invalid_argument for a box with an even or
-// non-positive extent, before anything is computed or logged.
-//
-// `threads` is passed to threadCount (volume/columnthreads.h); the map does
-// not depend on it, bit for bit.
-Volume estimateVdm(const Volume& vol_ap, const Volume& vol_pa, const std::array<double, 3>& voxelSize,
-                   const Sigma3& columnSigma, bool use_ssd, const std::vector<Volume>& localbox,
-                   const std::vector<std::vector<float>>& s_values, const std::vector<Sigma3>& vdm_smoothing,
-                   bool use_ic, bool motion, std::ostream* log, int order, int threads = 0);
+// (stoppedOnNotANumber). Throws std::logic_error (module "vdmestimate") for
+// scans of different dimensions or schedule lists of different lengths, and
+// std::invalid_argument for a box with an even or non-positive extent, before
+// anything is computed or logged.
+VdmEstimate estimateVdm(const Volume& vol_ap, const Volume& vol_pa, const VdmEstimateSettings& settings,
+                        std::ostream* log);
 
 }  // namespace daxo

@@ -46,25 +46,19 @@ HeaderKeys DMRHeader::keys() const {
   return keys;
 }
 
-void DMRHeader::load(const std::string& path, bool withData) {
+void DMRHeader::load(const std::string& path, ProjectParts parts) {
   DMRHeader fresh;
   fresh.fileName = path;
-  std::ifstream in;
-  if (!openInputFile(in, path)) throw OpenFileError("Failed opening for reading: " + path);
   const FieldRef available = &fresh.gradientInformationAvailable;
-  try {
-    readKeyedHeader(in, fresh.keys(), [&](const HeaderKey& key, std::istream& s) {
-      if (key.field != available) return;
-      // "NrOfVolumes:" must come before the table to be used here.
-      if (fresh.gradientInformationAvailable.value && fresh.nrOfVolumes.present && fresh.nrOfVolumes.value > 0) {
-        readGradientTable(s, fresh.nrOfVolumes.value, fresh.gradientDirections, fresh.bValues);
-      }
-      discardToken(s);
-    });
-  } catch (const ReadFileError& e) {
-    throw ReadFileError("Bad value in header " + path + ": " + e.what());
-  }
-  if (withData) fresh.loadData();
+  readProjectHeader(path, fresh.keys(), [&](const HeaderKey& key, std::istream& s) {
+    if (key.field != available) return;
+    // "NrOfVolumes:" must come before the table to be used here.
+    if (fresh.gradientInformationAvailable.value && fresh.nrOfVolumes.present && fresh.nrOfVolumes.value > 0) {
+      readGradientTable(s, fresh.nrOfVolumes.value, fresh.gradientDirections, fresh.bValues);
+    }
+    discardToken(s);
+  });
+  if (parts == ProjectParts::HeaderAndData) fresh.loadData();
   *this = std::move(fresh);
 }
 

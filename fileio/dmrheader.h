@@ -49,11 +49,12 @@ class DMRHeader : public ProjectHeaderFields {
   // NrOfSlices); empty when only the header was loaded.
   std::vector<Volume> volumes;
 
-  // As FMRHeader::load. The gradient table is read when
+  // As FMRHeader's. The gradient table is read when
   // "GradientInformationAvailable:" is YES and NrOfVolumes (read before it)
   // is above 0: up to NrOfVolumes entries of four numbers, keeping only
   // complete entries when the table ends early.
-  void load(const std::string& path, bool withData);
+  void loadHeader(const std::string& path) { load(path, ProjectParts::Header); }
+  void loadWithData(const std::string& path) { load(path, ProjectParts::HeaderAndData); }
 
   // As FMRHeader::loadData, with OpenFileError "Failed opening for reading: "
   // + data path, and ReadFileError "Can only read DataStorageFormat 3, Not "
@@ -80,6 +81,7 @@ class DMRHeader : public ProjectHeaderFields {
   std::string dataFileName() const;
 
  private:
+  void load(const std::string& path, ProjectParts parts);
   HeaderKeys keys() const;
   DataLayout openData(std::ifstream& in) const;
 };

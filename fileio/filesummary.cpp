@@ -80,14 +80,14 @@ void describeProject(std::ostream& out, const ProjectHeaderFields& h, VoxelOrder
 
 void describeFmr(std::ostream& out, const std::string& path, std::vector<std::string>& problems) {
   FMRHeader h;
-  h.load(path, false);
+  h.loadHeader(path);
   out << "Kind: FMR project (functional, slice-major STC data)\n";
   describeProject(out, h, VoxelOrder::SliceMajor, h.dataFileName(), problems);
 }
 
 void describeDmr(std::ostream& out, const std::string& path, std::vector<std::string>& problems) {
   DMRHeader h;
-  h.load(path, false);
+  h.loadHeader(path);
   out << "Kind: DMR project (diffusion, volume-major DWI data)\n";
   describeProject(out, h, VoxelOrder::VolumeMajor, h.dataFileName(), problems);
   if (h.dataStorageFormat.value != 3) {
@@ -102,7 +102,7 @@ void describeDmr(std::ostream& out, const std::string& path, std::vector<std::st
 void describeMap(std::ostream& out, const std::string& path, std::vector<std::string>& problems) {
   MapFile map;
   try {
-    map.load(path, false);
+    map.loadHeader(path);
   } catch (const ReadFileError& e) {
     throw ReadFileError("Cannot read map file " + path + ": " + e.what());
   }

@@ -38,27 +38,21 @@ HeaderKeys FMRHeader::keys() const {
   return keys;
 }
 
-void FMRHeader::load(const std::string& path, bool withData) {
+void FMRHeader::load(const std::string& path, ProjectParts parts) {
   FMRHeader fresh;
   fresh.fileName = path;
-  std::ifstream in;
-  if (!openInputFile(in, path)) throw OpenFileError("Failed opening for reading: " + path);
   const FieldRef tableSize = &fresh.sliceTimingTableSize;
-  try {
-    readKeyedHeader(in, fresh.keys(), [&](const HeaderKey& key, std::istream& s) {
-      if (key.field != tableSize) return;
-      // The size was not read when its extraction failed; the stream is then
-      // failed and reading ends.
-      if (s.fail()) return;
-      if (fresh.sliceTimingTableSize.value > 0) {
-        readSliceTimingTable(s, fresh.sliceTimingTableSize.value, fresh.sliceTimingTable);
-      }
-      discardToken(s);
-    });
-  } catch (const ReadFileError& e) {
-    throw ReadFileError("Bad value in header " + path + ": " + e.what());
-  }
-  if (withData) fresh.loadData();
+  readProjectHeader(path, fresh.keys(), [&](const HeaderKey& key, std::istream& s) {
+    if (key.field != tableSize) return;
+    // The size was not read when its extraction failed; the stream is then
+    // failed and reading ends.
+    if (s.fail()) return;
+    if (fresh.sliceTimingTableSize.value > 0) {
+      readSliceTimingTable(s, fresh.sliceTimingTableSize.value, fresh.sliceTimingTable);
+    }
+    discardToken(s);
+  });
+  if (parts == ProjectParts::HeaderAndData) fresh.loadData();
   *this = std::move(fresh);
 }
 

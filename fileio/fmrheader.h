@@ -37,14 +37,15 @@ class FMRHeader : public ProjectHeaderFields {
   // empty when only the header was loaded.
   std::vector<Volume> volumes;
 
-  // Reads the header at `path` and, with withData, its data. Unknown keys are
-  // passed over; a known key whose number or 0/1 flag cannot be read throws
-  // ReadFileError "Bad value in header " + path + ": " and the key with the
-  // text found (reading on would drop every key after it); a header cut short
-  // keeps what was read. Throws
-  // OpenFileError "Failed opening for reading: " + path, and the errors of
-  // loadData. On any failure this record is left unchanged.
-  void load(const std::string& path, bool withData);
+  // Reads the header at `path`. Unknown keys are passed over; a known key
+  // whose number or 0/1 flag cannot be read throws ReadFileError "Bad value
+  // in header " + path + ": " and the key with the text found (reading on
+  // would drop every key after it); a header cut short keeps what was read.
+  // Throws OpenFileError "Failed opening for reading: " + path. On any
+  // failure this record is left unchanged.
+  void loadHeader(const std::string& path) { load(path, ProjectParts::Header); }
+  // The header and its data (loadData), with the errors of both.
+  void loadWithData(const std::string& path) { load(path, ProjectParts::HeaderAndData); }
 
   // Replaces `volumes` with the data file's NrOfVolumes volumes. Throws
   // ReadFileError naming the header when its counts cannot describe data,
@@ -84,6 +85,7 @@ class FMRHeader : public ProjectHeaderFields {
   std::string dataFileName() const;
 
  private:
+  void load(const std::string& path, ProjectParts parts);
   HeaderKeys keys() const;
   // loadData's checks and the opening of the data file into `in`.
   DataLayout openData(std::ifstream& in) const;

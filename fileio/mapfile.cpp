@@ -9,6 +9,7 @@
 #include "fileio/binaryread.h"
 #include "fileio/fileerrors.h"
 #include "fileio/inputfile.h"
+#include "fileio/stagedoutputfile.h"
 
 namespace daxo {
 
@@ -99,22 +100,32 @@ void checkWritable(const MapFile& map) {
   if (map.referenceName.empty()) throw std::invalid_argument("a map file needs a non-empty reference name");
 }
 
-}  // namespace
-
-void MapFile::load(const std::string& path, bool withData) {
+// The header of the map file at `path` in a fresh record, and `in` open
+// after it.
+MapFile readMapHeader(const std::string& path, std::ifstream& in) {
   MapFile fresh;
   fresh.fileName = path;
-  std::ifstream in;
   if (!openInputFile(in, path)) throw OpenFileError("could not open file " + path);
   readHeader(in, fresh);
-  if (withData) {
-    try {
-      readSlices(in, fresh);
-    } catch (const std::bad_alloc&) {
-      // More than a volume can hold (over 2^31 voxels) in a file that is
-      // really that large.
-      throw ReadFileError("Map is too large to load: " + path);
-    }
+  return fresh;
+}
+
+}  // namespace
+
+void MapFile::loadHeader(const std::string& path) {
+  std::ifstream in;
+  *this = readMapHeader(path, in);
+}
+
+void MapFile::loadWithData(const std::string& path) {
+  std::ifstream in;
+  MapFile fresh = readMapHeader(path, in);
+  try {
+    readSlices(in, fresh);
+  } catch (const std::bad_alloc&) {
+    // More than a volume can hold (over 2^31 voxels) in a file that is
+    // really that large.
+    throw ReadFileError("Map is too large to load: " + path);
   }
   *this = std::move(fresh);
 }
@@ -166,6 +177,26 @@ std::vector<unsigned char> encodeMapFile(const MapFile& map) {
     for (size_t i = 0; i < perSlice; ++i) out.f32(slice[i]);
   }
   return std::move(out.bytes());
+}
+
+void saveMapFile(const std::string& path, const MapFile& map) {
+  const auto fail = [&path](const std::string& reason) {
+    throw std::runtime_error("could not save map file " + path + ": " + reason);
+  };
+  std::vector<unsigned char> bytes;
+  try {
+    bytes = encodeMapFile(map);
+  } catch (const std::invalid_argument& e) {
+    fail(e.what());
+  }
+  StagedOutputFile file(path);
+  if (!file.isOpen()) fail(file.problem());
+  file.stream().write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  try {
+    file.commit();
+  } catch (const std::exception&) {
+    fail(file.problem());
+  }
 }
 
 }  // namespace daxo

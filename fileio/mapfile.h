@@ -38,13 +38,14 @@ class MapFile {
   // Extents (nrOfColumns, nrOfRows, nrOfSlices); empty unless data were read.
   Volume volume;
 
-  // Reads the map file at `path`, with its voxels when withData is set.
-  // Throws OpenFileError "could not open file " + path, and ReadFileError
-  // "error reading from binary file" when any part cannot be read in full or
-  // the reference name is empty. The file's size is checked against the
-  // header before the volume is allocated. On failure this record is left
-  // unchanged.
-  void load(const std::string& path, bool withData);
+  // Reads the header of the map file at `path`. Throws OpenFileError "could
+  // not open file " + path, and ReadFileError "error reading from binary
+  // file" when any part cannot be read in full or the reference name is
+  // empty. On failure this record is left unchanged.
+  void loadHeader(const std::string& path);
+  // The header and the voxels, with the same errors; the file's size is
+  // checked against the header before the volume is allocated.
+  void loadWithData(const std::string& path);
 
   // Bytes from the start of the file to the end of the last slice, as the
   // header read describes them.
@@ -64,5 +65,13 @@ MapFile writtenMapFile(Volume volume, float firstFloat, float secondFloat, const
 // or the reference name is empty; MapFile::load reads the bytes back to the
 // same record.
 std::vector<unsigned char> encodeMapFile(const MapFile& map);
+
+// Writes `map` (encodeMapFile) to `path` through a StagedOutputFile: an
+// earlier file of that name is replaced only by a complete one. Throws
+// std::runtime_error "could not save map file PATH: REASON" when the map
+// cannot be encoded, the name is refused (a link, pipe or device) or the file
+// cannot be written in full (a full disk included); the file on disk is then
+// unchanged.
+void saveMapFile(const std::string& path, const MapFile& map);
 
 }  // namespace daxo

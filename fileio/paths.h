@@ -24,4 +24,14 @@ std::string withSuffix(const std::string& path, const std::string& suffix);
 // True when the path ends in "." + extension ("A.FMR" has no extension "fmr").
 bool hasExtension(const std::string& path, const std::string& extension);
 
+// The suffixes of what is made from an input, inserted with withSuffix
+// before a project's extension ("run1.fmr" gives "run1_vdm.map",
+// "run1_vdmderiv.map" and "run1_undist.fmr") or put in front of a NIfTI
+// output's ".nii.gz" ("sub-01_dwi_undist.nii.gz"). Stored names and the
+// dialog rely on them.
+inline constexpr char kMapSuffix[] = "_vdm";                 // the displacement map
+inline constexpr char kDerivativeMapSuffix[] = "_vdmderiv";  // its derivative along the phase-encoding axis
+inline constexpr char kFieldMapSuffix[] = "_fieldmap";       // the field in Hz (NIfTI only)
+inline constexpr char kCorrectedSuffix[] = "_undist";        // the corrected copy
+
 }  // namespace daxo

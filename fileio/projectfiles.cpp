@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "fileio/fileerrors.h"
+#include "fileio/inputfile.h"
 #include "fileio/paths.h"
 #include "fileio/stagedoutputfile.h"
 #include "volume/assertion.h"
@@ -97,6 +98,16 @@ void writeProjectFiles(const ProjectOutput& output) {
     data.commit();
   }
   header.commit();
+}
+
+void readProjectHeader(const std::string& path, const HeaderKeys& keys, const AfterKeyRead& afterRead) {
+  std::ifstream in;
+  if (!openInputFile(in, path)) throw OpenFileError("Failed opening for reading: " + path);
+  try {
+    readKeyedHeader(in, keys, afterRead);
+  } catch (const ReadFileError& e) {
+    throw ReadFileError("Bad value in header " + path + ": " + e.what());
+  }
 }
 
 std::string dataFileNameOf(const std::string& headerPath, const std::string& prefix, const std::string& extension) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "fileio/headerformat.h"
 #include "fileio/paths.h"
 #include "fileio/voxeldata.h"
 
@@ -32,6 +33,15 @@ struct ProjectOutput {
 // refused, see StagedOutputFile), or (when header and data would be one file)
 // a message naming it.
 void writeProjectFiles(const ProjectOutput& output);
+
+// What a project header's load reads.
+enum class ProjectParts { Header, HeaderAndData };
+
+// Reads the project header at `path` by `keys` (the fresh record's),
+// `afterRead` taking what follows a key (a table). Throws OpenFileError
+// "Failed opening for reading: " + path, and ReadFileError "Bad value in
+// header " + path + ": " and the problem for a value that cannot be read.
+void readProjectHeader(const std::string& path, const HeaderKeys& keys, const AfterKeyRead& afterRead);
 
 // The data file of a header: its directory, the prefix and the extension
 // ("" prefix gives the directory followed by ".stc").

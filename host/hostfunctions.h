@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "plugin/hostfunctiontypes.h"
+#include "protocol/hostfunctiontypes.h"
 
 // The functions the stand-in host exports to the plugin, with C linkage and
 // default visibility. Programs that link the host export exactly these through

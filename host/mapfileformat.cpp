@@ -5,14 +5,17 @@
 
 #include "fileio/fileerrors.h"
 #include "fileio/mapfile.h"
-#include "fileio/stagedoutputfile.h"
 
 namespace daxo::host {
 
 namespace {
 
-[[noreturn]] void failSave(const std::string& path, const std::string& reason) {
-  throw std::runtime_error("could not save map file " + path + ": " + reason);
+// The file record of `map` as the host writes it.
+MapFile writtenMapFileOf(const HostMap& map, const std::string& referenceName) {
+  const Dimensions& d = map.extents();
+  Volume values(d.x, d.y, d.z);
+  std::copy(map.values().begin(), map.values().end(), values.data());
+  return writtenMapFile(std::move(values), map.firstValue, map.secondValue, referenceName);
 }
 
 [[noreturn]] void failLoad(const std::string& path, const std::string& problem) {
@@ -22,34 +25,18 @@ namespace {
 }  // namespace
 
 std::vector<unsigned char> encodeMapFile(const HostMap& map, const std::string& referenceName) {
-  const Dimensions& d = map.extents();
-  Volume values(d.x, d.y, d.z);
-  std::copy(map.values().begin(), map.values().end(), values.data());
-  return daxo::encodeMapFile(writtenMapFile(std::move(values), map.firstValue, map.secondValue, referenceName));
+  return daxo::encodeMapFile(writtenMapFileOf(map, referenceName));
 }
 
 void saveMapFile(const std::string& path, const HostMap& map, const std::string& referenceName) {
-  std::vector<unsigned char> bytes;
-  try {
-    bytes = encodeMapFile(map, referenceName);
-  } catch (const std::invalid_argument& e) {
-    failSave(path, e.what());
-  }
-  StagedOutputFile file(path);
-  if (!file.isOpen()) failSave(path, file.problem());
-  file.stream().write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  try {
-    file.commit();
-  } catch (const std::exception&) {
-    failSave(path, file.problem());
-  }
+  daxo::saveMapFile(path, writtenMapFileOf(map, referenceName));
 }
 
 HostMap loadMapFile(const std::string& path) {
   // The header first, so that an empty map is named as such.
   MapFile file;
   try {
-    file.load(path, false);
+    file.loadHeader(path);
   } catch (const OpenFileError&) {
     failLoad(path, "the file cannot be opened");
   } catch (const IOError& e) {
@@ -57,7 +44,7 @@ HostMap loadMapFile(const std::string& path) {
   }
   if (file.nrOfColumns == 0 || file.nrOfRows == 0 || file.nrOfSlices == 0) failLoad(path, "the map is empty");
   try {
-    file.load(path, true);
+    file.loadWithData(path);
   } catch (const IOError& e) {
     failLoad(path, e.what());
   }

@@ -15,11 +15,7 @@ namespace daxo::host {
 // extent does not fit 16 bits or the reference name is empty.
 std::vector<unsigned char> encodeMapFile(const HostMap& map, const std::string& referenceName);
 
-// Writes `map` to `path` through a StagedOutputFile: an earlier file of that
-// name is replaced only by a complete one. Throws std::runtime_error naming
-// the file and the reason when the name is refused (a link, pipe or device)
-// or the file cannot be written in full (a full disk included); the file on
-// disk is then unchanged.
+// Writes `map` to `path` as fileio's saveMapFile does (and with its errors).
 void saveMapFile(const std::string& path, const HostMap& map, const std::string& referenceName);
 
 // Reads a map file: every variant fileio's MapFile reads (a type-2 word, a

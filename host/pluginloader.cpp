@@ -32,13 +32,8 @@ PluginLibrary::PluginLibrary(const std::string& path) : path_(path) {
   handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle_ == nullptr) throw PluginLoadError("cannot load plugin library " + path + ": " + lastLoaderError());
   try {
-    create_ = reinterpret_cast<TSHVPluginInterface* (*)()>(requireExport(handle_, path, "createPlugin"));
-    metadata_.name = readText(handle_, path, "getPluginName");
-    metadata_.version = readText(handle_, path, "getPluginVersion");
-    metadata_.guiScript = readText(handle_, path, "getGUIScript");
-    metadata_.helpFile = readText(handle_, path, "getHelpFile");
-    metadata_.description = readText(handle_, path, "getPluginDescription");
-    metadata_.author = readText(handle_, path, "getAuthor");
+    create_ = reinterpret_cast<TSHVPluginInterface* (*)()>(requireExport(handle_, path, kCreatePluginExport));
+    metadata_ = readPluginTexts([&](const char* name) { return readText(handle_, path, name); });
   } catch (...) {
     dlclose(handle_);
     throw;

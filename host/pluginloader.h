@@ -4,7 +4,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "plugin/tshvplugininterface.h"
+#include "protocol/pluginexports.h"
+#include "protocol/tshvplugininterface.h"
 
 namespace daxo::host {
 
@@ -14,16 +15,6 @@ class PluginLoadError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The texts a plugin library reports about itself.
-struct PluginMetadata {
-  std::string name;
-  std::string version;
-  std::string guiScript;
-  std::string helpFile;
-  std::string description;
-  std::string author;
-};
-
 // Destroys a plugin object through its virtual destructor, as the host does.
 struct PluginDeleter {
   void operator()(TSHVPluginInterface* plugin) const { delete plugin; }
@@ -31,7 +22,7 @@ struct PluginDeleter {
 using PluginPointer = std::unique_ptr<TSHVPluginInterface, PluginDeleter>;
 
 // A plugin library loaded by path, the way the host loads it: opened with its
-// own symbols kept private, its seven exports resolved, its metadata read.
+// own symbols kept private, its seven exports (protocol/pluginexports.h) resolved, its texts read.
 // Plugin objects made by createPlugin() run code of this library: destroy them
 // before the library (declare the library first, the plugins after it).
 class PluginLibrary {
@@ -44,7 +35,7 @@ class PluginLibrary {
   PluginLibrary& operator=(const PluginLibrary&) = delete;
 
   const std::string& path() const { return path_; }
-  const PluginMetadata& metadata() const { return metadata_; }
+  const PluginTexts& metadata() const { return metadata_; }
 
   // A new plugin object from the library's createPlugin. Throws
   // PluginLoadError when it returns none.
@@ -54,7 +45,7 @@ class PluginLibrary {
   std::string path_;
   void* handle_ = nullptr;
   TSHVPluginInterface* (*create_)() = nullptr;
-  PluginMetadata metadata_;
+  PluginTexts metadata_;
 };
 
 }  // namespace daxo::host

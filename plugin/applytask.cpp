@@ -10,11 +10,11 @@
 #include "fileio/mapfile.h"
 #include "fileio/paths.h"
 #include "fileio/volumereader.h"
-#include "plugin/dialogkeys.h"
 #include "plugin/filelist.h"
 #include "plugin/hostapi.h"
 #include "plugin/tasks.h"
 #include "plugin/undistort.h"
+#include "protocol/dialogkeys.h"
 #include "volume/volumetransform.h"
 
 namespace daxo {
@@ -43,7 +43,7 @@ struct LoadedMap {
 
 LoadedMap loadMap(const std::string& path, bool transposed) {
   MapFile file;
-  file.load(path, true);
+  file.loadWithData(path);
   const Dimensions d = file.volume.dimensions();
   // A map without voxels would be "resized" into a map of zeros and silently
   // leave every project uncorrected.
@@ -100,7 +100,7 @@ void showMapInHost(const std::string& mapPath) {
 template <typename Header, typename Write>
 void applyToProject(const LoadedMap& map, const std::string& path, bool firstPath, const char* question, Write write) {
   Header project;
-  project.load(path, false);
+  project.loadHeader(path);
   VolumeReader source = project.openVolumes();
   requireVolumes(path, static_cast<size_t>(source.volumeCount()));
   const std::optional<Volume> resized = resizedMapIfNeeded(map, path, source.extents(), question);
@@ -140,7 +140,7 @@ void runApply(std::ostream& log) {
     } else {
       continue;
     }
-    log << "Undistorted data saved as: " << withSuffix(path, "_undist") << std::flush;
+    log << "Undistorted data saved as: " << withSuffix(path, kCorrectedSuffix) << std::flush;
   }
   log << "Done." << std::flush;
 }

@@ -8,10 +8,10 @@
 #include "fileio/inputfile.h"
 #include "fileio/paths.h"
 #include "fileio/voxeldata.h"
-#include "plugin/dialogkeys.h"
 #include "plugin/filelist.h"
 #include "plugin/hostapi.h"
 #include "plugin/tasks.h"
+#include "protocol/dialogkeys.h"
 
 namespace daxo {
 
@@ -24,7 +24,7 @@ template <typename Header>
 std::string dataProblemOf(const std::string& path, VoxelOrder order) {
   Header header;
   try {
-    header.load(path, false);
+    header.loadHeader(path);
   } catch (const IOError& e) {
     return e.what();
   }

@@ -3,7 +3,7 @@
 #include <exception>
 #include <string>
 
-#include "plugin/dialogkeys.h"
+#include "protocol/dialogkeys.h"
 #include "plugin/hostapi.h"
 #include "plugin/tasks.h"
 #include "plugin/tshvlog.h"

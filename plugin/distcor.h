@@ -3,8 +3,8 @@
 #include <memory>
 #include <ostream>
 
-#include "plugin/pluginexport.h"
-#include "plugin/tshvplugininterface.h"
+#include "protocol/pluginexport.h"
+#include "protocol/tshvplugininterface.h"
 
 class TSHVLog;
 
@@ -18,7 +18,7 @@ class DAXO_PLUGIN_API distcor : public TSHVPluginInterface {
   // Deletes the log stream, which forwards any pending text to the host log.
 #if defined(_WIN32)
   ~distcor();
-  // Table slot 0 on Windows (see TSHVPluginInterface); defined in msvcabi.cpp.
+  // Table slot 0 on Windows (see TSHVPluginInterface); defined in msvcabi_windows.cpp.
   void* deletingDestructor(unsigned int flags) override;
 #else
   ~distcor() override;

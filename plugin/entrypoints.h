@@ -1,26 +1,16 @@
 #pragma once
 
-#include "plugin/pluginexport.h"
-#include "plugin/tshvplugininterface.h"
+#include "protocol/pluginexport.h"
+#include "protocol/pluginexports.h"
+#include "protocol/tshvplugininterface.h"
 
-// The library's exported functions, looked up by the host under these plain
-// names. The texts are static and belong to the library: the host must not
-// free them.
+// The library's exported functions, declared from the lists of
+// protocol/pluginexports.h, which name them and say what they return.
 extern "C" {
-// A new plugin object, owned by the caller; destroy it through its virtual
-// destructor.
-DAXO_PLUGIN_API TSHVPluginInterface* createPlugin();
-DAXO_PLUGIN_API const char* getPluginName();
-DAXO_PLUGIN_API const char* getPluginVersion();
-// The dialog script the host runs for this plugin.
-DAXO_PLUGIN_API const char* getGUIScript();
-DAXO_PLUGIN_API const char* getHelpFile();
-// HTML: the description shown in the host's plugin list.
-DAXO_PLUGIN_API const char* getPluginDescription();
-// HTML: one line in italics naming the authors and the maker.
-DAXO_PLUGIN_API const char* getAuthor();
+#define DAXO_DECLARE_CREATE_EXPORT(function) DAXO_PLUGIN_API TSHVPluginInterface* function();
+DAXO_PLUGIN_CREATE_EXPORT(DAXO_DECLARE_CREATE_EXPORT)
+#undef DAXO_DECLARE_CREATE_EXPORT
+#define DAXO_DECLARE_TEXT_EXPORT(function, field) DAXO_PLUGIN_API const char* function();
+DAXO_PLUGIN_TEXT_EXPORTS(DAXO_DECLARE_TEXT_EXPORT)
+#undef DAXO_DECLARE_TEXT_EXPORT
 }
-
-// Pointer types under which a host resolves these exports.
-using PluginTextFunction = const char* (*)();
-using CreatePluginFunction = TSHVPluginInterface* (*)();

@@ -7,7 +7,7 @@
 
 #include "correction/pairestimation.h"
 #include "fileio/inputfile.h"
-#include "plugin/dialogkeys.h"
+#include "protocol/dialogkeys.h"
 #include "plugin/hostapi.h"
 #include "plugin/loadedproject.h"
 #include "plugin/mapsaving.h"

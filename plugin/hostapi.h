@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "plugin/hostfunctionlist.h"
+#include "protocol/hostfunctionlist.h"
 
 namespace daxo {
 

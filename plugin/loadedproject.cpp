@@ -19,12 +19,12 @@ LoadedProject loadProject(const std::string& path) {
   LoadedProject loaded{path, FMRHeader(), std::nullopt};
   if (hasExtension(path, "fmr")) {
     FMRHeader& header = std::get<FMRHeader>(loaded.project);
-    header.load(path, false);
+    header.loadHeader(path);
     loaded.data.emplace(header.openVolumes());
   } else {
     loaded.project = DMRHeader();
     DMRHeader& header = std::get<DMRHeader>(loaded.project);
-    header.load(path, false);
+    header.loadHeader(path);
     loaded.data.emplace(header.openVolumes());
   }
   // Without a volume there is nothing to compare or estimate from.

@@ -30,7 +30,7 @@ void requireSavedMap(const std::string& fileName, const platform::FileIdentity& 
   if (!changed) throw WriteFileError("The host did not save the map file " + fileName);
   MapFile saved;
   try {
-    saved.load(fileName, true);
+    saved.loadWithData(fileName);
   } catch (const IOError&) {
     throw WriteFileError("The host saved the map file " + fileName + " incompletely");
   }
@@ -41,10 +41,12 @@ void requireSavedMap(const std::string& fileName, const platform::FileIdentity& 
 
 }  // namespace
 
-std::string vdmMapName(const std::string& projectPath) { return withSuffix(withExtension(projectPath, "map"), "_vdm"); }
+std::string vdmMapName(const std::string& projectPath) {
+  return withSuffix(withExtension(projectPath, "map"), kMapSuffix);
+}
 
 std::string vdmDerivMapName(const std::string& projectPath) {
-  return withSuffix(withExtension(projectPath, "map"), "_vdmderiv");
+  return withSuffix(withExtension(projectPath, "map"), kDerivativeMapSuffix);
 }
 
 void saveVolumeAsMap(const Volume& volume, bool transposed, float firstValue, float secondValue,

@@ -10,13 +10,13 @@
 
 namespace daxo {
 
-// withSuffix(withExtension(path, "map"), "_vdm"): run1.fmr gives run1_vdm.map.
+// withSuffix(withExtension(path, "map"), kMapSuffix): run1.fmr gives run1_vdm.map.
 // The extension starts at the last "." of the whole path, so a path without
 // a "." in its file name is cut at a folder's "." (my.data/run1 gives
 // my_vdm.map beside the folder); stored names rely on this.
 std::string vdmMapName(const std::string& projectPath);
 
-// withSuffix(withExtension(path, "map"), "_vdmderiv"): run1.fmr gives
+// withSuffix(withExtension(path, "map"), kDerivativeMapSuffix): run1.fmr gives
 // run1_vdmderiv.map.
 std::string vdmDerivMapName(const std::string& projectPath);
 

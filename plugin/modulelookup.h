@@ -1,6 +1,6 @@
 #pragma once
 
-#include "plugin/hostfunctiontypes.h"
+#include "protocol/hostfunctiontypes.h"
 
 namespace daxo {
 

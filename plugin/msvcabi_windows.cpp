@@ -9,7 +9,7 @@
 //       array form of delete[], never reaches an object made by createPlugin)
 //   [1] bool execute(this)
 //   [2] bool initPlugin(this)
-// and gives the members the decorated names that plugin/DAXO.def exports. On
+// and gives the members the decorated names that DAXO.def exports. On
 // x64 both compilers pass `this` first (rcx), the flags second (edx) and
 // return a pointer in rax and a bool in al, so member functions compiled by
 // mingw can be called by the host once they sit in the right slots under the

@@ -5,9 +5,9 @@
 #include "fileio/dmrheader.h"
 #include "fileio/fmrheader.h"
 #include "fileio/paths.h"
-#include "plugin/dialogkeys.h"
 #include "plugin/hostapi.h"
 #include "plugin/tasks.h"
+#include "protocol/dialogkeys.h"
 
 namespace daxo {
 
@@ -46,14 +46,14 @@ void runSelectFmrOrDmr(std::ostream& /*log*/) {
   if (hasExtension(path, "fmr")) {
     // The data are not needed to describe a functional project.
     FMRHeader project;
-    project.load(path, false);
+    project.loadHeader(path);
     setIntParameter(dialogkeys::kNrOfVolumes, project.nrOfVolumes.value);
     setIntParameter(dialogkeys::kDisplayVolume, 1);
   } else if (hasExtension(path, "dmr")) {
     // A diffusion project is read whole, so a missing or short data file is
     // reported when it is chosen rather than later.
     DMRHeader project;
-    project.load(path, true);
+    project.loadWithData(path);
     setIntParameter(dialogkeys::kNrOfVolumes, project.nrOfVolumes.value);
     setIntParameter(dialogkeys::kDisplayVolume, oneBased(project.displayVolume.value));
   }

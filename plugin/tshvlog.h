@@ -4,7 +4,7 @@
 #include <ostream>
 #include <sstream>
 
-#include "plugin/hostfunctiontypes.h"
+#include "protocol/hostfunctiontypes.h"
 
 // The plugin's log stream into the host's log pane: an ordinary output text
 // stream whose buffer hands everything written since the previous flush to the

@@ -53,7 +53,7 @@ template <typename Header>
 void writeUndistortedCopy(const Volume& map, const std::string& path, Header& project, VolumeReader& source,
                           const char* dataExtension, bool transposed) {
   requireVolumes(path, static_cast<size_t>(source.volumeCount()));
-  const std::string copyPath = withSuffix(path, "_undist");
+  const std::string copyPath = withSuffix(path, kCorrectedSuffix);
   refuseReplacingSourceData(project, copyPath, dataExtension);
   requireMapFits(map, source.extents(), transposed);
   detachAnatomicalReference(project);

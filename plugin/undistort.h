@@ -44,11 +44,11 @@ namespace daxo {
 void requireVolumes(const std::string& path, size_t volumeCount);
 
 // Corrects and writes the FMR project loaded from project.fileName, to
-// withSuffix(project.fileName, "_undist").
+// withSuffix(project.fileName, kCorrectedSuffix).
 void writeUndistortedFmr(const Volume& map, FMRHeader& project, VolumeReader& source, bool transposed);
 
 // Corrects and writes the DMR project loaded from `path`, to
-// withSuffix(path, "_undist").
+// withSuffix(path, kCorrectedSuffix).
 void writeUndistortedDmr(const Volume& map, const std::string& path, DMRHeader& project, VolumeReader& source,
                          bool transposed);
 

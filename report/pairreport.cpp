@@ -48,7 +48,7 @@ struct ViewRow {
   RgbImage overlay(const Volume& base, const Window& w, const Volume& map, double limit, const Volume& mask) const {
     std::vector<RgbImage> pictures;
     for (int s : slices) {
-      pictures.push_back(overlaySlice(base, w, map, limit, mask, orientation, s, scale, kOverlayOpacity));
+      pictures.push_back(overlaySlice(base, w, {map, limit, mask, kOverlayOpacity}, orientation, s, scale));
     }
     return sideBySide(pictures, kGap);
   }

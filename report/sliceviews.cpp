@@ -142,8 +142,12 @@ RgbImage magnitudeSlice(const Volume& v, Orientation o, int index, const Window&
   return paintSlice(v, o, index, s, [&](size_t i) { return viridis(windowed(data[i], w)); });
 }
 
-RgbImage overlaySlice(const Volume& base, const Window& w, const Volume& values, double limit, const Volume& mask,
-                      Orientation o, int index, const PixelScale& s, double opacity) {
+RgbImage overlaySlice(const Volume& base, const Window& w, const Overlay& overlay, Orientation o, int index,
+                      const PixelScale& s) {
+  const Volume& values = overlay.values;
+  const Volume& mask = overlay.mask;
+  const double limit = overlay.limit;
+  const double opacity = overlay.opacity;
   if (values.dimensions() != base.dimensions() || mask.dimensions() != base.dimensions()) {
     throw std::invalid_argument("an overlay of other extents than its base");
   }

@@ -54,11 +54,19 @@ RgbImage greySlice(const Volume& v, Orientation orientation, int index, const Wi
 RgbImage magnitudeSlice(const Volume& v, Orientation orientation, int index, const Window& window,
                         const PixelScale& scale);
 
-// A slice of `base` in grey with `values` laid over it in the diverging
-// colour map (-limit blue, 0 grey, +limit red) wherever `mask` is nonzero,
-// with the given opacity. All three volumes have the same extents.
-RgbImage overlaySlice(const Volume& base, const Window& window, const Volume& values, double limit, const Volume& mask,
-                      Orientation orientation, int index, const PixelScale& scale, double opacity);
+// Values laid over a grey picture in the diverging colour map (-limit blue,
+// 0 grey, +limit red) wherever `mask` is nonzero, with the given opacity.
+struct Overlay {
+  const Volume& values;
+  double limit;
+  const Volume& mask;
+  double opacity;
+};
+
+// A slice of `base` in grey with `overlay` over it. The overlay's volumes
+// have the base's extents (std::invalid_argument otherwise).
+RgbImage overlaySlice(const Volume& base, const Window& window, const Overlay& overlay, Orientation orientation,
+                      int index, const PixelScale& scale);
 
 // Pictures side by side, `gap` pixels apart, on a black ground; the row is
 // as high as the highest picture.

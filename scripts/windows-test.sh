@@ -1,6 +1,7 @@
 #!/bin/sh
 # Tests DAXO.dll (run by `make windows-test`):
-# 1. its export table holds exactly the names in plugin/DAXO.def, and it
+# 1. its export table holds exactly the names in its DAXO.def (written from
+#    protocol/pluginexports.h into the build's plugin/ folder), and it
 #    imports nothing but Windows' own KERNEL32.dll and msvcrt.dll;
 # 2. the Windows test host Tesmarin.exe, under wine, drives it through
 #    Microsoft's binary interface and runs the dialog's tasks on small
@@ -15,12 +16,13 @@ windows_build=$(cd "${2:-build-windows}" && pwd -P)
 dll="$windows_build/DAXO.dll"
 
 # 1. Export and import tables.
-expected=$(sed -n '/^EXPORTS/,$p' plugin/DAXO.def | sed '1d; /^ *;/d; /^ *$/d' | awk '{print $1}' | sort)
+def="$windows_build/plugin/DAXO.def"
+expected=$(sed -n '/^EXPORTS/,$p' "$def" | sed '1d; /^ *;/d; /^ *$/d' | awk '{print $1}' | sort)
 tables=$(x86_64-w64-mingw32-objdump -p "$dll")
 exported=$(printf '%s\n' "$tables" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
   awk '/^[ \t]*\[ *[0-9]+\]/ {print $NF}' | sort)
 if [ "$exported" != "$expected" ]; then
-  echo "windows-test: the export table of $dll differs from plugin/DAXO.def:" >&2
+  echo "windows-test: the export table of $dll differs from $def:" >&2
   printf '%s\n' "$expected" >"$windows_build/exports.expected"
   printf '%s\n' "$exported" >"$windows_build/exports.actual"
   diff "$windows_build/exports.expected" "$windows_build/exports.actual" >&2 || true

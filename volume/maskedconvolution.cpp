@@ -281,8 +281,11 @@ RowsFunction rowsFor(int width) {
 
 }  // namespace
 
-void maskedConvolve(const float* image, const float* weights, const float* kernel, const MaskedGrid& grid,
-                    bool normalise, bool keepEmpty, float* out, ColumnThreads& threads, int width) {
+void maskedConvolve(const MaskedConvolution& convolution, float* out, ColumnThreads& threads, int width) {
+  const float* image = convolution.image;
+  const float* weights = convolution.weights;
+  const float* kernel = convolution.kernel;
+  const MaskedGrid& grid = convolution.grid;
   const size_t voxels = static_cast<size_t>(grid.nx) * static_cast<size_t>(grid.ny) * static_cast<size_t>(grid.nz);
   const size_t cells = static_cast<size_t>(grid.kx) * static_cast<size_t>(grid.ky) * static_cast<size_t>(grid.kz);
   const bool finite = allFinite(image, voxels) && allFinite(weights, voxels) && allFinite(kernel, cells);
@@ -296,8 +299,8 @@ void maskedConvolve(const float* image, const float* weights, const float* kerne
                      weights,
                      kernel,
                      &grid,
-                     normalise,
-                     keepEmpty,
+                     convolution.normalise,
+                     convolution.keepEmpty,
                      out,
                      begin,
                      end,

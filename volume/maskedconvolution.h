@@ -23,12 +23,22 @@ struct MaskedGrid {
   int32_t kx, ky, kz;
 };
 
+// One convolution: the image and the weights (the image's extents, x
+// fastest), the kernel (its extents, x fastest) and what the sum does.
+struct MaskedConvolution {
+  const float* image;
+  const float* weights;
+  const float* kernel;
+  MaskedGrid grid;
+  bool normalise;  // divide by the sum of w * k where it is positive
+  bool keepEmpty;  // a voxel without any used cell keeps its input value
+};
+
 // out (zero-filled, the image's extents, not aliasing any input) receives
 // the convolution; rows (y + ny * z) are split across `threads`. `width` is
 // one of vectorWidths(); 0 takes the widest. Inputs holding a value that is
 // not finite always take 4 lanes: a NaN's sign could otherwise depend on the
 // width.
-void maskedConvolve(const float* image, const float* weights, const float* kernel, const MaskedGrid& grid,
-                    bool normalise, bool keepEmpty, float* out, ColumnThreads& threads, int width = 0);
+void maskedConvolve(const MaskedConvolution& convolution, float* out, ColumnThreads& threads, int width = 0);
 
 }  // namespace daxo

@@ -198,7 +198,7 @@ void convolveMasked2D(Matrix& image, const Matrix& kernel, const Matrix& weights
   Matrix out(image.rows(), image.columns(), 0.0f);
   ColumnThreads single(1);
   if (out.data())
-    maskedConvolve(image.data(), weights.data(), kernel.data(), grid, normalise, true, out.data(), single);
+    maskedConvolve({image.data(), weights.data(), kernel.data(), grid, normalise, true}, out.data(), single);
   image = std::move(out);
 }
 
@@ -208,7 +208,7 @@ void convolveMasked3D(Volume& volume, const Volume& kernel, const Volume& weight
   Volume out(volume.dimensions(), 0.0f);
   ColumnThreads single(1);
   if (out.data())
-    maskedConvolve(volume.data(), weights.data(), kernel.data(), grid, normalise, false, out.data(),
+    maskedConvolve({volume.data(), weights.data(), kernel.data(), grid, normalise, false}, out.data(),
                    threads != nullptr ? *threads : single);
   volume = std::move(out);
 }

@@ -15,9 +15,9 @@
 #include "fileio/fmrheader.h"
 #include "fileio/projectfiles.h"
 #include "host/crosscheck/scenario.h"
-#include "cli/demofiles.h"
-#include "cli/demoinputs.h"
 #include "host/pluginloader.h"
+#include "pipeline/demofiles.h"
+#include "pipeline/demoinputs.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ DemoSettings tinySettings() {
 // phase encoding along x, for the runs with "rllr").
 void copyProject(const std::string& folder, const char* from, const char* to, bool transposed) {
   FMRHeader project;
-  project.load(folder + "/" + from, true);
+  project.loadWithData(folder + "/" + from);
   if (transposed) {
     for (Volume& volume : project.volumes) volume = transposeXY(volume);
   }
@@ -50,7 +50,7 @@ void copyProject(const std::string& folder, const char* from, const char* to, bo
 }
 
 void writeInputs(const std::string& folder) {
-  cli::writeDemoInputs(cli::DemoFiles(folder), tinySettings(), [](const std::string&) {});
+  pipeline::writeDemoInputs(pipeline::DemoFiles(folder), tinySettings(), [](const std::string&) {});
   copyProject(folder, crosscheck::kFirstScan, crosscheck::kFirstScanAlongX, true);
   copyProject(folder, crosscheck::kSecondScan, crosscheck::kSecondScanAlongX, true);
   copyProject(folder, crosscheck::kFirstScan, crosscheck::kFirstScanCopy, false);
@@ -70,9 +70,8 @@ class LinuxDriver : public crosscheck::PluginDriver {
 int run(const std::string& pluginPath, const std::string& folderArgument) {
   const std::string folder = (std::filesystem::absolute(folderArgument) / "").string();
   const host::PluginLibrary library(pluginPath);
-  const host::PluginMetadata& m = library.metadata();
   std::ofstream transcript(folder + crosscheck::kTranscript, std::ios::binary);
-  crosscheck::writePluginTexts({m.name, m.version, m.guiScript, m.helpFile, m.description, m.author}, transcript);
+  crosscheck::writePluginTexts(library.metadata(), transcript);
   host::PluginPointer plugin = library.createPlugin();
   LinuxDriver driver(*plugin);
   const bool clean = crosscheck::runScenario(driver, folder, transcript);

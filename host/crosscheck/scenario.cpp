@@ -7,7 +7,7 @@
 #include "fileio/fmrheader.h"
 #include "fileio/paths.h"
 #include "host/hoststate.h"
-#include "plugin/dialogkeys.h"
+#include "protocol/dialogkeys.h"
 
 namespace daxo::crosscheck {
 
@@ -136,7 +136,7 @@ bool runScenario(PluginDriver& plugin, const std::string& folder, std::ostream& 
   // The maps are saved from the host's current FMR document, which has the
   // first scan's extents.
   FMRHeader first;
-  first.load(folder + kFirstScan, false);
+  first.loadHeader(folder + kFirstScan);
   host.openDocument(stripExtension(kFirstScan),
                     {first.resolutionX.value, first.resolutionY.value, first.nrOfSlices.value});
 

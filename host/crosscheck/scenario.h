@@ -3,6 +3,8 @@
 #include <ostream>
 #include <string>
 
+#include "protocol/pluginexports.h"
+
 // The run that the Windows test host (Tesmarin.exe, driving DAXO.dll under
 // Microsoft's binary interface) and its Linux twin (driving DAXO.so) make on
 // the same input files, so that the two builds can be compared bit for bit:
@@ -33,11 +35,6 @@ constexpr const char* kMap = "true_vdm.map";
 
 // The transcript's file name in the folder.
 constexpr const char* kTranscript = "transcript.txt";
-
-// The texts of the library's six metadata functions.
-struct PluginTexts {
-  std::string name, version, guiScript, helpFile, description, author;
-};
 
 // Writes the texts to `transcript`, one line each.
 void writePluginTexts(const PluginTexts& texts, std::ostream& transcript);

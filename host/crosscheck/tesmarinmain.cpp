@@ -16,7 +16,8 @@
 
 #include "host/crosscheck/scenario.h"
 #include "host/hoststate.h"
-#include "plugin/dialogkeys.h"
+#include "protocol/dialogkeys.h"
+#include "protocol/pluginexports.h"
 
 namespace {
 
@@ -67,15 +68,7 @@ class Plugin {
   HMODULE module_;
 };
 
-const char* const kInterfaceConstructor = "??0TSHVPluginInterface@@QEAA@XZ";
-const char* const kInterfaceCopy = "??0TSHVPluginInterface@@QEAA@AEBV0@@Z";
-const char* const kInterfaceAssignment = "??4TSHVPluginInterface@@QEAAAEAV0@AEBV0@@Z";
-const char* const kInterfaceDestructor = "??1TSHVPluginInterface@@UEAA@XZ";
-const char* const kInterfaceTable = "??_7TSHVPluginInterface@@6B@";
-const char* const kDistcorConstructor = "??0distcor@@QEAA@XZ";
-const char* const kDistcorDestructor = "??1distcor@@UEAA@XZ";
-const char* const kExecute = "?execute@distcor@@UEAA_NXZ";
-const char* const kInitPlugin = "?initPlugin@distcor@@UEAA_NXZ";
+using namespace daxo::msvc;
 
 class MsvcDriver : public daxo::crosscheck::PluginDriver {
  public:
@@ -152,12 +145,9 @@ int run(const std::string& pluginPath, const std::string& folderArgument) {
                            kInterfaceTable, kDistcorConstructor, kDistcorDestructor, kExecute, kInitPlugin}) {
     checks.expect(plugin.address(name) != nullptr, std::string("export ") + name);
   }
-  const daxo::crosscheck::PluginTexts texts{
-      text(plugin, "getPluginName", checks),        text(plugin, "getPluginVersion", checks),
-      text(plugin, "getGUIScript", checks),         text(plugin, "getHelpFile", checks),
-      text(plugin, "getPluginDescription", checks), text(plugin, "getAuthor", checks)};
-  const auto createPlugin = plugin.function<CreatePlugin>("createPlugin");
-  checks.expect(createPlugin != nullptr, "export createPlugin");
+  const daxo::PluginTexts texts = daxo::readPluginTexts([&](const char* name) { return text(plugin, name, checks); });
+  const auto createPlugin = plugin.function<CreatePlugin>(daxo::kCreatePluginExport);
+  checks.expect(createPlugin != nullptr, std::string("export ") + daxo::kCreatePluginExport);
   if (checks.failed != 0) return 1;
 
   void* object = createPlugin();

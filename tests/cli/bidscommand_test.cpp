@@ -25,8 +25,8 @@
 #include "fileio/nifti/niftiimage.h"
 #include "tests/cli/daxorun.h"
 #include "tests/plugin/syntheticpair.h"
-#include "tests/support/testfiles.h"
-#include "tests/support/volumes.h"
+#include "testsupport/testfiles.h"
+#include "testsupport/volumes.h"
 
 namespace {
 

@@ -9,8 +9,9 @@
 #include <sstream>
 #include <string>
 
+#include "daxo/version.h"
 #include "tests/cli/daxorun.h"
-#include "tests/support/testfiles.h"
+#include "testsupport/testfiles.h"
 
 namespace {
 
@@ -22,7 +23,8 @@ TEST(DaxoProgram, VersionPrintsWhatThePluginReports) {
   for (const std::string arguments : {"--version", "version"}) {
     const DaxoRun run = runDaxo(arguments);
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out.rfind("DAXO v1.1.1 (batch)\nplugin version 1.1.1 (", 0), 0u) << run.out;
+    EXPECT_EQ(run.out.rfind("DAXO v" DAXO_VERSION_STRING " (batch)\nplugin version " DAXO_VERSION_STRING " (", 0), 0u)
+        << run.out;
     EXPECT_EQ(run.err, "");
   }
 }

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/support/testfiles.h"
+#include "testsupport/testfiles.h"
 
 namespace daxo::testing {
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/command.h"
 #include "demodata/accuracy.h"
 #include "demodata/displacementfield.h"
 #include "demodata/distortedscan.h"
@@ -18,21 +19,20 @@
 #include "fileio/dmrheader.h"
 #include "fileio/fmrheader.h"
 #include "fileio/mapfile.h"
-#include "cli/command.h"
-#include "cli/demofiles.h"
-#include "cli/demoinputs.h"
-#include "cli/demoreport.h"
+#include "pipeline/demofiles.h"
+#include "pipeline/demoinputs.h"
+#include "pipeline/demoreport.h"
 #include "tests/cli/daxorun.h"
 #include "tests/plugin/testprojects.h"
-#include "tests/support/testfiles.h"
-#include "tests/support/thrownmessage.h"
-#include "tests/support/volumes.h"
+#include "testsupport/testfiles.h"
+#include "testsupport/thrownmessage.h"
+#include "testsupport/volumes.h"
 
 namespace {
 
 using daxo::DemoSettings;
 using daxo::Volume;
-using daxo::cli::DemoFiles;
+using daxo::pipeline::DemoFiles;
 using daxo::testing::DaxoRun;
 using daxo::testing::identicalBytes;
 using daxo::testing::readFile;
@@ -77,7 +77,7 @@ class DemoRun : public ::testing::Test {
 
   static const DaxoRun& run() { return *run_; }
   static DemoFiles files() { return DemoFiles(folder_->file("out")); }
-  static DemoSettings settings() { return daxo::cli::demoSettingsForSize("small"); }
+  static DemoSettings settings() { return daxo::pipeline::demoSettingsForSize("small"); }
 
  private:
   static TempFolder* folder_;
@@ -91,7 +91,7 @@ TEST_F(DemoRun, EstimatedMapIsWithinTheBound) {
   EXPECT_EQ(run().err, "");
   const daxo::DisplacementError error = daxo::displacementError(
       readMap(files().estimatedMap()).volume, daxo::trueDisplacement(settings()), daxo::headMask(settings()));
-  const daxo::cli::DemoBound bound;
+  const daxo::pipeline::DemoBound bound;
   EXPECT_LT(error.rms, bound.rms);
   EXPECT_LT(error.percentile95, bound.percentile95);
   EXPECT_NE(run().out.find("\nResult: PASSED, the map is within its bound.\n"), std::string::npos) << run().out;
@@ -235,15 +235,15 @@ TEST(DemoCommand, BadCommandLinesExitWith2) {
 TEST(DemoFolder, AcceptsNewFoldersAndItsOwnEarlierOutput) {
   TempFolder dir;
   const std::string nested = dir.file("a/b");
-  daxo::cli::prepareDemoFolder(nested, std::nullopt);
+  daxo::pipeline::prepareDemoFolder(nested, std::nullopt);
   EXPECT_TRUE(std::filesystem::is_directory(nested));
 
   for (const std::string& path : DemoFiles(nested).allPaths()) daxo::testing::writeFile(path, "old");
   daxo::testing::writeFile(dir.file("a/b/run.log"), "l");
-  EXPECT_THROW(daxo::cli::prepareDemoFolder(nested, std::nullopt), daxo::cli::UsageError);
+  EXPECT_THROW(daxo::pipeline::prepareDemoFolder(nested, std::nullopt), daxo::pipeline::RequestError);
   // daxo's own --log file may lie there.
-  EXPECT_NO_THROW(daxo::cli::prepareDemoFolder(nested, dir.file("a/b/run.log")));
-  EXPECT_NO_THROW(daxo::cli::prepareDemoFolder(nested + "/", dir.file("a/b/run.log")));
+  EXPECT_NO_THROW(daxo::pipeline::prepareDemoFolder(nested, dir.file("a/b/run.log")));
+  EXPECT_NO_THROW(daxo::pipeline::prepareDemoFolder(nested + "/", dir.file("a/b/run.log")));
 }
 
 // A name of the demo's that is a folder or a symbolic link is not its output:
@@ -253,21 +253,21 @@ TEST(DemoFolder, RefusesEntriesThatOnlyCarryItsNames) {
   daxo::testing::writeFile(dir.file("elsewhere.fmr"), "user");
   std::filesystem::create_directory(dir.file("demo"));
   std::filesystem::create_symlink(dir.file("elsewhere.fmr"), dir.file("demo/func_ap.fmr"));
-  const std::string message =
-      thrownMessage<daxo::cli::UsageError>([&] { daxo::cli::prepareDemoFolder(dir.file("demo"), std::nullopt); });
+  const std::string message = thrownMessage<daxo::pipeline::RequestError>(
+      [&] { daxo::pipeline::prepareDemoFolder(dir.file("demo"), std::nullopt); });
   EXPECT_NE(message.find("'func_ap.fmr'"), std::string::npos) << message;
   std::filesystem::remove(dir.file("demo/func_ap.fmr"));
   std::filesystem::create_directory(dir.file("demo/func_ap.stc"));
-  EXPECT_THROW(daxo::cli::prepareDemoFolder(dir.file("demo"), std::nullopt), daxo::cli::UsageError);
+  EXPECT_THROW(daxo::pipeline::prepareDemoFolder(dir.file("demo"), std::nullopt), daxo::pipeline::RequestError);
   EXPECT_EQ(readFile(dir.file("elsewhere.fmr")), "user");
 }
 
 TEST(DemoReport, GivesTheVerdictOfTheBound) {
-  daxo::cli::DemoFigures figures;
+  daxo::pipeline::DemoFigures figures;
   figures.map = {0.04, 0.08, 1000};
-  const daxo::cli::DemoBound bound;
+  const daxo::pipeline::DemoBound bound;
   const DemoSettings s;
-  const std::string within = daxo::cli::demoReport(s, "d", figures, bound, {{"step", 1.0}});
+  const std::string within = daxo::pipeline::demoReport(s, "d", figures, bound, {{"step", 1.0}});
   EXPECT_NE(within.find("RMS:             0.040 voxels (0.10 mm), bound < 0.06 voxels\n"), std::string::npos) << within;
   EXPECT_NE(within.find("\nField: standard, peak 5.0 voxels\n"), std::string::npos) << within;
   EXPECT_NE(within.find("Result: PASSED"), std::string::npos);
@@ -275,7 +275,7 @@ TEST(DemoReport, GivesTheVerdictOfTheBound) {
        {daxo::DisplacementError{0.061, 0.08, 1000}, daxo::DisplacementError{0.04, 0.121, 1000}}) {
     figures.map = outside;
     EXPECT_FALSE(bound.holds(outside));
-    EXPECT_NE(daxo::cli::demoReport(s, "d", figures, bound, {}).find("Result: FAILED"), std::string::npos);
+    EXPECT_NE(daxo::pipeline::demoReport(s, "d", figures, bound, {}).find("Result: FAILED"), std::string::npos);
   }
 }
 

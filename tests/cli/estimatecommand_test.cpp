@@ -8,18 +8,18 @@
 #include <string>
 #include <vector>
 
+#include "cli/command.h"
+#include "cli/commandtable.h"
+#include "cli/console.h"
 #include "demodata/accuracy.h"
 #include "fileio/dmrheader.h"
 #include "fileio/fmrheader.h"
 #include "fileio/mapfile.h"
-#include "cli/command.h"
-#include "cli/commandtable.h"
-#include "cli/console.h"
 #include "host/hoststate.h"
 #include "tests/cli/daxorun.h"
 #include "tests/plugin/syntheticpair.h"
 #include "tests/plugin/testprojects.h"
-#include "tests/support/testfiles.h"
+#include "testsupport/testfiles.h"
 
 namespace {
 
@@ -55,7 +55,7 @@ class EstimateCommand : public daxo::testing::DaxoCommandTest {
     options.quiet = true;
     daxo::cli::Console console(options, out, err);
     daxo::cli::CommandContext context{args, options, console};
-    return daxo::cli::findCommand("estimate")->run(context);
+    return daxo::cli::runCommand(*daxo::cli::findCommand("estimate"), context);
   }
 
   std::ostringstream out;

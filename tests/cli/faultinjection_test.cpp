@@ -1,7 +1,7 @@
 // What the daxo program leaves on disk when writing fails or its output names
 // are taken by something else: the inputs unchanged bit for bit, no partial
 // file under a final name, exit status 1 and a message naming the file.
-#include "tests/support/faultinjection.h"
+#include "testsupport/faultinjection.h"
 
 #include <gtest/gtest.h>
 #include <sys/mount.h>
@@ -18,7 +18,7 @@
 #include "tests/cli/daxorun.h"
 #include "tests/plugin/syntheticpair.h"
 #include "tests/plugin/testprojects.h"
-#include "tests/support/testfiles.h"
+#include "testsupport/testfiles.h"
 
 namespace {
 
@@ -61,7 +61,8 @@ class SafeOutputs : public ::testing::Test {
     daxo::testing::writeMapFile(folder + "/run_vdm.map", Volume(kSize, 0.5f));
   }
   static std::string estimateIn(const std::string& folder) {
-    return "estimate --method classic --fast --apply " + shellQuoted(folder + "/a.fmr") + " " + shellQuoted(folder + "/b.fmr");
+    return "estimate --method classic --fast --apply " + shellQuoted(folder + "/a.fmr") + " " +
+           shellQuoted(folder + "/b.fmr");
   }
   static std::string applyIn(const std::string& folder) {
     return "apply --vdm " + shellQuoted(folder + "/run_vdm.map") + " " + shellQuoted(folder + "/a.fmr");

@@ -1,6 +1,6 @@
 // `daxo apply` with NIfTI maps: the displacement of each series from a map
 // in voxels or a field in Hz, carried through the grids' affines.
-#include "cli/niftiapply.h"
+#include "pipeline/niftiapply.h"
 
 #include <gtest/gtest.h>
 #include <nifti/nifti1.h>
@@ -11,10 +11,11 @@
 #include "fileio/nifti/niftiimage.h"
 #include "tests/cli/daxorun.h"
 #include "tests/plugin/syntheticpair.h"
-#include "tests/support/testfiles.h"
-#include "tests/support/thrownmessage.h"
+#include "testsupport/testfiles.h"
+#include "testsupport/thrownmessage.h"
 
 namespace daxo::cli {
+using namespace pipeline;
 namespace {
 
 const Affine kMapGrid{{{2, 0, 0, -20}, {0, 2, 0, -30}, {0, 0, 3, -10}, {0, 0, 0, 1}}};
@@ -40,7 +41,7 @@ MapSource linearField() {
   m.path = "field.nii";
   m.extents = {20, 20, 6};
   m.affine = kMapGrid;
-  m.inHz = true;
+  m.units = MapUnits::Hz;
   m.values = Volume(m.extents);
   for (int32_t z = 0; z < 6; ++z) {
     for (int32_t y = 0; y < 20; ++y) {

@@ -1,17 +1,24 @@
 // `daxo estimate` on NIfTI pairs with BIDS sidecars, run as a user runs it:
 // the map recovers a known displacement along j or i, the field in Hz follows
 // the readout time and polarity, and swapping the inputs negates the map.
+#include "pipeline/niftiestimate.h"
+
 #include <gtest/gtest.h>
 #include <nifti/nifti1.h>
 
 #include <cmath>
+#include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
 
 #include "fileio/nifti/niftiimage.h"
 #include "tests/cli/daxorun.h"
 #include "tests/plugin/syntheticpair.h"
-#include "tests/support/testfiles.h"
-#include "tests/support/volumes.h"
+#include "testsupport/entrylog.h"
+#include "testsupport/testfiles.h"
+#include "testsupport/volumes.h"
 
 namespace {
 
@@ -94,6 +101,51 @@ TEST_F(NiftiEstimate, TheWrongAxisIsCaughtAndNothingIsWritten) {
   const DaxoRun right = runDaxo(arguments + " --pe0 j- --pe1 j");
   EXPECT_EQ(right.status, 0) << right.err;
   EXPECT_NE(right.out.find("Phase-encoding check: passed"), std::string::npos);
+}
+
+// The pipeline's NIfTI estimation, called as a library with a request and a
+// log stream (as other front ends call it), writes what `daxo estimate`
+// writes, byte for byte, and logs the same entries.
+TEST_F(NiftiEstimate, TheLibraryCallWritesWhatTheCommandWrites) {
+  const daxo::testing::SyntheticPair pair = daxo::testing::syntheticPair({24, 28, 12}, 1.5);
+  writeScan("ap", pair.first, R"({"PhaseEncodingDirection": "j-", "TotalReadoutTime": 0.05})");
+  writeScan("pa", pair.second, R"({"PhaseEncodingDirection": "j"})");
+  std::filesystem::create_directory(file("out"));
+  // Each run's files and log; the classic fast estimate logs no timings.
+  const auto outputs = [&] {
+    std::map<std::string, std::string> bytes;
+    for (const std::string& name : daxo::testing::namesIn(file("out"))) {
+      bytes[name] = daxo::testing::readFile(file("out/" + name));
+      std::filesystem::remove(file("out/" + name));
+    }
+    return bytes;
+  };
+  const DaxoRun run = runDaxo("estimate " + quoted("ap.nii.gz") + " " + quoted("pa.nii.gz") +
+                              " --method classic --fast --apply --float --out " + quoted("out"));
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::map<std::string, std::string> byCommand = outputs();
+
+  daxo::pipeline::NiftiEstimateRequest request;
+  request.first = file("ap.nii.gz");
+  request.second = file("pa.nii.gz");
+  request.outDir = file("out");
+  request.apply = true;
+  request.storage = daxo::NiftiStorage::Float32;
+  request.estimation.method = daxo::EstimationMethod::Classic;
+  request.estimation.fast = true;
+  daxo::testing::EntryLog log;
+  daxo::pipeline::estimateNiftiFiles(request, log);
+  EXPECT_EQ(outputs(), byCommand);
+  ASSERT_EQ(byCommand.size(), 8u);  // map, field and the two series, each with its sidecar
+
+  std::string logged;
+  for (const std::string& entry : log.entries()) logged += "[T] " + entry + "\n";
+  std::istringstream lines(run.out);
+  std::string commandLog;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("[", 0) == 0) commandLog += "[T] " + line.substr(line.find("] ") + 2) + "\n";
+  }
+  EXPECT_EQ(logged + "[T] Done.\n", commandLog);
 }
 
 }  // namespace

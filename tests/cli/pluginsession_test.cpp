@@ -9,9 +9,10 @@
 #include <string>
 
 #include "cli/console.h"
+#include "daxo/version.h"
 #include "host/hostfunctions.h"
 #include "host/hoststate.h"
-#include "tests/support/testfiles.h"
+#include "testsupport/testfiles.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ class PluginTask : public ::testing::Test {
 
 TEST_F(PluginTask, SessionSetsParametersAndReportsTheErrorBox) {
   daxo::cli::PluginSession session(DAXO_PLUGIN_PATH);
-  EXPECT_EQ(session.metadata().version, "1.1.1");
+  EXPECT_EQ(session.metadata().version, DAXO_VERSION_STRING);
   const TaskOutcome outcome = session.runTask("estimate", TaskParameters().set("file0", "a.fmr").set("volume0", 3));
   EXPECT_EQ(hostState().parameters.getString("task"), "estimate");
   EXPECT_EQ(hostState().parameters.getString("file0"), "a.fmr");

@@ -12,7 +12,7 @@
 #include "tests/cli/daxorun.h"
 #include "tests/plugin/syntheticpair.h"
 #include "tests/plugin/testprojects.h"
-#include "tests/support/testfiles.h"
+#include "testsupport/testfiles.h"
 
 namespace {
 

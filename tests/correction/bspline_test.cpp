@@ -7,7 +7,7 @@
 
 #include "correction/bsplinetaps.h"
 #include "tests/correction/reference_bspline.h"
-#include "tests/support/volumes.h"
+#include "testsupport/volumes.h"
 
 namespace daxo {
 namespace {

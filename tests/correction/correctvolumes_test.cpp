@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "correction/vdm.h"
-#include "tests/support/volumes.h"
+#include "testsupport/volumes.h"
 
 namespace daxo {
 namespace {

@@ -34,7 +34,7 @@
 #include "correction/vdm.h"
 #include "correction/vdmestimate.h"
 #include "demodata/accuracy.h"
-#include "tests/support/fft_for_tests.h"
+#include "testsupport/fft_for_tests.h"
 #include "volume/distance.h"
 
 namespace daxo {
@@ -109,8 +109,12 @@ TEST(EstimationAccuracy, RecoversASmoothDisplacementWithIntensityChange) {
   };
   for (const Run& run : {Run{true, 0.27}, Run{false, 0.44}}) {
     SCOPED_TRACE(run.useSsd ? "SSD" : "NCC");
-    const Volume full = estimateVdm(p.ap, p.pa, voxelSize, columnSigma, run.useSsd, s.localBoxes, s.shifts, s.smoothing,
-                                    true, false, nullptr, 0);
+    VdmEstimateSettings settings = standardVdmSettings(voxelSize);
+    settings.columnSigma = columnSigma;
+    settings.schedule = s;
+    settings.useSsd = run.useSsd;
+    settings.useIc = true;
+    const Volume full = estimateVdm(p.ap, p.pa, settings, nullptr).map;
     EXPECT_LT(displacementError(full, p.truth, p.mask).rms, run.rmsLimit);
     expectCorrectedPairAgrees(p, full);
   }

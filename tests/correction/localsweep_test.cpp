@@ -12,7 +12,7 @@
 #include "correction/shiftcosts.h"
 #include "correction/vdm.h"
 #include "tests/correction/reference_sweep.h"
-#include "tests/support/volumes.h"
+#include "testsupport/volumes.h"
 #include "volume/vectorlanes.h"
 
 namespace daxo {
@@ -60,7 +60,8 @@ TEST(SweepStage, IdenticalScansKeepTheMapWhereTheBoxStaysInside) {
   const Volume scan = volumeOf(d, [](int x, int y, int z) { return 400.0f + 150.0f * std::sin(0.6f * y + x + z); });
   Volume F = scan, G = scan, acc(d, 0.0f), weights(d, 0.25f);
   const Volume v(d, 0.0f), box(3, 3, 3, 1.0f);
-  const size_t searched = sweepStage(F, G, scan, scan, v, box, {-1.0f, -0.5f, 0.0f, 0.5f, 1.0f}, true, acc, weights);
+  const size_t searched =
+      sweepStage({F, G, scan, scan, v}, {box, {-1.0f, -0.5f, 0.0f, 0.5f, 1.0f}, true}, {acc, weights});
   EXPECT_EQ(searched, d.x * d.y * d.z + 0u);
   for (int z = 0; z < d.z; ++z)
     for (int y = 3; y <= d.y - 4; ++y)
@@ -77,7 +78,7 @@ TEST(SweepStage, EqualCostsChooseTheFirstShiftAndDarkVoxelsAreLeft) {
   const Volume v = randomVolume(d, 3, -0.5f, 0.5f);
   Volume acc = v;
   const std::vector<float> shifts = {-5.0f, -4.0f, 0.0f, 4.0f, 5.0f};
-  sweepStage(F, G, scan, scan, v, Volume(3, 3, 3, 1.0f), shifts, true, acc, weights);
+  sweepStage({F, G, scan, scan, v}, {Volume(3, 3, 3, 1.0f), shifts, true}, {acc, weights});
   for (int z = 0; z < d.z; ++z)
     for (int y = 0; y < d.y; ++y)
       for (int x = 0; x < d.x; ++x) {
@@ -103,7 +104,7 @@ TEST(SweepStage, LeavesTheLastTrialInTheWarpedScans) {
   const Volume v = volumeOf(d, [](int x, int, int z) { return 0.1f * x - 0.2f * z; });
   const Volume box(3, 3, 3, 1.0f);
   const std::vector<float> shifts = {-1.0f, 0.0f, 1.5f};
-  EXPECT_EQ(sweepStage(F, G, Am, Pm, v, box, shifts, true, acc, weights), 1u);
+  EXPECT_EQ(sweepStage({F, G, Am, Pm, v}, {box, shifts, true}, {acc, weights}), 1u);
   Volume expectedF(d, 0.0f), expectedG(d, 0.0f);
   expectedF(centre.x, centre.y, centre.z) = 150.0f;
   VoxelList voxels, boxVoxels;
@@ -121,7 +122,7 @@ TEST(SweepStage, RegressionEmptyShiftListChangesNothing) {
   const Dimensions d{4, 6, 3};
   const Volume scan = randomVolume(d, 5, 0.0f, 1000.0f);
   Volume F = scan, G = scan, acc(d, 0.5f), weights(d, 0.25f);
-  EXPECT_EQ(sweepStage(F, G, scan, scan, Volume(d, 0.0f), Volume(3, 3, 3, 1.0f), {}, true, acc, weights), 0u);
+  EXPECT_EQ(sweepStage({F, G, scan, scan, Volume(d, 0.0f)}, {Volume(3, 3, 3, 1.0f), {}, true}, {acc, weights}), 0u);
   expectSameVolume(F, scan, "F");
   expectSameVolume(G, scan, "G");
   expectSameVolume(acc, Volume(d, 0.5f), "acc");
@@ -159,7 +160,7 @@ TEST(SweepStage, IsBitIdenticalToTheReference) {
         Volume F = randomVolume(d, 15, 0.0f, 250.0f), G = Am;
         Volume acc = v, weights(d, 0.25f);
         Volume refF = F, refG = G, refAcc = v, refWeights(d, 0.25f);
-        const size_t searched = sweepStage(F, G, Am, Pm, v, c.box, c.shifts, useSsd, acc, weights, &pool);
+        const size_t searched = sweepStage({F, G, Am, Pm, v}, {c.box, c.shifts, useSsd}, {acc, weights}, &pool);
         testing::referenceSweep(refF, refG, Am, Pm, v, c.box, c.shifts, useSsd, refAcc, refWeights);
         expectSameVolume(acc, refAcc, "acc");
         expectSameVolume(weights, refWeights, "weights");
@@ -230,11 +231,11 @@ TEST(SweepStage, RejectsVolumesOfOtherExtentsAndAliasedScans) {
   const Dimensions d{4, 5, 3};
   Volume F(d, 0.0f), G(d, 0.0f), acc(d, 0.0f), weights(d, 0.25f), small(4, 5, 2, 0.0f);
   const Volume scan(d, 200.0f), v(d, 0.0f), box(3, 3, 3, 1.0f);
-  EXPECT_THROW(sweepStage(F, G, scan, scan, v, box, {0.0f}, true, small, weights), std::invalid_argument);
-  EXPECT_THROW(sweepStage(F, G, F, scan, v, box, {0.0f}, true, acc, weights), std::invalid_argument);
-  EXPECT_THROW(sweepStage(F, F, scan, scan, v, box, {0.0f}, true, acc, weights), std::invalid_argument);
+  EXPECT_THROW(sweepStage({F, G, scan, scan, v}, {box, {0.0f}, true}, {small, weights}), std::invalid_argument);
+  EXPECT_THROW(sweepStage({F, G, F, scan, v}, {box, {0.0f}, true}, {acc, weights}), std::invalid_argument);
+  EXPECT_THROW(sweepStage({F, F, scan, scan, v}, {box, {0.0f}, true}, {acc, weights}), std::invalid_argument);
   Volume map(d, 0.0f);
-  EXPECT_THROW(sweepStage(F, G, scan, scan, map, box, {0.0f}, true, map, weights), std::invalid_argument);
+  EXPECT_THROW(sweepStage({F, G, scan, scan, map}, {box, {0.0f}, true}, {map, weights}), std::invalid_argument);
 }
 
 }  // namespace

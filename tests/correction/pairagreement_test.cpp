@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "tests/support/volumes.h"
+#include "testsupport/volumes.h"
 
 namespace daxo {
 namespace {

@@ -9,10 +9,10 @@
 
 #include "correction/rigidmotion.h"
 #include "tests/correction/reference_bspline.h"
-#include "tests/correction/rigidtesting.h"
-#include "tests/support/fft_for_tests.h"
-#include "tests/support/thrownmessage.h"
-#include "tests/support/volumes.h"
+#include "testsupport/fft_for_tests.h"
+#include "testsupport/rigidtesting.h"
+#include "testsupport/thrownmessage.h"
+#include "testsupport/volumes.h"
 
 namespace daxo {
 namespace {

@@ -7,7 +7,7 @@
 #include <stdexcept>
 
 #include "correction/registration.h"
-#include "tests/correction/rigidtesting.h"
+#include "testsupport/rigidtesting.h"
 
 namespace daxo {
 namespace {

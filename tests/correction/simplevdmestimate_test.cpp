@@ -10,10 +10,10 @@
 
 #include "correction/vdm.h"
 #include "tests/correction/reference_columnwise.h"
-#include "tests/support/entrylog.h"
-#include "tests/support/fft_for_tests.h"
-#include "tests/support/thrownmessage.h"
-#include "tests/support/volumes.h"
+#include "testsupport/entrylog.h"
+#include "testsupport/fft_for_tests.h"
+#include "testsupport/thrownmessage.h"
+#include "testsupport/volumes.h"
 
 namespace daxo {
 namespace {

@@ -16,8 +16,8 @@
 #include "correction/simplevdmestimate.h"
 #include "correction/vdm.h"
 #include "correction/vdmestimate.h"
-#include "tests/support/fft_for_tests.h"
-#include "tests/support/volumes.h"
+#include "testsupport/fft_for_tests.h"
+#include "testsupport/volumes.h"
 #include "volume/columnthreads.h"
 #include "volume/volumegauss.h"
 #include "volume/volumetransform.h"
@@ -117,7 +117,8 @@ TEST_F(ThreadCount, EveryParallelOperationGivesTheSameBytes) {
            Volume F(kDims), G(kDims), acc = map, searched(kDims, 0.25f);
            warpCubic(F, first, map, false);
            warpCubic(G, second, map, true);
-           sweepStage(F, G, first, second, map, schedule.localBoxes[0], schedule.shifts[0], useSsd, acc, searched, t);
+           sweepStage({F, G, first, second, map}, {schedule.localBoxes[0], schedule.shifts[0], useSsd}, {acc, searched},
+                      t);
            for (const Volume* v : {&F, &G, &acc, &searched}) append(b, *v);
          }
          return b;
@@ -148,14 +149,17 @@ TEST_F(ThreadCount, EveryParallelOperationGivesTheSameBytes) {
 }
 
 TEST_F(ThreadCount, TheWholeClassicEstimationGivesTheSameMap) {
-  const EstimationSchedule s = standardSchedule(kVoxelSize);
+  VdmEstimateSettings settings = standardVdmSettings(kVoxelSize);
   for (bool useSsd : {true, false})
     for (bool useIc : {false, true}) {
       SCOPED_TRACE(std::string(useSsd ? "SSD" : "NCC") + (useIc ? " with" : " without") + " intensity modulation");
+      settings.useSsd = useSsd;
+      settings.useIc = useIc;
       Volume maps[3];
-      for (int threads : {1, 2, 3})
-        maps[threads - 1] = estimateVdm(first, second, kVoxelSize, standardColumnSigma(kVoxelSize), useSsd,
-                                        s.localBoxes, s.shifts, s.smoothing, useIc, false, nullptr, 0, threads);
+      for (int threads : {1, 2, 3}) {
+        settings.threads = threads;
+        maps[threads - 1] = estimateVdm(first, second, settings, nullptr).map;
+      }
       testing::expectSameVolume(maps[1], maps[0], "2 threads");
       testing::expectSameVolume(maps[2], maps[0], "3 threads");
     }

@@ -17,8 +17,8 @@
 #include "correction/variationalproblem.h"
 #include "demodata/accuracy.h"
 #include "demodata/truthpair.h"
-#include "tests/support/realanatomy.h"
-#include "tests/support/volumes.h"
+#include "testsupport/realanatomy.h"
+#include "testsupport/volumes.h"
 #include "volume/columnthreads.h"
 
 namespace {
@@ -109,7 +109,7 @@ TEST(VariationalEstimate, ThreadCountAndSwappedScans) {
   EXPECT_EQ(differing, 0u);
 }
 
-// Real anatomy with real fields (tests/support/realanatomy.h), at the real
+// Real anatomy with real fields (testsupport/realanatomy.h), at the real
 // scans' noise: the accuracy the users' scans get. Bounds: the measured error
 // plus about 25 %.
 TEST(VariationalEstimate, RecoversRealFieldsOnRealAnatomy) {

@@ -11,8 +11,8 @@
 
 #include "correction/bspline.h"
 #include "tests/correction/reference_bspline.h"
-#include "tests/support/thrownmessage.h"
-#include "tests/support/volumes.h"
+#include "testsupport/thrownmessage.h"
+#include "testsupport/volumes.h"
 #include "volume/volumetransform.h"
 
 namespace daxo {

@@ -14,10 +14,10 @@
 #include "correction/vdmfolds.h"
 #include "correction/vdminverse.h"
 #include "tests/correction/reference_sweep.h"
-#include "tests/support/entrylog.h"
-#include "tests/support/fft_for_tests.h"
-#include "tests/support/thrownmessage.h"
-#include "tests/support/volumes.h"
+#include "testsupport/entrylog.h"
+#include "testsupport/fft_for_tests.h"
+#include "testsupport/thrownmessage.h"
+#include "testsupport/volumes.h"
 #include "volume/distance.h"
 
 namespace daxo {
@@ -98,25 +98,17 @@ TEST(StandardSchedule, HasTheFourStages) {
 TEST_F(EstimateVdm, RejectsBadArgumentsBeforeAnyLogLine) {
   const Dimensions d{8, 10, 6};
   const Pair p = makePair(d);
-  const EstimationSchedule s = standardSchedule(kVoxelSize);
-  const Sigma3 sigma = standardColumnSigma(kVoxelSize);
+  const VdmEstimateSettings standard = standardVdmSettings(kVoxelSize);
   EntryLog log;
-  EXPECT_EQ(thrownMessage<std::logic_error>([&] {
-              estimateVdm(p.ap, Volume(8, 10, 5, 0.0f), kVoxelSize, sigma, true, s.localBoxes, s.shifts, s.smoothing,
-                          false, false, &log, 0);
-            }),
+  EXPECT_EQ(thrownMessage<std::logic_error>([&] { estimateVdm(p.ap, Volume(8, 10, 5, 0.0f), standard, &log); }),
             "assertion failure (vdmestimate:97): vol_ap.dimensions() == vol_pa.dimensions()");
-  std::vector<std::vector<float>> threeShiftLists(s.shifts.begin(), s.shifts.begin() + 3);
-  EXPECT_EQ(thrownMessage<std::logic_error>([&] {
-              estimateVdm(p.ap, p.pa, kVoxelSize, sigma, true, s.localBoxes, threeShiftLists, s.smoothing, false, false,
-                          &log, 0);
-            }),
+  VdmEstimateSettings threeShiftLists = standard;
+  threeShiftLists.schedule.shifts.resize(3);
+  EXPECT_EQ(thrownMessage<std::logic_error>([&] { estimateVdm(p.ap, p.pa, threeShiftLists, &log); }),
             "assertion failure (vdmestimate:98): localbox.size() == s_values.size()");
-  std::vector<Sigma3> threeSmoothings(s.smoothing.begin(), s.smoothing.begin() + 3);
-  EXPECT_EQ(thrownMessage<std::logic_error>([&] {
-              estimateVdm(p.ap, p.pa, kVoxelSize, sigma, true, s.localBoxes, s.shifts, threeSmoothings, false, false,
-                          &log, 0);
-            }),
+  VdmEstimateSettings threeSmoothings = standard;
+  threeSmoothings.schedule.smoothing.resize(3);
+  EXPECT_EQ(thrownMessage<std::logic_error>([&] { estimateVdm(p.ap, p.pa, threeSmoothings, &log); }),
             "assertion failure (vdmestimate:99): localbox.size() == vdm_smoothing.size()");
   EXPECT_TRUE(log.entries().empty());
 }
@@ -125,13 +117,10 @@ TEST_F(EstimateVdm, RejectsBadArgumentsBeforeAnyLogLine) {
 TEST_F(EstimateVdm, RegressionEvenBoxExtentIsRejectedBeforeAnyWork) {
   const Dimensions d{8, 10, 6};
   const Pair p = makePair(d);
-  EstimationSchedule s = standardSchedule(kVoxelSize);
-  s.localBoxes[2] = Volume(5, 4, 5, 1.0f);
+  VdmEstimateSettings settings = standardVdmSettings(kVoxelSize);
+  settings.schedule.localBoxes[2] = Volume(5, 4, 5, 1.0f);
   EntryLog log;
-  const std::string message = thrownMessage<std::invalid_argument>([&] {
-    estimateVdm(p.ap, p.pa, kVoxelSize, standardColumnSigma(kVoxelSize), true, s.localBoxes, s.shifts, s.smoothing,
-                false, false, &log, 0);
-  });
+  const std::string message = thrownMessage<std::invalid_argument>([&] { estimateVdm(p.ap, p.pa, settings, &log); });
   EXPECT_NE(message.find("stage 3 is 5 x 4 x 5"), std::string::npos) << message;
   EXPECT_TRUE(log.entries().empty());
 }
@@ -142,10 +131,12 @@ TEST_F(EstimateVdm, NotANumberStartStopsWithTheMarker) {
   const Dimensions d{8, 10, 6};
   Pair p = makePair(d);
   p.pa(4, 5, 3) = std::nanf("");
-  const EstimationSchedule s = standardSchedule(kVoxelSize);
+  VdmEstimateSettings settings = standardVdmSettings(kVoxelSize);
+  settings.useSsd = true;
   EntryLog log;
-  const Volume v = estimateVdm(p.ap, p.pa, kVoxelSize, standardColumnSigma(kVoxelSize), true, s.localBoxes, s.shifts,
-                               s.smoothing, false, false, &log, 0);
+  const VdmEstimate estimate = estimateVdm(p.ap, p.pa, settings, &log);
+  EXPECT_TRUE(estimate.stoppedOnNotANumber);
+  const Volume& v = estimate.map;
   ASSERT_EQ(log.entries().size(), 5u);
   EXPECT_TRUE(startsWith(log.entries()[0], "Column-wise optimisation, sigma: "));
   EXPECT_TRUE(startsWith(log.entries()[3], "SSD after applying smoothed VDM: "));
@@ -161,11 +152,12 @@ TEST_F(EstimateVdm, NotANumberStartStopsWithTheMarker) {
 }
 
 TEST_F(EstimateVdm, FlatScansStopOnNotANumber) {
-  const EstimationSchedule s = standardSchedule(kVoxelSize);
+  VdmEstimateSettings settings = standardVdmSettings(kVoxelSize);
+  settings.useIc = true;
   EntryLog log;
-  const Volume v =
-      estimateVdm(Volume(6, 10, 4, 500.0f), Volume(6, 10, 4, 520.0f), kVoxelSize, standardColumnSigma(kVoxelSize),
-                  false, s.localBoxes, s.shifts, s.smoothing, true, false, &log, 0);
+  const VdmEstimate estimate = estimateVdm(Volume(6, 10, 4, 500.0f), Volume(6, 10, 4, 520.0f), settings, &log);
+  EXPECT_TRUE(estimate.stoppedOnNotANumber);
+  const Volume& v = estimate.map;
   ASSERT_EQ(log.entries().size(), 5u);
   EXPECT_TRUE(startsWith(log.entries()[3], "NCC after applying smoothed VDM: "));
   EXPECT_EQ(v(0, 0, 0), -99.0f);
@@ -175,12 +167,13 @@ TEST_F(EstimateVdm, FlatScansStopOnNotANumber) {
 // Scans without voxels have a NaN start (0 / 0); the marker has no voxel to
 // go to, and the columns of no rows must not be searched for a maximum.
 TEST_F(EstimateVdm, RegressionScansWithoutVoxelsReturnAnEmptyMap) {
-  const EstimationSchedule s = standardSchedule(kVoxelSize);
+  VdmEstimateSettings settings = standardVdmSettings(kVoxelSize);
+  settings.useSsd = true;
   for (const Dimensions& d : {Dimensions{0, 0, 0}, Dimensions{4, 0, 3}}) {
     EntryLog log;
-    const Volume v = estimateVdm(Volume(d), Volume(d), kVoxelSize, standardColumnSigma(kVoxelSize), true, s.localBoxes,
-                                 s.shifts, s.smoothing, false, false, &log, 0);
-    EXPECT_EQ(v.dimensions(), d);
+    const VdmEstimate estimate = estimateVdm(Volume(d), Volume(d), settings, &log);
+    EXPECT_EQ(estimate.map.dimensions(), d);
+    EXPECT_TRUE(estimate.stoppedOnNotANumber);
     ASSERT_EQ(log.entries().size(), 5u);
     EXPECT_TRUE(startsWith(log.entries()[4], "Not-a-number values detected."));
   }
@@ -189,10 +182,11 @@ TEST_F(EstimateVdm, RegressionScansWithoutVoxelsReturnAnEmptyMap) {
 TEST_F(EstimateVdm, EmptyScheduleReturnsTheSmoothedStartAndLogsTheClosingLines) {
   const Dimensions d{8, 12, 6};
   const Pair p = makePair(d);
-  const Sigma3 sigma = standardColumnSigma(kVoxelSize);
+  VdmEstimateSettings settings = standardVdmSettings(kVoxelSize);
+  settings.schedule = {};
   EntryLog log;
-  const Volume v = estimateVdm(p.ap, p.pa, kVoxelSize, sigma, false, {}, {}, {}, false, false, &log, 0);
-  Volume start = estimateColumnWise(p.ap, p.pa, sigma, nullptr, 0);
+  const Volume v = estimateVdm(p.ap, p.pa, settings, &log).map;
+  Volume start = estimateColumnWise(p.ap, p.pa, settings.columnSigma, nullptr, 0);
   smooth(start, {1.5, 1.5, 1.5}, {0, 0, 0}, true);
   expectSameVolume(v, start);
   const std::vector<std::string>& e = log.entries();
@@ -207,10 +201,10 @@ TEST_F(EstimateVdm, EmptyScheduleReturnsTheSmoothedStartAndLogsTheClosingLines) 
 TEST_F(EstimateVdm, IdenticalScansStartFromZero) {
   const Dimensions d{8, 12, 6};
   const Pair p = makePair(d);
-  const EstimationSchedule s = standardSchedule(kVoxelSize);
+  VdmEstimateSettings settings = standardVdmSettings(kVoxelSize);
+  settings.useSsd = true;
   EntryLog log;
-  const Volume v = estimateVdm(p.ap, p.ap, kVoxelSize, standardColumnSigma(kVoxelSize), true, s.localBoxes, s.shifts,
-                               s.smoothing, false, false, &log, 0);
+  const Volume v = estimateVdm(p.ap, p.ap, settings, &log).map;
   ASSERT_EQ(log.entries().size(), 16u);
   EXPECT_EQ(log.entries()[2], "SSD after applying column wise VDM: 0");
   EXPECT_EQ(log.entries()[3], "SSD after applying smoothed VDM: 0");
@@ -221,10 +215,10 @@ TEST_F(EstimateVdm, IdenticalScansStartFromZero) {
 TEST_F(EstimateVdm, LogsEveryLineInOrder) {
   const Dimensions d{10, 14, 6};
   const Pair p = makePair(d);
-  const EstimationSchedule s = standardSchedule(kVoxelSize);
+  VdmEstimateSettings settings = standardVdmSettings(kVoxelSize);
+  settings.useSsd = true;
   EntryLog log;
-  estimateVdm(p.ap, p.pa, kVoxelSize, standardColumnSigma(kVoxelSize), true, s.localBoxes, s.shifts, s.smoothing, false,
-              false, &log, 0);
+  estimateVdm(p.ap, p.pa, settings, &log);
   const std::vector<std::string>& e = log.entries();
   ASSERT_EQ(e.size(), 3u + 2u + 4u * 2u + 3u);
   EXPECT_EQ(e[0], "Column-wise optimisation, sigma: x: 0.5, y: 1.6, sigma.z: 0.5");
@@ -275,7 +269,8 @@ Volume referenceEstimate(const Volume& ap, const Volume& pa, const EstimationSch
 TEST_F(EstimateVdm, IsBitIdenticalToTheStepByStepReference) {
   const Dimensions d{10, 16, 7};
   const Pair p = makePair(d);
-  EstimationSchedule s = standardSchedule(kVoxelSize);
+  VdmEstimateSettings settings = standardVdmSettings(kVoxelSize);
+  EstimationSchedule& s = settings.schedule;
   s.localBoxes.resize(2);
   s.shifts = {s.shifts[0], s.shifts[2]};
   s.smoothing.resize(2);
@@ -283,8 +278,9 @@ TEST_F(EstimateVdm, IsBitIdenticalToTheStepByStepReference) {
   for (bool useSsd : {true, false})
     for (bool useIc : {false, true}) {
       SCOPED_TRACE(std::string(useSsd ? "SSD" : "NCC") + (useIc ? " with" : " without") + " intensity modulation");
-      const Volume v = estimateVdm(p.ap, p.pa, kVoxelSize, standardColumnSigma(kVoxelSize), useSsd, s.localBoxes,
-                                   s.shifts, s.smoothing, useIc, false, nullptr, 0);
+      settings.useSsd = useSsd;
+      settings.useIc = useIc;
+      const Volume v = estimateVdm(p.ap, p.pa, settings, nullptr).map;
       expectSameVolume(v, referenceEstimate(p.ap, p.pa, s, useSsd, useIc));
       // The stages did move the map away from its start.
       const Volume start = referenceEstimate(p.ap, p.pa, EstimationSchedule{}, useSsd, useIc);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "tests/correction/reference_bspline.h"
-#include "tests/support/volumes.h"
+#include "testsupport/volumes.h"
 
 namespace daxo {
 namespace {

@@ -9,7 +9,7 @@
 #include "demodata/displacementfield.h"
 #include "demodata/headphantom.h"
 #include "demodata/headvolumes.h"
-#include "tests/support/volumes.h"
+#include "testsupport/volumes.h"
 
 namespace daxo {
 namespace {

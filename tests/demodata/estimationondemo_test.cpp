@@ -20,7 +20,7 @@
 #include "demodata/displacementfield.h"
 #include "demodata/distortedscan.h"
 #include "demodata/headvolumes.h"
-#include "tests/support/fft_for_tests.h"
+#include "testsupport/fft_for_tests.h"
 #include "volume/volumegauss.h"
 
 namespace daxo {
@@ -35,19 +35,19 @@ TEST(EstimationOnDemo, FullEstimationBeatsTheFastPath) {
   const Volume head = headMask(s);
   const std::array<double, 3> voxelSize{s.voxelMm, s.voxelMm, s.voxelMm};
   const Sigma3 columnSigma = standardColumnSigma(voxelSize);
-  const EstimationSchedule schedule = standardSchedule(voxelSize);
 
   Volume fast = estimateColumnWise(first, second, columnSigma, nullptr, 0);
   smooth(fast, {1.5, 1.5, 1.5}, {0, 0, 0}, true);
   const double fastRms = displacementError(fast, truth, head).rms;
   EXPECT_LT(fastRms, 0.5 * displacementError(Volume(truth.dimensions(), 0.0f), truth, head).rms);
 
-  const Volume correlation = estimateVdm(first, second, voxelSize, columnSigma, false, schedule.localBoxes,
-                                         schedule.shifts, schedule.smoothing, false, false, nullptr, 0);
+  VdmEstimateSettings settings = standardVdmSettings(voxelSize);
+  const Volume correlation = estimateVdm(first, second, settings, nullptr).map;
   EXPECT_LT(displacementError(correlation, truth, head).rms, 0.6 * fastRms);
 
-  const Volume ssd = estimateVdm(first, second, voxelSize, columnSigma, true, schedule.localBoxes, schedule.shifts,
-                                 schedule.smoothing, true, false, nullptr, 0);
+  settings.useSsd = true;
+  settings.useIc = true;
+  const Volume ssd = estimateVdm(first, second, settings, nullptr).map;
   EXPECT_LT(displacementError(ssd, truth, head).rms, 0.8 * fastRms);
 }
 

@@ -11,7 +11,7 @@
 #include "demodata/headvolumes.h"
 #include "demodata/random.h"
 #include "demodata/signalmodel.h"
-#include "tests/support/volumes.h"
+#include "testsupport/volumes.h"
 
 namespace daxo {
 namespace {

@@ -5,7 +5,7 @@
 #include "fileio/fileerrors.h"
 #include "tests/fileio/fileimages.h"
 #include "tests/fileio/headertext.h"
-#include "tests/support/thrownmessage.h"
+#include "testsupport/thrownmessage.h"
 
 namespace daxo {
 namespace {
@@ -111,7 +111,7 @@ TEST(DwiData, VolumeMajorOrderRoundTrip) {
   writeFile(folder.file("dwi.dmr"), headerText(dwiLines("3")));
   writeFile(folder.file("dwi.dwi"), int16Bytes(counting16(16)));
   DMRHeader header;
-  header.load(folder.file("dwi.dmr"), true);
+  header.loadWithData(folder.file("dwi.dmr"));
   ASSERT_EQ(header.volumes.size(), 2u);
   for (int t = 0; t < 2; ++t)
     for (int z = 0; z < 2; ++z)
@@ -136,7 +136,7 @@ TEST(DwiData, OtherStorageFormatsFailOnlyWhenDataAreNeeded) {
   writeFile(folder.file("dwi.dmr"), headerText(dwiLines("2")));
   writeFile(folder.file("dwi.dwi"), int16Bytes(counting16(16)));
   DMRHeader header;
-  header.load(folder.file("dwi.dmr"), false);
+  header.loadHeader(folder.file("dwi.dmr"));
   for (int attempt = 0; attempt < 2; ++attempt) {
     EXPECT_EQ(thrownMessage<ReadFileError>([&] {
                 if (attempt == 0) header.loadData();
@@ -152,10 +152,10 @@ TEST(DwiData, MissingOrShortDataFile) {
   TempFolder folder;
   writeFile(folder.file("dwi.dmr"), headerText(dwiLines("3")));
   DMRHeader header;
-  EXPECT_EQ(thrownMessage<OpenFileError>([&] { header.load(folder.file("dwi.dmr"), true); }),
+  EXPECT_EQ(thrownMessage<OpenFileError>([&] { header.loadWithData(folder.file("dwi.dmr")); }),
             "Failed opening for reading: " + folder.file("dwi.dwi"));
   writeFile(folder.file("dwi.dwi"), int16Bytes(counting16(15)));
-  const std::string shortData = thrownMessage<ReadFileError>([&] { header.load(folder.file("dwi.dmr"), true); });
+  const std::string shortData = thrownMessage<ReadFileError>([&] { header.loadWithData(folder.file("dwi.dmr")); });
   EXPECT_NE(shortData.find(folder.file("dwi.dwi")), std::string::npos) << shortData;
 }
 

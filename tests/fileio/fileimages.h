@@ -1,13 +1,13 @@
 #pragma once
 
 // Byte images for the file-format tests; the files themselves are written
-// with tests/support/testfiles.h.
+// with testsupport/testfiles.h.
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "tests/support/testfiles.h"
+#include "testsupport/testfiles.h"
 
 namespace daxo::testing {
 

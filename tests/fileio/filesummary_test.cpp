@@ -4,7 +4,7 @@
 
 #include "fileio/fileerrors.h"
 #include "tests/fileio/fileimages.h"
-#include "tests/support/thrownmessage.h"
+#include "testsupport/thrownmessage.h"
 
 namespace daxo {
 namespace {

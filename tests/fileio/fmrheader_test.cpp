@@ -5,7 +5,7 @@
 #include "fileio/fileerrors.h"
 #include "tests/fileio/fileimages.h"
 #include "tests/fileio/headertext.h"
-#include "tests/support/thrownmessage.h"
+#include "testsupport/thrownmessage.h"
 
 namespace daxo {
 namespace {
@@ -243,7 +243,7 @@ TEST_F(FmrHeaderText, RegressionMalformedValueIsAnErrorNamingTheKey) {
   for (const auto& [lines, problem] : cases) {
     testing::writeFile(folder_.file("bad.fmr"), headerText(lines));
     FMRHeader header;
-    EXPECT_EQ(thrownMessage<ReadFileError>([&] { header.load(folder_.file("bad.fmr"), false); }),
+    EXPECT_EQ(thrownMessage<ReadFileError>([&] { header.loadHeader(folder_.file("bad.fmr")); }),
               "Bad value in header " + folder_.file("bad.fmr") + ": " + problem);
   }
   // A key at the very end of the file has no value and is not present.
@@ -271,9 +271,9 @@ TEST_F(FmrHeaderText, RegressionShortSliceTimingTableGetsZeros) {
 
 TEST_F(FmrHeaderText, MissingHeaderIsAnOpenError) {
   FMRHeader header;
-  EXPECT_EQ(thrownMessage<OpenFileError>([&] { header.load(folder_.file("none.fmr"), false); }),
+  EXPECT_EQ(thrownMessage<OpenFileError>([&] { header.loadHeader(folder_.file("none.fmr")); }),
             "Failed opening for reading: " + folder_.file("none.fmr"));
-  EXPECT_THROW(header.load(folder_.path(), false), OpenFileError);
+  EXPECT_THROW(header.loadHeader(folder_.path()), OpenFileError);
 }
 
 }  // namespace

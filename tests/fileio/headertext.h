@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-#include "tests/support/testfiles.h"
+#include "testsupport/testfiles.h"
 
 namespace daxo::testing {
 
@@ -18,7 +18,7 @@ class HeaderTextTest : public ::testing::Test {
   Header read(const std::string& text) {
     writeFile(folder_.file("project"), text);
     Header header;
-    header.load(folder_.file("project"), false);
+    header.loadHeader(folder_.file("project"));
     return header;
   }
   static std::string written(const Header& header) {

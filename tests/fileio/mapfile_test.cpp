@@ -10,8 +10,8 @@
 #include "fileio/binaryread.h"
 #include "fileio/fileerrors.h"
 #include "tests/fileio/fileimages.h"
-#include "tests/support/thrownmessage.h"
-#include "tests/support/volumes.h"
+#include "testsupport/thrownmessage.h"
+#include "testsupport/volumes.h"
 
 namespace daxo {
 namespace {
@@ -88,9 +88,13 @@ std::string slices(int count, int perSlice, float start) {
   return bytes;
 }
 
-void expectReadError(const std::string& path, bool withData) {
+// The reading of a map file's header alone, or with its voxels.
+enum class Read { Header, WithData };
+
+void expectReadError(const std::string& path, Read read) {
   MapFile map;
-  EXPECT_EQ(thrownMessage<ReadFileError>([&] { map.load(path, withData); }), "error reading from binary file");
+  EXPECT_EQ(thrownMessage<ReadFileError>([&] { read == Read::Header ? map.loadHeader(path) : map.loadWithData(path); }),
+            "error reading from binary file");
 }
 
 TEST(BinaryRead, LittleEndianValues) {
@@ -121,7 +125,7 @@ TEST(MapFile, ReadsTheHostLayoutBitForBit) {
   writeFile(folder.file("run1_vdm.map"), hostMapFile(map, -2.5f, 2.5f, "run1_vdm"));
 
   MapFile read;
-  read.load(folder.file("run1_vdm.map"), true);
+  read.loadWithData(folder.file("run1_vdm.map"));
   EXPECT_EQ(read.fileName, folder.file("run1_vdm.map"));
   EXPECT_EQ(read.typeCode, 10000);
   EXPECT_EQ(read.mapType, 1);
@@ -142,7 +146,7 @@ TEST(MapFile, SliceCountFromTypeCodeWhenWordTwoIsZero) {
   type2.type2Word = 7;
   writeFile(folder.file("a.map"), type2.headerBytes() + slices(30, 2, 0.0f));
   MapFile map;
-  map.load(folder.file("a.map"), true);
+  map.loadWithData(folder.file("a.map"));
   EXPECT_EQ(map.mapType, 2);
   EXPECT_EQ(map.nrOfSlices, 30);
   EXPECT_EQ(map.type2Word, 7);
@@ -151,7 +155,7 @@ TEST(MapFile, SliceCountFromTypeCodeWhenWordTwoIsZero) {
   MapImage type1 = type2;
   type1.typeCode = 10030;
   writeFile(folder.file("b.map"), type1.headerBytes() + slices(30, 2, 0.0f));
-  map.load(folder.file("b.map"), true);
+  map.loadWithData(folder.file("b.map"));
   EXPECT_EQ(map.mapType, 1);
   EXPECT_EQ(map.nrOfSlices, 30);
   EXPECT_EQ(map.type2Word, 0);
@@ -160,7 +164,7 @@ TEST(MapFile, SliceCountFromTypeCodeWhenWordTwoIsZero) {
   wordWins.typeCode = 20000;
   wordWins.slicesWord = 25;
   writeFile(folder.file("c.map"), wordWins.headerBytes() + slices(25, 2, 0.0f));
-  map.load(folder.file("c.map"), true);
+  map.loadWithData(folder.file("c.map"));
   EXPECT_EQ(map.nrOfSlices, 25);
 }
 
@@ -170,7 +174,7 @@ TEST(MapFile, FormatLevelTwoHasNoExtraIntegers) {
   level2.formatLevel = 2;
   writeFile(folder.file("a.map"), level2.headerBytes() + slices(1, 1, 4.0f));
   MapFile map;
-  map.load(folder.file("a.map"), true);
+  map.loadWithData(folder.file("a.map"));
   EXPECT_EQ(map.referenceName, "vdm");
   EXPECT_EQ(map.volume(0, 0, 0), 4.0f);
 
@@ -179,7 +183,7 @@ TEST(MapFile, FormatLevelTwoHasNoExtraIntegers) {
   level3.extra1 = -5;
   level3.extra2 = 9;
   writeFile(folder.file("b.map"), level3.headerBytes() + slices(1, 1, 4.0f));
-  map.load(folder.file("b.map"), true);
+  map.loadWithData(folder.file("b.map"));
   EXPECT_EQ(map.firstExtraInt, -5);
   EXPECT_EQ(map.secondExtraInt, 9);
   EXPECT_EQ(map.volume(0, 0, 0), 4.0f);
@@ -190,7 +194,7 @@ TEST(MapFile, ZeroSlicesGiveAnEmptyVolumeWithTheMapsExtents) {
   const MapImage image = imageOf(0, 4, 5);
   writeFile(folder.file("a.map"), image.headerBytes());
   MapFile map;
-  map.load(folder.file("a.map"), true);
+  map.loadWithData(folder.file("a.map"));
   EXPECT_EQ(map.volume.dimensions(), (Dimensions{5, 4, 0}));
 }
 
@@ -199,9 +203,9 @@ TEST(MapFile, TrailingBytesAreIgnoredAndHeaderOnlyLoadReadsNoVoxels) {
   const MapImage image = imageOf(2, 2, 2);
   writeFile(folder.file("a.map"), image.headerBytes() + slices(2, 4, 1.0f) + "extra");
   MapFile map;
-  map.load(folder.file("a.map"), true);
+  map.loadWithData(folder.file("a.map"));
   EXPECT_EQ(map.volume(1, 1, 1), 8.0f);
-  map.load(folder.file("a.map"), false);
+  map.loadHeader(folder.file("a.map"));
   EXPECT_EQ(map.volume.voxelCount(), 0u);
   EXPECT_EQ(map.nrOfSlices, 2);
 }
@@ -211,24 +215,24 @@ TEST(MapFile, TruncatedOrEmptyNamedFilesFail) {
   const MapImage image = imageOf(2, 2, 2);
   const std::string whole = image.headerBytes() + slices(2, 4, 1.0f);
   writeFile(folder.file("cut.map"), whole.substr(0, whole.size() - 1));
-  expectReadError(folder.file("cut.map"), true);
+  expectReadError(folder.file("cut.map"), Read::WithData);
   // Every cut inside the header fails too, with or without data.
   const size_t headerSize = image.headerBytes().size();
   for (size_t cut = 0; cut < headerSize; ++cut) {
     writeFile(folder.file("head.map"), whole.substr(0, cut));
-    expectReadError(folder.file("head.map"), false);
+    expectReadError(folder.file("head.map"), Read::Header);
   }
   MapImage unnamed = image;
   unnamed.name = "";
   writeFile(folder.file("unnamed.map"), unnamed.headerBytes() + slices(2, 4, 1.0f));
-  expectReadError(folder.file("unnamed.map"), true);
+  expectReadError(folder.file("unnamed.map"), Read::WithData);
 }
 
 TEST(MapFile, HugeDeclaredExtentsInASmallFileFailBeforeAllocating) {
   TempFolder folder;
   const MapImage image = imageOf(65535, 65535, 65535);
   writeFile(folder.file("huge.map"), image.headerBytes() + slices(1, 4, 0.0f));
-  expectReadError(folder.file("huge.map"), true);
+  expectReadError(folder.file("huge.map"), Read::WithData);
 }
 
 TEST(MapFile, FailedLoadLeavesTheRecordAndMissingFileIsAnOpenError) {
@@ -237,11 +241,11 @@ TEST(MapFile, FailedLoadLeavesTheRecordAndMissingFileIsAnOpenError) {
   writeFile(folder.file("good.map"), image.headerBytes() + slices(1, 1, 3.0f));
   writeFile(folder.file("bad.map"), image.headerBytes());
   MapFile map;
-  map.load(folder.file("good.map"), true);
-  EXPECT_THROW(map.load(folder.file("bad.map"), true), ReadFileError);
+  map.loadWithData(folder.file("good.map"));
+  EXPECT_THROW(map.loadWithData(folder.file("bad.map")), ReadFileError);
   EXPECT_EQ(map.fileName, folder.file("good.map"));
   EXPECT_EQ(map.volume(0, 0, 0), 3.0f);
-  EXPECT_EQ(thrownMessage<OpenFileError>([&] { map.load(folder.file("none.map"), true); }),
+  EXPECT_EQ(thrownMessage<OpenFileError>([&] { map.loadWithData(folder.file("none.map")); }),
             "could not open file " + folder.file("none.map"));
 }
 
@@ -281,7 +285,7 @@ TEST(MapFile, WriterAndReaderAgreeOnEveryVariant) {
     writeFile(path, std::string(bytes.begin(), bytes.end()));
 
     MapFile read;
-    read.load(path, true);
+    read.loadWithData(path);
     EXPECT_EQ(read.typeCode, record.typeCode) << v.name;
     EXPECT_EQ(read.mapType, record.mapType) << v.name;
     EXPECT_EQ(read.word5, 1) << v.name;

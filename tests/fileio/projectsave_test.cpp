@@ -9,8 +9,8 @@
 #include "fileio/fileerrors.h"
 #include "fileio/fmrheader.h"
 #include "tests/fileio/fileimages.h"
-#include "tests/support/faultinjection.h"
-#include "tests/support/thrownmessage.h"
+#include "testsupport/faultinjection.h"
+#include "testsupport/thrownmessage.h"
 
 namespace daxo {
 namespace {
@@ -35,7 +35,7 @@ class ProjectSave : public ::testing::Test {
         {"NrOfVolumes: 1", "NrOfSlices: 1", "Prefix: \"run1\"", "DataType: 2", "ResolutionX: 2", "ResolutionY: 2"});
     writeFile(folder_.file("run1.fmr"), header_);
     writeFile(folder_.file("run1.stc"), floatBytes({1, 2, 3, 4}));
-    project_.load(folder_.file("run1.fmr"), true);
+    project_.loadWithData(folder_.file("run1.fmr"));
   }
   void expectSourceIntact() {
     EXPECT_EQ(readFile(folder_.file("run1.fmr")), header_);
@@ -140,7 +140,7 @@ TEST_F(ProjectSave, DiffusionProjectsAreSavedTheSameWay) {
                         "ResolutionX: 1", "ResolutionY: 1"}));
   writeFile(folder_.file("dwi.dwi"), floatBytes({9}));
   DMRHeader dwi;
-  dwi.load(folder_.file("dwi.dmr"), true);
+  dwi.loadWithData(folder_.file("dwi.dmr"));
   fs::create_directory(folder_.file("dwi_undist.dwi"));
   EXPECT_EQ(thrownMessage<WriteFileError>([&] { dwi.saveAs(folder_.file("dwi_undist.dmr")); }),
             "Failed opening for writing: " + folder_.file("dwi_undist.dwi") + ": it is a folder");

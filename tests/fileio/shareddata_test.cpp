@@ -45,7 +45,7 @@ std::string withoutTrailingLineEnds(std::string text) {
 template <typename Header>
 void expectRoundTrip(const std::string& path) {
   Header header;
-  header.load(path, true);
+  header.loadWithData(path);
   ASSERT_EQ(header.volumes.size(), static_cast<size_t>(header.nrOfVolumes.value)) << path;
   ASSERT_GT(header.volumes.size(), 0u) << path;
   EXPECT_EQ(header.volumes[0].dimensions(),

@@ -9,7 +9,7 @@
 #include "fileio/fileerrors.h"
 #include "fileio/inputfile.h"
 #include "fileio/stagedoutputfile.h"
-#include "tests/support/testfiles.h"
+#include "testsupport/testfiles.h"
 
 namespace daxo {
 namespace {

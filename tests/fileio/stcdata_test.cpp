@@ -9,7 +9,7 @@
 #include "fileio/fmrheader.h"
 #include "fileio/voxeldata.h"
 #include "tests/fileio/fileimages.h"
-#include "tests/support/thrownmessage.h"
+#include "testsupport/thrownmessage.h"
 
 namespace daxo {
 namespace {
@@ -46,7 +46,7 @@ TEST(StcData, SliceMajorOrderOfTwoVolumesOfTwoSlices) {
   writeFile(folder.file("run1.stc"), data);
 
   FMRHeader header;
-  header.load(folder.file("run1.fmr"), true);
+  header.loadWithData(folder.file("run1.fmr"));
   ASSERT_EQ(header.volumes.size(), 2u);
   // Slice 0 of volume 0, slice 0 of volume 1, slice 1 of volume 0, slice 1 of
   // volume 1, each four voxels in row order.
@@ -66,7 +66,7 @@ TEST(StcData, SixteenBitUnlessDataTypeIsTwo) {
     writeFile(folder.file("run1.fmr"), headerText(projectLines(1, 1, 2, 1, dataType)));
     writeFile(folder.file("run1.stc"), std::string("\xff\xff\x00\x80", 4));
     FMRHeader header;
-    header.load(folder.file("run1.fmr"), true);
+    header.loadWithData(folder.file("run1.fmr"));
     EXPECT_EQ(header.volumes[0](0, 0, 0), -1.0f) << "DataType " << dataType;
     EXPECT_EQ(header.volumes[0](1, 0, 0), -32768.0f);
     header.volumes[0](0, 0, 0) = 300.9f;
@@ -91,12 +91,12 @@ TEST(StcData, RegressionSixteenBitValuesSaturate) {
   TempFolder folder;
   writeFile(folder.file("run1.fmr"), headerText(projectLines(1, 1, 2, 1, "1")));
   FMRHeader header;
-  header.load(folder.file("run1.fmr"), false);
+  header.loadHeader(folder.file("run1.fmr"));
   header.volumes.emplace_back(2, 1, 1);
   header.volumes[0](0, 0, 0) = 40000.7f;
   header.volumes[0](1, 0, 0) = -1e9f;
   header.save();
-  header.load(folder.file("run1.fmr"), true);
+  header.loadWithData(folder.file("run1.fmr"));
   EXPECT_EQ(header.volumes[0](0, 0, 0), 32767.0f);
   EXPECT_EQ(header.volumes[0](1, 0, 0), -32768.0f);
 }
@@ -106,7 +106,7 @@ TEST(StcData, NoVolumesMeansNoDataFileWritten) {
   writeFile(folder.file("run1.fmr"), headerText(projectLines(0, 2, 2, 2, "2")));
   writeFile(folder.file("run1.stc"), "");
   FMRHeader header;
-  header.load(folder.file("run1.fmr"), true);
+  header.loadWithData(folder.file("run1.fmr"));
   EXPECT_TRUE(header.volumes.empty());
   header.saveAs(folder.file("copy.fmr"));
   EXPECT_TRUE(fs::exists(folder.file("copy.fmr")));
@@ -118,7 +118,7 @@ TEST(StcData, EmptyPrefixNamesADataFileOfOnlyTheExtension) {
   writeFile(folder.file("run1.fmr"), headerText(projectLines(1, 1, 1, 1, "2", "\"\"")));
   writeFile(folder.file(".stc"), floatBytes({5.0f}));
   FMRHeader header;
-  header.load(folder.file("run1.fmr"), true);
+  header.loadWithData(folder.file("run1.fmr"));
   EXPECT_EQ(header.dataFileName(), folder.path() + "/.stc");
   EXPECT_EQ(header.volumes[0](0, 0, 0), 5.0f);
 }
@@ -128,13 +128,13 @@ TEST(StcData, SaveAsRenamesPrefixAndDataFile) {
   writeFile(folder.file("run1.fmr"), headerText(projectLines(1, 1, 1, 1, "2")));
   writeFile(folder.file("run1.stc"), floatBytes({5.0f}));
   FMRHeader header;
-  header.load(folder.file("run1.fmr"), true);
+  header.loadWithData(folder.file("run1.fmr"));
   header.saveAs(folder.file("run1_undist.fmr"));
   EXPECT_EQ(header.prefix.value, "run1_undist");
   EXPECT_EQ(header.fileName, folder.file("run1_undist.fmr"));
   EXPECT_EQ(readFile(folder.file("run1_undist.stc")), floatBytes({5.0f}));
   FMRHeader copy;
-  copy.load(folder.file("run1_undist.fmr"), true);
+  copy.loadWithData(folder.file("run1_undist.fmr"));
   EXPECT_EQ(copy.prefix.value, "run1_undist");
   EXPECT_TRUE(copy.prefix.quoted);
   EXPECT_EQ(copy.volumes[0](0, 0, 0), 5.0f);
@@ -149,12 +149,12 @@ TEST(StcData, RegressionSaveAsWithoutPrefixKeyNamesTheCopysDataFile) {
             headerText({"NrOfVolumes: 1", "NrOfSlices: 1", "ResolutionX: 1", "ResolutionY: 1"}));
   writeFile(folder.file(".stc"), int16Bytes({7}));
   FMRHeader header;
-  header.load(folder.file("run1.fmr"), true);
+  header.loadWithData(folder.file("run1.fmr"));
   header.volumes[0](0, 0, 0) = 8.0f;
   header.saveAs(folder.file("run1_undist.fmr"));
   EXPECT_NE(readFile(folder.file("run1_undist.fmr")).find("Prefix: \"run1_undist\"\r\n"), std::string::npos);
   FMRHeader copy;
-  copy.load(folder.file("run1_undist.fmr"), true);
+  copy.loadWithData(folder.file("run1_undist.fmr"));
   EXPECT_EQ(copy.dataFileName(), folder.file("run1_undist.stc"));
   EXPECT_EQ(copy.volumes[0](0, 0, 0), 8.0f);
   EXPECT_EQ(readFile(folder.file(".stc")), int16Bytes({7}));
@@ -165,13 +165,13 @@ TEST(StcData, SaveAsOverTheSourceKeepsItWhole) {
   writeFile(folder.file("run1.fmr"), headerText(projectLines(2, 2, 2, 2, "2")));
   writeFile(folder.file("run1.stc"), floatBytes(counting(16)));
   FMRHeader header;
-  header.load(folder.file("run1.fmr"), false);
+  header.loadHeader(folder.file("run1.fmr"));
   header.saveAs(folder.file("run1.fmr"));  // loads the data before writing
   EXPECT_EQ(readFile(folder.file("run1.stc")), floatBytes(counting(16)));
   header.volumes[1](0, 0, 0) = -3.0f;
   header.saveAs(folder.file("run1.fmr"));
   FMRHeader again;
-  again.load(folder.file("run1.fmr"), true);
+  again.loadWithData(folder.file("run1.fmr"));
   EXPECT_EQ(again.volumes[1](0, 0, 0), -3.0f);
   EXPECT_EQ(again.volumes[1](1, 1, 1), 15.0f);
 }
@@ -182,7 +182,7 @@ TEST(StcData, RegressionShortDataFileIsReportedWithBothSizes) {
   writeFile(folder.file("run1.fmr"), headerText(projectLines(2, 2, 2, 2, "2")));
   writeFile(folder.file("run1.stc"), floatBytes(counting(15)));
   FMRHeader header;
-  header.load(folder.file("run1.fmr"), false);
+  header.loadHeader(folder.file("run1.fmr"));
   EXPECT_EQ(thrownMessage<ReadFileError>([&] { header.loadData(); }),
             "Data file too short: " + folder.file("run1.stc") + " has 60 bytes, the header implies 64");
   EXPECT_TRUE(header.volumes.empty());
@@ -205,7 +205,7 @@ TEST(StcData, RegressionNonsenseCountsAreRefusedBeforeAllocating) {
   for (const auto& lines : headers) {
     writeFile(folder.file("run1.fmr"), headerText(lines));
     FMRHeader header;
-    header.load(folder.file("run1.fmr"), false);  // a header alone is never refused
+    header.loadHeader(folder.file("run1.fmr"));  // a header alone is never refused
     const std::string message = thrownMessage<ReadFileError>([&] { header.loadData(); });
     EXPECT_NE(message.find(folder.file("run1.fmr")), std::string::npos) << message;
   }
@@ -215,8 +215,8 @@ TEST(StcData, MissingDataFileIsAnOpenError) {
   TempFolder folder;
   writeFile(folder.file("run1.fmr"), headerText(projectLines(1, 1, 1, 1, "2")));
   FMRHeader header;
-  header.load(folder.file("run1.fmr"), false);  // the selection task reads no data
-  EXPECT_EQ(thrownMessage<OpenFileError>([&] { header.load(folder.file("run1.fmr"), true); }),
+  header.loadHeader(folder.file("run1.fmr"));  // the selection task reads no data
+  EXPECT_EQ(thrownMessage<OpenFileError>([&] { header.loadWithData(folder.file("run1.fmr")); }),
             "Failed opening STC for reading: " + folder.file("run1.stc"));
   EXPECT_EQ(header.fileName, folder.file("run1.fmr"));
 }
@@ -225,7 +225,7 @@ TEST(StcData, VolumesOfOtherExtentsAreRefusedBeforeWriting) {
   TempFolder folder;
   writeFile(folder.file("run1.fmr"), headerText(projectLines(1, 1, 1, 1, "2")));
   FMRHeader header;
-  header.load(folder.file("run1.fmr"), false);
+  header.loadHeader(folder.file("run1.fmr"));
   header.volumes.emplace_back(2, 1, 1, 0.0f);
   EXPECT_THROW(header.saveAs(folder.file("copy.fmr")), std::logic_error);
   EXPECT_FALSE(fs::exists(folder.file("copy.fmr")));
@@ -246,7 +246,7 @@ TEST(StcData, RegressionHugeVolumeCountIsRefusedBeforeAllocating) {
   std::filesystem::resize_file(folder.file("run1.stc"), uint64_t{2} * 2147483647u, ec);
   if (ec) GTEST_SKIP() << "no sparse 4 GiB file here: " << ec.message();
   FMRHeader header;
-  const std::string message = thrownMessage<ReadFileError>([&] { header.load(folder.file("run1.fmr"), true); });
+  const std::string message = thrownMessage<ReadFileError>([&] { header.loadWithData(folder.file("run1.fmr")); });
   EXPECT_EQ(
       message.rfind("Cannot load " + folder.file("run1.stc") + ": 2147483647 volumes of 1 x 1 x 1 voxels need ", 0), 0u)
       << message;
@@ -267,7 +267,7 @@ TEST(StcData, RegressionNoVolumesOfManySlicesReadsNothing) {
               headerText({"NrOfVolumes: 0", "NrOfSlices: 2147483647", "Prefix: \"run1\"", e[0], e[1], e[2]}));
     writeFile(folder.file("run1.stc"), "");
     FMRHeader header;
-    header.load(folder.file("run1.fmr"), true);
+    header.loadWithData(folder.file("run1.fmr"));
     EXPECT_TRUE(header.volumes.empty());
   }
 }

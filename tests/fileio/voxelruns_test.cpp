@@ -15,7 +15,7 @@
 #include "fileio/volumereader.h"
 #include "fileio/voxeldata.h"
 #include "tests/fileio/fileimages.h"
-#include "tests/support/thrownmessage.h"
+#include "testsupport/thrownmessage.h"
 
 namespace daxo {
 namespace {

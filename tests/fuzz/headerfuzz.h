@@ -19,7 +19,7 @@ int fuzzHeader(const uint8_t* data, size_t size, const std::string& headerName, 
   writeScratchFile(dataName, data, size);
   Header header;
   try {
-    header.load(path, false);
+    header.loadHeader(path);
     std::ostringstream out;
     header.writeHeader(out);
     header.loadData();

@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string path = daxo::fuzzing::writeScratchFile("run_vdm.map", data, size);
   daxo::MapFile map;
   try {
-    map.load(path, true);
+    map.loadWithData(path);
   } catch (const daxo::IOError&) {
   }
   return 0;

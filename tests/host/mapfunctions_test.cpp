@@ -11,7 +11,7 @@
 #include "host/hostfunctions.h"
 #include "host/hoststate.h"
 #include "host/mapfileformat.h"
-#include "tests/support/testfiles.h"
+#include "testsupport/testfiles.h"
 
 namespace {
 

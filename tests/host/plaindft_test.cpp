@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "host/fftwbinding.h"
+#include "volume/fftw/fftwbinding.h"
 
 namespace {
 

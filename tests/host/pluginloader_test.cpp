@@ -4,8 +4,9 @@
 
 #include <string>
 
+#include "daxo/version.h"
 #include "host/hoststate.h"
-#include "tests/support/thrownmessage.h"
+#include "testsupport/thrownmessage.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ std::string loadError(const std::string& path) {
 TEST(PluginLoader, LoadsTheBuiltPluginAndStartsIt) {
   daxo::host::resetHostState();
   PluginLibrary library(DAXO_PLUGIN_PATH);
-  EXPECT_EQ(library.metadata().name, "DAXO v1.1.1 (batch)");
+  EXPECT_EQ(library.metadata().name, "DAXO v" DAXO_VERSION_STRING " (batch)");
   daxo::host::PluginPointer plugin = library.createPlugin();
   EXPECT_TRUE(plugin->initPlugin());
   plugin.reset();

@@ -8,7 +8,7 @@
 #include "host/hoststate.h"
 #include "tests/plugin/loadedplugin.h"
 #include "tests/plugin/testprojects.h"
-#include "tests/support/testfiles.h"
+#include "testsupport/testfiles.h"
 
 namespace {
 

@@ -26,9 +26,9 @@
 #include "tests/plugin/loadedplugin.h"
 #include "tests/plugin/syntheticpair.h"
 #include "tests/plugin/testprojects.h"
-#include "tests/support/fft_for_tests.h"
-#include "tests/support/testfiles.h"
-#include "tests/support/volumes.h"
+#include "testsupport/fft_for_tests.h"
+#include "testsupport/testfiles.h"
+#include "testsupport/volumes.h"
 #include "volume/volumegauss.h"
 
 namespace {
@@ -63,7 +63,7 @@ struct VoxelSize {
 template <typename Header>
 void setVoxelSize(const std::string& path, const VoxelSize& size) {
   Header project;
-  project.load(path, true);
+  project.loadWithData(path);
   project.inplaneResolutionX = {"InplaneResolutionX", size.x, 32, true};
   project.inplaneResolutionY = {"InplaneResolutionY", size.y, 32, true};
   project.sliceThickness = {"SliceThickness", size.thickness, 32, true};
@@ -89,9 +89,12 @@ Volume fastReference(const Volume& first, const Volume& second, double dy, int o
 
 Volume fullReference(const Volume& first, const Volume& second, const std::array<double, 3>& voxelSize, bool useSsd,
                      bool useIc, int order) {
-  const daxo::EstimationSchedule s = daxo::standardSchedule(voxelSize);
-  return daxo::estimateVdm(first, second, voxelSize, {0.5, 4.0 / voxelSize[1], 0.5}, useSsd, s.localBoxes, s.shifts,
-                           s.smoothing, useIc, false, nullptr, order);
+  daxo::VdmEstimateSettings settings = daxo::standardVdmSettings(voxelSize);
+  settings.columnSigma = {0.5, 4.0 / voxelSize[1], 0.5};
+  settings.useSsd = useSsd;
+  settings.useIc = useIc;
+  settings.order = order;
+  return daxo::estimateVdm(first, second, settings, nullptr).map;
 }
 
 struct Settings {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/pluginexports.h"
+
 namespace {
 
 // The defined dynamic symbols of `path`, demangled; false when nm cannot run.
@@ -39,8 +41,10 @@ bool definedDynamicSymbols(const std::string& path, std::vector<std::string>& na
 }
 
 bool isEntryPoint(const std::string& name) {
-  static const std::set<std::string> exact = {"createPlugin",         "getAuthor",     "getGUIScript",    "getHelpFile",
-                                              "getPluginDescription", "getPluginName", "getPluginVersion"};
+#define DAXO_TEXT_EXPORT_NAME(function, field) #function,
+  static const std::set<std::string> exact = {daxo::kCreatePluginExport,
+                                              DAXO_PLUGIN_TEXT_EXPORTS(DAXO_TEXT_EXPORT_NAME)};
+#undef DAXO_TEXT_EXPORT_NAME
   if (exact.count(name) != 0) return true;
   for (const std::string cls : {"TSHVPluginInterface", "distcor"}) {
     if (name.rfind(cls + "::", 0) == 0) return true;
@@ -58,7 +62,7 @@ TEST(PluginLibraryExports, OnlyTheEntryPoints) {
 
   const std::set<std::string> present(names.begin(), names.end());
   for (const std::string required :
-       {"createPlugin", "getPluginName", "getAuthor", "distcor::execute()", "distcor::initPlugin()",
+       {daxo::kCreatePluginExport, "getPluginName", "getAuthor", "distcor::execute()", "distcor::initPlugin()",
         "distcor::distcor()", "distcor::~distcor()", "TSHVPluginInterface::TSHVPluginInterface()",
         "TSHVPluginInterface::TSHVPluginInterface(TSHVPluginInterface const&)",
         "TSHVPluginInterface::operator=(TSHVPluginInterface const&)", "TSHVPluginInterface::~TSHVPluginInterface()",

@@ -7,7 +7,7 @@
 
 #include "host/hoststate.h"
 #include "host/pluginloader.h"
-#include "tests/support/testfiles.h"
+#include "testsupport/testfiles.h"
 
 namespace daxo::testing {
 

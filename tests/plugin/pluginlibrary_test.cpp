@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "daxo/version.h"
 #include "host/hoststate.h"
 #include "tests/plugin/loadedplugin.h"
 
@@ -19,14 +20,14 @@ const char* const kVersionMessage = "Error: Tesmarin version 20.0 or higher requ
 
 TEST(PluginLibrary, ReportsItsMetadata) {
   LoadedPlugin loaded;
-  const daxo::host::PluginMetadata& m = loaded.library.metadata();
-  EXPECT_EQ(m.name, "DAXO v1.1.1 (batch)");
-  EXPECT_EQ(m.version, "1.1.1");
-  EXPECT_EQ(m.guiScript, "DAXO_v111.js");
+  const daxo::PluginTexts& m = loaded.library.metadata();
+  EXPECT_EQ(m.name, "DAXO v" DAXO_VERSION_STRING " (batch)");
+  EXPECT_EQ(m.version, DAXO_VERSION_STRING);
+  EXPECT_EQ(m.guiScript, "DAXO_v" DAXO_VERSION_DIGITS ".js");
   EXPECT_EQ(m.helpFile, "DaxoPluginHelp/index.html");
-  EXPECT_EQ(m.description,
-            "~~ Pipeline including Ostrelin (DAXO 1.1.1) ~~<BR>This plugin corrects EPI data from reverse "
-            "phase-encoded data (anterior-posterior (AP/PA) and left-right (LR/RL).<BR>");
+  EXPECT_EQ(m.description, "~~ Pipeline including Ostrelin (DAXO " DAXO_VERSION_STRING
+                           ") ~~<BR>This plugin corrects EPI data from reverse "
+                           "phase-encoded data (anterior-posterior (AP/PA) and left-right (LR/RL).<BR>");
   EXPECT_EQ(m.author.rfind("<i>", 0), 0u);
   EXPECT_EQ(m.author.substr(m.author.size() - 4), "</i>");
 }

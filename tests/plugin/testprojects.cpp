@@ -73,7 +73,7 @@ DMRHeader writeDmrProject(const std::string& path, const Dimensions& d, const st
 
 MapFile readMap(const std::string& path) {
   MapFile map;
-  map.load(path, true);
+  map.loadWithData(path);
   return map;
 }
 

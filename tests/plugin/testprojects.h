@@ -36,7 +36,7 @@ DMRHeader writeDmrProject(const std::string& path, const Dimensions& d, const st
 template <typename Header>
 Header readProject(const std::string& path) {
   Header project;
-  project.load(path, true);
+  project.loadWithData(path);
   return project;
 }
 

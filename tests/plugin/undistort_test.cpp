@@ -14,9 +14,9 @@
 #include "correction/vdm.h"
 #include "fileio/fileerrors.h"
 #include "tests/plugin/testprojects.h"
-#include "tests/support/faultinjection.h"
-#include "tests/support/testfiles.h"
-#include "tests/support/thrownmessage.h"
+#include "testsupport/faultinjection.h"
+#include "testsupport/testfiles.h"
+#include "testsupport/thrownmessage.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ using Names = std::vector<std::string>;
 template <typename Header>
 Header headerOf(const std::string& path) {
   Header project;
-  project.load(path, false);
+  project.loadHeader(path);
   return project;
 }
 
@@ -186,7 +186,7 @@ TEST(WriteUndistorted, RegressionSourceWhoseDataFileIsTheCopysKeepsItsData) {
       daxo::testing::writeFmrProject(dir.file("run1_undist.fmr"), d, patternVolumes(d, 1), Voxels::Int16);
   std::filesystem::rename(dir.file("run1_undist.fmr"), dir.file("run1.fmr"));
   const std::string data = daxo::testing::readFile(dir.file("run1_undist.stc"));
-  project.load(dir.file("run1.fmr"), false);
+  project.loadHeader(dir.file("run1.fmr"));
   ASSERT_EQ(project.dataFileName(), dir.file("run1_undist.stc"));
   daxo::VolumeReader source = project.openVolumes();
 

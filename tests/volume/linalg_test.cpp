@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "tests/support/volumes.h"
+#include "testsupport/volumes.h"
 
 namespace daxo {
 namespace {

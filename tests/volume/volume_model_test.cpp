@@ -5,7 +5,7 @@
 #include <new>
 #include <vector>
 
-#include "tests/support/volumes.h"
+#include "testsupport/volumes.h"
 #include "volume/linalg.h"
 #include "volume/matrix.h"
 #include "volume/vector.h"

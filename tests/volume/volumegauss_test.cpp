@@ -7,9 +7,9 @@
 #include <stdexcept>
 #include <vector>
 
-#include "tests/support/fft_for_tests.h"
-#include "tests/support/thrownmessage.h"
-#include "tests/support/volumes.h"
+#include "testsupport/fft_for_tests.h"
+#include "testsupport/thrownmessage.h"
+#include "testsupport/volumes.h"
 #include "volume/fft.h"
 #include "volume/maskedconvolution.h"
 #include "volume/vectorlanes.h"
@@ -256,7 +256,7 @@ TEST_F(VolumeGauss, MaskedConvolution3DMatchesTheNaiveLoop) {
           for (int width : vectorWidths()) {
             SCOPED_TRACE("width " + std::to_string(width));
             Volume out(d, 0.0f);
-            maskedConvolve(image.data(), weights.data(), kernel.data(), grid, normalise, false, out.data(), threads,
+            maskedConvolve({image.data(), weights.data(), kernel.data(), grid, normalise, false}, out.data(), threads,
                            width);
             expectSameBits(out.data(), expected.data(), image.voxelCount());
           }
@@ -288,11 +288,11 @@ TEST_F(VolumeGauss, RegressionNanSignsDoNotDependOnTheVectorWidth) {
     }
     const Volume kernel = randomVolume({5, 5, 1}, 400 + seed, 0.0f, 1.0f);
     Volume reference(d, 0.0f);
-    maskedConvolve(image.data(), weights.data(), kernel.data(), grid, true, true, reference.data(), threads, 4);
+    maskedConvolve({image.data(), weights.data(), kernel.data(), grid, true, true}, reference.data(), threads, 4);
     for (int width : vectorWidths()) {
       SCOPED_TRACE("seed " + std::to_string(seed) + ", width " + std::to_string(width));
       Volume out(d, 0.0f);
-      maskedConvolve(image.data(), weights.data(), kernel.data(), grid, true, true, out.data(), threads, width);
+      maskedConvolve({image.data(), weights.data(), kernel.data(), grid, true, true}, out.data(), threads, width);
       EXPECT_EQ(std::memcmp(out.data(), reference.data(), image.voxelCount() * sizeof(float)), 0);
     }
   }

@@ -6,8 +6,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "tests/support/thrownmessage.h"
-#include "tests/support/volumes.h"
+#include "testsupport/thrownmessage.h"
+#include "testsupport/volumes.h"
 
 namespace daxo {
 namespace {

@@ -6,8 +6,8 @@
 
 #include "fileio/fileerrors.h"
 #include "fileio/nifti/niftiimage.h"
-#include "tests/support/testfiles.h"
-#include "tests/support/thrownmessage.h"
+#include "testsupport/testfiles.h"
+#include "testsupport/thrownmessage.h"
 
 namespace daxo {
 namespace {

@@ -12,8 +12,8 @@
 #include <limits>
 
 #include "fileio/fileerrors.h"
-#include "tests/support/testfiles.h"
-#include "tests/support/thrownmessage.h"
+#include "testsupport/testfiles.h"
+#include "testsupport/thrownmessage.h"
 
 namespace daxo {
 namespace {

@@ -1,0 +1,33 @@
+#include "cli/niftioptions.h"
+
+#include <exception>
+
+#include "cli/command.h"
+
+namespace daxo::cli {
+
+std::optional<double> readoutOption(const Arguments& arguments, const std::string& command) {
+  if (!arguments.has("--readout")) return std::nullopt;
+  const std::string text = arguments.value("--readout");
+  size_t used = 0;
+  double seconds = 0.0;
+  try {
+    seconds = std::stod(text, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used != text.size() || !(seconds > 0.0 && seconds < 1.0)) {
+    throw UsageError(command + ": option --readout needs the total readout time in seconds (0 to 1), not '" + text +
+                     "'");
+  }
+  return seconds;
+}
+
+std::optional<int32_t> volumeOption(const Arguments& arguments, const std::string& command, const std::string& name) {
+  if (!arguments.has(name)) return std::nullopt;
+  const int32_t index = arguments.intValue(name, 0);
+  if (index < 0) throw UsageError(command + ": option " + name + " needs a volume index from 0");
+  return index;
+}
+
+}  // namespace daxo::cli

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "cli/arguments.h"
+
+// Options that `daxo estimate` and `daxo apply` read alike for NIfTI inputs.
+
+namespace daxo::cli {
+
+// The value of --readout (total readout time in seconds, between 0 and 1);
+// nothing when it is not given. Throws UsageError naming `command`.
+std::optional<double> readoutOption(const Arguments& arguments, const std::string& command);
+
+// The volume index of option `name` (counted from 0); nothing when it is not
+// given. Throws UsageError naming `command` for a negative index.
+std::optional<int32_t> volumeOption(const Arguments& arguments, const std::string& command, const std::string& name);
+
+}  // namespace daxo::cli

@@ -1,0 +1,100 @@
+#include "pipeline/niftiapply.h"
+
+#include <filesystem>
+#include <stdexcept>
+
+#include "correction/fieldresample.h"
+#include "fileio/nifti/niftiimage.h"
+#include "fileio/paths.h"
+#include "pipeline/niftioutputs.h"
+#include "pipeline/niftiscan.h"
+#include "volume/volumetransform.h"
+
+namespace daxo::pipeline {
+
+namespace {
+
+Volume scaled(const Volume& v, double factor) {
+  Volume out(v.dimensions());
+  for (size_t i = 0; i < v.voxelCount(); ++i) out.data()[i] = static_cast<float>(v.data()[i] * factor);
+  return out;
+}
+
+}  // namespace
+
+MapSource readMapSource(const std::string& path, MapUnits units) {
+  const bool inHz = units == MapUnits::Hz;
+  const NiftiImage image = NiftiImage::open(path);
+  MapSource map;
+  map.path = path;
+  map.values = image.readVolume(0);
+  map.extents = image.extents();
+  map.affine = image.affine();
+  map.units = units;
+  const std::string json = sidecarPathOf(path);
+  if (!inHz && std::filesystem::exists(json)) {
+    const BidsSidecar sidecar = readBidsSidecar(json);
+    map.phaseEncoding = sidecar.phaseEncodingDirection;
+    map.readoutSeconds = sidecar.totalReadoutTime;
+  }
+  if (!inHz && !map.phaseEncoding) {
+    throw std::runtime_error(path + " has no sidecar (" + json +
+                             ") giving the phase-encoding direction it belongs to; daxo estimate writes one");
+  }
+  return map;
+}
+
+Volume displacementForSeries(const MapSource& map, const NiftiScan& series, std::string& note) {
+  const Dimensions extents = series.image.extents();
+  const Affine affine = series.image.affine();
+  const bool same = sameGrid(map.extents, map.affine, extents, affine);
+  const auto carried = [&](const Volume& field) {
+    return same ? field : resampleThroughAffines(field, map.affine, extents, affine);
+  };
+  const std::optional<double> readout = series.readout ? std::optional<double>(series.readout->seconds) : std::nullopt;
+  if (map.units == MapUnits::Hz) {
+    if (!readout) {
+      throw std::runtime_error(series.path + " has no readout time (TotalReadoutTime or EffectiveEchoSpacing in its " +
+                               "sidecar): give --readout to apply a field in Hz");
+    }
+    return scaled(carried(map.values), series.phaseEncoding.sign * *readout);
+  }
+  const PhaseEncodingDirection& pe = *map.phaseEncoding;
+  if (same && pe.axis == series.phaseEncoding.axis) {
+    const double polarity = pe.sign == series.phaseEncoding.sign ? 1.0 : -1.0;
+    const double ratio = readout && map.readoutSeconds ? *readout / *map.readoutSeconds : 1.0;
+    return scaled(map.values, polarity * ratio);
+  }
+  if (readout && map.readoutSeconds) {
+    const Volume field = scaled(map.values, pe.sign / *map.readoutSeconds);
+    return scaled(carried(field), series.phaseEncoding.sign * *readout);
+  }
+  if (pe.axis != series.phaseEncoding.axis) {
+    throw std::runtime_error(map.path + " displaces along " + phaseEncodingText(pe) + " but " + series.path +
+                             " is encoded along " + phaseEncodingText(series.phaseEncoding) +
+                             ": carrying the map needs both readout times (sidecars or --readout)");
+  }
+  note = "No readout times for " + map.path + " and " + series.path +
+         ": the same field of view is assumed and the map stretched to the series' extents.";
+  Volume stretched(extents);
+  resampleToSize(stretched, map.values);
+  return scaled(stretched, pe.sign == series.phaseEncoding.sign ? 1.0 : -1.0);
+}
+
+void applyNiftiMap(const NiftiApplyRequest& request, std::ostream& log) {
+  if (!request.outDir.empty() && !std::filesystem::is_directory(request.outDir)) {
+    throw std::runtime_error("the output folder " + request.outDir + " does not exist");
+  }
+  const MapSource map = readMapSource(request.mapPath, request.mapUnits);
+  for (const std::string& path : request.series) {
+    const NiftiScan series = openNiftiScan(path, request.pe, "--pe", request.readoutSeconds);
+    std::string note;
+    const Volume displacement = displacementForSeries(map, series, note);
+    if (!note.empty()) log << note << std::flush;
+    const CorrectedSeries output{niftiOutputPath(path, kCorrectedSuffix, request.outDir), request.storage,
+                                 request.jacobian, request.mapPath};
+    writeCorrectedSeries(series, displacement, output, log);
+  }
+}
+
+}  // namespace daxo::pipeline

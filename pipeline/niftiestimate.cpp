@@ -1,0 +1,110 @@
+#include "pipeline/niftiestimate.h"
+
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+
+#include "fileio/paths.h"
+#include "pipeline/niftioutputs.h"
+#include "pipeline/niftiscan.h"
+#include "pipeline/pairreportdata.h"
+#include "pipeline/phasecheck.h"
+#include "pipeline/reportpages.h"
+#include "volume/fftw/fftwbinding.h"
+
+namespace daxo::pipeline {
+
+namespace {
+
+// The map, and the field in Hz when the readout time is known.
+void writeMaps(const NiftiEstimateRequest& request, const NiftiScan& first, const Volume& map,
+               const std::string& mapPath, std::ostream& log) {
+  writeDisplacementMap(mapPath, first, map);
+  log << "Displacement map (voxels) saved as: " << mapPath << std::flush;
+  if (!first.readout) {
+    log << "No readout time for " << request.first
+        << " (no TotalReadoutTime or EffectiveEchoSpacing in its sidecar, no --readout): the field in Hz is not "
+           "written."
+        << std::flush;
+    return;
+  }
+  const std::string fieldPath = niftiOutputPath(request.first, kFieldMapSuffix, request.outDir);
+  writeFieldMap(fieldPath, first, map, *first.readout, request.second);
+  log << "Field map (Hz, readout time " << std::to_string(first.readout->seconds) << " s from " << first.readout->source
+      << ") saved as: " << fieldPath << std::flush;
+}
+
+}  // namespace
+
+NiftiPairEstimate estimateNiftiPair(const NiftiScan& first, const NiftiScan& second, std::optional<int32_t> volume0,
+                                    std::optional<int32_t> volume1, const EstimationOptions& options,
+                                    std::ostream& log) {
+  EstimationVolume v0 = estimationVolume(first, volume0, "--volume0");
+  EstimationVolume v1 = estimationVolume(second, volume1, "--volume1");
+  log << "Estimating from " << v0.description << " of " << first.path << " (" << phaseEncodingText(first.phaseEncoding)
+      << ") and " << v1.description << " of " << second.path << " (" << phaseEncodingText(second.phaseEncoding)
+      << ")..." << std::flush;
+  const Volume working0 = toWorkingFrame(v0.volume, first.phaseEncoding);
+  const Volume working1 = toWorkingFrame(v1.volume, second.phaseEncoding);
+  // The classic method smooths through the core's FFT table, which in the
+  // plugin the host fills; here it is filled with FFTW.
+  bindFft(fftwFunctions());
+  const std::optional<Volume> estimated = estimatePairMap(working0, working1, workingVoxelSize(first), options, log);
+  if (!estimated) throw std::runtime_error("no map was estimated (see the log); nothing was written");
+  const std::string given = first.phaseEncoding.axis == 0 ? "i" : "j";
+  PhaseCheckVerdict check = checkPhaseEncoding(
+      working0, working1, *estimated, {given, given == "i" ? "j" : "i", "PhaseEncodingDirection or --pe0/--pe1"}, log);
+  return {std::move(v0), std::move(v1), fromWorkingFrame(*estimated, first.phaseEncoding), std::move(check)};
+}
+
+report::PairReportInputs niftiPairReportInputs(const NiftiScan& first, const NiftiScan& second,
+                                               const NiftiPairEstimate& estimate, const std::string& mapPath,
+                                               const EstimationOptions& options) {
+  report::PairReportInputs in = pairReportInputs(estimate.volume0.volume, estimate.volume1.volume, estimate.map,
+                                                 first.image.voxelSize(), first.phaseEncoding.axis == 0);
+  if (first.readout) in.hzPerVoxel = first.phaseEncoding.sign / first.readout->seconds;
+  in.title = "Distortion correction: " + std::filesystem::path(first.path).filename().string() + " and " +
+             std::filesystem::path(second.path).filename().string();
+  in.verdict = estimate.check.summary();
+  in.settings = {
+      {"First scan", first.path + ", " + estimate.volume0.description + ", " + phaseEncodingText(first.phaseEncoding)},
+      {"Second scan",
+       second.path + ", " + estimate.volume1.description + ", " + phaseEncodingText(second.phaseEncoding)},
+      {"Map", mapPath},
+      {"Method", options.method == EstimationMethod::Classic ? "classic" : "variational"},
+      {"Software", daxoVersionText()}};
+  return in;
+}
+
+void estimateNiftiFiles(const NiftiEstimateRequest& request, std::ostream& log) {
+  if (!request.outDir.empty() && !std::filesystem::is_directory(request.outDir)) {
+    throw std::runtime_error("the output folder " + request.outDir + " does not exist");
+  }
+  const NiftiScan first = openNiftiScan(request.first, request.pe0, "--pe0", request.readoutSeconds);
+  const NiftiScan second = openNiftiScan(request.second, request.pe1, "--pe1", request.readoutSeconds);
+  checkOppositePair(first, second);
+  const NiftiPairEstimate estimate =
+      estimateNiftiPair(first, second, request.volume0, request.volume1, request.estimation, log);
+  const Volume& map = estimate.map;
+  const PhaseCheckVerdict& check = estimate.check;
+  if (!check.problem.empty()) {
+    if (!request.force) throw std::runtime_error(check.problem + "; nothing was written");
+    log << "Phase-encoding check failed, written anyway (--force): " << check.problem << std::flush;
+  }
+
+  const std::string mapPath = niftiOutputPath(request.first, kMapSuffix, request.outDir);
+  writeMaps(request, first, map, mapPath, log);
+  if (request.apply) {
+    CorrectedSeries output{niftiOutputPath(request.first, kCorrectedSuffix, request.outDir), request.storage, false,
+                           mapPath};
+    writeCorrectedSeries(first, map, output, log);
+    output.path = niftiOutputPath(request.second, kCorrectedSuffix, request.outDir);
+    writeCorrectedSeries(second, map * -1.0f, output, log);
+  }
+  if (!request.reportPage.empty()) {
+    writeReportPage(request.reportPage, niftiPairReportInputs(first, second, estimate, mapPath, request.estimation),
+                    log);
+  }
+}
+
+}  // namespace daxo::pipeline

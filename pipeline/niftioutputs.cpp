@@ -1,0 +1,96 @@
+#include "pipeline/niftioutputs.h"
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <utility>
+
+#include "correction/vdm.h"
+#include "fileio/fileerrors.h"
+#include "fileio/stagedoutputfile.h"
+#include "pipeline/queuedniftiwriter.h"
+#include "volume/columnthreads.h"
+
+namespace daxo::pipeline {
+
+namespace {
+
+// value * (1 + dmap/dy) in the frame with phase encoding along y.
+void multiplyByJacobian(Volume& corrected, const Volume& workingMap) {
+  const Volume slope = derivativeY(workingMap);
+  for (size_t i = 0; i < corrected.voxelCount(); ++i) corrected.data()[i] *= 1.0f + slope.data()[i];
+}
+
+}  // namespace
+
+void writeJsonFile(const std::string& path, const nlohmann::json& document) {
+  StagedOutputFile out(path);
+  if (!out.isOpen()) throw WriteFileError("Cannot create " + path);
+  out.stream() << document.dump(2) << "\n";
+  out.finish();
+  out.commit();
+}
+
+std::string niftiOutputPath(const std::string& input, const std::string& suffix, const std::string& outDir) {
+  const std::string stem = niftiStem(input) + suffix + ".nii.gz";
+  if (outDir.empty()) return stem;
+  return (std::filesystem::path(outDir) / std::filesystem::path(stem).filename()).string();
+}
+
+std::string outputSidecarPath(const std::string& niftiPath) { return niftiStem(niftiPath) + ".json"; }
+
+void writeDisplacementMap(const std::string& path, const NiftiScan& first, const Volume& map) {
+  writeNifti(path, first.image, {map}, NiftiStorage::Float32, "displacement, voxels along PE");
+  // What `daxo apply` needs to carry the map to other series.
+  nlohmann::json sidecar;
+  sidecar["Units"] = "voxels";
+  sidecar["Description"] = "displacement of " + first.path + " along its phase-encoding axis, estimated by DAXO";
+  sidecar["PhaseEncodingDirection"] = phaseEncodingText(first.phaseEncoding);
+  if (first.readout) sidecar["TotalReadoutTime"] = first.readout->seconds;
+  writeJsonFile(outputSidecarPath(path), sidecar);
+}
+
+void writeFieldMap(const std::string& path, const NiftiScan& first, const Volume& map, const ReadoutTime& readout,
+                   const std::string& secondPath) {
+  const double hzPerVoxel = first.phaseEncoding.sign / readout.seconds;
+  Volume field(map.dimensions());
+  for (size_t i = 0; i < map.voxelCount(); ++i) field.data()[i] = static_cast<float>(map.data()[i] * hzPerVoxel);
+  writeNifti(path, first.image, {field}, NiftiStorage::Float32, "field, Hz");
+  nlohmann::json sidecar;
+  sidecar["Units"] = "Hz";
+  sidecar["Description"] = "B0 field estimated by DAXO from a reverse phase-encoded pair";
+  sidecar["Sources"] = {first.path, secondPath};
+  sidecar["PhaseEncodingDirection"] = phaseEncodingText(first.phaseEncoding);
+  sidecar["TotalReadoutTime"] = readout.seconds;
+  writeJsonFile(outputSidecarPath(path), sidecar);
+}
+
+void writeCorrectedSeries(const NiftiScan& scan, const Volume& map, const CorrectedSeries& output, std::ostream& log) {
+  const std::string& path = output.path;
+  const bool alongX = scan.phaseEncoding.axis == 0;
+  const Volume workingMap = toWorkingFrame(map, scan.phaseEncoding);
+  NiftiVolumeReader reader(scan.image);
+  QueuedNiftiWriter writer(path, scan.image, scan.image.volumeCount(), output.storage);
+  ColumnThreads threads(threadCount());
+  Volume volume;
+  while (reader.remaining() > 0) {
+    reader.next(volume);
+    Volume corrected = correctVolume(workingMap, volume, alongX, &threads);
+    if (output.jacobian) {
+      Volume working = toWorkingFrame(corrected, scan.phaseEncoding);
+      multiplyByJacobian(working, workingMap);
+      corrected = fromWorkingFrame(working, scan.phaseEncoding);
+    }
+    writer.write(std::move(corrected));
+  }
+  writer.finish();
+  if (scan.sidecar) {
+    nlohmann::json sidecar = scan.sidecar->document;
+    sidecar["DistortionCorrection"] = {
+        {"Software", "DAXO"}, {"DisplacementMap", output.mapPath}, {"JacobianModulation", output.jacobian}};
+    writeJsonFile(outputSidecarPath(path), sidecar);
+  }
+  log << "Undistorted series saved as: " << path << std::flush;
+}
+
+}  // namespace daxo::pipeline

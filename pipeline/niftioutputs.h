@@ -1,0 +1,60 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <ostream>
+#include <string>
+
+#include "fileio/nifti/niftiimage.h"
+#include "pipeline/niftiscan.h"
+#include "volume/volume.h"
+
+// What is written for NIfTI inputs, on the first input's grid with its
+// affine: the displacement map in voxels, the field in Hz with its sidecar,
+// and corrected series with copies of their sidecars. Every file goes to a
+// temporary name first and is renamed only once complete.
+
+namespace daxo::pipeline {
+
+// The output path of `input` with `suffix` (kMapSuffix, fileio/paths.h) and
+// ".nii.gz": beside the input, or in `outDir` when it is not empty.
+// "d/sub-01_dwi.nii.gz" with "_vdm" gives "d/sub-01_dwi_vdm.nii.gz".
+std::string niftiOutputPath(const std::string& input, const std::string& suffix, const std::string& outDir);
+
+// The map of the first scan in the file's own frame: voxels along its
+// phase-encoding axis, positive toward higher voxel index on that axis.
+// 32-bit floats, one volume, with a sidecar giving that direction and the
+// readout time when known.
+void writeDisplacementMap(const std::string& path, const NiftiScan& first, const Volume& map);
+
+// The field in Hz: a positive field shifts a scan encoded along +axis toward
+// higher index by field x readout time voxels, so field = map x sign / readout
+// for the first scan's direction. Writes the image and a sidecar beside it
+// ("Units": "Hz").
+void writeFieldMap(const std::string& path, const NiftiScan& first, const Volume& map, const ReadoutTime& readout,
+                   const std::string& secondPath);
+
+// Where a corrected series goes and how it is written.
+struct CorrectedSeries {
+  std::string path;
+  // The input's data type and scaling (saturated), or 32-bit floats.
+  NiftiStorage storage = NiftiStorage::LikeSource;
+  // Each corrected volume multiplied by the Jacobian of the correction
+  // (1 + dmap/dphase), which keeps each column's total signal.
+  bool jacobian = false;
+  std::string mapPath;  // the map, as the sidecar's note names it
+};
+
+// Corrects every volume of `scan` with `map` (its own frame; the second scan
+// of a pair takes the negated map) and writes the series to `output.path`
+// volume by volume, with the input's header. Copies the input's sidecar, when
+// it has one, with a note of the correction. Logs one entry when done.
+void writeCorrectedSeries(const NiftiScan& scan, const Volume& map, const CorrectedSeries& output, std::ostream& log);
+
+// Writes `document` (indented by two) through a temporary file. Throws
+// WriteFileError naming the file.
+void writeJsonFile(const std::string& path, const nlohmann::json& document);
+
+// The sidecar of a NIfTI output: its path with ".json" for ".nii(.gz)".
+std::string outputSidecarPath(const std::string& niftiPath);
+
+}  // namespace daxo::pipeline

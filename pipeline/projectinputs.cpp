@@ -1,0 +1,63 @@
+#include "pipeline/projectinputs.h"
+
+#include "fileio/dmrheader.h"
+#include "fileio/fmrheader.h"
+#include "fileio/mapfile.h"
+#include "fileio/paths.h"
+#include "pipeline/projectvolume.h"
+#include "volume/volumetransform.h"
+
+namespace daxo::pipeline {
+
+namespace {
+
+template <typename Header>
+std::optional<Dimensions> extentsOf(const std::string& path) {
+  try {
+    Header header;
+    header.loadHeader(path);
+    return Dimensions{header.resolutionX.value, header.resolutionY.value, header.nrOfSlices.value};
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace
+
+std::optional<Dimensions> statedExtents(const std::string& path) {
+  return hasExtension(path, "fmr") ? extentsOf<FMRHeader>(path) : extentsOf<DMRHeader>(path);
+}
+
+std::optional<Dimensions> statedMapExtents(const std::string& path) {
+  try {
+    MapFile map;
+    map.loadHeader(path);
+    return Dimensions{map.nrOfColumns, map.nrOfRows, map.nrOfSlices};
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+std::vector<float> projectBValues(const std::string& path) {
+  if (hasExtension(path, "fmr")) return {};
+  try {
+    DMRHeader header;
+    header.loadHeader(path);
+    if (header.gradientInformationAvailable.value) return header.bValues;
+  } catch (const std::exception&) {
+  }
+  return {};
+}
+
+PhaseCheckVerdict checkProjectMap(const ProjectPair& pair, const std::string& mapPath, std::ostream& log) {
+  const bool alongX = pair.alongX;
+  const auto working = [alongX](const Volume& v) { return alongX ? transposeXY(v) : v; };
+  MapFile map;
+  map.loadWithData(mapPath);
+  return checkPhaseEncoding(working(readProjectVolume(pair.file0, pair.volume0).volume),
+                            working(readProjectVolume(pair.file1, pair.volume1).volume), working(map.volume),
+                            {alongX ? "x" : "y", alongX ? "y" : "x", alongX ? "--rllr (given)" : "--rllr (not given)"},
+                            log);
+}
+
+}  // namespace daxo::pipeline

@@ -1,0 +1,170 @@
+#include "testsupport/realanatomy.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+
+#include "correction/vdm.h"
+#include "demodata/anatomypair.h"
+#include "fileio/nifti/niftiimage.h"
+
+namespace daxo::testing {
+
+namespace {
+
+constexpr double kXa30Readout = 0.0475693;  // s, TotalReadoutTime of both xa30 runs
+
+struct Anatomy {
+  Volume object, head, field;  // field: the reference field in voxels of the object's grid
+  std::array<double, 3> voxelMm;
+  double noise = 0;
+};
+
+Volume volumeZero(const std::string& path) { return NiftiImage::open(path).readVolume(0); }
+
+// The scan unwarped by displacement d and multiplied by its Jacobian 1 + dd/dy.
+Volume unwarped(const Volume& scan, const Volume& d, bool negate) {
+  Volume out(scan.dimensions());
+  warpCubic(out, scan, d, negate);
+  const Volume slope = derivativeY(d);
+  const float sign = negate ? -1.0f : 1.0f;
+  for (size_t i = 0; i < out.voxelCount(); ++i) out.data()[i] *= 1.0f + sign * slope.data()[i];
+  return out;
+}
+
+// Nonzero where the volume, smoothed by 1.5 voxels, exceeds `fraction` of its
+// 99th percentile.
+Volume regionAbove(const Volume& v, double fraction) {
+  const Volume s = gaussianSmoothed(v, 1.5);
+  std::vector<float> values(s.data(), s.data() + s.voxelCount());
+  const size_t rank = static_cast<size_t>(0.99 * static_cast<double>(values.size() - 1));
+  std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(rank), values.end());
+  const double limit = fraction * values[rank];
+  Volume region(v.dimensions(), 0.0f);
+  for (size_t i = 0; i < v.voxelCount(); ++i) region.data()[i] = s.data()[i] > limit ? 1.0f : 0.0f;
+  return region;
+}
+
+Volume mirroredX(const Volume& v) {
+  Volume out(v.dimensions());
+  for (int32_t z = 0; z < v.nz(); ++z)
+    for (int32_t y = 0; y < v.ny(); ++y)
+      for (int32_t x = 0; x < v.nx(); ++x) out(x, y, z) = v(v.nx() - 1 - x, y, z);
+  return out;
+}
+
+// The reference field in Hz on the xa30 grid, as the displacement of the AP
+// scan (phase encoding j-: a positive field moves it toward -j).
+Volume referenceDisplacement(const std::string& folder) {
+  Volume field = volumeZero(folder + "/reference/xa30-b0_topup_field_hz.nii.gz");
+  field *= static_cast<float>(-kXa30Readout);
+  return field;
+}
+
+bool present(const std::string& folder) {
+  return std::filesystem::exists(folder + "/bids/sub-xa30/dwi/sub-xa30_dir-AP_dwi.nii.gz") &&
+         std::filesystem::exists(folder + "/bids/sub-canon/dwi/sub-canon_dir-AP_dwi.nii.gz") &&
+         std::filesystem::exists(folder + "/reference/xa30-b0_topup_field_hz.nii.gz");
+}
+
+Anatomy xa30(const std::string& folder) {
+  const std::string dwi = folder + "/bids/sub-xa30/dwi/sub-xa30_dir-";
+  const Volume ap = volumeZero(dwi + "AP_dwi.nii.gz"), pa = volumeZero(dwi + "PA_dwi.nii.gz");
+  Anatomy a;
+  a.field = referenceDisplacement(folder);
+  a.object = unwarped(ap, a.field, false);
+  const Volume second = unwarped(pa, a.field, true);
+  for (size_t i = 0; i < a.object.voxelCount(); ++i)
+    a.object.data()[i] = std::max(0.0f, 0.5f * (a.object.data()[i] + second.data()[i]));
+  a.head = regionAbove(a.object, 0.15);
+  a.noise = measuredNoise(ap, regionAbove(ap, 0.15));
+  a.voxelMm = NiftiImage::open(dwi + "AP_dwi.nii.gz").voxelSize();
+  return a;
+}
+
+Anatomy canon(const std::string& folder) {
+  const std::string ap = folder + "/bids/sub-canon/dwi/sub-canon_dir-AP_dwi.nii.gz";
+  Anatomy a;
+  a.object = volumeZero(ap);
+  a.head = regionAbove(a.object, 0.15);
+  a.noise = measuredNoise(a.object, a.head);
+  a.voxelMm = NiftiImage::open(ap).voxelSize();
+  const Volume reference = referenceDisplacement(folder);
+  a.field = mirroredX(resampledCentred(reference, {3.0, 3.0, 3.0}, a.object.dimensions(), a.voxelMm));
+  return a;
+}
+
+Anatomy resampled(const Anatomy& a, const Dimensions& extents, const std::array<double, 3>& voxelMm) {
+  Anatomy r;
+  r.voxelMm = voxelMm;
+  r.object = resampledCentred(a.object, a.voxelMm, extents, voxelMm);
+  r.head = regionAbove(r.object, 0.15);
+  r.field = resampledCentred(a.field, a.voxelMm, extents, voxelMm);
+  r.field *= static_cast<float>(a.voxelMm[1] / voxelMm[1]);  // voxels of the new grid
+  r.noise = a.noise;
+  return r;
+}
+
+RealAnatomyCase makeCase(const std::string& name, const Anatomy& a, double peak, double maxSlope, bool zeroBackground,
+                         uint64_t seed, double fieldScale) {
+  ShapedField field = shapedField(a.field, a.head, peak, maxSlope);
+  field.displacement *= static_cast<float>(fieldScale);
+  AnatomyPairSpec spec;
+  spec.noise = a.noise;
+  spec.zeroBackground = zeroBackground;
+  spec.seed = seed;
+  return {name, makeAnatomyPair(a.object, field.displacement, a.head, spec), field.steepest};
+}
+
+}  // namespace
+
+std::string sharedDataFolder() {
+  const char* fromEnvironment = std::getenv("DAXO_SHARED_DATA_DIR");
+  return fromEnvironment && *fromEnvironment ? fromEnvironment : DAXO_SHARED_DATA_DIR;
+}
+
+double measuredNoise(const Volume& v, const Volume& head) {
+  std::vector<double> responses;
+  for (int32_t z = 0; z < v.nz(); ++z)
+    for (int32_t y = 1; y + 1 < v.ny(); ++y)
+      for (int32_t x = 1; x + 1 < v.nx(); ++x) {
+        if (head(x, y, z) == 0.0f) continue;
+        const double c = v(x - 1, y - 1, z) + v(x + 1, y - 1, z) + v(x - 1, y + 1, z) + v(x + 1, y + 1, z) -
+                         2.0 * (v(x, y - 1, z) + v(x, y + 1, z) + v(x - 1, y, z) + v(x + 1, y, z)) + 4.0 * v(x, y, z);
+        responses.push_back(std::fabs(c));
+      }
+  if (responses.empty()) return 0.0;
+  const size_t middle = responses.size() / 2;
+  std::nth_element(responses.begin(), responses.begin() + static_cast<std::ptrdiff_t>(middle), responses.end());
+  // The mask's response to Gaussian noise has deviation 6 sigma, whose
+  // median absolute value is 0.6745 of that.
+  return responses[middle] / (6.0 * 0.6745);
+}
+
+std::vector<RealAnatomyCase> realAnatomyCases(const RealAnatomyOptions& options) {
+  const std::string folder = sharedDataFolder();
+  std::vector<RealAnatomyCase> cases;
+  if (!present(folder)) return cases;
+  Anatomy x = xa30(folder), c = canon(folder);
+  x.noise *= options.noiseScale;
+  c.noise *= options.noiseScale;
+  cases.push_back(
+      makeCase("xa30 72x72x39, 4-voxel field, zeroed background", x, 4.0, 0.8, true, 1, options.fieldScale));
+  cases.push_back(
+      makeCase("xa30 72x72x39, 7-voxel field, noisy background", x, 7.0, 0.8, false, 2, options.fieldScale));
+  cases.push_back(
+      makeCase("canon 80x80x40, 7-voxel field, zeroed background", c, 7.0, 0.8, true, 3, options.fieldScale));
+  cases.push_back(
+      makeCase("canon 80x80x40, 4-voxel field, noisy background", c, 4.0, 0.8, false, 4, options.fieldScale));
+  if (options.large) {
+    const Anatomy fine = resampled(x, {100, 100, 60}, {2.0, 2.0, 2.0});
+    cases.push_back(makeCase("xa30 100x100x60 2 mm, 4-voxel field, noisy background", fine, 4.0, 0.8, false, 5,
+                             options.fieldScale));
+    cases.push_back(makeCase("xa30 100x100x60 2 mm, 7-voxel field, zeroed background", fine, 7.0, 0.8, true, 6,
+                             options.fieldScale));
+  }
+  return cases;
+}
+
+}  // namespace daxo::testing

@@ -141,8 +141,10 @@ std::vector<double> toColumns(const Volume& v, double scale) {
 }
 
 // Face values from a map at the voxel centres: the mean of the two centres
-// beside each inner face, the end centre's value at the two outer faces.
-std::vector<double> centresToFaces(const Volume& map, const ColumnGrid& g) {
+// beside each inner face, the end centre's value at the two outer faces; the
+// whole start scaled down where needed so that no |D b| reaches 0.95 (the
+// line search needs a start that does not fold).
+std::vector<double> startFaces(const Volume& map, const ColumnGrid& g) {
   const std::vector<double> centres = toColumns(map, 1.0);
   const size_t m = static_cast<size_t>(g.m), faces = m + 1;
   std::vector<double> b(g.faces());
@@ -153,6 +155,11 @@ std::vector<double> centresToFaces(const Volume& map, const ColumnGrid& g) {
     dst[m] = src[m - 1];
     for (size_t k = 1; k < m; ++k) dst[k] = 0.5 * (src[k - 1] + src[k]);
   }
+  double steepest = 0.0;
+  for (size_t c = 0; c < g.columns(); ++c)
+    for (size_t k = 0; k < m; ++k) steepest = std::max(steepest, std::fabs(b[c * faces + k + 1] - b[c * faces + k]));
+  if (steepest >= 0.95)
+    for (double& v : b) v *= 0.94 / steepest;
   return b;
 }
 
@@ -288,7 +295,7 @@ Volume estimateVariational(const Volume& first, const Volume& second, const Vari
     const Clock::time_point levelStart = Clock::now();
     const Level& level = levels[li];
     if (settings.initial) {
-      b = centresToFaces(*settings.initial, level.grid);
+      b = startFaces(*settings.initial, level.grid);
     } else if (li + 1 == levels.size()) {
       b.assign(level.grid.faces(), 0.0);
     } else {

@@ -6,32 +6,11 @@
 
 #include "demodata/columnmass.h"
 #include "demodata/magnitudenoise.h"
+#include "volume/separablegauss.h"
 
 namespace daxo {
 
 namespace {
-
-// One pass of a normalised 1-D kernel along `axis` (0 x, 1 y, 2 z), the edge
-// voxel repeated.
-Volume convolvedAlong(const Volume& v, const std::vector<double>& kernel, int axis) {
-  const Dimensions e = v.dimensions();
-  const int32_t radius = static_cast<int32_t>(kernel.size() / 2);
-  const int32_t n = axis == 0 ? e.x : axis == 1 ? e.y : e.z;
-  Volume out(e);
-  for (int32_t z = 0; z < e.z; ++z)
-    for (int32_t y = 0; y < e.y; ++y)
-      for (int32_t x = 0; x < e.x; ++x) {
-        const int32_t at = axis == 0 ? x : axis == 1 ? y : z;
-        double sum = 0.0;
-        for (int32_t k = -radius; k <= radius; ++k) {
-          const int32_t j = std::clamp(at + k, 0, n - 1);
-          const float value = axis == 0 ? v(j, y, z) : axis == 1 ? v(x, j, z) : v(x, y, j);
-          sum += kernel[static_cast<size_t>(k + radius)] * value;
-        }
-        out(x, y, z) = static_cast<float>(sum);
-      }
-  return out;
-}
 
 // max over voxels of |v(y + 1) - v(y)|, the slope between neighbouring
 // centres that a linear interpolation of v has.
@@ -82,20 +61,6 @@ void zeroBackground(Volume& noisy, const Volume& clean) {
 }
 
 }  // namespace
-
-Volume gaussianSmoothed(const Volume& v, double sigma) {
-  if (!(sigma > 0.0)) return v;
-  const int32_t radius = static_cast<int32_t>(std::ceil(3.0 * sigma));
-  std::vector<double> kernel(static_cast<size_t>(2 * radius + 1));
-  double sum = 0.0;
-  for (int32_t k = -radius; k <= radius; ++k) {
-    const double w = std::exp(-0.5 * k * k / (sigma * sigma));
-    kernel[static_cast<size_t>(k + radius)] = w;
-    sum += w;
-  }
-  for (double& w : kernel) w /= sum;
-  return convolvedAlong(convolvedAlong(convolvedAlong(v, kernel, 0), kernel, 1), kernel, 2);
-}
 
 Volume resampledCentred(const Volume& v, const std::array<double, 3>& fromMm, const Dimensions& extents,
                         const std::array<double, 3>& toMm) {
@@ -149,10 +114,12 @@ ShapedField shapedField(const Volume& estimate, const Volume& head, double peak,
   }
 }
 
-TruthPair makeAnatomyPair(const Volume& object, const Volume& displacement, const Volume& head,
-                          const AnatomyPairSpec& spec) {
+namespace {
+
+// The object distorted by `sign` times the displacement, column by column.
+Volume distorted(const Volume& object, const Volume& displacement, double sign) {
   const Dimensions e = object.dimensions();
-  TruthPair pair{Volume(e), Volume(e), displacement, Volume(e, 0.0f)};
+  Volume out(e);
   double reach = 0.0;
   for (size_t i = 0; i < displacement.voxelCount(); ++i)
     reach = std::max(reach, std::fabs(static_cast<double>(displacement.data()[i])));
@@ -164,18 +131,39 @@ TruthPair makeAnatomyPair(const Volume& object, const Volume& displacement, cons
       const float* d = displacement.data() + displacement.index(x, 0, z);
       const auto density = [&](double y) { return columnAt(o, stride, e.y, y, false); };
       const auto field = [&](double y) { return columnAt(d, stride, e.y, y, true); };
-      distortColumnMass(density, field, e.y, margin, 1.0, &pair.first(x, 0, z), stride);
-      distortColumnMass(density, field, e.y, margin, -1.0, &pair.second(x, 0, z), stride);
+      distortColumnMass(density, field, e.y, margin, sign, out.data() + out.index(x, 0, z), stride);
     }
-  const Volume cleanFirst = pair.first, cleanSecond = pair.second;
-  addRicianNoise(pair.first, spec.noise, spec.seed, 1);
-  addRicianNoise(pair.second, spec.noise, spec.seed, 2);
+  return out;
+}
+
+TruthPair noisyPair(Volume first, Volume second, const Volume& displacement, const Volume& head,
+                    const AnatomyPairSpec& spec) {
+  const Volume cleanFirst = first, cleanSecond = second;
+  addRicianNoise(first, spec.noise, spec.seed, 1);
+  addRicianNoise(second, spec.noise, spec.seed, 2);
   if (spec.zeroBackground) {
-    zeroBackground(pair.first, cleanFirst);
-    zeroBackground(pair.second, cleanSecond);
+    zeroBackground(first, cleanFirst);
+    zeroBackground(second, cleanSecond);
   }
-  pair.mask = truthMask(head, displacement);
-  return pair;
+  return {std::move(first), std::move(second), displacement, truthMask(head, displacement)};
+}
+
+}  // namespace
+
+TruthPair makeAnatomyPair(const Volume& object, const Volume& displacement, const Volume& head,
+                          const AnatomyPairSpec& spec) {
+  return noisyPair(distorted(object, displacement, 1.0), distorted(object, displacement, -1.0), displacement, head,
+                   spec);
+}
+
+TruthPair makeMovedAnatomyPair(const Volume& object, const Volume& displacement, const Volume& head,
+                               const std::array<double, 3>& voxelMm, const RigidMotion& motion,
+                               const AnatomyPairSpec& spec) {
+  const RigidMotion back = inverseMotion(motion);
+  const Volume movedObject = movedBy(object, voxelMm, back);
+  const Volume movedField = movedBy(displacement, voxelMm, back);
+  return noisyPair(distorted(object, displacement, 1.0), distorted(movedObject, movedField, -1.0), displacement, head,
+                   spec);
 }
 
 }  // namespace daxo

@@ -3,7 +3,9 @@
 #include <array>
 #include <cstdint>
 
+#include "correction/pairmotion.h"
 #include "demodata/truthpair.h"
+#include "volume/separablegauss.h"
 #include "volume/volume.h"
 
 // Truth pairs from a real anatomy and a real field: an undistorted object (a
@@ -17,11 +19,6 @@
 // are in voxels along y. Volumes passed together share their extents.
 
 namespace daxo {
-
-// Gaussian smoothing of deviation `sigma` voxels along every axis, by direct
-// separable convolution (taps to 3 sigma, the edge voxel repeated); sigma 0
-// copies.
-Volume gaussianSmoothed(const Volume& v, double sigma);
 
 // The volume resampled onto `extents` voxels of `toMm`, the two grids
 // sharing their centre (voxel sizes `fromMm` of the source), by trilinear
@@ -62,5 +59,14 @@ struct AnatomyPairSpec {
 // head eroded by a voxel where y +- d stays inside the field of view.
 TruthPair makeAnatomyPair(const Volume& object, const Volume& displacement, const Volume& head,
                           const AnatomyPairSpec& spec);
+
+// The same pair with the head moved between the scans: a head point p of the
+// first scan lies at motion(p) in the second (correction/pairmotion.h), and
+// the field moves with the head. The second scan is the moved object
+// distorted by the moved field along its own y. The truth, the mask and the
+// first scan are those of makeAnatomyPair.
+TruthPair makeMovedAnatomyPair(const Volume& object, const Volume& displacement, const Volume& head,
+                               const std::array<double, 3>& voxelMm, const RigidMotion& motion,
+                               const AnatomyPairSpec& spec);
 
 }  // namespace daxo

@@ -44,13 +44,40 @@ class Head {
   double shift_;
 };
 
-// One distorted column: out[j] = mass of the object over {y : y + sign d(y) in [j - 1/2, j + 1/2]}.
+constexpr double kVoxelMm = 2.5;
+
+// One distorted column: out[j] = mass of the object over {y : y + sign d(y) in [j - 1/2, j + 1/2]};
+// the second scan (sign -1) sees the head moved by s.secondMotion.
 void distortColumn(const TruthPairSpec& s, const Head& head, int32_t x, int32_t z, double sign, float* out,
                    size_t stride) {
   double reach = 2.0 + std::fabs(s.slopeY) * s.extents.y;
   for (const FieldBump& b : s.bumps) reach += std::fabs(b.amplitude);
-  distortColumnMass([&](double y) { return head.at(x, y, z); }, [&](double y) { return fieldAt(s, x, y, z); },
-                    s.extents.y, static_cast<int32_t>(std::ceil(reach)), sign, out, stride);
+  const int32_t margin = static_cast<int32_t>(std::ceil(reach));
+  const bool moved = sign < 0.0 && (s.secondMotion.largestTurn() > 0.0 || s.secondMotion.largestShift() > 0.0);
+  if (!moved) {
+    distortColumnMass([&](double y) { return head.at(x, y, z); }, [&](double y) { return fieldAt(s, x, y, z); },
+                      s.extents.y, margin, sign, out, stride);
+    return;
+  }
+  // Where the head point now at (x, y, z) of the second scan was in the first.
+  const RigidMotion back = inverseMotion(s.secondMotion);
+  const Dimensions& e = s.extents;
+  const auto source = [&](double y) {
+    const std::array<double, 3> p = back.map(
+        {(x - 0.5 * (e.x - 1)) * kVoxelMm, (y - 0.5 * (e.y - 1)) * kVoxelMm, (z - 0.5 * (e.z - 1)) * kVoxelMm});
+    return std::array<double, 3>{p[0] / kVoxelMm + 0.5 * (e.x - 1), p[1] / kVoxelMm + 0.5 * (e.y - 1),
+                                 p[2] / kVoxelMm + 0.5 * (e.z - 1)};
+  };
+  distortColumnMass(
+      [&](double y) {
+        const auto p = source(y);
+        return head.at(p[0], p[1], p[2]);
+      },
+      [&](double y) {
+        const auto p = source(y);
+        return fieldAt(s, p[0], p[1], p[2]);
+      },
+      e.y, margin, sign, out, stride);
 }
 
 }  // namespace

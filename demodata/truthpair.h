@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "correction/pairmotion.h"
 #include "volume/volume.h"
 
 // Pairs of scans with a known displacement, made with a voxel-integrating
@@ -39,6 +40,10 @@ struct TruthPairSpec {
   double noise = 0.015;      // noise deviation per quadrature channel, as a fraction of 1000 (grey matter is 850)
   double secondScale = 1.0;  // the second scan's intensity relative to the first
   uint64_t seed = 20240607;  // texture and noise
+  // The head moved between the scans: the point p of the first scan's head
+  // lies at secondMotion(p) in the second (centred mm, 2.5 mm voxels), and
+  // the field moves with it.
+  RigidMotion secondMotion;
 };
 
 struct TruthPair {

@@ -107,14 +107,18 @@ Anatomy resampled(const Anatomy& a, const Dimensions& extents, const std::array<
 }
 
 RealAnatomyCase makeCase(const std::string& name, const Anatomy& a, double peak, double maxSlope, bool zeroBackground,
-                         uint64_t seed, double fieldScale) {
+                         uint64_t seed, const RealAnatomyOptions& options) {
   ShapedField field = shapedField(a.field, a.head, peak, maxSlope);
-  field.displacement *= static_cast<float>(fieldScale);
+  field.displacement *= static_cast<float>(options.fieldScale);
   AnatomyPairSpec spec;
   spec.noise = a.noise;
   spec.zeroBackground = zeroBackground;
   spec.seed = seed;
-  return {name, makeAnatomyPair(a.object, field.displacement, a.head, spec), field.steepest};
+  const bool still = options.motion.largestTurn() == 0.0 && options.motion.largestShift() == 0.0;
+  return {name,
+          still ? makeAnatomyPair(a.object, field.displacement, a.head, spec)
+                : makeMovedAnatomyPair(a.object, field.displacement, a.head, a.voxelMm, options.motion, spec),
+          field.steepest};
 }
 
 }  // namespace
@@ -149,20 +153,16 @@ std::vector<RealAnatomyCase> realAnatomyCases(const RealAnatomyOptions& options)
   Anatomy x = xa30(folder), c = canon(folder);
   x.noise *= options.noiseScale;
   c.noise *= options.noiseScale;
-  cases.push_back(
-      makeCase("xa30 72x72x39, 4-voxel field, zeroed background", x, 4.0, 0.8, true, 1, options.fieldScale));
-  cases.push_back(
-      makeCase("xa30 72x72x39, 7-voxel field, noisy background", x, 7.0, 0.8, false, 2, options.fieldScale));
-  cases.push_back(
-      makeCase("canon 80x80x40, 7-voxel field, zeroed background", c, 7.0, 0.8, true, 3, options.fieldScale));
-  cases.push_back(
-      makeCase("canon 80x80x40, 4-voxel field, noisy background", c, 4.0, 0.8, false, 4, options.fieldScale));
+  cases.push_back(makeCase("xa30 72x72x39, 4-voxel field, zeroed background", x, 4.0, 0.8, true, 1, options));
+  cases.push_back(makeCase("xa30 72x72x39, 7-voxel field, noisy background", x, 7.0, 0.8, false, 2, options));
+  cases.push_back(makeCase("canon 80x80x40, 7-voxel field, zeroed background", c, 7.0, 0.8, true, 3, options));
+  cases.push_back(makeCase("canon 80x80x40, 4-voxel field, noisy background", c, 4.0, 0.8, false, 4, options));
   if (options.large) {
     const Anatomy fine = resampled(x, {100, 100, 60}, {2.0, 2.0, 2.0});
-    cases.push_back(makeCase("xa30 100x100x60 2 mm, 4-voxel field, noisy background", fine, 4.0, 0.8, false, 5,
-                             options.fieldScale));
-    cases.push_back(makeCase("xa30 100x100x60 2 mm, 7-voxel field, zeroed background", fine, 7.0, 0.8, true, 6,
-                             options.fieldScale));
+    cases.push_back(
+        makeCase("xa30 100x100x60 2 mm, 4-voxel field, noisy background", fine, 4.0, 0.8, false, 5, options));
+    cases.push_back(
+        makeCase("xa30 100x100x60 2 mm, 7-voxel field, zeroed background", fine, 7.0, 0.8, true, 6, options));
   }
   return cases;
 }

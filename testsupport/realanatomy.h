@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "correction/pairmotion.h"
 #include "demodata/truthpair.h"
 #include "volume/volume.h"
 
@@ -36,6 +37,7 @@ struct RealAnatomyOptions {
   bool large = true;        // also the two cases resampled to 100 x 100 x 60 voxels of 2 mm
   double noiseScale = 1.0;  // times the measured noise (0: noiseless pairs)
   double fieldScale = 1.0;  // times each case's field (0: undistorted pairs)
+  RigidMotion motion;       // of the head between the first and the second scan
 };
 
 // The named cases, in a fixed order. Empty without the scans.

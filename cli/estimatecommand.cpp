@@ -219,8 +219,11 @@ int estimateNifti(CommandContext& context, const Arguments& arguments, const Opt
   }
   request.first = arguments.positionals()[0];
   request.second = arguments.positionals()[1];
-  request.volume0 = volumeOption(arguments, "estimate", "--volume0");
-  request.volume1 = volumeOption(arguments, "estimate", "--volume1");
+  request.volumes0 = volumeListOption(arguments, "estimate", "--volume0");
+  request.volumes1 = volumeListOption(arguments, "estimate", "--volume1");
+  request.more0 = arguments.values("--add0");
+  request.more1 = arguments.values("--add1");
+  request.motion = !arguments.has("--no-motion");
   request.readoutSeconds = readoutOption(arguments, "estimate");
   request.pe0 = arguments.value("--pe0");
   request.pe1 = arguments.value("--pe1");
@@ -329,7 +332,8 @@ const Command estimateCommand{
     "                     [--report PAGE.html]\n"
     "                     [--fast] [--ssd | --ncc] [--ic | --no-ic] [--order N]   (classic only)\n"
     "       daxo estimate IMAGE0.nii[.gz] IMAGE1.nii[.gz] [--pe0 DIR] [--pe1 DIR] [--readout SECONDS]\n"
-    "                     [--volume0 N] [--volume1 N] [--out FOLDER] [--apply] [--float]\n"
+    "                     [--volume0 N[,N...]] [--volume1 N[,N...]] [--add0 IMAGE...] [--add1 IMAGE...]\n"
+    "                     [--no-motion] [--out FOLDER] [--apply] [--float]\n"
     "                     [--report PAGE.html]\n"
     "\n"
     "Estimates the voxel displacement map of FILE0 from one volume of FILE0 and\n"
@@ -355,8 +359,16 @@ const Command estimateCommand{
     "(PhaseEncodingDirection: i, i-, j, j-) or from --pe0/--pe1, which win; the\n"
     "two must run along one axis in opposite directions. Without --volume0/1 a\n"
     "4-D image with a .bval beside it is estimated from the mean of its b=0\n"
-    "volumes (b <= 50, checked to agree), otherwise from volume 0. Written\n"
-    "beside IMAGE0 (or in --out FOLDER), on its grid with its affine:\n"
+    "volumes (b <= 50), otherwise from volume 0; several volumes (its b=0\n"
+    "volumes, those listed, and those of the series --add0/--add1 name) are each\n"
+    "aligned rigidly to the first of their direction, the motion logged, checked\n"
+    "to agree and averaged. The head's rigid motion between the two scans is\n"
+    "estimated with the map (variational method; --no-motion turns it off): the\n"
+    "map is the field in IMAGE0's space, the motion goes to the log, the map's\n"
+    "sidecar and the report page, and IMAGE1's corrected series lands in\n"
+    "IMAGE0's space. A shift along the phase-encoding axis cannot be told from\n"
+    "a constant field, so the map takes it. Written beside IMAGE0 (or in --out\n"
+    "FOLDER), on its grid with its affine:\n"
     "  NAME0_vdm.nii.gz       the displacement of IMAGE0 in voxels along its\n"
     "                         phase-encoding axis, positive toward higher index\n"
     "  NAME0_fieldmap.nii.gz  the field in Hz, with NAME0_fieldmap.json, when the\n"
@@ -370,7 +382,7 @@ const Command estimateCommand{
       {{"--method", "NAME", "variational (the default) or classic; see Methods above"},
        {"--volume0", "N",
         "volume of FILE0 to estimate from, counted from 0 (default 0; for a DMR project with a gradient table the "
-        "first volume with b <= 50, which is printed)"},
+        "first volume with b <= 50, which is printed); for a NIfTI image also a list such as 0,7,14"},
        {"--volume1", "N", "volume of FILE1 (default as for FILE0)"},
        {"--force", nullptr,
         "use a chosen volume even when its b-value is above 50, and keep the maps when the phase-encoding check "
@@ -391,7 +403,15 @@ const Command estimateCommand{
        {"--pe1", "DIR", "the same for IMAGE1"},
        {"--readout", "SECONDS", "the total readout time of both scans; wins over the sidecars"},
        {"--out", "FOLDER", "write the outputs into FOLDER (which exists) instead of beside IMAGE0"},
-       {"--float", nullptr, "write the corrected series as 32-bit floats"}}},
+       {"--float", nullptr, "write the corrected series as 32-bit floats"},
+       {"--add0",
+        "IMAGE",
+        "a further series of IMAGE0's direction and grid, whose b=0 volumes (or volume 0) join IMAGE0's",
+        {},
+        true},
+       {"--add1", "IMAGE", "the same for IMAGE1", {}, true},
+       {"--no-motion", nullptr,
+        "do not estimate the head's motion between the two scans (the map then also takes up any motion)"}}},
      {"Options of the classic method (an error with the variational one):",
       {{"--fast", nullptr, "column-wise estimate only, smoothed: several times faster, about half as precise"},
        {"--ssd", nullptr, "the full estimation compares the scans by their mean squared difference", {"--ncc"}},

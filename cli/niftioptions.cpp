@@ -1,5 +1,6 @@
 #include "cli/niftioptions.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "cli/command.h"
@@ -28,6 +29,35 @@ std::optional<int32_t> volumeOption(const Arguments& arguments, const std::strin
   const int32_t index = arguments.intValue(name, 0);
   if (index < 0) throw UsageError(command + ": option " + name + " needs a volume index from 0");
   return index;
+}
+
+}  // namespace daxo::cli
+
+namespace daxo::cli {
+
+std::vector<int32_t> volumeListOption(const Arguments& arguments, const std::string& command, const std::string& name) {
+  std::vector<int32_t> indices;
+  if (!arguments.has(name)) return indices;
+  const std::string text = arguments.value(name);
+  size_t at = 0;
+  while (at <= text.size()) {
+    const size_t comma = std::min(text.find(',', at), text.size());
+    const std::string item = text.substr(at, comma - at);
+    size_t used = 0;
+    long value = -1;
+    try {
+      value = std::stol(item, &used);
+    } catch (const std::exception&) {
+      used = 0;
+    }
+    if (item.empty() || used != item.size() || value < 0 || value > 1000000) {
+      throw UsageError(command + ": option " + name + " needs a volume index from 0 or a list such as 0,7,14, not '" +
+                       text + "'");
+    }
+    indices.push_back(static_cast<int32_t>(value));
+    at = comma + 1;
+  }
+  return indices;
 }
 
 }  // namespace daxo::cli

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/arguments.h"
 
@@ -17,5 +18,10 @@ std::optional<double> readoutOption(const Arguments& arguments, const std::strin
 // The volume index of option `name` (counted from 0); nothing when it is not
 // given. Throws UsageError naming `command` for a negative index.
 std::optional<int32_t> volumeOption(const Arguments& arguments, const std::string& command, const std::string& name);
+
+// The volume indices of option `name`: "N" or a comma-separated list
+// "0,7,14" (counted from 0); empty when it is not given. Throws UsageError
+// naming `command` for anything else.
+std::vector<int32_t> volumeListOption(const Arguments& arguments, const std::string& command, const std::string& name);
 
 }  // namespace daxo::cli

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "correction/bspline.h"
-#include "correction/logentry.h"
 #include "correction/pairagreement.h"
 #include "correction/registration.h"
 #include "correction/vdm.h"
@@ -18,6 +17,8 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kRadiansPerDegree = kPi / 180.0;
+// Fewer sample points than this cannot pin six parameters against noise.
+constexpr size_t kFewestPoints = 200;
 
 using Matrix3 = std::array<std::array<double, 3>, 3>;  // [row][column]
 using Point = std::array<double, 3>;
@@ -161,6 +162,18 @@ RigidMotion composedMotion(const RigidMotion& first, const RigidMotion& second) 
   return out;
 }
 
+RigidMotion swappedXY(const RigidMotion& m) {
+  const Matrix3 r = rotationOf(m);
+  Matrix3 t{};
+  const int p[3] = {1, 0, 2};
+  for (int i = 0; i < 3; ++i)
+    for (int k = 0; k < 3; ++k) t[i][k] = r[p[i]][p[k]];
+  RigidMotion out;
+  out.rotationDegrees = anglesOf(t);
+  out.translationMm = {m.translationMm[1], m.translationMm[0], m.translationMm[2]};
+  return out;
+}
+
 RigidMotion inverseMotion(const RigidMotion& m) {
   const Matrix3 r = rotationOf(m);
   Matrix3 t{};
@@ -211,7 +224,7 @@ RigidMotion registerRigidPair(const Volume& fixed, const Volume& moving, const V
           reference.push_back(fixed(x, y, z));
         }
   RigidMotion motion = start;
-  if (points.size() < 12) return motion;
+  if (points.size() < kFewestPoints) return motion;
   const std::vector<double> coefficients = bsplineCoefficients(moving);
   const Float3 extent = extentOf(moving, voxelSizeMm);
   std::vector<Float3> mapped(points.size());
@@ -336,11 +349,6 @@ RigidMotion registrationStep(const Volume& first, const Volume& moved, const Vol
                            gaussianSmoothed(b, settings.registrationSigma), mask, voxelSizeMm, {}, true);
 }
 
-void logMotion(std::ostream* log, const char* what, const RigidMotion& m) {
-  logEntry(log, what, ": turns ", m.rotationDegrees[0], ", ", m.rotationDegrees[1], ", ", m.rotationDegrees[2],
-           " degrees, shifts ", m.translationMm[0], ", ", m.translationMm[1], ", ", m.translationMm[2], " mm");
-}
-
 // Each axis of 8 voxels or more halved: voxel j the mean of voxels 2j and
 // 2j + 1 (the last alone at an odd end).
 Volume halved(const Volume& v, std::array<double, 3>& voxelSizeMm) {
@@ -418,8 +426,6 @@ MotionAndMap estimateVariationalWithMotion(const Volume& first, const Volume& se
   RigidMotion motion = composedMotion(first_step, first_step);
   result.rounds = 1;
   if (!counted(motion, motionSettings)) {
-    logEntry(log, "No motion between the scans above ", motionSettings.smallestTurn, " degrees and ",
-             motionSettings.smallestShift, " mm");
     return result;
   }
   // Most of the search on the pair at half resolution, where a round costs
@@ -432,7 +438,6 @@ MotionAndMap estimateVariationalWithMotion(const Volume& first, const Volume& se
                                          coarseSettings, nullptr);
   motion = searchMotion(coarseFirst, coarseSecond, coarseMm, coarseSettings, motionSettings, motion, coarseMap,
                         result.rounds);
-  logMotion(log, "Motion of the second scan, at half resolution", motion);
   MotionSettings fine = motionSettings;
   fine.rounds = std::min(motionSettings.rounds, motionSettings.fullRounds);
   motion = searchMotion(first, second, voxelSizeMm, settings, fine, motion, result.map, result.rounds);
@@ -443,7 +448,6 @@ MotionAndMap estimateVariationalWithMotion(const Volume& first, const Volume& se
   result.map = estimateVariational(first, movedSecondScan(second, voxelSizeMm, motion, &start), warm, log);
   result.motion = motion;
   result.moved = true;
-  logMotion(log, "Motion of the second scan relative to the first", motion);
   return result;
 }
 

@@ -32,6 +32,10 @@ struct RigidMotion {
   double largestShift() const;
 };
 
+// The same motion described with the x and y axes swapped (as for a scan
+// transposed so that its phase encoding runs along y).
+RigidMotion swappedXY(const RigidMotion& m);
+
 // p -> first(second(p)).
 RigidMotion composedMotion(const RigidMotion& first, const RigidMotion& second);
 
@@ -56,7 +60,8 @@ Volume movedSecondScan(const Volume& second, const std::array<double, 3>& voxelS
 // squares sense over the nonzero voxels of `mask` (every second one along each
 // axis), by Gauss-Newton with Levenberg damping from `start`. The two volumes
 // share the grid and the voxel size (mm); their intensities should share a
-// scale. Deterministic; single-threaded.
+// scale. With fewer than 200 sample points (a tiny volume or mask) it returns
+// `start`. Deterministic; single-threaded.
 // With `holdShiftAlongY` the shift along y stays that of `start`.
 RigidMotion registerRigidPair(const Volume& fixed, const Volume& moving, const Volume& mask,
                               const std::array<double, 3>& voxelSizeMm, const RigidMotion& start = {},
@@ -74,8 +79,8 @@ struct MotionSettings {
   int fullRounds = 3;              // ... then at most these at full resolution
   double registrationSigma = 1.0;  // voxels: the corrected pair is smoothed so for its registration
   int roundIterations = 4;         // Gauss-Newton iterations of a round's map (the last map is converged)
-  double smallestTurn = 0.05;      // degrees; a motion with turns and shifts below
-  double smallestShift = 0.05;     // these (mm) counts as none, and the map is the motionless estimate
+  double smallestTurn = 0.1;       // degrees; a motion with turns and shifts below
+  double smallestShift = 0.1;      // these (mm) counts as none, and the map is the motionless estimate
 };
 
 // The map of the first scan and the motion of the second. Each round
@@ -92,8 +97,9 @@ struct MotionSettings {
 // displacement).
 //
 // When no motion is counted, the map is exactly estimateVariational's of the
-// pair (so swapping the scans negates it). Logs the motion of each round and
-// the outcome to `log` (may be null). Throws as estimateVariational does.
+// pair (so swapping the scans negates it). The estimations log to `log` (may
+// be null) as estimateVariational does; the motion is the caller's to log.
+// Throws as estimateVariational does.
 MotionAndMap estimateVariationalWithMotion(const Volume& first, const Volume& second,
                                            const std::array<double, 3>& voxelSizeMm,
                                            const VariationalSettings& settings, const MotionSettings& motion,

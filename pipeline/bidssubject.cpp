@@ -125,7 +125,8 @@ class SubjectRun {
     const NiftiScan first = openBidsScan(path0);
     const NiftiScan second = openBidsScan(path1);
     checkOppositePair(first, second);
-    const NiftiPairEstimate estimate = estimateNiftiPair(first, second, std::nullopt, std::nullopt, options_, log_);
+    const NiftiPairEstimate estimate = estimateNiftiPair(first, second, VolumeSelection{{}, {}, "--volume0"},
+                                                         VolumeSelection{{}, {}, "--volume1"}, options_, true, log_);
     if (!estimate.check.problem.empty()) {
       throw std::runtime_error(estimate.check.problem + "; the field " + plan.field + " was not written");
     }
@@ -164,7 +165,7 @@ class SubjectRun {
     if (!note.empty()) log_ << note << std::flush;
     createFolderOf(output);
     for (const auto& [from, to] : copies) copyTextFile(from, to);
-    writeCorrectedSeries(series, displacement, {output, NiftiStorage::LikeSource, false, field}, log_);
+    writeCorrectedSeries(series, displacement, {output, NiftiStorage::LikeSource, false, field, std::nullopt}, log_);
     ++work_.runsCorrected;
     changed_ = true;
   }

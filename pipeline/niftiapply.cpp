@@ -92,7 +92,7 @@ void applyNiftiMap(const NiftiApplyRequest& request, std::ostream& log) {
     const Volume displacement = displacementForSeries(map, series, note);
     if (!note.empty()) log << note << std::flush;
     const CorrectedSeries output{niftiOutputPath(path, kCorrectedSuffix, request.outDir), request.storage,
-                                 request.jacobian, request.mapPath};
+                                 request.jacobian, request.mapPath, std::nullopt};
     writeCorrectedSeries(series, displacement, output, log);
   }
 }

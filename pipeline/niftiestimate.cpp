@@ -1,9 +1,11 @@
 #include "pipeline/niftiestimate.h"
 
+#include <array>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
 
+#include "correction/pairmotion.h"
 #include "fileio/paths.h"
 #include "pipeline/niftioutputs.h"
 #include "pipeline/niftiscan.h"
@@ -18,8 +20,8 @@ namespace {
 
 // The map, and the field in Hz when the readout time is known.
 void writeMaps(const NiftiEstimateRequest& request, const NiftiScan& first, const Volume& map,
-               const std::string& mapPath, std::ostream& log) {
-  writeDisplacementMap(mapPath, first, map);
+               const std::string& mapPath, const std::optional<RigidMotion>& motion, std::ostream& log) {
+  writeDisplacementMap(mapPath, first, map, motion);
   log << "Displacement map (voxels) saved as: " << mapPath << std::flush;
   if (!first.readout) {
     log << "No readout time for " << request.first
@@ -36,25 +38,47 @@ void writeMaps(const NiftiEstimateRequest& request, const NiftiScan& first, cons
 
 }  // namespace
 
-NiftiPairEstimate estimateNiftiPair(const NiftiScan& first, const NiftiScan& second, std::optional<int32_t> volume0,
-                                    std::optional<int32_t> volume1, const EstimationOptions& options,
+NiftiPairEstimate estimateNiftiPair(const NiftiScan& first, const NiftiScan& second, const VolumeSelection& volumes0,
+                                    const VolumeSelection& volumes1, const EstimationOptions& options, bool motion,
                                     std::ostream& log) {
-  EstimationVolume v0 = estimationVolume(first, volume0, "--volume0");
-  EstimationVolume v1 = estimationVolume(second, volume1, "--volume1");
+  EstimationVolume v0 = estimationVolume(first, volumes0, &log);
+  EstimationVolume v1 = estimationVolume(second, volumes1, &log);
   log << "Estimating from " << v0.description << " of " << first.path << " (" << phaseEncodingText(first.phaseEncoding)
       << ") and " << v1.description << " of " << second.path << " (" << phaseEncodingText(second.phaseEncoding)
       << ")..." << std::flush;
   const Volume working0 = toWorkingFrame(v0.volume, first.phaseEncoding);
-  const Volume working1 = toWorkingFrame(v1.volume, second.phaseEncoding);
+  Volume working1 = toWorkingFrame(v1.volume, second.phaseEncoding);
   // The classic method smooths through the core's FFT table, which in the
   // plugin the host fills; here it is filled with FFTW.
   bindFft(fftwFunctions());
-  const std::optional<Volume> estimated = estimatePairMap(working0, working1, workingVoxelSize(first), options, log);
+  std::optional<Volume> estimated;
+  std::optional<RigidMotion> found;
+  if (motion && options.method == EstimationMethod::Variational) {
+    VariationalSettings settings;
+    settings.threads = options.threads;
+    const std::array<double, 3> mm = workingVoxelSize(first);
+    MotionAndMap m = estimateVariationalWithMotion(working0, working1, mm, settings, MotionSettings{}, &log);
+    const bool alongX = first.phaseEncoding.axis == 0;
+    if (m.moved) {
+      found = alongX ? swappedXY(m.motion) : m.motion;
+      working1 = movedSecondScan(working1, mm, m.motion, &m.map);
+      v1.volume = fromWorkingFrame(working1, second.phaseEncoding);
+      v1.description += ", moved into the first scan's space";
+      log << "Motion of the second scan relative to the first: " << motionDescription(*found) << " (" << m.rounds
+          << " rounds; the shift along the phase-encoding axis is taken up by the map)" << std::flush;
+    } else {
+      log << "No motion between the scans above " << MotionSettings{}.smallestTurn << " degree and "
+          << MotionSettings{}.smallestShift << " mm" << std::flush;
+    }
+    estimated = std::move(m.map);
+  } else {
+    estimated = estimatePairMap(working0, working1, workingVoxelSize(first), options, log);
+  }
   if (!estimated) throw std::runtime_error("no map was estimated (see the log); nothing was written");
   const std::string given = first.phaseEncoding.axis == 0 ? "i" : "j";
   PhaseCheckVerdict check = checkPhaseEncoding(
       working0, working1, *estimated, {given, given == "i" ? "j" : "i", "PhaseEncodingDirection or --pe0/--pe1"}, log);
-  return {std::move(v0), std::move(v1), fromWorkingFrame(*estimated, first.phaseEncoding), std::move(check)};
+  return {std::move(v0), std::move(v1), fromWorkingFrame(*estimated, first.phaseEncoding), std::move(check), found};
 }
 
 report::PairReportInputs niftiPairReportInputs(const NiftiScan& first, const NiftiScan& second,
@@ -71,6 +95,8 @@ report::PairReportInputs niftiPairReportInputs(const NiftiScan& first, const Nif
       {"Second scan",
        second.path + ", " + estimate.volume1.description + ", " + phaseEncodingText(second.phaseEncoding)},
       {"Map", mapPath},
+      {"Motion of the second scan",
+       estimate.motion ? motionDescription(*estimate.motion) : "none found or not estimated"},
       {"Method", options.method == EstimationMethod::Classic ? "classic" : "variational"},
       {"Software", daxoVersionText()}};
   return in;
@@ -83,8 +109,16 @@ void estimateNiftiFiles(const NiftiEstimateRequest& request, std::ostream& log) 
   const NiftiScan first = openNiftiScan(request.first, request.pe0, "--pe0", request.readoutSeconds);
   const NiftiScan second = openNiftiScan(request.second, request.pe1, "--pe1", request.readoutSeconds);
   checkOppositePair(first, second);
+  std::vector<NiftiScan> more0, more1;
+  for (const std::string& path : request.more0)
+    more0.push_back(openNiftiScan(path, request.pe0, "--pe0", request.readoutSeconds));
+  for (const std::string& path : request.more1)
+    more1.push_back(openNiftiScan(path, request.pe1, "--pe1", request.readoutSeconds));
+  VolumeSelection selection0{request.volumes0, {}, "--volume0"}, selection1{request.volumes1, {}, "--volume1"};
+  for (const NiftiScan& scan : more0) selection0.more.push_back(&scan);
+  for (const NiftiScan& scan : more1) selection1.more.push_back(&scan);
   const NiftiPairEstimate estimate =
-      estimateNiftiPair(first, second, request.volume0, request.volume1, request.estimation, log);
+      estimateNiftiPair(first, second, selection0, selection1, request.estimation, request.motion, log);
   const Volume& map = estimate.map;
   const PhaseCheckVerdict& check = estimate.check;
   if (!check.problem.empty()) {
@@ -93,12 +127,13 @@ void estimateNiftiFiles(const NiftiEstimateRequest& request, std::ostream& log) 
   }
 
   const std::string mapPath = niftiOutputPath(request.first, kMapSuffix, request.outDir);
-  writeMaps(request, first, map, mapPath, log);
+  writeMaps(request, first, map, mapPath, estimate.motion, log);
   if (request.apply) {
     CorrectedSeries output{niftiOutputPath(request.first, kCorrectedSuffix, request.outDir), request.storage, false,
-                           mapPath};
+                           mapPath, std::nullopt};
     writeCorrectedSeries(first, map, output, log);
     output.path = niftiOutputPath(request.second, kCorrectedSuffix, request.outDir);
+    output.motion = estimate.motion;
     writeCorrectedSeries(second, map * -1.0f, output, log);
   }
   if (!request.reportPage.empty()) {

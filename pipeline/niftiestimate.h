@@ -4,6 +4,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "correction/pairestimation.h"
 #include "fileio/nifti/niftiimage.h"
@@ -22,8 +23,14 @@ struct NiftiEstimateRequest {
   std::string pe1;
   std::optional<double> readoutSeconds;  // wins over the sidecars' readout times
   // The volumes to estimate from; none: the b=0 volumes (see estimationVolume).
-  std::optional<int32_t> volume0;
-  std::optional<int32_t> volume1;
+  std::vector<int32_t> volumes0;
+  std::vector<int32_t> volumes1;
+  // Further series of each direction, whose b=0 volumes join the first's.
+  std::vector<std::string> more0;
+  std::vector<std::string> more1;
+  // Estimate the head's rigid motion between the two scans with the map
+  // (variational method only; see correction/pairmotion.h).
+  bool motion = true;
   std::string outDir;                               // "" writes beside the first image
   bool apply = false;                               // also write both series corrected
   NiftiStorage storage = NiftiStorage::LikeSource;  // of the corrected series
@@ -44,17 +51,23 @@ void estimateNiftiFiles(const NiftiEstimateRequest& request, std::ostream& log);
 // The estimate of an opened pair that passed checkOppositePair.
 struct NiftiPairEstimate {
   EstimationVolume volume0;  // of the first scan
-  EstimationVolume volume1;  // of the second scan
+  EstimationVolume volume1;  // of the second scan (moved into the first's space when motion was found)
   Volume map;                // displacement of the first scan in voxels, in its own frame
   PhaseCheckVerdict check;
+  // The second scan's motion relative to the first, along the image axes
+  // i, j, k (the shift along the phase-encoding axis is in the map); none
+  // when it was not estimated or none was counted.
+  std::optional<RigidMotion> motion;
 };
 
-// Picks the estimation volumes (`volume0`, `volume1` or the b=0 volumes),
+// Picks the estimation volumes (see estimationVolume),
 // estimates the map with `options` and runs the phase-encoding check, logging
 // to `log`. Throws std::runtime_error when no map comes out; a failed check
 // is left to the caller.
-NiftiPairEstimate estimateNiftiPair(const NiftiScan& first, const NiftiScan& second, std::optional<int32_t> volume0,
-                                    std::optional<int32_t> volume1, const EstimationOptions& options,
+// `motion`: also estimate the rigid motion between the scans (variational
+// method only).
+NiftiPairEstimate estimateNiftiPair(const NiftiScan& first, const NiftiScan& second, const VolumeSelection& volumes0,
+                                    const VolumeSelection& volumes1, const EstimationOptions& options, bool motion,
                                     std::ostream& log);
 
 // The quality page's inputs for an estimated pair, `mapPath` naming the map

@@ -1,5 +1,6 @@
 #include "pipeline/niftioutputs.h"
 
+#include <array>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
@@ -39,7 +40,8 @@ std::string niftiOutputPath(const std::string& input, const std::string& suffix,
 
 std::string outputSidecarPath(const std::string& niftiPath) { return niftiStem(niftiPath) + ".json"; }
 
-void writeDisplacementMap(const std::string& path, const NiftiScan& first, const Volume& map) {
+void writeDisplacementMap(const std::string& path, const NiftiScan& first, const Volume& map,
+                          const std::optional<RigidMotion>& motion) {
   writeNifti(path, first.image, {map}, NiftiStorage::Float32, "displacement, voxels along PE");
   // What `daxo apply` needs to carry the map to other series.
   nlohmann::json sidecar;
@@ -47,6 +49,13 @@ void writeDisplacementMap(const std::string& path, const NiftiScan& first, const
   sidecar["Description"] = "displacement of " + first.path + " along its phase-encoding axis, estimated by DAXO";
   sidecar["PhaseEncodingDirection"] = phaseEncodingText(first.phaseEncoding);
   if (first.readout) sidecar["TotalReadoutTime"] = first.readout->seconds;
+  if (motion) {
+    sidecar["MotionOfSecondScan"] = {{"RotationDegrees", motion->rotationDegrees},
+                                     {"TranslationMm", motion->translationMm},
+                                     {"Description",
+                                      "rigid motion of the second scan's head relative to the first, turns about the "
+                                      "voxel axes i, j, k through the image centre (R = Rz Ry Rx), shifts along them"}};
+  }
   writeJsonFile(outputSidecarPath(path), sidecar);
 }
 
@@ -73,8 +82,24 @@ void writeCorrectedSeries(const NiftiScan& scan, const Volume& map, const Correc
   QueuedNiftiWriter writer(path, scan.image, scan.image.volumeCount(), output.storage);
   ColumnThreads threads(threadCount());
   Volume volume;
+  // A moved head: the motion in the working frame, and the first scan's map
+  // there (this series' map negated), which keeps its distortion along its
+  // own phase-encoding axis while it is moved.
+  std::optional<RigidMotion> workingMotion;
+  Volume firstMap;
+  std::array<double, 3> mm{};
+  if (output.motion) {
+    workingMotion = alongX ? swappedXY(*output.motion) : *output.motion;
+    firstMap = workingMap * -1.0f;
+    mm = workingVoxelSize(scan);
+  }
   while (reader.remaining() > 0) {
     reader.next(volume);
+    if (workingMotion) {
+      volume =
+          fromWorkingFrame(movedSecondScan(toWorkingFrame(volume, scan.phaseEncoding), mm, *workingMotion, &firstMap),
+                           scan.phaseEncoding);
+    }
     Volume corrected = correctVolume(workingMap, volume, alongX, &threads);
     if (output.jacobian) {
       Volume working = toWorkingFrame(corrected, scan.phaseEncoding);
@@ -88,6 +113,7 @@ void writeCorrectedSeries(const NiftiScan& scan, const Volume& map, const Correc
     nlohmann::json sidecar = scan.sidecar->document;
     sidecar["DistortionCorrection"] = {
         {"Software", "DAXO"}, {"DisplacementMap", output.mapPath}, {"JacobianModulation", output.jacobian}};
+    if (output.motion) sidecar["DistortionCorrection"]["MovedIntoTheFirstScansSpace"] = true;
     writeJsonFile(outputSidecarPath(path), sidecar);
   }
   log << "Undistorted series saved as: " << path << std::flush;

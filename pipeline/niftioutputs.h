@@ -1,9 +1,11 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <ostream>
 #include <string>
 
+#include "correction/pairmotion.h"
 #include "fileio/nifti/niftiimage.h"
 #include "pipeline/niftiscan.h"
 #include "volume/volume.h"
@@ -24,7 +26,11 @@ std::string niftiOutputPath(const std::string& input, const std::string& suffix,
 // phase-encoding axis, positive toward higher voxel index on that axis.
 // 32-bit floats, one volume, with a sidecar giving that direction and the
 // readout time when known.
-void writeDisplacementMap(const std::string& path, const NiftiScan& first, const Volume& map);
+// With a motion, the sidecar also gives the second scan's motion relative to
+// the first ("MotionOfSecondScan": "RotationDegrees" about i, j, k and
+// "TranslationMm" along them).
+void writeDisplacementMap(const std::string& path, const NiftiScan& first, const Volume& map,
+                          const std::optional<RigidMotion>& motion = std::nullopt);
 
 // The field in Hz: a positive field shifts a scan encoded along +axis toward
 // higher index by field x readout time voxels, so field = map x sign / readout
@@ -42,6 +48,10 @@ struct CorrectedSeries {
   // (1 + dmap/dphase), which keeps each column's total signal.
   bool jacobian = false;
   std::string mapPath;  // the map, as the sidecar's note names it
+  // The second scan of a pair whose head moved (motion relative to the first
+  // along i, j, k): each volume is moved into the first scan's space, its
+  // distortion kept along its own phase-encoding axis, before it is corrected.
+  std::optional<RigidMotion> motion;
 };
 
 // Corrects every volume of `scan` with `map` (its own frame; the second scan

@@ -1,5 +1,7 @@
 #include "pipeline/niftiscan.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -9,6 +11,8 @@
 #include <vector>
 
 #include "correction/pairagreement.h"
+#include "correction/pairmotion.h"
+#include "volume/separablegauss.h"
 
 namespace daxo::pipeline {
 
@@ -100,17 +104,14 @@ void checkOppositePair(const NiftiScan& first, const NiftiScan& second) {
   }
 }
 
-EstimationVolume estimationVolume(const NiftiScan& scan, std::optional<int32_t> index, const std::string& optionName) {
+namespace {
+
+// The b=0 volumes of a scan (b <= 50 in its .bval), or volume 0 when it has
+// one volume or no .bval.
+std::vector<int32_t> defaultVolumes(const NiftiScan& scan, const std::string& optionName) {
   const int32_t count = scan.image.volumeCount();
-  if (index) {
-    if (*index < 0 || *index >= count) {
-      throw std::runtime_error(scan.path + " has " + std::to_string(count) + " volumes; there is no volume " +
-                               std::to_string(*index) + " (" + optionName + ")");
-    }
-    return {scan.image.readVolume(*index), "volume " + std::to_string(*index)};
-  }
   const std::string bval = bvalPathOf(scan.path);
-  if (count == 1 || !std::filesystem::exists(bval)) return {scan.image.readVolume(0), "volume 0"};
+  if (count == 1 || !std::filesystem::exists(bval)) return {0};
   const std::vector<double> b = readBValues(bval);
   if (static_cast<int32_t>(b.size()) != count) {
     throw std::runtime_error(bval + " lists " + std::to_string(b.size()) + " b-values but " + scan.path + " has " +
@@ -123,21 +124,119 @@ EstimationVolume estimationVolume(const NiftiScan& scan, std::optional<int32_t> 
   if (low.empty()) {
     throw std::runtime_error(scan.path + " has no volume with b <= 50 (" + bval + "): pick one with " + optionName);
   }
-  const std::vector<Volume> volumes = scan.image.readVolumes(low);
-  if (volumes.size() == 1) return {volumes.front(), "volume " + std::to_string(low.front()) + " (b=0)"};
+  return low;
+}
+
+void checkIndices(const NiftiScan& scan, const std::vector<int32_t>& indices, const std::string& optionName) {
+  const int32_t count = scan.image.volumeCount();
+  for (int32_t index : indices)
+    if (index < 0 || index >= count) {
+      throw std::runtime_error(scan.path + " has " + std::to_string(count) + " volumes; there is no volume " +
+                               std::to_string(index) + " (" + optionName + ")");
+    }
+}
+
+// A further series of a direction must share the scan's grid and encoding.
+void checkSameDirection(const NiftiScan& scan, const NiftiScan& more) {
+  if (more.image.extents() != scan.image.extents()) {
+    throw std::runtime_error(more.path + " is not on the grid of " + scan.path + " (other extents)");
+  }
+  const Affine a = scan.image.affine(), b = more.image.affine();
+  double largest = 0.0;
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 4; ++c) largest = std::max(largest, std::fabs(a[r][c] - b[r][c]));
+  if (largest > 0.01) throw std::runtime_error(more.path + " is not on the grid of " + scan.path + " (other affine)");
+  if (more.phaseEncoding.axis != scan.phaseEncoding.axis || more.phaseEncoding.sign != scan.phaseEncoding.sign) {
+    throw std::runtime_error(more.path + " is encoded " + phaseEncodingText(more.phaseEncoding) + ", " + scan.path +
+                             " " + phaseEncodingText(scan.phaseEncoding) + ": a series of one direction must share it");
+  }
+}
+
+double meanInside(const Volume& v, const Volume& mask) {
+  double sum = 0.0;
+  size_t n = 0;
+  for (size_t i = 0; i < v.voxelCount(); ++i)
+    if (mask.data()[i] != 0.0f) {
+      sum += v.data()[i];
+      ++n;
+    }
+  return n ? sum / static_cast<double>(n) : 0.0;
+}
+
+std::string motionText(const RigidMotion& m) {
+  char text[160];
+  std::snprintf(text, sizeof text, "turns %.2f, %.2f, %.2f degrees about i, j, k; shifts %.2f, %.2f, %.2f mm",
+                m.rotationDegrees[0], m.rotationDegrees[1], m.rotationDegrees[2], m.translationMm[0],
+                m.translationMm[1], m.translationMm[2]);
+  return text;
+}
+
+}  // namespace
+
+std::string motionDescription(const RigidMotion& motion) { return motionText(motion); }
+
+EstimationVolume estimationVolume(const NiftiScan& scan, const VolumeSelection& selection, std::ostream* log) {
+  checkIndices(scan, selection.volumes, selection.optionName);
+  std::vector<int32_t> indices =
+      selection.volumes.empty() ? defaultVolumes(scan, selection.optionName) : selection.volumes;
+  std::vector<Volume> volumes = scan.image.readVolumes(indices);
+  std::vector<std::string> names;
+  const std::string ofScan = selection.more.empty() ? "" : " of " + scan.path;
+  for (int32_t t : indices) names.push_back("volume " + std::to_string(t) + ofScan);
+  for (const NiftiScan* more : selection.more) {
+    checkSameDirection(scan, *more);
+    const std::vector<int32_t> its = defaultVolumes(*more, selection.optionName);
+    for (Volume& v : more->image.readVolumes(its)) volumes.push_back(std::move(v));
+    for (int32_t t : its) names.push_back("volume " + std::to_string(t) + " of " + more->path);
+  }
+  const bool defaulted = selection.volumes.empty();
+  if (volumes.size() == 1) {
+    const bool b0 = defaulted && scan.image.volumeCount() > 1;
+    return {std::move(volumes.front()), "volume " + std::to_string(indices.front()) + (b0 ? " (b=0)" : "")};
+  }
+  // Each volume aligned to the first: subjects move between volumes taken
+  // minutes apart.
+  const std::array<double, 3> mm = scan.image.voxelSize();
+  const Volume head = pairHeadMask(volumes.front(), volumes.front());
+  const Volume reference = gaussianSmoothed(volumes.front(), 1.0);
+  bool aligned = false;
+  for (size_t k = 1; k < volumes.size(); ++k) {
+    // At the first's intensity: b=0 volumes of one series may differ in scale.
+    Volume moving = gaussianSmoothed(volumes[k], 1.0);
+    const double scale = meanInside(reference, head) / meanInside(moving, head);
+    if (std::isfinite(scale) && scale > 0.0) moving *= static_cast<float>(scale);
+    const RigidMotion m = registerRigidPair(reference, moving, head, mm);
+    const bool counted = !(m.largestTurn() < 0.05 && m.largestShift() < 0.05);
+    if (log)
+      *log << "Motion of " << names[k] << (selection.more.empty() ? " of " + scan.path : "") << " against "
+           << names.front() << ": " << motionText(m) << (counted ? "" : " (none counted)") << std::flush;
+    if (counted) volumes[k] = movedBy(volumes[k], mm, m);
+    aligned = aligned || counted;
+  }
   const Volume mean = meanOf(volumes);
-  const Volume head = pairHeadMask(mean, mean);
+  const Volume meanHead = pairHeadMask(mean, mean);
   for (size_t k = 0; k < volumes.size(); ++k) {
-    const double agreement = maskedCorrelation(volumes[k], mean, head);
+    const double agreement = maskedCorrelation(volumes[k], mean, meanHead);
     if (!(agreement >= kMinimumB0Agreement)) {
       char figure[32];
       std::snprintf(figure, sizeof figure, "%.3f", agreement);
-      throw std::runtime_error("The b=0 volumes " + listed(low) + " of " + scan.path + " disagree (volume " +
-                               std::to_string(low[k]) + " correlates " + figure + " with their mean): pick one with " +
-                               optionName);
+      throw std::runtime_error(std::string(defaulted ? "The b=0 volumes " : "The volumes ") + listed(indices) + " of " +
+                               scan.path + (selection.more.empty() ? "" : " and its further series") + " disagree (" +
+                               names[k] + " correlates " + figure + " with their mean): pick one with " +
+                               selection.optionName);
     }
   }
-  return {mean, "the mean of the b=0 volumes " + listed(low)};
+  std::string description = (defaulted ? "the mean of the b=0 volumes " : "the mean of the volumes ") + listed(indices);
+  if (!selection.more.empty())
+    description += " and " + std::to_string(volumes.size() - indices.size()) + " of further series";
+  return {mean, aligned ? description + ", aligned" : description};
+}
+
+EstimationVolume estimationVolume(const NiftiScan& scan, std::optional<int32_t> index, const std::string& optionName) {
+  VolumeSelection selection;
+  if (index) selection.volumes = {*index};
+  selection.optionName = optionName;
+  return estimationVolume(scan, selection, nullptr);
 }
 
 Volume toWorkingFrame(const Volume& v, const PhaseEncodingDirection& pe) { return pe.axis == 0 ? transposeXY(v) : v; }

@@ -3,8 +3,11 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <string>
+#include <vector>
 
+#include "correction/pairmotion.h"
 #include "fileio/nifti/bidssidecar.h"
 #include "fileio/nifti/niftiimage.h"
 #include "volume/volume.h"
@@ -43,13 +46,31 @@ struct EstimationVolume {
   std::string description;  // "volume 3" or "the mean of the b=0 volumes 0, 7, 14"
 };
 
-// Volume `index` when given. Otherwise, when a 4-D image has a .bval beside
-// it, the mean of its volumes with b <= 50, after checking that each agrees
-// with that mean (correlation 0.9 or more inside the head); else volume 0.
-// Throws std::runtime_error naming the file: an index past the last volume,
-// a .bval with another number of values than volumes, no b=0 volume, or b=0
-// volumes that disagree.
+// The volumes of one phase-encoding direction that its estimation volume is
+// made from.
+struct VolumeSelection {
+  std::vector<int32_t> volumes;        // of the scan (empty: its b=0 volumes, or volume 0)
+  std::vector<const NiftiScan*> more;  // further series of the same direction and grid: their b=0 volumes (or volume 0)
+  std::string optionName;              // the option that lists the volumes ("--volume0"), for messages
+};
+
+// One volume as it is. Several: each aligned rigidly to the first (the head
+// may move between volumes taken minutes apart; a motion under 0.05 degree
+// and 0.05 mm counts as none and the volume stays as it is), each motion
+// logged to `log` (may be null), then averaged after checking that each
+// agrees with the mean (correlation 0.9 or more inside the head). The
+// default for the scan: when a 4-D image has a .bval beside it, its volumes
+// with b <= 50; else volume 0. Throws std::runtime_error naming the file: an
+// index past the last volume, a .bval with another number of values than
+// volumes, no b=0 volume, a further series on another grid or with another
+// phase-encoding direction, or volumes that disagree.
+EstimationVolume estimationVolume(const NiftiScan& scan, const VolumeSelection& selection, std::ostream* log);
+
+// The same with at most one volume given.
 EstimationVolume estimationVolume(const NiftiScan& scan, std::optional<int32_t> index, const std::string& optionName);
+
+// "turns a, b, c degrees about i, j, k; shifts x, y, z mm", two decimals.
+std::string motionDescription(const RigidMotion& motion);
 
 // The estimation works with phase encoding along y: i-encoded volumes are
 // transposed (x and y swapped) on the way in and out; voxel sizes likewise.

@@ -115,9 +115,9 @@ TEST_F(NiftiInputs, TheB0VolumesAreFoundAveragedAndChecked) {
   const NiftiScan scan = openNiftiScan(path, "", "--pe0", std::nullopt);
   testing::writeFile(folder.file("dwi.bval"), "0 1000 5 1000\n");
   const EstimationVolume mean = estimationVolume(scan, std::nullopt, "--volume0");
-  EXPECT_EQ(mean.description, "the mean of the b=0 volumes 0, 2");
   const std::vector<Volume> v = scan.image.readVolumes({0, 2});
   EXPECT_FLOAT_EQ(mean.volume.data()[17], 0.5f * (v[0].data()[17] + v[1].data()[17]));
+  EXPECT_EQ(mean.description, "the mean of the b=0 volumes 0, 2");
   EXPECT_EQ(estimationVolume(scan, 3, "--volume0").description, "volume 3");
   EXPECT_EQ(thrownMessage<std::runtime_error>([&] { estimationVolume(scan, 4, "--volume0"); }),
             path + " has 4 volumes; there is no volume 4 (--volume0)");
@@ -167,7 +167,8 @@ TEST_F(NiftiInputs, OutputsCarryTheGridTheFieldInHzAndTheCorrectedSeries) {
   EXPECT_EQ(sidecar["Units"], "Hz");
 
   std::ostringstream log;
-  writeCorrectedSeries(scan, map, {folder.file("undist.nii.gz"), NiftiStorage::LikeSource, false, "vdm.nii.gz"}, log);
+  writeCorrectedSeries(
+      scan, map, {folder.file("undist.nii.gz"), NiftiStorage::LikeSource, false, "vdm.nii.gz", std::nullopt}, log);
   EXPECT_EQ(log.str(), "Undistorted series saved as: " + folder.file("undist.nii.gz"));
   const NiftiImage undist = NiftiImage::open(folder.file("undist.nii.gz"));
   EXPECT_EQ(undist.datatype(), DT_INT16);
@@ -183,8 +184,9 @@ TEST_F(NiftiInputs, OutputsCarryTheGridTheFieldInHzAndTheCorrectedSeries) {
       for (int32_t x = 0; x < ramp.nx(); ++x) ramp(x, y, z) = 0.1f * static_cast<float>(y);
     }
   }
-  writeCorrectedSeries(scan, ramp, {folder.file("plain.nii"), NiftiStorage::Float32, false, "ramp"}, log);
-  writeCorrectedSeries(scan, ramp, {folder.file("jacobian.nii"), NiftiStorage::Float32, true, "ramp"}, log);
+  writeCorrectedSeries(scan, ramp, {folder.file("plain.nii"), NiftiStorage::Float32, false, "ramp", std::nullopt}, log);
+  writeCorrectedSeries(scan, ramp, {folder.file("jacobian.nii"), NiftiStorage::Float32, true, "ramp", std::nullopt},
+                       log);
   const float plain = NiftiImage::open(folder.file("plain.nii")).readVolume(0)(2, 4, 1);
   EXPECT_FLOAT_EQ(NiftiImage::open(folder.file("jacobian.nii")).readVolume(0)(2, 4, 1), plain * 1.1f);
   const auto copied = nlohmann::json::parse(testing::readFile(folder.file("undist.json")));

@@ -14,6 +14,7 @@
 #include "fileio/paths.h"
 #include "host/hoststate.h"
 #include "pipeline/niftiapply.h"
+#include "pipeline/niftirestore.h"
 #include "pipeline/projectinputs.h"
 #include "pipeline/reportpages.h"
 #include "protocol/dialogkeys.h"
@@ -70,6 +71,26 @@ void noteSkippedPaths(const std::vector<std::string>& paths, Console& console) {
   }
 }
 
+// Two series of opposite polarity restored into one (--lsr).
+int restoreNifti(CommandContext& context, const Arguments& arguments, const pipeline::NiftiApplyRequest& apply) {
+  if (apply.series.size() != 2) throw UsageError("apply: --lsr restores two series of opposite polarity into one");
+  for (const char* name : {"--pe", "--jacobian"})
+    if (arguments.has(name)) throw UsageError(std::string("apply: ") + name + " is not for --lsr");
+  pipeline::NiftiRestoreRequest request;
+  request.mapPath = apply.mapPath;
+  request.mapUnits = apply.mapUnits;
+  request.first = apply.series[0];
+  request.second = apply.series[1];
+  request.readoutSeconds = apply.readoutSeconds;
+  request.acqparams = apply.acqparams;
+  request.acqIndex = apply.acqIndex;
+  request.outDir = apply.outDir;
+  request.storage = apply.storage;
+  const int status = runLogged(context, "apply", [&](std::ostream& log) { pipeline::restoreNiftiPair(request, log); });
+  if (status == kExitSuccess) context.console.logEntry("Done.");
+  return status;
+}
+
 // NIfTI series with a NIfTI map: the pipeline's correction, without the
 // plugin.
 int applyToNifti(CommandContext& context, const Arguments& arguments, const OptionTable& table) {
@@ -87,6 +108,11 @@ int applyToNifti(CommandContext& context, const Arguments& arguments, const Opti
   request.outDir = arguments.value("--out");
   request.storage = arguments.has("--float") ? NiftiStorage::Float32 : NiftiStorage::LikeSource;
   request.jacobian = arguments.has("--jacobian");
+  request.acqparams = arguments.value("--acqparams");
+  request.acqIndex = volumeListOption(arguments, "apply", "--index");
+  if (arguments.has("--index") && !arguments.has("--acqparams"))
+    throw UsageError("apply: --index gives rows of an --acqparams file; give that file");
+  if (arguments.has("--lsr")) return restoreNifti(context, arguments, request);
   const int status = runLogged(context, "apply", [&](std::ostream& log) { pipeline::applyNiftiMap(request, log); });
   if (status == kExitSuccess) context.console.logEntry("Done.");
   return status;
@@ -163,7 +189,9 @@ const Command applyCommand{
     "correct projects with a saved displacement map",
     "Usage: daxo apply --vdm MAP [--rllr] [--yes | --no] [--report PAGE.html] PROJECT...\n"
     "       daxo apply (--vdm MAP.nii.gz | --fieldmap FIELD.nii.gz) [--pe DIR] [--readout SECONDS]\n"
-    "                  [--jacobian] [--float] [--out FOLDER] SERIES.nii.gz...\n"
+    "                  [--acqparams FILE [--index N,...]] [--jacobian] [--float] [--out FOLDER] SERIES.nii.gz...\n"
+    "       daxo apply (--vdm MAP.nii.gz | --fieldmap FIELD.nii.gz) --lsr SERIES0.nii.gz SERIES1.nii.gz\n"
+    "                  [--readout SECONDS] [--acqparams FILE [--index N,M]] [--float] [--out FOLDER]\n"
     "\n"
     "Corrects every volume of each PROJECT (an .fmr or .dmr header with its\n"
     "data file) with the displacement map MAP and writes the corrected copy\n"
@@ -187,7 +215,14 @@ const Command applyCommand{
     "and converted with the series' readout time and direction; without\n"
     "readout times the same field of view is assumed, as for projects, and\n"
     "said. Each series is written as NAME_undist.nii.gz beside it or in --out\n"
-    "FOLDER, one volume at a time, with its sidecar copied.\n",
+    "FOLDER, one volume at a time, with its sidecar copied.\n"
+    "\n"
+    "With --lsr two series taken with opposite polarity (the same volumes in\n"
+    "the same order, checked through their .bval and .bvec) are restored into\n"
+    "one by least squares: each pair of volumes gives the undistorted volume\n"
+    "whose two distortions best match them, so detail that one scan compressed\n"
+    "comes from the other, which stretched it. Written as NAME0_lsr.nii.gz with\n"
+    "SERIES0's sidecar, .bval and .bvec.\n",
     {{"Options:",
       {{"--vdm", "MAP", "the displacement map (NAME_vdm.map or NAME_vdm.nii.gz from the estimation)", {"--fieldmap"}}}},
      {"Options for projects (an error with NIfTI series):",
@@ -206,6 +241,14 @@ const Command applyCommand{
        {"--readout", "SECONDS", "the series' total readout time; wins over their sidecars"},
        {"--out", "FOLDER", "write the corrected series into FOLDER (which exists) instead of beside each"},
        {"--float", nullptr, "write 32-bit floats instead of the input's data type"},
+       {"--lsr", nullptr,
+        "restore the two series given, of opposite polarity, into one by least squares (NAME0_lsr.nii.gz)"},
+       {"--acqparams", "FILE",
+        "the field's reference tool's acquisition parameters (one row per scan: the phase-encoding vector and "
+        "the readout time) for series whose sidecars lack them; where a sidecar gives them too they must agree"},
+       {"--index", "N,...",
+        "the row of --acqparams for each series, counted from 1 (default: row k for series k "
+        "when the file has one row per series)"},
        {"--jacobian", nullptr,
         "multiply each corrected volume by the Jacobian of the correction, which restores the signal a stretch "
         "spread out (for quantitative intensities, and to compare the two scans of a pair)"}}}},

@@ -224,6 +224,10 @@ int estimateNifti(CommandContext& context, const Arguments& arguments, const Opt
   request.more0 = arguments.values("--add0");
   request.more1 = arguments.values("--add1");
   request.motion = !arguments.has("--no-motion");
+  request.acqparams = arguments.value("--acqparams");
+  request.acqIndex = volumeListOption(arguments, "estimate", "--index");
+  if (arguments.has("--index") && !arguments.has("--acqparams"))
+    throw UsageError("estimate: --index gives rows of an --acqparams file; give that file");
   request.readoutSeconds = readoutOption(arguments, "estimate");
   request.pe0 = arguments.value("--pe0");
   request.pe1 = arguments.value("--pe1");
@@ -333,7 +337,7 @@ const Command estimateCommand{
     "                     [--fast] [--ssd | --ncc] [--ic | --no-ic] [--order N]   (classic only)\n"
     "       daxo estimate IMAGE0.nii[.gz] IMAGE1.nii[.gz] [--pe0 DIR] [--pe1 DIR] [--readout SECONDS]\n"
     "                     [--volume0 N[,N...]] [--volume1 N[,N...]] [--add0 IMAGE...] [--add1 IMAGE...]\n"
-    "                     [--no-motion] [--out FOLDER] [--apply] [--float]\n"
+    "                     [--acqparams FILE [--index N,M]] [--no-motion] [--out FOLDER] [--apply] [--float]\n"
     "                     [--report PAGE.html]\n"
     "\n"
     "Estimates the voxel displacement map of FILE0 from one volume of FILE0 and\n"
@@ -410,6 +414,12 @@ const Command estimateCommand{
         {},
         true},
        {"--add1", "IMAGE", "the same for IMAGE1", {}, true},
+       {"--acqparams", "FILE",
+        "the field's reference tool's acquisition parameters (one row per scan: the phase-encoding vector and the "
+        "readout time) for images whose sidecars lack them; where a sidecar gives them too they must agree"},
+       {"--index", "N,M",
+        "the rows of --acqparams for IMAGE0 and IMAGE1, counted from 1 (default 1,2 for a "
+        "two-row file)"},
        {"--no-motion", nullptr,
         "do not estimate the head's motion between the two scans (the map then also takes up any motion)"}}},
      {"Options of the classic method (an error with the variational one):",

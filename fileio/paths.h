@@ -33,5 +33,6 @@ inline constexpr char kMapSuffix[] = "_vdm";                 // the displacement
 inline constexpr char kDerivativeMapSuffix[] = "_vdmderiv";  // its derivative along the phase-encoding axis
 inline constexpr char kFieldMapSuffix[] = "_fieldmap";       // the field in Hz (NIfTI only)
 inline constexpr char kCorrectedSuffix[] = "_undist";        // the corrected copy
+inline constexpr char kRestoredSuffix[] = "_lsr";            // a pair's least-squares restoration (NIfTI only)
 
 }  // namespace daxo

@@ -59,18 +59,6 @@ std::string joined(const fs::path& root, const std::string& relative) { return (
 
 void createFolderOf(const std::string& path) { fs::create_directories(fs::path(path).parent_path()); }
 
-// Copies a small text file (b-values, gradient directions) through a
-// temporary file.
-void copyTextFile(const std::string& from, const std::string& to) {
-  std::ifstream in(from, std::ios::binary);
-  if (!in) throw OpenFileError("Cannot open " + from);
-  StagedOutputFile out(to);
-  if (!out.isOpen()) throw WriteFileError("Cannot create " + to + ": " + out.problem());
-  out.stream() << in.rdbuf();
-  out.finish();
-  out.commit();
-}
-
 // The .bval and .bvec beside a diffusion run, when it has them.
 std::vector<std::string> gradientFilesOf(const std::string& run) {
   std::vector<std::string> files;

@@ -86,8 +86,10 @@ void applyNiftiMap(const NiftiApplyRequest& request, std::ostream& log) {
     throw std::runtime_error("the output folder " + request.outDir + " does not exist");
   }
   const MapSource map = readMapSource(request.mapPath, request.mapUnits);
-  for (const std::string& path : request.series) {
-    const NiftiScan series = openNiftiScan(path, request.pe, "--pe", request.readoutSeconds);
+  const auto rows = acquisitionEntries(request.acqparams, request.acqIndex, request.series.size());
+  for (size_t k = 0; k < request.series.size(); ++k) {
+    const std::string& path = request.series[k];
+    const NiftiScan series = openNiftiScan(path, request.pe, "--pe", request.readoutSeconds, rows[k]);
     std::string note;
     const Volume displacement = displacementForSeries(map, series, note);
     if (!note.empty()) log << note << std::flush;

@@ -53,7 +53,11 @@ struct NiftiApplyRequest {
   std::vector<std::string> series;
   std::string pe;                        // the series' phase-encoding direction; "" takes each sidecar's
   std::optional<double> readoutSeconds;  // wins over the sidecars' readout times
-  std::string outDir;                    // "" writes beside each series
+  // An acquisition parameters file and the row of each series (counted from
+  // 1; none: one row per series): see acquisitionEntries.
+  std::string acqparams;
+  std::vector<int32_t> acqIndex;
+  std::string outDir;  // "" writes beside each series
   NiftiStorage storage = NiftiStorage::LikeSource;
   bool jacobian = false;  // see CorrectedSeries
 };

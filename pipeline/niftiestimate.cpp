@@ -106,14 +106,15 @@ void estimateNiftiFiles(const NiftiEstimateRequest& request, std::ostream& log) 
   if (!request.outDir.empty() && !std::filesystem::is_directory(request.outDir)) {
     throw std::runtime_error("the output folder " + request.outDir + " does not exist");
   }
-  const NiftiScan first = openNiftiScan(request.first, request.pe0, "--pe0", request.readoutSeconds);
-  const NiftiScan second = openNiftiScan(request.second, request.pe1, "--pe1", request.readoutSeconds);
+  const auto rows = acquisitionEntries(request.acqparams, request.acqIndex, 2);
+  const NiftiScan first = openNiftiScan(request.first, request.pe0, "--pe0", request.readoutSeconds, rows[0]);
+  const NiftiScan second = openNiftiScan(request.second, request.pe1, "--pe1", request.readoutSeconds, rows[1]);
   checkOppositePair(first, second);
   std::vector<NiftiScan> more0, more1;
   for (const std::string& path : request.more0)
-    more0.push_back(openNiftiScan(path, request.pe0, "--pe0", request.readoutSeconds));
+    more0.push_back(openNiftiScan(path, request.pe0, "--pe0", request.readoutSeconds, rows[0]));
   for (const std::string& path : request.more1)
-    more1.push_back(openNiftiScan(path, request.pe1, "--pe1", request.readoutSeconds));
+    more1.push_back(openNiftiScan(path, request.pe1, "--pe1", request.readoutSeconds, rows[1]));
   VolumeSelection selection0{request.volumes0, {}, "--volume0"}, selection1{request.volumes1, {}, "--volume1"};
   for (const NiftiScan& scan : more0) selection0.more.push_back(&scan);
   for (const NiftiScan& scan : more1) selection1.more.push_back(&scan);

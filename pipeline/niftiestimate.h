@@ -22,6 +22,10 @@ struct NiftiEstimateRequest {
   std::string pe0;
   std::string pe1;
   std::optional<double> readoutSeconds;  // wins over the sidecars' readout times
+  // An acquisition parameters file and the row of each scan, counted from 1
+  // (none: rows 1 and 2 of a two-row file): see acquisitionEntries.
+  std::string acqparams;
+  std::vector<int32_t> acqIndex;
   // The volumes to estimate from; none: the b=0 volumes (see estimationVolume).
   std::vector<int32_t> volumes0;
   std::vector<int32_t> volumes1;

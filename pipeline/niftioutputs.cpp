@@ -2,6 +2,7 @@
 
 #include <array>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <utility>
@@ -36,6 +37,16 @@ std::string niftiOutputPath(const std::string& input, const std::string& suffix,
   const std::string stem = niftiStem(input) + suffix + ".nii.gz";
   if (outDir.empty()) return stem;
   return (std::filesystem::path(outDir) / std::filesystem::path(stem).filename()).string();
+}
+
+void copyTextFile(const std::string& from, const std::string& to) {
+  std::ifstream in(from, std::ios::binary);
+  if (!in) throw OpenFileError("Cannot open " + from);
+  StagedOutputFile out(to);
+  if (!out.isOpen()) throw WriteFileError("Cannot create " + to + ": " + out.problem());
+  out.stream() << in.rdbuf();
+  out.finish();
+  out.commit();
 }
 
 std::string outputSidecarPath(const std::string& niftiPath) { return niftiStem(niftiPath) + ".json"; }

@@ -64,6 +64,10 @@ void writeCorrectedSeries(const NiftiScan& scan, const Volume& map, const Correc
 // WriteFileError naming the file.
 void writeJsonFile(const std::string& path, const nlohmann::json& document);
 
+// Copies a small text file (b-values, gradient directions) through a
+// temporary file. Throws OpenFileError or WriteFileError naming the file.
+void copyTextFile(const std::string& from, const std::string& to);
+
 // The sidecar of a NIfTI output: its path with ".json" for ".nii(.gz)".
 std::string outputSidecarPath(const std::string& niftiPath);
 

@@ -72,16 +72,74 @@ std::string listed(const std::vector<int32_t>& indices) {
 
 NiftiScan openNiftiScan(const std::string& path, const std::string& peOption, const std::string& optionName,
                         std::optional<double> readoutSeconds) {
+  return openNiftiScan(path, peOption, optionName, readoutSeconds, std::nullopt);
+}
+
+NiftiScan openNiftiScan(const std::string& path, const std::string& peOption, const std::string& optionName,
+                        std::optional<double> readoutSeconds, const std::optional<AcquisitionEntry>& acquisition) {
   NiftiImage image = NiftiImage::open(path);
   std::optional<BidsSidecar> sidecar = sidecarBeside(path);
-  const PhaseEncodingDirection pe = settledDirection(path, sidecar, peOption, optionName);
-  std::optional<ReadoutTime> readout;
-  if (readoutSeconds) {
-    readout = ReadoutTime{*readoutSeconds, "--readout"};
-  } else if (sidecar) {
-    readout = readoutTimeOf(*sidecar, extentAlong(image.extents(), pe.axis));
+  std::optional<PhaseEncodingDirection> fromRow;
+  if (acquisition) {
+    const Affine a = image.affine();
+    const double det = a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) -
+                       a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
+                       a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
+    fromRow = phaseEncodingOf(acquisition->row, det > 0.0 ? 1 : -1);
+    if (sidecar && sidecar->phaseEncodingDirection && !(*sidecar->phaseEncodingDirection == *fromRow)) {
+      throw std::runtime_error(sidecar->path + " gives PhaseEncodingDirection " +
+                               phaseEncodingText(*sidecar->phaseEncodingDirection) + " but " + acquisition->source +
+                               " gives " + phaseEncodingText(*fromRow) + " for " + path + ": they must agree");
+    }
+    if (sidecar && sidecar->phaseEncodingAxis && *sidecar->phaseEncodingAxis != fromRow->axis) {
+      throw std::runtime_error(sidecar->path + " gives PhaseEncodingAxis " +
+                               std::string(1, "ijk"[*sidecar->phaseEncodingAxis]) + " but " + acquisition->source +
+                               " gives " + phaseEncodingText(*fromRow) + " for " + path + ": they must agree");
+    }
   }
+  const PhaseEncodingDirection pe =
+      peOption.empty() && fromRow ? *fromRow : settledDirection(path, sidecar, peOption, optionName);
+  std::optional<ReadoutTime> readout;
+  if (sidecar) readout = readoutTimeOf(*sidecar, extentAlong(image.extents(), pe.axis));
+  if (acquisition) {
+    const double seconds = acquisition->row.readoutSeconds;
+    if (readout && !readoutSeconds && std::fabs(readout->seconds - seconds) > 0.01 * seconds) {
+      throw std::runtime_error(sidecar->path + " gives a readout time of " + std::to_string(readout->seconds) + " s (" +
+                               readout->source + ") but " + acquisition->source + " gives " + std::to_string(seconds) +
+                               " s for " + path + ": they must agree");
+    }
+    if (!readout) readout = ReadoutTime{seconds, acquisition->source};
+  }
+  if (readoutSeconds) readout = ReadoutTime{*readoutSeconds, "--readout"};
   return NiftiScan{path, std::move(image), std::move(sidecar), pe, readout};
+}
+
+std::vector<std::optional<AcquisitionEntry>> acquisitionEntries(const std::string& acqparamsPath,
+                                                                const std::vector<int32_t>& index, size_t inputs) {
+  std::vector<std::optional<AcquisitionEntry>> entries(inputs);
+  if (acqparamsPath.empty()) return entries;
+  const std::vector<AcquisitionRow> rows = readAcquisitionParameters(acqparamsPath);
+  std::vector<int32_t> chosen = index;
+  if (chosen.empty()) {
+    if (rows.size() != inputs) {
+      throw std::runtime_error(acqparamsPath + " has " + std::to_string(rows.size()) + " rows for " +
+                               std::to_string(inputs) + " inputs: give --index with the row of each, counted from 1");
+    }
+    for (size_t k = 0; k < inputs; ++k) chosen.push_back(static_cast<int32_t>(k + 1));
+  }
+  if (chosen.size() != inputs) {
+    throw std::runtime_error("--index lists " + std::to_string(chosen.size()) + " rows for " + std::to_string(inputs) +
+                             " inputs");
+  }
+  for (size_t k = 0; k < inputs; ++k) {
+    const int32_t row = chosen[k];
+    if (row < 1 || static_cast<size_t>(row) > rows.size()) {
+      throw std::runtime_error(acqparamsPath + " has " + std::to_string(rows.size()) + " rows; there is no row " +
+                               std::to_string(row) + " (--index)");
+    }
+    entries[k] = AcquisitionEntry{rows[static_cast<size_t>(row - 1)], acqparamsPath + ", row " + std::to_string(row)};
+  }
+  return entries;
 }
 
 void checkOppositePair(const NiftiScan& first, const NiftiScan& second) {

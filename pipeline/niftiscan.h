@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "correction/pairmotion.h"
+#include "fileio/nifti/acqparams.h"
 #include "fileio/nifti/bidssidecar.h"
 #include "fileio/nifti/niftiimage.h"
 #include "volume/volume.h"
@@ -35,6 +36,29 @@ struct NiftiScan {
 // the sidecar's readout time.
 NiftiScan openNiftiScan(const std::string& path, const std::string& peOption, const std::string& optionName,
                         std::optional<double> readoutSeconds);
+
+// A row of an acquisition parameters file (fileio/nifti/acqparams.h) for one
+// input, and where it comes from ("acqparams.txt, row 2"), for messages.
+struct AcquisitionEntry {
+  AcquisitionRow row;
+  std::string source;
+};
+
+// The same, with an acquisition row that gives the phase-encoding direction
+// and the readout time where the sidecar does not (`peOption` and
+// `readoutSeconds` still win). Where the sidecar gives them too, they must
+// agree (the readout times within 1 %), or std::runtime_error names both.
+NiftiScan openNiftiScan(const std::string& path, const std::string& peOption, const std::string& optionName,
+                        std::optional<double> readoutSeconds, const std::optional<AcquisitionEntry>& acquisition);
+
+// The rows of `acqparamsPath` for `inputs` inputs: rows `index` (counted from
+// 1, one per input) or, without an index, rows 1 .. inputs when the file has
+// exactly that many. Nothing for an empty path. Throws std::runtime_error
+// naming the file for a row past its end, an index of another length than
+// the inputs, or a file of another length without an index; the file's own
+// errors as readAcquisitionParameters throws them.
+std::vector<std::optional<AcquisitionEntry>> acquisitionEntries(const std::string& acqparamsPath,
+                                                                const std::vector<int32_t>& index, size_t inputs);
 
 // Refuses a pair that is not encoded along one axis in opposite directions,
 // or that is encoded along k (the slice axis), naming both files.

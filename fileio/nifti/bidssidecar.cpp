@@ -95,6 +95,7 @@ std::optional<ReadoutTime> readoutTimeOf(const BidsSidecar& sidecar, int peExten
 
 std::string sidecarPathOf(const std::string& niftiPath) { return niftiStem(niftiPath) + ".json"; }
 std::string bvalPathOf(const std::string& niftiPath) { return niftiStem(niftiPath) + ".bval"; }
+std::string bvecPathOf(const std::string& niftiPath) { return niftiStem(niftiPath) + ".bvec"; }
 
 std::vector<double> readBValues(const std::string& path) {
   std::istringstream in(readText(path));
@@ -115,6 +116,39 @@ std::vector<double> readBValues(const std::string& path) {
   }
   if (values.empty()) throw ReadFileError(path + ": no b-values");
   return values;
+}
+
+}  // namespace daxo
+
+namespace daxo {
+
+std::array<std::vector<double>, 3> readBVectors(const std::string& path) {
+  std::istringstream in(readText(path));
+  std::vector<std::vector<double>> rows;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream words(line);
+    std::vector<double> row;
+    std::string word;
+    while (words >> word) {
+      size_t used = 0;
+      double v = 0.0;
+      try {
+        v = std::stod(word, &used);
+      } catch (const std::exception&) {
+        used = 0;
+      }
+      if (used != word.size() || !std::isfinite(v)) throw ReadFileError(path + ": \"" + word + "\" is not a number");
+      row.push_back(v);
+    }
+    if (!row.empty()) rows.push_back(std::move(row));
+  }
+  if (rows.size() != 3) {
+    throw ReadFileError(path + ": " + std::to_string(rows.size()) + " rows of gradient directions, not 3 (x, y, z)");
+  }
+  if (rows[1].size() != rows[0].size() || rows[2].size() != rows[0].size())
+    throw ReadFileError(path + ": the rows of gradient directions differ in length");
+  return {std::move(rows[0]), std::move(rows[1]), std::move(rows[2])};
 }
 
 }  // namespace daxo

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -55,9 +56,16 @@ std::optional<ReadoutTime> readoutTimeOf(const BidsSidecar& sidecar, int peExten
 // "dir/sub-01_dwi.nii.gz" -> "dir/sub-01_dwi.json" (".bval" for b-values).
 std::string sidecarPathOf(const std::string& niftiPath);
 std::string bvalPathOf(const std::string& niftiPath);
+std::string bvecPathOf(const std::string& niftiPath);
 
 // The b-values of a .bval file: numbers separated by white space, one per
 // volume. Throws OpenFileError or ReadFileError naming the file.
 std::vector<double> readBValues(const std::string& path);
+
+// The gradient directions of a .bvec file: three rows (x, y, z) of one
+// number per volume. Throws OpenFileError, or ReadFileError naming the file
+// for a row count other than three, rows of unequal length or a word that is
+// not a number.
+std::array<std::vector<double>, 3> readBVectors(const std::string& path);
 
 }  // namespace daxo

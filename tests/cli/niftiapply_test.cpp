@@ -6,6 +6,8 @@
 #include <nifti/nifti1.h>
 
 #include <cmath>
+#include <filesystem>
+#include <tuple>
 
 #include "correction/fieldresample.h"
 #include "fileio/nifti/niftiimage.h"
@@ -131,6 +133,45 @@ TEST_F(NiftiApply, ApplyingTheEstimatedMapRepeatsTheEstimationsCorrection) {
   }
   EXPECT_EQ(testing::runDaxo("apply --vdm " + q("ap_vdm.nii.gz") + " --yes " + q("ap.nii.gz")).status, 2);
   EXPECT_EQ(testing::runDaxo("apply --vdm " + q("ap_vdm.nii.gz") + " " + q("run.fmr")).status, 2);
+}
+
+// --lsr: two series of the same gradients restored into one, with the first's
+// sidecar, b-values and directions; series of other gradients are refused
+// before anything is written.
+TEST_F(NiftiApply, LeastSquaresRestorationOfTwoSeries) {
+  const testing::SyntheticPair pair = testing::syntheticPair({24, 28, 12}, 1.5);
+  const auto q = [&](const std::string& n) { return testing::shellQuoted(folder.file(n)); };
+  for (const auto& [name, volume, pe] : {std::tuple{"ap", pair.first, "j-"}, std::tuple{"pa", pair.second, "j"}}) {
+    writeNifti(folder.file(std::string(name) + ".nii.gz"),
+               NiftiImage::create({24, 28, 12}, 2, {2, 2, 2}, kMapGrid, DT_FLOAT32), {volume, volume * 0.5f},
+               NiftiStorage::LikeSource);
+    testing::writeFile(folder.file(std::string(name) + ".json"),
+                       std::string(R"({"PhaseEncodingDirection": ")") + pe + R"(", "TotalReadoutTime": 0.04})");
+    testing::writeFile(folder.file(std::string(name) + ".bval"), "0 1000\n");
+    testing::writeFile(folder.file(std::string(name) + ".bvec"), "0 1\n0 0\n0 0\n");
+  }
+  ASSERT_EQ(testing::runDaxo("estimate " + q("ap.nii.gz") + " " + q("pa.nii.gz") + " --no-motion").status, 0);
+  const testing::DaxoRun lsr =
+      testing::runDaxo("apply --vdm " + q("ap_vdm.nii.gz") + " --lsr " + q("ap.nii.gz") + " " + q("pa.nii.gz"));
+  ASSERT_EQ(lsr.status, 0) << lsr.err;
+  const NiftiImage restored = NiftiImage::open(folder.file("ap_lsr.nii.gz"));
+  EXPECT_EQ(restored.volumeCount(), 2);
+  EXPECT_EQ(restored.affine(), kMapGrid);
+  EXPECT_EQ(testing::readFile(folder.file("ap_lsr.bval")), "0 1000\n");
+  EXPECT_TRUE(std::filesystem::exists(folder.file("ap_lsr.bvec")));
+  EXPECT_NE(testing::readFile(folder.file("ap_lsr.json")).find("least-squares restoration"), std::string::npos);
+
+  std::filesystem::remove(folder.file("ap_lsr.nii.gz"));
+  testing::writeFile(folder.file("pa.bvec"), "0 0\n0 1\n0 0\n");
+  const testing::DaxoRun other =
+      testing::runDaxo("apply --vdm " + q("ap_vdm.nii.gz") + " --lsr " + q("ap.nii.gz") + " " + q("pa.nii.gz"));
+  EXPECT_EQ(other.status, 1);
+  EXPECT_NE(other.err.find("volume 1 has another gradient direction in " + folder.file("ap.bvec") + " than in " +
+                           folder.file("pa.bvec")),
+            std::string::npos)
+      << other.err;
+  EXPECT_FALSE(std::filesystem::exists(folder.file("ap_lsr.nii.gz")));
+  EXPECT_EQ(testing::runDaxo("apply --vdm " + q("ap_vdm.nii.gz") + " --lsr " + q("ap.nii.gz")).status, 2);
 }
 
 }  // namespace

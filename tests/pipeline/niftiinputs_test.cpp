@@ -219,3 +219,41 @@ TEST_F(NiftiInputs, InfoDescribesTheImageAndNamesWhatAnEstimationWouldMiss) {
 
 }  // namespace
 }  // namespace daxo::pipeline
+
+namespace daxo::pipeline {
+namespace {
+
+// Rows of an acquisition parameters file settle what a sidecar lacks, must
+// agree with what it gives, and are picked per input.
+TEST_F(NiftiInputs, AcquisitionRowsFillInAndMustAgreeWithSidecars) {
+  const std::string bare = image("bare", 1, "");
+  const std::string named = image("named", 1, R"({"PhaseEncodingDirection": "j-", "TotalReadoutTime": 0.05})");
+  const std::string acq = folder.file("acqparams.txt");
+  testing::writeFile(acq, "0 -1 0 0.05\n0 1 0 0.05\n0 -1 0 0.06\n");
+  const auto rows = acquisitionEntries(acq, {1, 2}, 2);
+  const NiftiScan fromRow = openNiftiScan(bare, "", "--pe0", std::nullopt, rows[1]);
+  EXPECT_EQ(fromRow.phaseEncoding, (PhaseEncodingDirection{1, 1}));
+  ASSERT_TRUE(fromRow.readout);
+  EXPECT_EQ(fromRow.readout->source, acq + ", row 2");
+  EXPECT_EQ(openNiftiScan(named, "", "--pe0", std::nullopt, rows[0]).phaseEncoding, (PhaseEncodingDirection{1, -1}));
+  EXPECT_EQ(thrownMessage<std::runtime_error>([&] { openNiftiScan(named, "", "--pe0", std::nullopt, rows[1]); }),
+            folder.file("named.json") + " gives PhaseEncodingDirection j- but " + acq + ", row 2 gives j for " + named +
+                ": they must agree");
+  const auto third = acquisitionEntries(acq, {3, 1}, 2);
+  const std::string readout =
+      thrownMessage<std::runtime_error>([&] { openNiftiScan(named, "", "--pe0", std::nullopt, third[0]); });
+  EXPECT_NE(readout.find("but " + acq + ", row 3 gives 0.060000 s for " + named + ": they must agree"),
+            std::string::npos)
+      << readout;
+  EXPECT_EQ(thrownMessage<std::runtime_error>([&] { acquisitionEntries(acq, {}, 2); }),
+            acq + " has 3 rows for 2 inputs: give --index with the row of each, counted from 1");
+  EXPECT_EQ(thrownMessage<std::runtime_error>([&] {
+              acquisitionEntries(acq, {1, 4}, 2);
+            }),
+            acq + " has 3 rows; there is no row 4 (--index)");
+  EXPECT_EQ(thrownMessage<std::runtime_error>([&] { acquisitionEntries(acq, {1}, 2); }),
+            "--index lists 1 rows for 2 inputs");
+}
+
+}  // namespace
+}  // namespace daxo::pipeline

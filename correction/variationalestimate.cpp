@@ -209,7 +209,7 @@ struct LevelReport {
 
 // Inexact Gauss-Newton on one level from b; b is replaced by the result.
 LevelReport gaussNewton(VariationalProblem& problem, std::vector<double>& b, int maxIterations, int cgIterations,
-                        double cgTolerance) {
+                        double cgTolerance, double costTolerance) {
   LevelReport report;
   std::vector<double> gradient, rhs, step, trial(b.size());
   for (int iteration = 0; iteration < maxIterations; ++iteration) {
@@ -251,7 +251,7 @@ LevelReport gaussNewton(VariationalProblem& problem, std::vector<double>& b, int
     trial.resize(b.size());
     report.iterations = iteration + 1;
     report.endCost = trialCost;
-    if (std::fabs(cost - trialCost) < 1e-4 * std::fabs(cost) || t * largest < 1e-3) {
+    if (std::fabs(cost - trialCost) < costTolerance * std::fabs(cost) || t * largest < 1e-3) {
       report.converged = true;
       break;
     }
@@ -309,7 +309,7 @@ Volume estimateVariational(const Volume& first, const Volume& second, const Vari
     const bool finest = li == 0;
     const LevelReport report =
         gaussNewton(problem, b, finest ? settings.fineIterations : settings.coarseIterations, settings.cgIterations,
-                    finest ? settings.fineCgTolerance : settings.cgTolerance);
+                    finest ? settings.fineCgTolerance : settings.cgTolerance, settings.costTolerance);
     logEntry(log, "Level ", levels.size() - li, " of ", levels.size(), " (", level.grid.nx, " x ", level.grid.m, " x ",
              level.grid.nz, "): cost ", report.startCost, " -> ", report.endCost, ", ", report.iterations,
              " iterations", report.converged ? "" : " (stopped at the cap, not converged)", ", ", report.cgIterations,

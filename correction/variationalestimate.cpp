@@ -261,36 +261,75 @@ LevelReport gaussNewton(VariationalProblem& problem, std::vector<double>& b, int
 
 }  // namespace
 
-Volume estimateVariational(const Volume& first, const Volume& second, const VariationalSettings& settings,
-                           std::ostream* log) {
-  checkInputs(first, second, settings.initial);
-  const Clock::time_point start = Clock::now();
-  ColumnThreads pool(threadCount(settings.threads));
+namespace {
 
-  // Levels, finest first.
+// The scans in the column layout, each divided by its mean and both by their
+// bright level, and the coarser levels made from them; finest first. Empty
+// when both scans hold no signal.
+std::vector<Level> scaledLevels(const Volume& first, const Volume& second, int count) {
   std::vector<Level> levels(1);
   levels[0].grid = ColumnGrid{first.ny(), first.nx(), first.nz()};
   levels[0].first = toColumns(first, meanScale(first));
   levels[0].second = toColumns(second, meanScale(second));
   const double bright = brightLevel(levels[0].first, levels[0].second);
-  if (!(bright > 0.0)) {
-    logEntry(log, "Both scans are empty; the map is zero.");
-    return Volume(first.dimensions(), 0.0f);
-  }
+  if (!(bright > 0.0)) return {};
   for (double& v : levels[0].first) v /= bright;
   for (double& v : levels[0].second) v /= bright;
-  for (int l = 1; l < settings.levels; ++l) {
+  for (int l = 1; l < count; ++l) {
     Level next;
     next.first = restrictCells(levels.back().first, levels.back().grid, next.grid);
     next.second = restrictCells(levels.back().second, levels.back().grid, next.grid);
     levels.push_back(std::move(next));
   }
+  return levels;
+}
 
+// The curvature weights of level `index` (0 the finest): divided by 4 per
+// coarser level, which keeps the continuous cost the same.
+VariationalWeights levelWeights(const VariationalWeights& w, size_t index) {
+  const double factor = std::pow(4.0, static_cast<double>(index));
+  VariationalWeights scaled = w;
+  scaled.curvature = w.curvature / factor;
+  scaled.curvatureAcross = w.curvatureAcross / factor;
+  scaled.mixedCurvature = w.mixedCurvature / factor;
+  return scaled;
+}
+
+// The map at the cell centres, in the volume's layout, from the faces:
+// cubic interpolation from the four nearest faces (linear at the ends); the
+// face average alone is off by d''/8 where the field bends.
+Volume centreMap(const std::vector<double>& b, const ColumnGrid& g, const Dimensions& extents) {
+  Volume v(extents);
+  const size_t faces = static_cast<size_t>(g.m + 1);
+  for (int32_t z = 0; z < g.nz; ++z)
+    for (int32_t y = 0; y < g.m; ++y)
+      for (int32_t x = 0; x < g.nx; ++x) {
+        const double* bc = b.data() + (static_cast<size_t>(x) + static_cast<size_t>(g.nx) * z) * faces;
+        const double value = y >= 1 && y + 2 <= g.m ? (9.0 * (bc[y] + bc[y + 1]) - (bc[y - 1] + bc[y + 2])) / 16.0
+                                                    : 0.5 * (bc[y] + bc[y + 1]);
+        v(x, y, z) = static_cast<float>(value);
+      }
+  return v;
+}
+
+}  // namespace
+
+Volume estimateVariational(const Volume& first, const Volume& second, const VariationalSettings& settings,
+                           std::ostream* log) {
+  checkInputs(first, second, settings.initial);
+  const Clock::time_point start = Clock::now();
+  ColumnThreads pool(threadCount(settings.threads));
+  const std::vector<Level> levels = scaledLevels(first, second, settings.levels);
+  if (levels.empty()) {
+    logEntry(log, "Both scans are empty; the map is zero.");
+    return Volume(first.dimensions(), 0.0f);
+  }
   const VariationalWeights& w = settings.weights;
   logEntry(log, "Variational estimation, ", levels.size(), " levels, curvature ", w.curvature, " along PE, ",
            w.curvatureAcross, " across and ", w.mixedCurvature, " mixed, diffusion ", w.diffusion, ", barrier ",
            w.barrier, ", threads ", pool.count());
   std::vector<double> b;
+  // Coarse to fine from a zero field, or the finest alone from the start map.
   for (size_t li = settings.initial ? 1 : levels.size(); li-- > 0;) {
     const Clock::time_point levelStart = Clock::now();
     const Level& level = levels[li];
@@ -301,11 +340,7 @@ Volume estimateVariational(const Volume& first, const Volume& second, const Vari
     } else {
       b = prolong(b, levels[li + 1].grid, level.grid);
     }
-    VariationalWeights scaled = w;
-    scaled.curvature = w.curvature / std::pow(4.0, static_cast<double>(li));
-    scaled.curvatureAcross = w.curvatureAcross / std::pow(4.0, static_cast<double>(li));
-    scaled.mixedCurvature = w.mixedCurvature / std::pow(4.0, static_cast<double>(li));
-    VariationalProblem problem(level.grid, level.first, level.second, scaled, pool);
+    VariationalProblem problem(level.grid, level.first, level.second, levelWeights(w, li), pool);
     const bool finest = li == 0;
     const LevelReport report =
         gaussNewton(problem, b, finest ? settings.fineIterations : settings.coarseIterations, settings.cgIterations,
@@ -315,21 +350,7 @@ Volume estimateVariational(const Volume& first, const Volume& second, const Vari
              " iterations", report.converged ? "" : " (stopped at the cap, not converged)", ", ", report.cgIterations,
              " CG steps, ", secondsSince(levelStart), " s");
   }
-
-  // The map at the cell centres, in the volume's layout.
-  const ColumnGrid& g = levels[0].grid;
-  Volume v(first.dimensions());
-  const size_t faces = static_cast<size_t>(g.m + 1);
-  for (int32_t z = 0; z < g.nz; ++z)
-    for (int32_t y = 0; y < g.m; ++y)
-      for (int32_t x = 0; x < g.nx; ++x) {
-        const double* bc = b.data() + (static_cast<size_t>(x) + static_cast<size_t>(g.nx) * z) * faces;
-        // Cubic interpolation from the four nearest faces (linear at the
-        // ends): the face average alone is off by d''/8 where the field bends.
-        const double value = y >= 1 && y + 2 <= g.m ? (9.0 * (bc[y] + bc[y + 1]) - (bc[y - 1] + bc[y + 2])) / 16.0
-                                                    : 0.5 * (bc[y] + bc[y + 1]);
-        v(x, y, z) = static_cast<float>(value);
-      }
+  const Volume v = centreMap(b, levels[0].grid, first.dimensions());
   logEntry(log, "\nTime taken: ", secondsSince(start));
   logEntry(log, "Inverse consistency check VDM: ", countFolds(v) == 0 ? "PASSED" : "some inconsistencies found");
   return v;

@@ -33,7 +33,7 @@ struct VariationalSettings {
   // A level has converged when a step lowers the cost by less than this
   // fraction of it (or moves no face by 0.001 voxel).
   double costTolerance = 3e-4;
-  int threads = 0;                // 0: threadCount() decides; the result does not depend on it
+  int threads = 0;  // 0: threadCount() decides; the result does not depend on it
   // A start on the finest grid instead of the coarse-to-fine schedule from a
   // zero field: the first scan's map in voxels at the voxel centres, of the
   // scans' extents (null: none).

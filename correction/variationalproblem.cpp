@@ -263,114 +263,112 @@ void VariationalProblem::addRegulariser(const double* pAll, double* outAll, size
   for (int32_t k = std::max(2, faces - 2); k < faces; ++k) edge(k);
 }
 
-double VariationalProblem::linearise(const std::vector<double>& b, std::vector<double>& gradient) {
-  gradient.assign(grid_.faces(), 0.0);
-  const int32_t m = grid_.m, nx = grid_.nx, nz = grid_.nz;
+bool VariationalProblem::lineariseColumn(const std::vector<double>& b, std::vector<double>& gradient, size_t c,
+                                         int thread) {
+  auto& [rho, filtered, back] = scratch_[static_cast<size_t>(thread)];
+  const int32_t m = grid_.m;
   const size_t faces = static_cast<size_t>(m + 1), padded = static_cast<size_t>(padded_),
                cells = static_cast<size_t>(m);
-  const double beta = weights_.barrier, a2 = weights_.curvature, a2x = weights_.curvatureAcross;
-  const double a1 = weights_.diffusion;
-  const bool smoothed = weights_.smoothResidual;
-  const double last = static_cast<double>(m) - 0.5;
-  const int64_t n = static_cast<int64_t>(grid_.columns());
-  threads_->run(static_cast<size_t>(n), [&](size_t begin, size_t end, int thread) {
-    auto& [rho, filtered, back] = scratch_[static_cast<size_t>(thread)];
-    for (int64_t cs = static_cast<int64_t>(begin); cs < static_cast<int64_t>(end); ++cs) {
-      const size_t c = static_cast<size_t>(cs);
-      const double* bc = b.data() + c * faces;
-      const double* c1 = coeff1_.data() + c * padded;
-      const double* c2 = coeff2_.data() + c * padded;
-      double* g = gradient.data() + c * faces;
-      double* dg = diag_.data() + c * faces;
-      double* of = off_.data() + c * cells;
-      double* w = cellWeight_.data() + c * cells;
-      double* ra = rowA_.data() + c * cells;
-      double* rc = rowC_.data() + c * cells;
-      double* hb = barrierCurvature_.data() + c * cells;
-      std::fill(dg, dg + faces, 0.0);
-      double cost = 0.0;
-      bool columnFolded = false;
-      for (int32_t i = 0; i < m; ++i) {
-        const double ab = 0.5 * (bc[i] + bc[i + 1]), db = bc[i + 1] - bc[i];
-        if (!(std::fabs(db) < 1.0)) {
-          columnFolded = true;
-          break;
-        }
-        const double s1 = i + ab, s2 = i - ab;
-        double v1, d1, v2, d2;
-        sampleSpline(c1, padded_, s1, v1, d1);
-        sampleSpline(c2, padded_, s2, v2, d2);
-        const double j1 = 1.0 + db, j2 = 1.0 - db;
-        const double r = v1 * j1 - v2 * j2;
-        const bool inside = s1 >= -0.5 && s1 <= last && s2 >= -0.5 && s2 <= last;
-        const double wi = inside ? 2.0 / (j1 * j1 + j2 * j2) : 0.0;
-        const double sw = std::sqrt(wi);
-        w[i] = wi;
-        const double q = d1 * j1 + d2 * j2, gs = v1 + v2;
-        const double ga = sw * (0.5 * q - gs), gc = sw * (0.5 * q + gs);
-        ra[i] = ga;
-        rc[i] = gc;
-        rho[static_cast<size_t>(i)] = sw * r;
-        const Barrier phi = barrierAt(db);
-        cost += beta * phi.phi;
-        g[i] -= beta * phi.first;
-        g[i + 1] += beta * phi.first;
-        const double h = beta * phi.second;
-        hb[i] = h;
-        dg[i] += ga * ga + h;
-        dg[i + 1] += gc * gc + h;
-        of[i] = ga * gc - h;
-      }
-      if (columnFolded) {
-        partial_[c] = std::numeric_limits<double>::infinity();
-        continue;
-      }
-      const double* resid = rho.data();
-      if (smoothed) {
-        resid = binomialTwice(rho.data(), filtered, back, m);
-        for (int32_t i = 0; i < m; ++i)
-          cost += 0.5 * filtered[static_cast<size_t>(i)] * filtered[static_cast<size_t>(i)];
-      } else {
-        for (int32_t i = 0; i < m; ++i) cost += 0.5 * rho[static_cast<size_t>(i)] * rho[static_cast<size_t>(i)];
-      }
-      for (int32_t i = 0; i < m; ++i) {
-        g[i] += ra[i] * resid[i];
-        g[i + 1] += rc[i] * resid[i];
-      }
-      addRegulariser(b.data(), gradient.data(), c);
-      partial_[c] = cost + regulariserCost(b.data(), c);
-
-      // The preconditioner: the tridiagonal block plus the diagonal of the
-      // coupling, factorised once per linearisation.
-      const int32_t x = static_cast<int32_t>(c % static_cast<size_t>(nx));
-      const int32_t z = static_cast<int32_t>(c / static_cast<size_t>(nx));
-      const int32_t nf = m + 1;
-      const auto across = [](int32_t pos, int32_t count) {
-        return 4.0 * interior(pos, count) + 1.0 * interior(pos - 1, count) + 1.0 * interior(pos + 1, count);
-      };
-      const double neighbours = (x > 0) + (x + 1 < nx) + (z > 0) + (z + 1 < nz);
-      const double acrossDiag = a2x * (across(x, nx) + across(z, nz)) + a1 * neighbours;
-      // Each mixed difference with a neighbour column holds faces k and k + 1.
-      const double mixedDiag = weights_.mixedCurvature * neighbours;
-      double* lower = preLower_.data() + c * faces;
-      double* inverse = preInverse_.data() + c * faces;
-      double* po = preOff_.data() + c * cells;
-      double previousLower = 0.0, previousOff = 0.0;
-      for (int32_t k = 0; k < nf; ++k) {
-        const double pe = 4.0 * interior(k, nf) + 2.0 * interior(k - 1, nf) + 2.0 * interior(k + 1, nf);
-        const double diagonal =
-            dg[k] + a2 * pe + a1 * ((k > 0) + (k + 1 < nf)) + acrossDiag + mixedDiag * ((k > 0) + (k + 1 < nf));
-        const double pivot = diagonal - previousOff * previousLower;
-        inverse[k] = 1.0 / pivot;
-        if (k + 1 < nf) {
-          const double o = of[k] - 2.0 * a2 * (interior(k, nf) + interior(k + 1, nf)) - a1 - mixedDiag;
-          po[k] = o;
-          lower[k] = o / pivot;
-          previousLower = lower[k];
-          previousOff = o;
-        }
-      }
+  const double beta = weights_.barrier, last = static_cast<double>(m) - 0.5;
+  const double* bc = b.data() + c * faces;
+  const double* c1 = coeff1_.data() + c * padded;
+  const double* c2 = coeff2_.data() + c * padded;
+  double* g = gradient.data() + c * faces;
+  double* dg = diag_.data() + c * faces;
+  double* of = off_.data() + c * cells;
+  double* w = cellWeight_.data() + c * cells;
+  double* ra = rowA_.data() + c * cells;
+  double* rc = rowC_.data() + c * cells;
+  double* hb = barrierCurvature_.data() + c * cells;
+  std::fill(dg, dg + faces, 0.0);
+  double cost = 0.0;
+  for (int32_t i = 0; i < m; ++i) {
+    const double ab = 0.5 * (bc[i] + bc[i + 1]), db = bc[i + 1] - bc[i];
+    if (!(std::fabs(db) < 1.0)) {
+      partial_[c] = std::numeric_limits<double>::infinity();
+      return false;
     }
+    const double s1 = i + ab, s2 = i - ab;
+    double v1, d1, v2, d2;
+    sampleSpline(c1, padded_, s1, v1, d1);
+    sampleSpline(c2, padded_, s2, v2, d2);
+    const double j1 = 1.0 + db, j2 = 1.0 - db;
+    const double r = v1 * j1 - v2 * j2;
+    const bool inside = s1 >= -0.5 && s1 <= last && s2 >= -0.5 && s2 <= last;
+    const double wi = inside ? 2.0 / (j1 * j1 + j2 * j2) : 0.0;
+    const double sw = std::sqrt(wi);
+    w[i] = wi;
+    const double q = d1 * j1 + d2 * j2, gs = v1 + v2;
+    const double ga = sw * (0.5 * q - gs), gc = sw * (0.5 * q + gs);
+    ra[i] = ga;
+    rc[i] = gc;
+    rho[static_cast<size_t>(i)] = sw * r;
+    const Barrier phi = barrierAt(db);
+    cost += beta * phi.phi;
+    g[i] -= beta * phi.first;
+    g[i + 1] += beta * phi.first;
+    const double h = beta * phi.second;
+    hb[i] = h;
+    dg[i] += ga * ga + h;
+    dg[i + 1] += gc * gc + h;
+    of[i] = ga * gc - h;
+  }
+  const double* resid = rho.data();
+  if (weights_.smoothResidual) {
+    resid = binomialTwice(rho.data(), filtered, back, m);
+    for (int32_t i = 0; i < m; ++i) cost += 0.5 * filtered[static_cast<size_t>(i)] * filtered[static_cast<size_t>(i)];
+  } else {
+    for (int32_t i = 0; i < m; ++i) cost += 0.5 * rho[static_cast<size_t>(i)] * rho[static_cast<size_t>(i)];
+  }
+  for (int32_t i = 0; i < m; ++i) {
+    g[i] += ra[i] * resid[i];
+    g[i + 1] += rc[i] * resid[i];
+  }
+  addRegulariser(b.data(), gradient.data(), c);
+  partial_[c] = cost + regulariserCost(b.data(), c);
+  return true;
+}
+
+void VariationalProblem::factorPreconditioner(size_t c) {
+  const int32_t m = grid_.m, nx = grid_.nx, nz = grid_.nz, nf = m + 1;
+  const size_t faces = static_cast<size_t>(nf), cells = static_cast<size_t>(m);
+  const double a2 = weights_.curvature, a2x = weights_.curvatureAcross, a1 = weights_.diffusion;
+  const int32_t x = static_cast<int32_t>(c % static_cast<size_t>(nx));
+  const int32_t z = static_cast<int32_t>(c / static_cast<size_t>(nx));
+  const auto across = [](int32_t pos, int32_t count) {
+    return 4.0 * interior(pos, count) + 1.0 * interior(pos - 1, count) + 1.0 * interior(pos + 1, count);
+  };
+  const double neighbours = (x > 0) + (x + 1 < nx) + (z > 0) + (z + 1 < nz);
+  const double acrossDiag = a2x * (across(x, nx) + across(z, nz)) + a1 * neighbours;
+  // Each mixed difference with a neighbour column holds faces k and k + 1.
+  const double mixedDiag = weights_.mixedCurvature * neighbours;
+  const double* dg = diag_.data() + c * faces;
+  const double* of = off_.data() + c * cells;
+  double* lower = preLower_.data() + c * faces;
+  double* inverse = preInverse_.data() + c * faces;
+  double* po = preOff_.data() + c * cells;
+  double previousLower = 0.0, previousOff = 0.0;
+  for (int32_t k = 0; k < nf; ++k) {
+    const double pe = 4.0 * interior(k, nf) + 2.0 * interior(k - 1, nf) + 2.0 * interior(k + 1, nf);
+    const double diagonal =
+        dg[k] + a2 * pe + a1 * ((k > 0) + (k + 1 < nf)) + acrossDiag + mixedDiag * ((k > 0) + (k + 1 < nf));
+    const double pivot = diagonal - previousOff * previousLower;
+    inverse[k] = 1.0 / pivot;
+    if (k + 1 < nf) {
+      const double o = of[k] - 2.0 * a2 * (interior(k, nf) + interior(k + 1, nf)) - a1 - mixedDiag;
+      po[k] = o;
+      lower[k] = o / pivot;
+      previousLower = lower[k];
+      previousOff = o;
+    }
+  }
+}
+
+double VariationalProblem::linearise(const std::vector<double>& b, std::vector<double>& gradient) {
+  gradient.assign(grid_.faces(), 0.0);
+  threads_->run(grid_.columns(), [&](size_t begin, size_t end, int thread) {
+    for (size_t c = begin; c < end; ++c)
+      if (lineariseColumn(b, gradient, c, thread)) factorPreconditioner(c);
   });
   return sumOfPartials();
 }

@@ -113,6 +113,13 @@ class VariationalProblem {
   // Adds the regulariser's matrix times p to out, column c.
   void addRegulariser(const double* p, double* out, size_t c) const;
   double regulariserCost(const double* b, size_t c) const;
+  // linearise for column c on `thread`'s scratch: the cell weights, the
+  // rows of the data term's Jacobian, the Gauss-Newton block and the column's
+  // gradient, its cost in partial_[c]; false (and an infinite cost) when the
+  // column folds.
+  bool lineariseColumn(const std::vector<double>& b, std::vector<double>& gradient, size_t c, int thread);
+  // The preconditioner of column c factorised (Thomas) from its block.
+  void factorPreconditioner(size_t c);
   double sumOfPartials() const;
 
   ColumnGrid grid_;

@@ -86,6 +86,7 @@ int restoreNifti(CommandContext& context, const Arguments& arguments, const pipe
   request.acqIndex = apply.acqIndex;
   request.outDir = apply.outDir;
   request.storage = apply.storage;
+  request.alsoWritten = apply.alsoWritten;
   const int status = runLogged(context, "apply", [&](std::ostream& log) { pipeline::restoreNiftiPair(request, log); });
   if (status == kExitSuccess) context.console.logEntry("Done.");
   return status;
@@ -112,6 +113,7 @@ int applyToNifti(CommandContext& context, const Arguments& arguments, const Opti
   request.acqIndex = volumeListOption(arguments, "apply", "--index");
   if (arguments.has("--index") && !arguments.has("--acqparams"))
     throw UsageError("apply: --index gives rows of an --acqparams file; give that file");
+  if (context.options.logFile) request.alsoWritten.push_back(*context.options.logFile);
   if (arguments.has("--lsr")) return restoreNifti(context, arguments, request);
   const int status = runLogged(context, "apply", [&](std::ostream& log) { pipeline::applyNiftiMap(request, log); });
   if (status == kExitSuccess) context.console.logEntry("Done.");

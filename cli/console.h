@@ -1,9 +1,9 @@
 #pragma once
 
 #include <chrono>
-#include <fstream>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "cli/globaloptions.h"
 
@@ -19,9 +19,12 @@ namespace daxo::cli {
 // end every printed line gets.
 class Console {
  public:
-  // Starts the clock and opens the log file for appending. Throws UsageError
-  // naming the file when it cannot be opened.
-  Console(const GlobalOptions& options, std::ostream& out, std::ostream& err);
+  // Starts the clock and opens the log file for appending (see
+  // openLogFile); `inputs` are the files the command names, which the log
+  // must not be. Throws UsageError naming the file when it cannot be opened
+  // or is refused.
+  Console(const GlobalOptions& options, std::ostream& out, std::ostream& err,
+          const std::vector<std::string>& inputs = {});
   // Detaches from the host.
   ~Console();
   Console(const Console&) = delete;
@@ -49,8 +52,17 @@ class Console {
   bool quiet_;
   std::ostream& out_;
   std::ostream& err_;
-  std::ofstream logFile_;
+  int logFile_ = -1;  // the log's descriptor; -1 without a log
   std::chrono::steady_clock::time_point start_;
 };
+
+// Opens `path` for appending log entries, under the rule every output of
+// daxo follows: it is created when missing; an existing one must be a
+// regular file with no other name (a hard link would be changed with it),
+// must not be one of `inputs` (by device and file number) and must hold text,
+// not binary data. A symbolic link, a pipe, a device or a folder at the name
+// is refused without being opened for writing (so a FIFO never blocks).
+// Returns the descriptor; throws UsageError naming the file and the reason.
+int openLogFile(const std::string& path, const std::vector<std::string>& inputs);
 
 }  // namespace daxo::cli

@@ -238,6 +238,7 @@ int estimateNifti(CommandContext& context, const Arguments& arguments, const Opt
   request.reportPage = arguments.value("--report");
   if (arguments.has("--report"))
     pipeline::checkPageName("estimate", request.reportPage, {request.first, request.second});
+  if (context.options.logFile) request.alsoWritten.push_back(*context.options.logFile);
   const int status =
       runLogged(context, "estimate", [&](std::ostream& log) { pipeline::estimateNiftiFiles(request, log); });
   if (status == kExitSuccess) context.console.logEntry("Done.");

@@ -52,7 +52,8 @@ int run(const std::vector<std::string>& args) {
   // Questions of the plugin are asked on the terminal; without one (scripts,
   // pipes) the answer is no. Commands may choose another policy.
   daxo::host::hostState().yesNo.setPolicy(daxo::host::YesNoPolicy::askOnTerminal);
-  Console console(line.options, std::cout, std::cerr);
+  // The log must not be one of the files the command names.
+  Console console(line.options, std::cout, std::cerr, line.commandArgs);
   CommandContext context{line.commandArgs, line.options, console};
   try {
     return runCommand(*command, context);

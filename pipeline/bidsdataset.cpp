@@ -25,10 +25,16 @@ std::vector<std::string> prepareDerivatives(const std::string& bidsDir, const st
   fs::create_directories(fs::path(outDir) / "logs");
   if (!labels.empty()) return labels;
   std::vector<std::string> found;
-  for (const fs::directory_entry& entry : fs::directory_iterator(bidsDir)) {
-    const std::string name = entry.path().filename().string();
-    if (entry.is_directory() && name.rfind("sub-", 0) == 0) found.push_back(name.substr(4));
+  std::error_code error;
+  for (fs::directory_iterator it(bidsDir, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (name.rfind("sub-", 0) != 0) continue;
+    // A sub-* entry that cannot be examined (a link loop, no permission) is
+    // kept: the subject then fails with the reason, and the others go on.
+    std::error_code kind;
+    if (it->is_directory(kind) || kind) found.push_back(name.substr(4));
   }
+  if (error) throw std::runtime_error(bidsDir + " cannot be listed: " + error.message());
   if (found.empty()) throw std::runtime_error(bidsDir + " has no sub-* folder");
   std::sort(found.begin(), found.end());
   return found;

@@ -13,7 +13,9 @@
 namespace daxo::pipeline {
 
 // The labels (without "sub-") of the subjects to process: `labels` when any
-// are given, else every sub-* folder of the dataset, sorted. Checks that
+// are given, else every sub-* folder of the dataset, sorted (with any sub-*
+// entry that cannot be examined, such as a link loop, whose subject then
+// fails alone with the reason). Checks that
 // `bidsDir` is a folder with a dataset_description.json and creates `outDir`
 // with its logs/ folder. Throws RequestError when `outDir` is the dataset
 // itself, std::runtime_error naming the folder for any other problem (no

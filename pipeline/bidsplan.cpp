@@ -102,7 +102,11 @@ class Planner {
     }
     for (const auto& [key, members] : groups) {
       if (members.size() == 1) {
-        plan_.notes.push_back(members[0]->path + " has no partner of opposite phase encoding: left alone");
+        // An fmap image is there to correct runs: alone, the runs it is
+        // meant for would stay uncorrected while the subject seemed done.
+        plan_.problems.push_back(members[0]->path +
+                                 " has no partner of opposite phase encoding (an image with the same entities but "
+                                 "dir, or the same B0FieldIdentifier): no field can be estimated from it");
         continue;
       }
       const auto found = identifiers.find(key);

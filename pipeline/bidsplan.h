@@ -70,7 +70,8 @@ struct SubjectPlan {
 //   but dir, and such a pair corrects both its runs.
 // A pair must hold exactly two images encoded along one axis in opposite
 // directions, each with a readable sidecar giving PhaseEncodingDirection;
-// runs must have one too.
+// runs must have one too. An fmap image without a partner is a problem (the
+// runs it is meant for could not be corrected); a lone run is a note.
 SubjectPlan planSubject(const std::string& label, const std::vector<BidsImage>& images);
 
 // Where the corrected copy of `run` goes: its folder and entities with

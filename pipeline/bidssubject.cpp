@@ -13,6 +13,7 @@
 #include "pipeline/niftiestimate.h"
 #include "pipeline/niftioutputs.h"
 #include "pipeline/niftiscan.h"
+#include "pipeline/outputnames.h"
 #include "pipeline/reportpages.h"
 #include "report/htmlpage.h"
 
@@ -29,12 +30,35 @@ bool isNiftiName(const std::string& name) {
   return endsWith(".nii") || endsWith(".nii.gz");
 }
 
+// True when `path` is a folder, false when nothing is there or it is no
+// folder; throws std::runtime_error naming it when it cannot be examined (a
+// link loop, no permission), which fails the subject and no other.
+bool isFolder(const fs::path& path) {
+  std::error_code error;
+  const fs::file_status status = fs::status(path, error);
+  if (error && status.type() != fs::file_type::not_found) {
+    throw std::runtime_error(path.string() + " cannot be read: " + error.message());
+  }
+  return fs::is_directory(status);
+}
+
+// The names in `folder`; throws std::runtime_error naming it when it cannot
+// be listed.
+std::vector<fs::directory_entry> entriesOf(const fs::path& folder) {
+  std::vector<fs::directory_entry> entries;
+  std::error_code error;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+    entries.push_back(*it);
+  if (error) throw std::runtime_error(folder.string() + " cannot be read: " + error.message());
+  return entries;
+}
+
 void addImagesOf(const fs::path& folder, const std::string& relative, std::vector<BidsImage>& images) {
   for (const char* datatype : {"fmap", "dwi", "func"}) {
     const fs::path dir = folder / datatype;
-    if (!fs::is_directory(dir)) continue;
+    if (!isFolder(dir)) continue;
     std::vector<std::string> names;
-    for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
+    for (const fs::directory_entry& entry : entriesOf(dir)) {
       const std::string name = entry.path().filename().string();
       if (isNiftiName(name) && name[0] != '.') names.push_back(name);
     }
@@ -110,6 +134,8 @@ class SubjectRun {
       ++work_.fieldsUpToDate;
       return;
     }
+    checkOutputNames("bids", {path0, sidecarPathOf(path0), path1, sidecarPathOf(path1)},
+                     {field, outputSidecarPath(field), page});
     const NiftiScan first = openBidsScan(path0);
     const NiftiScan second = openBidsScan(path1);
     checkOppositePair(first, second);
@@ -146,6 +172,7 @@ class SubjectRun {
       ++work_.runsUpToDate;
       return;
     }
+    checkOutputNames("bids", inputs, outputs);
     const NiftiScan series = openBidsScan(input);
     const MapSource map = readMapSource(field, MapUnits::Hz);
     std::string note;
@@ -192,13 +219,13 @@ class SubjectRun {
 std::vector<BidsImage> listSubjectImages(const std::string& bidsDir, const std::string& label) {
   const std::string subject = "sub-" + label;
   const fs::path folder = fs::path(bidsDir) / subject;
-  if (!fs::is_directory(folder)) throw std::runtime_error(folder.string() + " does not exist");
+  if (!isFolder(folder)) throw std::runtime_error(folder.string() + " does not exist");
   std::vector<BidsImage> images;
   addImagesOf(folder, subject, images);
   std::vector<std::string> sessions;
-  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+  for (const fs::directory_entry& entry : entriesOf(folder)) {
     const std::string name = entry.path().filename().string();
-    if (entry.is_directory() && name.rfind("ses-", 0) == 0) sessions.push_back(name);
+    if (name.rfind("ses-", 0) == 0 && isFolder(entry.path())) sessions.push_back(name);
   }
   std::sort(sessions.begin(), sessions.end());
   for (const std::string& session : sessions) addImagesOf(folder / session, subject + "/" + session, images);

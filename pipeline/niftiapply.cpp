@@ -7,6 +7,7 @@
 #include "fileio/nifti/niftiimage.h"
 #include "fileio/paths.h"
 #include "pipeline/niftioutputs.h"
+#include "pipeline/outputnames.h"
 #include "pipeline/niftiscan.h"
 #include "volume/volumetransform.h"
 
@@ -85,6 +86,17 @@ void applyNiftiMap(const NiftiApplyRequest& request, std::ostream& log) {
   if (!request.outDir.empty() && !std::filesystem::is_directory(request.outDir)) {
     throw std::runtime_error("the output folder " + request.outDir + " does not exist");
   }
+  std::vector<std::string> inputs = niftiInputFiles(request.mapPath);
+  std::vector<std::string> outputs;
+  for (const std::string& path : request.series) {
+    for (const std::string& file : niftiInputFiles(path)) inputs.push_back(file);
+    const std::string corrected = niftiOutputPath(path, kCorrectedSuffix, request.outDir);
+    outputs.push_back(corrected);
+    outputs.push_back(outputSidecarPath(corrected));
+  }
+  if (!request.acqparams.empty()) inputs.push_back(request.acqparams);
+  outputs.insert(outputs.end(), request.alsoWritten.begin(), request.alsoWritten.end());
+  checkOutputNames("apply", inputs, outputs);
   const MapSource map = readMapSource(request.mapPath, request.mapUnits);
   const auto rows = acquisitionEntries(request.acqparams, request.acqIndex, request.series.size());
   for (size_t k = 0; k < request.series.size(); ++k) {

@@ -60,12 +60,17 @@ struct NiftiApplyRequest {
   std::string outDir;  // "" writes beside each series
   NiftiStorage storage = NiftiStorage::LikeSource;
   bool jacobian = false;  // see CorrectedSeries
+  // Files the caller writes while the job runs (its log): refused like the
+  // outputs when they would replace an input.
+  std::vector<std::string> alsoWritten;
 };
 
 // Corrects each series of `request` with its map (displacementForSeries) and
 // writes NAME_undist.nii.gz beside it or in outDir, in order; progress goes
 // to `log`. Throws std::exception naming the file and the problem at the
-// first failure; the series written before it stay.
+// first failure; the series written before it stay. Every output name is
+// checked against every input (the map, the series and the files beside
+// them; checkOutputNames) before anything is written.
 void applyNiftiMap(const NiftiApplyRequest& request, std::ostream& log);
 
 }  // namespace daxo::pipeline

@@ -8,6 +8,7 @@
 #include "correction/pairmotion.h"
 #include "fileio/paths.h"
 #include "pipeline/niftioutputs.h"
+#include "pipeline/outputnames.h"
 #include "pipeline/niftiscan.h"
 #include "pipeline/pairreportdata.h"
 #include "pipeline/phasecheck.h"
@@ -20,8 +21,9 @@ namespace {
 
 // The map, and the field in Hz when the readout time is known.
 void writeMaps(const NiftiEstimateRequest& request, const NiftiScan& first, const Volume& map,
-               const std::string& mapPath, const std::optional<RigidMotion>& motion, std::ostream& log) {
-  writeDisplacementMap(mapPath, first, map, motion);
+               const std::string& mapPath, const std::optional<RigidMotion>& motion, bool motionOfFirst,
+               std::ostream& log) {
+  writeDisplacementMap(mapPath, first, map, motion, motionOfFirst);
   log << "Displacement map (voxels) saved as: " << mapPath << std::flush;
   if (!first.readout) {
     log << "No readout time for " << request.first
@@ -41,6 +43,19 @@ void writeMaps(const NiftiEstimateRequest& request, const NiftiScan& first, cons
 NiftiPairEstimate estimateNiftiPair(const NiftiScan& first, const NiftiScan& second, const VolumeSelection& volumes0,
                                     const VolumeSelection& volumes1, const EstimationOptions& options, bool motion,
                                     std::ostream& log) {
+  // The result must not depend on the order the pair is given in, and
+  // neither the classic method nor the motion model is symmetric in its two
+  // scans: the pair is always estimated with the scan encoded toward lower
+  // index as the reference, and the map negated for the other order.
+  if (first.phaseEncoding.sign > 0 && second.phaseEncoding.sign < 0) {
+    log << "The pair is estimated with " << second.path << " (" << phaseEncodingText(second.phaseEncoding)
+        << ") as the reference, as in either order; the map of " << first.path << " is its negative" << std::flush;
+    NiftiPairEstimate estimate = estimateNiftiPair(second, first, volumes1, volumes0, options, motion, log);
+    std::swap(estimate.volume0, estimate.volume1);
+    estimate.map *= -1.0f;
+    estimate.firstMoved = estimate.motion.has_value();
+    return estimate;
+  }
   EstimationVolume v0 = estimationVolume(first, volumes0, &log);
   EstimationVolume v1 = estimationVolume(second, volumes1, &log);
   log << "Estimating from " << v0.description << " of " << first.path << " (" << phaseEncodingText(first.phaseEncoding)
@@ -78,7 +93,8 @@ NiftiPairEstimate estimateNiftiPair(const NiftiScan& first, const NiftiScan& sec
   const std::string given = first.phaseEncoding.axis == 0 ? "i" : "j";
   PhaseCheckVerdict check = checkPhaseEncoding(
       working0, working1, *estimated, {given, given == "i" ? "j" : "i", "PhaseEncodingDirection or --pe0/--pe1"}, log);
-  return {std::move(v0), std::move(v1), fromWorkingFrame(*estimated, first.phaseEncoding), std::move(check), found};
+  return {std::move(v0), std::move(v1), fromWorkingFrame(*estimated, first.phaseEncoding), std::move(check), found,
+          false};
 }
 
 report::PairReportInputs niftiPairReportInputs(const NiftiScan& first, const NiftiScan& second,
@@ -95,17 +111,42 @@ report::PairReportInputs niftiPairReportInputs(const NiftiScan& first, const Nif
       {"Second scan",
        second.path + ", " + estimate.volume1.description + ", " + phaseEncodingText(second.phaseEncoding)},
       {"Map", mapPath},
-      {"Motion of the second scan",
+      {estimate.firstMoved ? "Motion of the first scan" : "Motion of the second scan",
        estimate.motion ? motionDescription(*estimate.motion) : "none found or not estimated"},
       {"Method", options.method == EstimationMethod::Classic ? "classic" : "variational"},
       {"Software", daxoVersionText()}};
   return in;
 }
 
+std::vector<std::string> niftiEstimateOutputs(const NiftiEstimateRequest& request) {
+  const std::string mapPath = niftiOutputPath(request.first, kMapSuffix, request.outDir);
+  const std::string fieldPath = niftiOutputPath(request.first, kFieldMapSuffix, request.outDir);
+  std::vector<std::string> outputs{mapPath, outputSidecarPath(mapPath), fieldPath, outputSidecarPath(fieldPath)};
+  if (request.apply) {
+    for (const std::string& input : {request.first, request.second}) {
+      const std::string corrected = niftiOutputPath(input, kCorrectedSuffix, request.outDir);
+      outputs.push_back(corrected);
+      outputs.push_back(outputSidecarPath(corrected));
+    }
+  }
+  if (!request.reportPage.empty()) outputs.push_back(request.reportPage);
+  outputs.insert(outputs.end(), request.alsoWritten.begin(), request.alsoWritten.end());
+  return outputs;
+}
+
 void estimateNiftiFiles(const NiftiEstimateRequest& request, std::ostream& log) {
   if (!request.outDir.empty() && !std::filesystem::is_directory(request.outDir)) {
     throw std::runtime_error("the output folder " + request.outDir + " does not exist");
   }
+  std::vector<std::string> inputs;
+  for (const std::vector<std::string>& group : {std::vector<std::string>{request.first, request.second},
+                                                request.more0, request.more1}) {
+    for (const std::string& image : group) {
+      for (const std::string& file : niftiInputFiles(image)) inputs.push_back(file);
+    }
+  }
+  if (!request.acqparams.empty()) inputs.push_back(request.acqparams);
+  checkOutputNames("estimate", inputs, niftiEstimateOutputs(request));
   const auto rows = acquisitionEntries(request.acqparams, request.acqIndex, 2);
   const NiftiScan first = openNiftiScan(request.first, request.pe0, "--pe0", request.readoutSeconds, rows[0]);
   const NiftiScan second = openNiftiScan(request.second, request.pe1, "--pe1", request.readoutSeconds, rows[1]);
@@ -128,13 +169,15 @@ void estimateNiftiFiles(const NiftiEstimateRequest& request, std::ostream& log) 
   }
 
   const std::string mapPath = niftiOutputPath(request.first, kMapSuffix, request.outDir);
-  writeMaps(request, first, map, mapPath, estimate.motion, log);
+  writeMaps(request, first, map, mapPath, estimate.motion, estimate.firstMoved, log);
   if (request.apply) {
+    // The scan that moved is moved into the other's space as it is corrected.
     CorrectedSeries output{niftiOutputPath(request.first, kCorrectedSuffix, request.outDir), request.storage, false,
                            mapPath, std::nullopt};
+    if (estimate.firstMoved) output.motion = estimate.motion;
     writeCorrectedSeries(first, map, output, log);
     output.path = niftiOutputPath(request.second, kCorrectedSuffix, request.outDir);
-    output.motion = estimate.motion;
+    output.motion = estimate.firstMoved ? std::nullopt : estimate.motion;
     writeCorrectedSeries(second, map * -1.0f, output, log);
   }
   if (!request.reportPage.empty()) {

@@ -41,7 +41,13 @@ struct NiftiEstimateRequest {
   bool force = false;                               // write all the same when the phase-encoding check fails
   std::string reportPage;                           // "" writes no page
   EstimationOptions estimation;
+  // Files the caller writes while the job runs (its log): refused like the
+  // outputs when they would replace an input.
+  std::vector<std::string> alsoWritten;
 };
+
+// Every file estimateNiftiFiles may write for `request`, in order.
+std::vector<std::string> niftiEstimateOutputs(const NiftiEstimateRequest& request);
 
 // Estimates the pair of `request` and writes, beside the first image or in
 // its outDir: NAME_vdm.nii.gz, NAME_fieldmap.nii.gz with its sidecar when the
@@ -49,7 +55,9 @@ struct NiftiEstimateRequest {
 // (NAME_undist.nii.gz), with a reportPage the quality page. Progress goes to
 // `log`, one entry each. Throws std::exception naming the file and the
 // problem; when the phase-encoding check fails without `force`, nothing has
-// been written.
+// been written. Before anything is read at length or written, every output
+// name is checked against the inputs (checkOutputNames): the images, their
+// sidecars, .bval and .bvec, the further series and the acquisition file.
 void estimateNiftiFiles(const NiftiEstimateRequest& request, std::ostream& log);
 
 // The estimate of an opened pair that passed checkOppositePair.
@@ -58,10 +66,17 @@ struct NiftiPairEstimate {
   EstimationVolume volume1;  // of the second scan (moved into the first's space when motion was found)
   Volume map;                // displacement of the first scan in voxels, in its own frame
   PhaseCheckVerdict check;
-  // The second scan's motion relative to the first, along the image axes
-  // i, j, k (the shift along the phase-encoding axis is in the map); none
-  // when it was not estimated or none was counted.
+  // The second scan's motion relative to the first (the first's relative to
+  // the second when firstMoved), along the image axes i, j, k (the shift
+  // along the phase-encoding axis is in the map); none when it was not
+  // estimated or none was counted.
   std::optional<RigidMotion> motion;
+  // The pair is estimated with the scan encoded toward lower index (i- or
+  // j-) as the reference whatever the order given, so that swapping the
+  // inputs negates the map exactly; given the other way round, the motion
+  // (when found) is the first scan's, and the map and the second volume are
+  // in the second scan's space.
+  bool firstMoved = false;
 };
 
 // Picks the estimation volumes (see estimationVolume),

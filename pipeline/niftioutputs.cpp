@@ -27,7 +27,7 @@ void multiplyByJacobian(Volume& corrected, const Volume& workingMap) {
 
 void writeJsonFile(const std::string& path, const nlohmann::json& document) {
   StagedOutputFile out(path);
-  if (!out.isOpen()) throw WriteFileError("Cannot create " + path);
+  if (!out.isOpen()) throw WriteFileError("Cannot create " + path + ": " + out.problem());
   out.stream() << document.dump(2) << "\n";
   out.finish();
   out.commit();
@@ -52,7 +52,7 @@ void copyTextFile(const std::string& from, const std::string& to) {
 std::string outputSidecarPath(const std::string& niftiPath) { return niftiStem(niftiPath) + ".json"; }
 
 void writeDisplacementMap(const std::string& path, const NiftiScan& first, const Volume& map,
-                          const std::optional<RigidMotion>& motion) {
+                          const std::optional<RigidMotion>& motion, bool motionOfFirst) {
   writeNifti(path, first.image, {map}, NiftiStorage::Float32, "displacement, voxels along PE");
   // What `daxo apply` needs to carry the map to other series.
   nlohmann::json sidecar;
@@ -61,11 +61,14 @@ void writeDisplacementMap(const std::string& path, const NiftiScan& first, const
   sidecar["PhaseEncodingDirection"] = phaseEncodingText(first.phaseEncoding);
   if (first.readout) sidecar["TotalReadoutTime"] = first.readout->seconds;
   if (motion) {
-    sidecar["MotionOfSecondScan"] = {{"RotationDegrees", motion->rotationDegrees},
-                                     {"TranslationMm", motion->translationMm},
-                                     {"Description",
-                                      "rigid motion of the second scan's head relative to the first, turns about the "
-                                      "voxel axes i, j, k through the image centre (R = Rz Ry Rx), shifts along them"}};
+    const std::string moved = motionOfFirst ? "first" : "second";
+    const std::string other = motionOfFirst ? "second" : "first";
+    sidecar[motionOfFirst ? "MotionOfFirstScan" : "MotionOfSecondScan"] = {
+        {"RotationDegrees", motion->rotationDegrees},
+        {"TranslationMm", motion->translationMm},
+        {"Description", "rigid motion of the " + moved + " scan's head relative to the " + other +
+                            ", turns about the voxel axes i, j, k through the image centre (R = Rz Ry Rx), shifts "
+                            "along them"}};
   }
   writeJsonFile(outputSidecarPath(path), sidecar);
 }
@@ -124,7 +127,9 @@ void writeCorrectedSeries(const NiftiScan& scan, const Volume& map, const Correc
     nlohmann::json sidecar = scan.sidecar->document;
     sidecar["DistortionCorrection"] = {
         {"Software", "DAXO"}, {"DisplacementMap", output.mapPath}, {"JacobianModulation", output.jacobian}};
-    if (output.motion) sidecar["DistortionCorrection"]["MovedIntoTheFirstScansSpace"] = true;
+    // The pair's reference scan: the one encoded toward lower index, in
+    // whichever order the pair was given.
+    if (output.motion) sidecar["DistortionCorrection"]["MovedIntoTheOtherScansSpace"] = true;
     writeJsonFile(outputSidecarPath(path), sidecar);
   }
   log << "Undistorted series saved as: " << path << std::flush;

@@ -29,8 +29,10 @@ std::string niftiOutputPath(const std::string& input, const std::string& suffix,
 // With a motion, the sidecar also gives the second scan's motion relative to
 // the first ("MotionOfSecondScan": "RotationDegrees" about i, j, k and
 // "TranslationMm" along them).
+// With `motionOfFirst`, the motion is the first scan's relative to the second
+// ("MotionOfFirstScan"; see NiftiPairEstimate::firstMoved).
 void writeDisplacementMap(const std::string& path, const NiftiScan& first, const Volume& map,
-                          const std::optional<RigidMotion>& motion = std::nullopt);
+                          const std::optional<RigidMotion>& motion = std::nullopt, bool motionOfFirst = false);
 
 // The field in Hz: a positive field shifts a scan encoded along +axis toward
 // higher index by field x readout time voxels, so field = map x sign / readout
@@ -48,9 +50,10 @@ struct CorrectedSeries {
   // (1 + dmap/dphase), which keeps each column's total signal.
   bool jacobian = false;
   std::string mapPath;  // the map, as the sidecar's note names it
-  // The second scan of a pair whose head moved (motion relative to the first
-  // along i, j, k): each volume is moved into the first scan's space, its
-  // distortion kept along its own phase-encoding axis, before it is corrected.
+  // The scan of a pair whose head moved (motion relative to the other scan,
+  // the pair's reference, along i, j, k): each volume is moved into the
+  // other scan's space, its distortion kept along its own phase-encoding
+  // axis, before it is corrected.
   std::optional<RigidMotion> motion;
 };
 

@@ -10,6 +10,7 @@
 #include "fileio/paths.h"
 #include "pipeline/niftioutputs.h"
 #include "pipeline/niftiscan.h"
+#include "pipeline/outputnames.h"
 #include "pipeline/queuedniftiwriter.h"
 #include "volume/columnthreads.h"
 
@@ -57,6 +58,17 @@ void checkGradients(const NiftiScan& first, const NiftiScan& second) {
 void restoreNiftiPair(const NiftiRestoreRequest& request, std::ostream& log) {
   if (!request.outDir.empty() && !std::filesystem::is_directory(request.outDir)) {
     throw std::runtime_error("the output folder " + request.outDir + " does not exist");
+  }
+  {
+    std::vector<std::string> inputs = niftiInputFiles(request.mapPath);
+    for (const std::string& series : {request.first, request.second})
+      for (const std::string& file : niftiInputFiles(series)) inputs.push_back(file);
+    if (!request.acqparams.empty()) inputs.push_back(request.acqparams);
+    const std::string restored = niftiOutputPath(request.first, kRestoredSuffix, request.outDir);
+    std::vector<std::string> outputs{restored, outputSidecarPath(restored), bvalPathOf(restored),
+                                     bvecPathOf(restored)};
+    outputs.insert(outputs.end(), request.alsoWritten.begin(), request.alsoWritten.end());
+    checkOutputNames("apply", inputs, outputs);
   }
   const MapSource map = readMapSource(request.mapPath, request.mapUnits);
   const auto rows = acquisitionEntries(request.acqparams, request.acqIndex, 2);

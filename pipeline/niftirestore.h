@@ -24,6 +24,7 @@ struct NiftiRestoreRequest {
   std::vector<int32_t> acqIndex;
   std::string outDir;  // "" writes beside the first series
   NiftiStorage storage = NiftiStorage::LikeSource;
+  std::vector<std::string> alsoWritten;  // the caller's log: checked with the outputs (checkOutputNames)
 };
 
 // Restores each pair of volumes of the two series with their map

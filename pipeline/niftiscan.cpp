@@ -12,6 +12,7 @@
 
 #include "correction/pairagreement.h"
 #include "correction/pairmotion.h"
+#include "fileio/platformfile.h"
 #include "volume/separablegauss.h"
 
 namespace daxo::pipeline {
@@ -142,7 +143,28 @@ std::vector<std::optional<AcquisitionEntry>> acquisitionEntries(const std::strin
   return entries;
 }
 
+double largestGridOffset(const NiftiImage& a, const NiftiImage& b) {
+  const Dimensions d = a.extents();
+  const Affine p = a.affine(), q = b.affine();
+  double largest = 0.0;
+  for (int corner = 0; corner < 8; ++corner) {
+    const double v[3] = {corner & 1 ? d.x - 1.0 : 0.0, corner & 2 ? d.y - 1.0 : 0.0, corner & 4 ? d.z - 1.0 : 0.0};
+    double squared = 0.0;
+    for (int r = 0; r < 3; ++r) {
+      double delta = p[r][3] - q[r][3];
+      for (int c = 0; c < 3; ++c) delta += (p[r][c] - q[r][c]) * v[c];
+      squared += delta * delta;
+    }
+    largest = std::max(largest, std::sqrt(squared));
+  }
+  return largest;
+}
+
 void checkOppositePair(const NiftiScan& first, const NiftiScan& second) {
+  if (platform::identityOf(first.path) == platform::identityOf(second.path)) {
+    throw std::runtime_error(first.path + " and " + second.path +
+                             " are the same file: a pair needs two scans of opposite phase encoding");
+  }
   const std::string directions = first.path + " (" + phaseEncodingText(first.phaseEncoding) + ") and " + second.path +
                                  " (" + phaseEncodingText(second.phaseEncoding) + ")";
   if (first.phaseEncoding.axis != second.phaseEncoding.axis || first.phaseEncoding.sign == second.phaseEncoding.sign) {
@@ -159,6 +181,27 @@ void checkOppositePair(const NiftiScan& first, const NiftiScan& second) {
     text << first.path << " has " << a.x << " x " << a.y << " x " << a.z << " voxels but " << second.path << " has "
          << b.x << " x " << b.y << " x " << b.z << ": the pair must share its grid";
     throw std::runtime_error(text.str());
+  }
+  // One grid: the voxel centres of the two affines agree within a tenth of
+  // the smallest voxel at every corner of the volume (shifts, turns, swapped
+  // axes and other voxel sizes all move a corner).
+  const std::array<double, 3> mm = first.image.voxelSize();
+  const double smallest = std::min({mm[0], mm[1], mm[2]});
+  const double offset = largestGridOffset(first.image, second.image);
+  if (!(offset <= kGridTolerance * smallest)) {
+    char text[96];
+    std::snprintf(text, sizeof text, "%.3g mm (%.3g voxel) apart, more than %g voxel", offset, offset / smallest,
+                  kGridTolerance);
+    throw std::runtime_error(first.path + " and " + second.path + " are not on one grid: their affines place a voxel " +
+                             text + ": the pair must share its grid");
+  }
+  // The field in Hz and the correction of each scan take one readout time.
+  if (first.readout && second.readout &&
+      std::fabs(first.readout->seconds - second.readout->seconds) > 0.01 * first.readout->seconds) {
+    throw std::runtime_error(first.path + " has a readout time of " + std::to_string(first.readout->seconds) + " s (" +
+                             first.readout->source + ") but " + second.path + " one of " +
+                             std::to_string(second.readout->seconds) + " s (" + second.readout->source +
+                             "): they must agree within 1 % (or give --readout)");
   }
 }
 

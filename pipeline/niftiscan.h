@@ -60,9 +60,20 @@ NiftiScan openNiftiScan(const std::string& path, const std::string& peOption, co
 std::vector<std::optional<AcquisitionEntry>> acquisitionEntries(const std::string& acqparamsPath,
                                                                 const std::vector<int32_t>& index, size_t inputs);
 
-// Refuses a pair that is not encoded along one axis in opposite directions,
-// or that is encoded along k (the slice axis), naming both files.
+// How far (in voxels of the first scan's smallest size) the two affines of a
+// pair may place any voxel of the grid apart.
+constexpr double kGridTolerance = 0.1;
+
+// Refuses a pair, naming both files, that is one file twice, that is not
+// encoded along one axis in opposite directions or is encoded along k (the
+// slice axis), that is not on one grid (the same extents, and affines that
+// place every corner voxel within kGridTolerance voxel of each other), or
+// whose readout times, both known, differ by more than 1 %.
 void checkOppositePair(const NiftiScan& first, const NiftiScan& second);
+
+// The largest distance in mm between the positions the two affines give a
+// corner voxel of `a`'s grid.
+double largestGridOffset(const NiftiImage& a, const NiftiImage& b);
 
 // The volume to estimate from and what it is, for the log.
 struct EstimationVolume {

@@ -1,6 +1,7 @@
 #include "fileio/nifti/niftiimage.h"
 
 #include <nifti/nifti2_io.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -87,6 +88,14 @@ struct StoredFacts {
   int64_t dimensions = 0;
   std::array<int64_t, 8> dim{};  // as stored: dim[0] is the count
   std::array<double, 3> sizes{};
+  // As stored; the library's record moves a vox_offset below the header's
+  // end and replaces a non-finite slope, which would hide a broken header.
+  double voxOffset = 0.0;
+  int datatype = 0;
+  int bitpix = 0;
+  double slope = 0.0;
+  double inter = 0.0;
+  bool singleFile = true;  // "n+1"/"n+2": header and voxels in one file
 };
 
 StoredFacts storedFacts(const std::string& path) {
@@ -119,16 +128,21 @@ StoredFacts storedFacts(const std::string& path) {
     std::free(raw);
     throw ReadFileError(path + ": not a NIfTI-1 or NIfTI-2 image, or its header is damaged");
   }
+  facts.singleFile = magic[1] == '+';
+  const auto copyFacts = [&facts](const auto* h) {
+    facts.dimensions = h->dim[0];
+    for (int a = 0; a < 8; ++a) facts.dim[a] = h->dim[a];
+    for (int a = 0; a < 3; ++a) facts.sizes[a] = h->pixdim[a + 1];
+    facts.voxOffset = static_cast<double>(h->vox_offset);
+    facts.datatype = h->datatype;
+    facts.bitpix = h->bitpix;
+    facts.slope = static_cast<double>(h->scl_slope);
+    facts.inter = static_cast<double>(h->scl_inter);
+  };
   if (facts.version == 2) {
-    const auto* h = static_cast<const nifti_2_header*>(raw);
-    facts.dimensions = h->dim[0];
-    for (int a = 0; a < 8; ++a) facts.dim[a] = h->dim[a];
-    for (int a = 0; a < 3; ++a) facts.sizes[a] = h->pixdim[a + 1];
+    copyFacts(static_cast<const nifti_2_header*>(raw));
   } else {
-    const auto* h = static_cast<const nifti_1_header*>(raw);
-    facts.dimensions = h->dim[0];
-    for (int a = 0; a < 8; ++a) facts.dim[a] = h->dim[a];
-    for (int a = 0; a < 3; ++a) facts.sizes[a] = h->pixdim[a + 1];
+    copyFacts(static_cast<const nifti_1_header*>(raw));
   }
   std::free(raw);
   if (facts.dimensions < 1 || facts.dimensions > 7) {
@@ -146,7 +160,99 @@ StoredFacts storedFacts(const std::string& path) {
   return facts;
 }
 
-void checkHeader(const nifti_image& nim, const StoredFacts& facts, const std::string& path) {
+// Decompresses a gzip file to its end and returns the length of its data,
+// each member's CRC-32 and length checked against its trailer (zlib does
+// that for gzip streams). A file that does not start with the gzip magic is
+// read as it is, as nifti_clib reads it: its length is returned. Throws
+// ReadFileError naming the file for a damaged or truncated stream.
+uint64_t verifiedGzipLength(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) throw OpenFileError("Cannot open " + path + ": " + std::strerror(errno));
+  struct Closer {
+    std::FILE* f;
+    ~Closer() { std::fclose(f); }
+  } closer{file};
+  std::vector<unsigned char> in(1 << 16), out(1 << 18);
+  size_t have = std::fread(in.data(), 1, in.size(), file);
+  if (have < 2 || in[0] != 0x1f || in[1] != 0x8b) {
+    uint64_t length = have;
+    while ((have = std::fread(in.data(), 1, in.size(), file)) > 0) length += have;
+    return length;
+  }
+  z_stream z{};
+  if (inflateInit2(&z, 15 + 16) != Z_OK) throw std::bad_alloc();
+  struct Ender {
+    z_stream* z;
+    ~Ender() { inflateEnd(z); }
+  } ender{&z};
+  uint64_t length = 0;
+  bool ended = false;  // the last member read ended with its trailer
+  z.next_in = in.data();
+  z.avail_in = static_cast<uInt>(have);
+  while (true) {
+    if (z.avail_in == 0) {
+      have = std::fread(in.data(), 1, in.size(), file);
+      if (have == 0) break;
+      z.next_in = in.data();
+      z.avail_in = static_cast<uInt>(have);
+    }
+    if (ended) {
+      // Another member follows; zeros after the last one are padding.
+      bool padding = true;
+      for (uInt k = 0; k < z.avail_in && padding; ++k) padding = z.next_in[k] == 0;
+      if (padding) {
+        z.avail_in = 0;
+        continue;
+      }
+      inflateReset(&z);
+      ended = false;
+    }
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    const int status = inflate(&z, Z_NO_FLUSH);
+    length += out.size() - z.avail_out;
+    if (status == Z_STREAM_END) {
+      ended = true;
+    } else if (status != Z_OK && status != Z_BUF_ERROR) {
+      const std::string reason = z.msg != nullptr ? z.msg : "damaged data";
+      throw ReadFileError(path + ": the compressed data are damaged (" + reason +
+                          "; the gzip stream fails its check)");
+    }
+  }
+  if (std::ferror(file)) throw ReadFileError(path + ": the file cannot be read: " + std::strerror(errno));
+  if (!ended) {
+    throw ReadFileError(path + ": the compressed data are truncated (the gzip stream ends before its trailer)");
+  }
+  return length;
+}
+
+// The header's fields that the library's record would hide or mend, checked
+// as stored, before the library reads the header into an image.
+void checkStoredFacts(const StoredFacts& facts, const std::string& path) {
+  int bytesPerVoxel = 0, swapSize = 0;
+  nifti_datatype_sizes(facts.datatype, &bytesPerVoxel, &swapSize);
+  if (isSupportedType(facts.datatype) && facts.bitpix != 8 * bytesPerVoxel) {
+    throw ReadFileError(path + ": the header's bitpix " + std::to_string(facts.bitpix) + " disagrees with its data type " +
+                        typeName(facts.datatype) + " (" + std::to_string(8 * bytesPerVoxel) +
+                        " bits); the header is damaged");
+  }
+  // The voxels of a single-file image follow its header (and extensions).
+  const double headerBytes = facts.version == 2 ? 540.0 : 348.0;
+  if (facts.singleFile && !(facts.voxOffset >= headerBytes)) {
+    throw ReadFileError(path + ": the header's vox_offset " + std::to_string(facts.voxOffset) +
+                        " lies inside the header (" + std::to_string(static_cast<int>(headerBytes)) +
+                        " bytes); the header is damaged");
+  }
+  // A slope of 0 means unscaled, as the format says; one that is not a
+  // number or infinite would turn every voxel into one.
+  if (!std::isfinite(facts.slope) || (facts.slope != 0.0 && !std::isfinite(facts.inter))) {
+    throw ReadFileError(path + ": the header's scaling (scl_slope " + std::to_string(facts.slope) + ", scl_inter " +
+                        std::to_string(facts.inter) + ") is not finite; the header is damaged");
+  }
+}
+
+// `verifiedLength`: what verifiedGzipLength gave for a compressed `path`.
+void checkHeader(const nifti_image& nim, const StoredFacts& facts, const std::string& path, uint64_t verifiedLength) {
   if (nim.nifti_type == NIFTI_FTYPE_ANALYZE) {
     throw ReadFileError(path + ": an ANALYZE 7.5 header, not NIfTI; its orientation is unknown");
   }
@@ -185,6 +291,7 @@ void checkHeader(const nifti_image& nim, const StoredFacts& facts, const std::st
   std::error_code error;
   const uintmax_t actual = fs::file_size(dataFile, error);
   const Wide dataBytes = volumeVoxels * Wide(nim.nt) * Wide(nim.nbyper);
+  Wide length = Wide(actual);
   if (endsWith(lowerCase(dataFile), ".gz")) {
     // Its length is known only once decompressed, but deflate shrinks data
     // at most about 1032 times: a header claiming more describes no file
@@ -192,16 +299,20 @@ void checkHeader(const nifti_image& nim, const StoredFacts& facts, const std::st
     if (!error && dataBytes > Wide(actual) * 1100u) {
       throw ReadFileError(dataFile + ": the header describes far more voxel data than the compressed file can hold");
     }
-    return;
+    // Read to its end once: a flipped bit or a missing tail shows only in
+    // the stream's checksum and length, which readers that stop after the
+    // voxels they need never reach.
+    length = Wide(dataFile == path ? verifiedLength : verifiedGzipLength(dataFile));
   }
   const Wide offset = Wide(std::max<int64_t>(nim.iname_offset, 0));
-  if (error || Wide(actual) < offset + dataBytes) {
+  if (error || length < offset + dataBytes) {
     const Wide expectedBytes = offset + dataBytes;
     const std::string expected = expectedBytes > Wide(std::numeric_limits<int64_t>::max())
                                      ? std::string("more than 2^63")
                                      : std::to_string(static_cast<int64_t>(expectedBytes));
     throw ReadFileError(dataFile + ": the voxel data are truncated: " + expected + " bytes expected, " +
-                        (error ? std::string("unreadable") : std::to_string(actual)) + " found");
+                        (error ? std::string("unreadable") : std::to_string(static_cast<uint64_t>(length))) +
+                        " found");
   }
 }
 
@@ -339,13 +450,17 @@ NiftiImage NiftiImage::open(const std::string& path) {
   } else {
     throw OpenFileError("Cannot open " + path + reasonOf(errno));
   }
+  // A compressed file is checked whole before its header is believed: a
+  // damaged stream may also have damaged the header.
+  const uint64_t verifiedLength = endsWith(lowerCase(path), ".gz") ? verifiedGzipLength(path) : 0;
   const StoredFacts facts = storedFacts(path);
+  checkStoredFacts(facts, path);
   nifti_image* nim = nifti_image_read(path.c_str(), 0);
   if (nim == nullptr) throw ReadFileError(path + ": not a NIfTI-1 or NIfTI-2 image, or its header is damaged");
   auto header = std::make_unique<Header>();
   header->nim = nim;
   header->version = facts.version;
-  checkHeader(*nim, facts, path);
+  checkHeader(*nim, facts, path, verifiedLength);
   return NiftiImage(path, std::move(header));
 }
 

@@ -129,6 +129,39 @@ class DaxoBids : public daxo::testing::DaxoCommandTest {
   const daxo::testing::SyntheticPair pair = daxo::testing::syntheticPair({28, 32, 14}, 2.0);
 };
 
+// Regression (issue 23): a link loop among the subjects stopped the whole run
+// with no subject processed; an fmap whose partner has a sidecar but no image
+// was "done (0 field(s) estimated, 0 run(s) corrected)" with exit status 0
+// and the run its IntendedFor names uncorrected; a subject's log linked to a
+// sidecar of the dataset had the log appended to the sidecar. Each is now a
+// failed subject in the summary and the exit status, and the others go on.
+TEST_F(DaxoBids, Issue23BrokenSubjectsFailAloneAndNothingOfTheDatasetIsWritten) {
+  fs::remove_all(bids("sub-01"));  // only sub-02 is estimated: the test stays quick
+  fs::create_directory_symlink("sub-z2", bids("sub-z1"));
+  fs::create_directory_symlink("sub-z1", bids("sub-z2"));
+  scan("sub-04/fmap/sub-04_dir-AP_epi", {pair.first}, "{" + kAp + R"(, "IntendedFor": "dwi/sub-04_dwi.nii.gz"})");
+  write("sub-04/fmap/sub-04_dir-PA_epi.json", "{" + kPa + "}");
+  scan("sub-04/dwi/sub-04_dwi", {pair.first}, "{" + kAp + "}");
+  const std::string sidecar = bids("sub-02/ses-1/fmap/sub-02_ses-1_dir-PA_epi.json");
+  const std::string sidecarText = readFile(sidecar);
+  fs::create_directories(derived("logs"));
+  fs::create_symlink(sidecar, derived("logs/sub-03.log"));
+
+  const DaxoRun run = bidsRun("");
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_NE(run.err.find("4 of 5 subject(s) failed"), std::string::npos) << run.err;
+  for (const std::string& failure :
+       {"  sub-03: cannot write the log file " + derived("logs/sub-03.log") + ": it is a symbolic link",
+        std::string("  sub-04: sub-04/fmap/sub-04_dir-AP_epi.nii.gz has no partner of opposite phase encoding"),
+        "  sub-z1: " + bids("sub-z1") + " cannot be read: Too many levels of symbolic links",
+        "  sub-z2: " + bids("sub-z2") + " cannot be read: Too many levels of symbolic links"}) {
+    EXPECT_NE(run.err.find(failure), std::string::npos) << failure << "\n" << run.err;
+  }
+  EXPECT_EQ(readFile(sidecar), sidecarText);
+  EXPECT_TRUE(fs::exists(derived("sub-02/ses-1/dwi/sub-02_ses-1_desc-undistorted_dwi.nii.gz")));
+  EXPECT_FALSE(fs::exists(derived("sub-04")));
+}
+
 TEST_F(DaxoBids, CorrectsEachSubjectIntoDerivativesReportsTheBrokenOneAndARerunDoesNoWork) {
   const DaxoRun run = bidsRun("");
   EXPECT_EQ(run.status, 1) << run.err;

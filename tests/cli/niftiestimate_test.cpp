@@ -27,15 +27,16 @@ using daxo::Volume;
 using daxo::testing::DaxoRun;
 using daxo::testing::rmsInside;
 using daxo::testing::runDaxo;
+using daxo::testing::shellQuoted;
 
 const daxo::Affine kAffine{{{-2.5, 0, 0, 60}, {0, 2.5, 0, -70}, {0, 0, 2.5, -30}, {0, 0, 0, 1}}};
 
 class NiftiEstimate : public daxo::testing::DaxoCommandTest {
  protected:
-  void writeScan(const std::string& name, const Volume& v, const std::string& sidecar) const {
-    daxo::writeNifti(file(name + ".nii.gz"),
-                     NiftiImage::create(v.dimensions(), 1, {2.5, 2.5, 2.5}, kAffine, DT_FLOAT32), {v},
-                     daxo::NiftiStorage::LikeSource);
+  void writeScan(const std::string& name, const Volume& v, const std::string& sidecar,
+                 const daxo::Affine& affine = kAffine, double mm = 2.5) const {
+    daxo::writeNifti(file(name + ".nii.gz"), NiftiImage::create(v.dimensions(), 1, {mm, mm, mm}, affine, DT_FLOAT32),
+                     {v}, daxo::NiftiStorage::LikeSource);
     daxo::testing::writeFile(file(name + ".json"), sidecar);
   }
   Volume read(const std::string& name) const { return NiftiImage::open(file(name)).readVolume(0); }
@@ -146,6 +147,92 @@ TEST_F(NiftiEstimate, TheLibraryCallWritesWhatTheCommandWrites) {
     if (line.rfind("[", 0) == 0) commandLog += "[T] " + line.substr(line.find("] ") + 2) + "\n";
   }
   EXPECT_EQ(logged + "[T] Done.\n", commandLog);
+}
+
+// Regression (issue 23): an output name or the log that is an input (by its
+// name, a hard link, or a copy of an input under an output's name), a link, a
+// pipe; the same file twice; a pair on two grids; two readout times. Each was
+// accepted with exit status 0 and the inputs damaged or the map wrong. Each
+// is now refused before anything is written, and the inputs stay as they were.
+TEST_F(NiftiEstimate, Issue23UnsafeOutputsAndMismatchedPairsAreRefusedBeforeAnythingIsWritten) {
+  const daxo::testing::SyntheticPair pair = daxo::testing::syntheticPair({20, 24, 10}, 1.0);
+  daxo::Affine shifted = kAffine, swapped = kAffine, small = kAffine;
+  shifted[1][3] += 30.0;
+  for (int a = 0; a < 3; ++a) small[a][a] *= 0.8;  // 2 mm voxels
+  std::swap(swapped[0], swapped[1]);
+  const std::string ap = R"({"PhaseEncodingDirection": "j-", "TotalReadoutTime": 0.05})";
+  const std::string pa = R"({"PhaseEncodingDirection": "j", "TotalReadoutTime": 0.05})";
+  const std::string estimate = "estimate " + quoted("ap.nii.gz") + " " + quoted("pa.nii.gz");
+  struct Case {
+    const char* name;
+    std::string setup;  // shell commands run in the folder first
+    std::string arguments;
+    int status;
+    std::string message;
+  };
+  const std::vector<Case> cases{
+      {"log is the first image", "", "--log " + quoted("ap.nii.gz") + " " + estimate, 2,
+       "cannot write the log file " + file("ap.nii.gz") + ": it is the same file as the input"},
+      {"log is the second sidecar", "", "--log " + quoted("pa.json") + " " + estimate, 2,
+       "the output " + file("pa.json") + " would replace the input " + file("pa.json")},
+      {"log is a link to a sidecar", "ln -s pa.json run.log", "--log " + quoted("run.log") + " " + estimate, 2,
+       "cannot write the log file " + file("run.log") + ": it is a symbolic link"},
+      {"log is a hard link to a sidecar", "ln pa.json run.log", "--log " + quoted("run.log") + " " + estimate, 2,
+       "it has other names (hard links)"},
+      {"log is a pipe", "mkfifo run.log", "--log " + quoted("run.log") + " " + estimate, 2,
+       "cannot write the log file " + file("run.log") + ": it is a named pipe (FIFO)"},
+      {"log holds binary data", "cp ap.nii.gz run.log", "--log " + quoted("run.log") + " " + estimate, 2,
+       "it holds binary data, not a log"},
+      {"the second input is the first's map name", "cp pa.nii.gz ap_vdm.nii.gz; cp pa.json ap_vdm.json",
+       "estimate " + quoted("ap.nii.gz") + " " + quoted("ap_vdm.nii.gz"), 2,
+       "the output " + file("ap_vdm.nii.gz") + " would replace the input " + file("ap_vdm.nii.gz")},
+      {"a hard link to an input at the map's name", "ln pa.nii.gz ap_vdm.nii.gz", estimate, 2,
+       "the output " + file("ap_vdm.nii.gz") + " would replace the input " + file("pa.nii.gz") +
+           " (the same file under another name or a hard link)"},
+      {"a link at a sidecar's name", "ln -s elsewhere.json ap_fieldmap.json", estimate, 2,
+       "cannot write " + file("ap_fieldmap.json") + ": it is a symbolic link"},
+      {"apply: a hard link to the map at a corrected series' name",
+       "cp pa.nii.gz map.nii.gz; echo '{\"PhaseEncodingDirection\": \"j\"}' > map.json; ln map.nii.gz "
+       "ap_undist.nii.gz",
+       "apply --vdm " + quoted("map.nii.gz") + " " + quoted("ap.nii.gz"), 2,
+       "the output " + file("ap_undist.nii.gz") + " would replace the input " + file("map.nii.gz")},
+      {"the same file twice", "", "estimate " + quoted("ap.nii.gz") + " " + quoted("ap.nii.gz") + " --pe0 j- --pe1 j",
+       1, " are the same file: a pair needs two scans of opposite phase encoding"},
+      {"the second shifted 30 mm", "shifted", estimate, 1, " are not on one grid: their affines place a voxel 30 mm"},
+      {"the second's axes swapped", "swapped", estimate, 1, " are not on one grid"},
+      {"the second's voxels 2 mm", "2mm", estimate, 1, " are not on one grid"},
+      {"two readout times", "readout", estimate, 1,
+       "has a readout time of 0.050000 s (TotalReadoutTime) but " + file("pa.nii.gz") +
+           " one of 0.060000 s (TotalReadoutTime): they must agree within 1 %"},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(dir.path());
+    std::filesystem::create_directories(dir.path());
+    writeScan("ap", pair.first, ap);
+    writeScan("pa", pair.second, c.setup == "readout" ? R"({"PhaseEncodingDirection": "j", "TotalReadoutTime": 0.06})"
+                                                      : pa,
+              c.setup == "shifted"   ? shifted
+              : c.setup == "swapped" ? swapped
+              : c.setup == "2mm"     ? small
+                                     : kAffine,
+              c.setup == "2mm" ? 2.0 : 2.5);
+    if (!c.setup.empty() && c.setup.find(' ') != std::string::npos) {
+      ASSERT_EQ(std::system(("cd " + shellQuoted(dir.path()) + " && " + c.setup).c_str()), 0) << c.name;
+    }
+    std::map<std::string, std::string> before;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+      if (entry.is_regular_file()) before[entry.path().string()] = daxo::testing::readFile(entry.path().string());
+    }
+    // A log that blocked on a pipe would hang: the run is given 60 s.
+    const DaxoRun run = runDaxo(c.arguments, "timeout 60");
+    EXPECT_EQ(run.status, c.status) << c.name << ": " << run.err;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << c.name << ": " << run.err;
+    for (const auto& [path, content] : before) EXPECT_EQ(daxo::testing::readFile(path), content) << c.name << path;
+    for (const char* output : {"ap_fieldmap.nii.gz", "ap_undist.json"}) EXPECT_FALSE(exists(output)) << c.name;
+    if (c.setup.find("ap_vdm") == std::string::npos) {
+      EXPECT_FALSE(exists("ap_vdm.nii.gz")) << c.name;
+    }
+  }
 }
 
 }  // namespace

@@ -130,6 +130,14 @@ TEST(BidsPlan, PairsRunsAndProblemsOfEachLayout) {
        "problem: cannot tell which of sub-01/func/sub-01_task-x_dir-AP_bold.nii.gz, "
        "sub-01/func/sub-01_task-x_dir-LR_bold.nii.gz, sub-01/func/sub-01_task-x_dir-PA_bold.nii.gz pair up: more "
        "than two share sub-01_task-x\n"},
+      // Regression (issue 23): an fmap whose partner is gone (its sidecar
+      // left without an image) was a note, and the subject "done" with the
+      // run its IntendedFor names uncorrected.
+      {"an fmap without a partner fails the subject",
+       {image("sub-01/fmap/sub-01_dir-AP_epi.nii.gz", kAp + R"(, "IntendedFor": "dwi/sub-01_dwi.nii.gz"})"),
+        image("sub-01/dwi/sub-01_dwi.nii.gz", kAp + "}")},
+       "problem: sub-01/fmap/sub-01_dir-AP_epi.nii.gz has no partner of opposite phase encoding (an image with the "
+       "same entities but dir, or the same B0FieldIdentifier): no field can be estimated from it\n"},
   };
   for (const PlanCase& c : cases) EXPECT_EQ(described(planSubject("01", c.images)), c.expected) << c.name;
 }

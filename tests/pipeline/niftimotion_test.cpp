@@ -91,7 +91,9 @@ TEST_F(NiftiMotion, SeveralMovedB0VolumesBeatOne) {
 
 // The head moved 1.5 mm along i and turned 2 degrees about k between the
 // directions: the motion is found and recorded, and the corrected second
-// series lands on the corrected first.
+// series lands on the corrected first. The first scan is encoded toward
+// lower index (j-), the pair's reference; given the other way round, the
+// map is its exact negative and the motion is recorded as the first scan's.
 TEST_F(NiftiMotion, MotionBetweenTheDirectionsIsFoundRecordedAndUndone) {
   AnatomyPairSpec spec;
   spec.noise = 15.0;
@@ -100,8 +102,8 @@ TEST_F(NiftiMotion, MotionBetweenTheDirectionsIsFoundRecordedAndUndone) {
   truth.rotationDegrees = {0.0, 0.0, 2.0};
   const TruthPair pair = makeMovedAnatomyPair(object, field, head, mm, truth, spec);
   NiftiEstimateRequest request;
-  request.first = write("ap", {pair.first}, "j");
-  request.second = write("pa", {pair.second}, "j-");
+  request.first = write("ap", {pair.first}, "j-");
+  request.second = write("pa", {pair.second}, "j");
   request.apply = true;
   request.storage = NiftiStorage::Float32;
   request.estimation.threads = 2;
@@ -115,6 +117,14 @@ TEST_F(NiftiMotion, MotionBetweenTheDirectionsIsFoundRecordedAndUndone) {
   const Volume ap = NiftiImage::open(folder.file("ap_undist.nii.gz")).readVolume(0);
   const Volume pa = NiftiImage::open(folder.file("pa_undist.nii.gz")).readVolume(0);
   const double moved = maskedCorrelation(ap, pa, pair.mask);
+  NiftiEstimateRequest swapped = request;
+  std::swap(swapped.first, swapped.second);
+  swapped.apply = false;
+  estimateNiftiFiles(swapped, log);
+  const Volume negative = NiftiImage::open(folder.file("pa_vdm.nii.gz")).readVolume(0);
+  for (size_t i = 0; i < map.voxelCount(); ++i) ASSERT_EQ(negative.data()[i], -map.data()[i]) << i;
+  const nlohmann::json swappedSidecar = nlohmann::json::parse(testing::readFile(folder.file("pa_vdm.json")));
+  EXPECT_EQ(swappedSidecar["MotionOfFirstScan"]["RotationDegrees"], sidecar["MotionOfSecondScan"]["RotationDegrees"]);
   request.motion = false;
   estimateNiftiFiles(request, log);
   const Volume still = NiftiImage::open(folder.file("pa_undist.nii.gz")).readVolume(0);

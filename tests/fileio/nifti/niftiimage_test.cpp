@@ -280,6 +280,79 @@ TEST(NiftiImage, RegressionFuzzedHeadersAreRefusedBeforeTheyAreBelieved) {
             gz + ": the header describes far more voxel data than the compressed file can hold");
 }
 
+// Regression (issue 23): a flipped byte in the compressed data or a file cut
+// short by 1 to 8 bytes (the gzip trailer missing) was read, the map then
+// silently different; a vox_offset inside the header read the header as
+// voxels; bitpix disagreeing with the data type and a scaling that is not a
+// number passed `info` and failed (or misled) later. Every reader opens
+// through NiftiImage::open, which now refuses them all.
+TEST(NiftiImage, Issue23DamagedStreamsAndHeadersAreRefusedWhenOpened) {
+  TempFolder folder;
+  const NiftiImage like = NiftiImage::create({16, 16, 8}, 2, {2, 2, 2}, obliqueAffine(), DT_INT16, 0.5, 3.0);
+  std::vector<Volume> volumes(2, Volume(16, 16, 8));
+  for (Volume& v : volumes) {
+    for (size_t i = 0; i < v.voxelCount(); ++i) v.data()[i] = std::round(100.0f * std::sin(0.37f * i)) * 0.5f + 3.0f;
+  }
+  const std::string plain = folder.file("plain.nii");
+  writeNifti(plain, like, volumes, NiftiStorage::LikeSource);
+  const std::string header = testing::readFile(plain);
+  // The plain file with `bytes` at `offset`, compressed.
+  const auto compressed = [&](size_t offset, const void* bytes, size_t count) {
+    std::string content = header;
+    content.replace(offset, count, static_cast<const char*>(bytes), count);
+    const std::string gz = folder.file("damaged.nii.gz");
+    gzFile out = gzopen(gz.c_str(), "wb6");
+    gzwrite(out, content.data(), static_cast<unsigned>(content.size()));
+    gzclose(out);
+    return gz;
+  };
+  const std::string gz = compressed(0, header.data(), 0);
+  const std::string good = testing::readFile(gz);
+  ASSERT_NO_THROW(NiftiImage::open(gz));
+
+  // Damaged streams: every byte of the deflate data and the trailer flipped
+  // in turn would take long; a spread of them, and each cut of 1 to 8 bytes.
+  std::vector<std::string> streams;
+  for (size_t at = 20; at < good.size(); at += good.size() / 23) {
+    std::string flipped = good;
+    flipped[at] = static_cast<char>(flipped[at] ^ 0x10);
+    streams.push_back(flipped);
+  }
+  for (size_t cut = 1; cut <= 8; ++cut) streams.push_back(good.substr(0, good.size() - cut));
+  for (const std::string& stream : streams) {
+    testing::writeFile(gz, stream);
+    const std::string message = thrownMessage<ReadFileError>([&] { NiftiImage::open(gz); });
+    EXPECT_NE(message.find(gz + ": the compressed data are "), std::string::npos) << message;
+  }
+
+  const float zeroOffset = 0.0f, negativeOffset = -100.0f, headerOffset = 200.0f;
+  const int16_t wrongBits = 32;
+  const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+  const struct {
+    size_t offset;
+    const void* bytes;
+    size_t size;
+    const char* problem;
+  } headers[] = {
+      {108, &zeroOffset, 4, ": the header's vox_offset 0.000000 lies inside the header (348 bytes)"},
+      {108, &negativeOffset, 4, ": the header's vox_offset -100.000000 lies inside the header (348 bytes)"},
+      {108, &headerOffset, 4, ": the header's vox_offset 200.000000 lies inside the header (348 bytes)"},
+      {72, &wrongBits, 2, ": the header's bitpix 32 disagrees with its data type INT16 (16 bits)"},
+      {112, &nan, 4, ": the header's scaling (scl_slope nan, scl_inter 3.000000) is not finite"},
+      {112, &inf, 4, ": the header's scaling (scl_slope inf, scl_inter 3.000000) is not finite"},
+      {116, &inf, 4, ": the header's scaling (scl_slope 0.500000, scl_inter inf) is not finite"},
+  };
+  for (const auto& h : headers) {
+    const std::string damaged = compressed(h.offset, h.bytes, h.size);
+    const std::string message = thrownMessage<ReadFileError>([&] { NiftiImage::open(damaged); });
+    EXPECT_EQ(message.rfind(damaged + h.problem, 0), 0u) << message;
+  }
+  // A slope of 0 means unscaled, as the format says: stored files rely on it.
+  const float zero = 0.0f;
+  const NiftiImage unscaled = NiftiImage::open(compressed(112, &zero, 4));
+  EXPECT_EQ(unscaled.readVolume(1).data()[5], std::round(100.0f * std::sin(0.37f * 5)));
+}
+
 TEST(NiftiImage, TruncatedCompressedDataFailOnReadingNamingTheFile) {
   TempFolder folder;
   const std::string path = folder.file("cut.nii.gz");
@@ -291,7 +364,12 @@ TEST(NiftiImage, TruncatedCompressedDataFailOnReadingNamingTheFile) {
   writeNifti(path, like, volumes, NiftiStorage::LikeSource);
   const std::string whole = testing::readFile(path);
   testing::writeFile(path, whole.substr(0, whole.size() / 2));
+  EXPECT_EQ(thrownMessage<ReadFileError>([&] { NiftiImage::open(path); }),
+            path + ": the compressed data are truncated (the gzip stream ends before its trailer)");
+  // Cut after it was opened: the readers find out.
+  testing::writeFile(path, whole);
   const NiftiImage cut = NiftiImage::open(path);
+  testing::writeFile(path, whole.substr(0, whole.size() / 2));
   EXPECT_EQ(thrownMessage<ReadFileError>([&] { cut.readAllVolumes(); }),
             path + ": the voxel data cannot be read in full (the file is truncated or damaged)");
   NiftiVolumeReader reader(cut);

@@ -17,7 +17,9 @@ const OptionTable kGlobalOptions{
      {{kHelp, nullptr, "show this help; after a command, the command's help", {}, false, "-h"},
       {kVersion, nullptr, "print the plugin's name and version"},
       {"--quiet", nullptr, "do not print log entries (errors are still printed)"},
-      {"--log", "FILE", "also append every log entry to FILE"},
+      {"--log", "FILE",
+       "also append every log entry to FILE (a new file, or a regular text file with no other name that is none of "
+       "the inputs)"},
       {"--plugin", "PATH",
        "load the plugin library at PATH instead of DAXO.so beside daxo (the environment variable DAXO_PLUGIN does "
        "the same)"},

@@ -83,9 +83,6 @@ Volume displacementForSeries(const MapSource& map, const NiftiScan& series, std:
 }
 
 void applyNiftiMap(const NiftiApplyRequest& request, std::ostream& log) {
-  if (!request.outDir.empty() && !std::filesystem::is_directory(request.outDir)) {
-    throw std::runtime_error("the output folder " + request.outDir + " does not exist");
-  }
   std::vector<std::string> inputs = niftiInputFiles(request.mapPath);
   std::vector<std::string> outputs;
   for (const std::string& path : request.series) {
@@ -93,20 +90,27 @@ void applyNiftiMap(const NiftiApplyRequest& request, std::ostream& log) {
     const std::string corrected = niftiOutputPath(path, kCorrectedSuffix, request.outDir);
     outputs.push_back(corrected);
     outputs.push_back(outputSidecarPath(corrected));
+    outputs.push_back(bvalPathOf(corrected));
+    outputs.push_back(bvecPathOf(corrected));
   }
   if (!request.acqparams.empty()) inputs.push_back(request.acqparams);
   outputs.insert(outputs.end(), request.alsoWritten.begin(), request.alsoWritten.end());
   checkOutputNames("apply", inputs, outputs);
   const MapSource map = readMapSource(request.mapPath, request.mapUnits);
   const auto rows = acquisitionEntries(request.acqparams, request.acqIndex, request.series.size());
+  createOutputFolder(request.outDir);
   for (size_t k = 0; k < request.series.size(); ++k) {
     const std::string& path = request.series[k];
     const NiftiScan series = openNiftiScan(path, request.pe, "--pe", request.readoutSeconds, rows[k]);
     std::string note;
     const Volume displacement = displacementForSeries(map, series, note);
     if (!note.empty()) log << note << std::flush;
-    const CorrectedSeries output{niftiOutputPath(path, kCorrectedSuffix, request.outDir), request.storage,
-                                 request.jacobian, request.mapPath, std::nullopt};
+    CorrectedSeries output;
+    output.path = niftiOutputPath(path, kCorrectedSuffix, request.outDir);
+    output.storage = request.storage;
+    output.jacobian = request.jacobian;
+    output.mapPath = pathFromOutput(request.mapPath, output.path);
+    output.mapIsField = request.mapUnits == MapUnits::Hz;
     writeCorrectedSeries(series, displacement, output, log);
   }
 }

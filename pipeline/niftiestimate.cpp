@@ -33,7 +33,8 @@ void writeMaps(const NiftiEstimateRequest& request, const NiftiScan& first, cons
     return;
   }
   const std::string fieldPath = niftiOutputPath(request.first, kFieldMapSuffix, request.outDir);
-  writeFieldMap(fieldPath, first, map, *first.readout, request.second);
+  const nlohmann::json sources = {pathFromOutput(request.first, fieldPath), pathFromOutput(request.second, fieldPath)};
+  writeFieldMap(fieldPath, first, map, *first.readout, {{"Sources", sources}});
   log << "Field map (Hz, readout time " << std::to_string(first.readout->seconds) << " s from " << first.readout->source
       << ") saved as: " << fieldPath << std::flush;
 }
@@ -127,6 +128,8 @@ std::vector<std::string> niftiEstimateOutputs(const NiftiEstimateRequest& reques
       const std::string corrected = niftiOutputPath(input, kCorrectedSuffix, request.outDir);
       outputs.push_back(corrected);
       outputs.push_back(outputSidecarPath(corrected));
+      outputs.push_back(bvalPathOf(corrected));
+      outputs.push_back(bvecPathOf(corrected));
     }
   }
   if (!request.reportPage.empty()) outputs.push_back(request.reportPage);
@@ -135,9 +138,6 @@ std::vector<std::string> niftiEstimateOutputs(const NiftiEstimateRequest& reques
 }
 
 void estimateNiftiFiles(const NiftiEstimateRequest& request, std::ostream& log) {
-  if (!request.outDir.empty() && !std::filesystem::is_directory(request.outDir)) {
-    throw std::runtime_error("the output folder " + request.outDir + " does not exist");
-  }
   std::vector<std::string> inputs;
   for (const std::vector<std::string>& group : {std::vector<std::string>{request.first, request.second},
                                                 request.more0, request.more1}) {
@@ -168,15 +168,19 @@ void estimateNiftiFiles(const NiftiEstimateRequest& request, std::ostream& log) 
     log << "Phase-encoding check failed, written anyway (--force): " << check.problem << std::flush;
   }
 
+  createOutputFolder(request.outDir);
   const std::string mapPath = niftiOutputPath(request.first, kMapSuffix, request.outDir);
   writeMaps(request, first, map, mapPath, estimate.motion, estimate.firstMoved, log);
   if (request.apply) {
     // The scan that moved is moved into the other's space as it is corrected.
-    CorrectedSeries output{niftiOutputPath(request.first, kCorrectedSuffix, request.outDir), request.storage, false,
-                           mapPath, std::nullopt};
+    CorrectedSeries output;
+    output.path = niftiOutputPath(request.first, kCorrectedSuffix, request.outDir);
+    output.storage = request.storage;
+    output.mapPath = pathFromOutput(mapPath, output.path);
     if (estimate.firstMoved) output.motion = estimate.motion;
     writeCorrectedSeries(first, map, output, log);
     output.path = niftiOutputPath(request.second, kCorrectedSuffix, request.outDir);
+    output.mapPath = pathFromOutput(mapPath, output.path);
     output.motion = estimate.firstMoved ? std::nullopt : estimate.motion;
     writeCorrectedSeries(second, map * -1.0f, output, log);
   }

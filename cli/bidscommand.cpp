@@ -11,6 +11,7 @@
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "cli/arguments.h"
@@ -220,8 +221,24 @@ std::vector<SubjectOutcome> runSubjectsAsChildren(const BidsRequest& request, co
   return outcomes;
 }
 
+// The --log file is appended to in place: inside the dataset it could be any
+// of the subjects' inputs, which daxo never writes.
+void refuseLogInDataset(const BidsRequest& request, const GlobalOptions& options) {
+  if (!options.logFile) return;
+  std::error_code error;
+  const fs::path dataset = fs::weakly_canonical(request.bidsDir, error);
+  const fs::path log = fs::weakly_canonical(*options.logFile, error);
+  if (error) return;
+  const auto inside = std::mismatch(dataset.begin(), dataset.end(), log.begin(), log.end());
+  if (inside.first == dataset.end()) {
+    throw UsageError("bids: the log file " + *options.logFile + " lies inside the dataset " + request.bidsDir +
+                     ", whose files daxo never writes");
+  }
+}
+
 int runBids(CommandContext& context, const Arguments& arguments) {
   const BidsRequest request = parseRequest(arguments, context.args);
+  refuseLogInDataset(request, context.options);
   Console& console = context.console;
   std::vector<SubjectOutcome> outcomes;
   try {

@@ -47,8 +47,7 @@ bool isFolder(const fs::path& path) {
 std::vector<fs::directory_entry> entriesOf(const fs::path& folder) {
   std::vector<fs::directory_entry> entries;
   std::error_code error;
-  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
-    entries.push_back(*it);
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) entries.push_back(*it);
   if (error) throw std::runtime_error(folder.string() + " cannot be read: " + error.message());
   return entries;
 }

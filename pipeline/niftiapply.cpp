@@ -7,8 +7,8 @@
 #include "fileio/nifti/niftiimage.h"
 #include "fileio/paths.h"
 #include "pipeline/niftioutputs.h"
-#include "pipeline/outputnames.h"
 #include "pipeline/niftiscan.h"
+#include "pipeline/outputnames.h"
 #include "volume/volumetransform.h"
 
 namespace daxo::pipeline {

@@ -8,8 +8,8 @@
 #include "correction/pairmotion.h"
 #include "fileio/paths.h"
 #include "pipeline/niftioutputs.h"
-#include "pipeline/outputnames.h"
 #include "pipeline/niftiscan.h"
+#include "pipeline/outputnames.h"
 #include "pipeline/pairreportdata.h"
 #include "pipeline/phasecheck.h"
 #include "pipeline/reportpages.h"
@@ -94,8 +94,8 @@ NiftiPairEstimate estimateNiftiPair(const NiftiScan& first, const NiftiScan& sec
   const std::string given = first.phaseEncoding.axis == 0 ? "i" : "j";
   PhaseCheckVerdict check = checkPhaseEncoding(
       working0, working1, *estimated, {given, given == "i" ? "j" : "i", "PhaseEncodingDirection or --pe0/--pe1"}, log);
-  return {std::move(v0), std::move(v1), fromWorkingFrame(*estimated, first.phaseEncoding), std::move(check), found,
-          false};
+  return {std::move(v0),    std::move(v1), fromWorkingFrame(*estimated, first.phaseEncoding),
+          std::move(check), found,         false};
 }
 
 report::PairReportInputs niftiPairReportInputs(const NiftiScan& first, const NiftiScan& second,
@@ -139,8 +139,8 @@ std::vector<std::string> niftiEstimateOutputs(const NiftiEstimateRequest& reques
 
 void estimateNiftiFiles(const NiftiEstimateRequest& request, std::ostream& log) {
   std::vector<std::string> inputs;
-  for (const std::vector<std::string>& group : {std::vector<std::string>{request.first, request.second},
-                                                request.more0, request.more1}) {
+  for (const std::vector<std::string>& group :
+       {std::vector<std::string>{request.first, request.second}, request.more0, request.more1}) {
     for (const std::string& image : group) {
       for (const std::string& file : niftiInputFiles(image)) inputs.push_back(file);
     }

@@ -62,8 +62,7 @@ void restoreNiftiPair(const NiftiRestoreRequest& request, std::ostream& log) {
       for (const std::string& file : niftiInputFiles(series)) inputs.push_back(file);
     if (!request.acqparams.empty()) inputs.push_back(request.acqparams);
     const std::string restored = niftiOutputPath(request.first, kRestoredSuffix, request.outDir);
-    std::vector<std::string> outputs{restored, outputSidecarPath(restored), bvalPathOf(restored),
-                                     bvecPathOf(restored)};
+    std::vector<std::string> outputs{restored, outputSidecarPath(restored), bvalPathOf(restored), bvecPathOf(restored)};
     outputs.insert(outputs.end(), request.alsoWritten.begin(), request.alsoWritten.end());
     checkOutputNames("apply", inputs, outputs);
   }

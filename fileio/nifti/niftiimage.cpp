@@ -215,8 +215,7 @@ uint64_t verifiedGzipLength(const std::string& path) {
       ended = true;
     } else if (status != Z_OK && status != Z_BUF_ERROR) {
       const std::string reason = z.msg != nullptr ? z.msg : "damaged data";
-      throw ReadFileError(path + ": the compressed data are damaged (" + reason +
-                          "; the gzip stream fails its check)");
+      throw ReadFileError(path + ": the compressed data are damaged (" + reason + "; the gzip stream fails its check)");
     }
   }
   if (std::ferror(file)) throw ReadFileError(path + ": the file cannot be read: " + std::strerror(errno));
@@ -232,9 +231,9 @@ void checkStoredFacts(const StoredFacts& facts, const std::string& path) {
   int bytesPerVoxel = 0, swapSize = 0;
   nifti_datatype_sizes(facts.datatype, &bytesPerVoxel, &swapSize);
   if (isSupportedType(facts.datatype) && facts.bitpix != 8 * bytesPerVoxel) {
-    throw ReadFileError(path + ": the header's bitpix " + std::to_string(facts.bitpix) + " disagrees with its data type " +
-                        typeName(facts.datatype) + " (" + std::to_string(8 * bytesPerVoxel) +
-                        " bits); the header is damaged");
+    throw ReadFileError(path + ": the header's bitpix " + std::to_string(facts.bitpix) +
+                        " disagrees with its data type " + typeName(facts.datatype) + " (" +
+                        std::to_string(8 * bytesPerVoxel) + " bits); the header is damaged");
   }
   // The voxels of a single-file image follow its header (and extensions).
   const double headerBytes = facts.version == 2 ? 540.0 : 348.0;
@@ -311,8 +310,7 @@ void checkHeader(const nifti_image& nim, const StoredFacts& facts, const std::st
                                      ? std::string("more than 2^63")
                                      : std::to_string(static_cast<int64_t>(expectedBytes));
     throw ReadFileError(dataFile + ": the voxel data are truncated: " + expected + " bytes expected, " +
-                        (error ? std::string("unreadable") : std::to_string(static_cast<uint64_t>(length))) +
-                        " found");
+                        (error ? std::string("unreadable") : std::to_string(static_cast<uint64_t>(length))) + " found");
   }
 }
 

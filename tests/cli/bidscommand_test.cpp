@@ -189,6 +189,13 @@ TEST_F(DaxoBids, Issue23BrokenSubjectsFailAloneAndNothingOfTheDatasetIsWritten) 
   fs::create_directories(derived("logs"));
   fs::create_symlink(sidecar, derived("logs/sub-03.log"));
 
+  // The run's own --log in the dataset is refused before anything is done.
+  const DaxoRun inDataset = bidsRun("--log " + shellQuoted(sidecar));
+  EXPECT_EQ(inDataset.status, 2) << inDataset.err;
+  EXPECT_NE(inDataset.err.find("bids: the log file " + sidecar + " lies inside the dataset"), std::string::npos)
+      << inDataset.err;
+  EXPECT_FALSE(fs::exists(derived("sub-02")));
+
   const DaxoRun run = bidsRun("");
   EXPECT_EQ(run.status, 1) << run.err;
   EXPECT_NE(run.err.find("4 of 5 subject(s) failed"), std::string::npos) << run.err;
@@ -412,9 +419,9 @@ TEST(DaxoBidsRealData, CorrectsTheCompleteSubjectAndNamesWhatTheOtherLacks) {
     {"match": {"subject": "canon"}, "metadata": {"TotalReadoutTime": 0.05}},
     {"match": {"subject": "canon", "direction": "AP"}, "metadata": {"PhaseEncodingDirection": "j-"}},
     {"match": {"sub": "canon", "dir": "PA"}, "metadata": {"PhaseEncodingDirection": "j"}}])");
-  const DaxoRun canon = runDaxo("bids " + shellQuoted(dataset) + " " + shellQuoted(out.path()) +
-                                " participant --participant-label canon --metadata " +
-                                shellQuoted(inputs.file("canon-metadata.json")));
+  const DaxoRun canon =
+      runDaxo("bids " + shellQuoted(dataset) + " " + shellQuoted(out.path()) +
+              " participant --participant-label canon --metadata " + shellQuoted(inputs.file("canon-metadata.json")));
   EXPECT_EQ(canon.status, 0) << canon.err;
   EXPECT_NE(canon.out.find("PhaseEncodingDirection of sub-canon/dwi/sub-canon_dir-AP_dwi.nii.gz is \"j-\", from "),
             std::string::npos)

@@ -209,8 +209,8 @@ TEST_F(NiftiEstimate, Issue23UnsafeOutputsAndMismatchedPairsAreRefusedBeforeAnyt
     std::filesystem::remove_all(dir.path());
     std::filesystem::create_directories(dir.path());
     writeScan("ap", pair.first, ap);
-    writeScan("pa", pair.second, c.setup == "readout" ? R"({"PhaseEncodingDirection": "j", "TotalReadoutTime": 0.06})"
-                                                      : pa,
+    writeScan("pa", pair.second,
+              c.setup == "readout" ? R"({"PhaseEncodingDirection": "j", "TotalReadoutTime": 0.06})" : pa,
               c.setup == "shifted"   ? shifted
               : c.setup == "swapped" ? swapped
               : c.setup == "2mm"     ? small

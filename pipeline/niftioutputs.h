@@ -50,7 +50,7 @@ struct CorrectedSeries {
   // Each corrected volume multiplied by the Jacobian of the correction
   // (1 + dmap/dphase), which keeps each column's total signal.
   bool jacobian = false;
-  std::string mapPath;  // the map, as the sidecar's note names it
+  std::string mapPath;      // the map, as the sidecar's note names it
   bool mapIsField = false;  // the note names it "FieldMap" (Hz), else "DisplacementMap"
   // The second scan of a pair whose head moved (motion relative to the first
   // along i, j, k): each volume is moved into the first scan's space, its

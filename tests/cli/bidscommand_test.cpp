@@ -379,9 +379,9 @@ TEST(DaxoBidsRealData, CorrectsTheCompleteSubjectAndNamesWhatTheOtherLacks) {
     {"match": {"subject": "canon"}, "metadata": {"TotalReadoutTime": 0.05}},
     {"match": {"subject": "canon", "direction": "AP"}, "metadata": {"PhaseEncodingDirection": "j-"}},
     {"match": {"sub": "canon", "dir": "PA"}, "metadata": {"PhaseEncodingDirection": "j"}}])");
-  const DaxoRun canon = runDaxo("bids " + shellQuoted(dataset) + " " + shellQuoted(out.path()) +
-                                " participant --participant-label canon --metadata " +
-                                shellQuoted(inputs.file("canon-metadata.json")));
+  const DaxoRun canon =
+      runDaxo("bids " + shellQuoted(dataset) + " " + shellQuoted(out.path()) +
+              " participant --participant-label canon --metadata " + shellQuoted(inputs.file("canon-metadata.json")));
   EXPECT_EQ(canon.status, 0) << canon.err;
   EXPECT_NE(canon.out.find("PhaseEncodingDirection of sub-canon/dwi/sub-canon_dir-AP_dwi.nii.gz is \"j-\", from "),
             std::string::npos)

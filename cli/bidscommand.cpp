@@ -278,57 +278,57 @@ int runBids(CommandContext& context, const Arguments& arguments) {
 }  // namespace
 
 extern const Command bidsCommand;
-const Command bidsCommand{"bids",
-                          "correct every subject of a BIDS dataset into a derivatives folder",
-                          "Usage: daxo bids BIDS_DIR OUTPUT_DIR participant [--participant-label LABEL ...]\n"
-                          "                 [--bids-filter-file FILE] [--metadata FILE] [--jobs N]\n"
-                          "\n"
-                          "Runs the distortion correction on a BIDS dataset, as BIDS Apps are called.\n"
-                          "For each subject (and session) it finds the reverse phase-encoded pairs:\n"
-                          "fmap/*_epi images with opposite PhaseEncodingDirection, which correct the\n"
-                          "runs their IntendedFor lists (or whose B0FieldSource names their\n"
-                          "B0FieldIdentifier), and dwi/ or func/ runs that differ only in dir- and are\n"
-                          "encoded in opposite directions, which correct each other. Each field is\n"
-                          "estimated once and carried to the grid of every run it corrects, converted\n"
-                          "with that run's readout time and direction.\n"
-                          "\n"
-                          "OUTPUT_DIR becomes a BIDS-Derivatives dataset: dataset_description.json,\n"
-                          "the fields (..._desc-daxo_fieldmap.nii.gz, Hz, with sidecars), the\n"
-                          "corrected runs (..._desc-undistorted_<suffix>.nii.gz with sidecars, .bval\n"
-                          "and .bvec), a page per subject (sub-LABEL.html, with a quality page per\n"
-                          "field in sub-LABEL/figures/) and a log per subject (logs/sub-LABEL.log).\n"
-                          "\n"
-                          "--bids-filter-file takes the images a JSON file selects by their entities,\n"
-                          "as fMRIPrep's option of that name does ({\"dwi\": {\"acquisition\": \"mb\"}}).\n"
-                          "--metadata supplies PhaseEncodingDirection and TotalReadoutTime for the\n"
-                          "images a rule matches, where their sidecars lack them or are wrong:\n"
-                          "[{\"match\": {\"subject\": \"canon\", \"direction\": \"AP\"},\n"
-                          "  \"metadata\": {\"PhaseEncodingDirection\": \"j-\"}}]. Each supplied value is\n"
-                          "logged and recorded in the outputs' sidecars (MetadataSupplied).\n"
-                          "\n"
-                          "A rerun skips what is complete and newer than its inputs and redoes what an\n"
-                          "interrupted run left unfinished. A subject that fails is reported and the\n"
-                          "others go on; the exit status is then 1, with a summary of what failed.\n",
-                          {{"Options:",
-                            {{"--participant-label",
-                              "LABEL",
-                              "only these subjects (01 or sub-01); default: every sub-* folder",
-                              {},
-                              true,
-                              "--participant_label"},
-                             {"--bids-filter-file", "FILE",
-                              "only the images this JSON file's queries (fmap, dwi, bold, sbref) select by "
-                              "their entities"},
-                             {"--metadata", "FILE",
-                              "PhaseEncodingDirection and TotalReadoutTime for the images its rules match"},
-                             {"--jobs", "N",
-                              "run N subjects at a time, each in its own process on its share of the cores "
-                              "(default 1)"}}}},
-                          "Examples:\n"
-                          "  daxo bids /data/study /data/study/derivatives/daxo participant\n"
-                          "  daxo bids /data/study /scratch/daxo participant --participant-label 01 02 --jobs 2\n",
-                          3,
-                          3,
-                          runBids};
+const Command bidsCommand{
+    "bids",
+    "correct every subject of a BIDS dataset into a derivatives folder",
+    "Usage: daxo bids BIDS_DIR OUTPUT_DIR participant [--participant-label LABEL ...]\n"
+    "                 [--bids-filter-file FILE] [--metadata FILE] [--jobs N]\n"
+    "\n"
+    "Runs the distortion correction on a BIDS dataset, as BIDS Apps are called.\n"
+    "For each subject (and session) it finds the reverse phase-encoded pairs:\n"
+    "fmap/*_epi images with opposite PhaseEncodingDirection, which correct the\n"
+    "runs their IntendedFor lists (or whose B0FieldSource names their\n"
+    "B0FieldIdentifier), and dwi/ or func/ runs that differ only in dir- and are\n"
+    "encoded in opposite directions, which correct each other. Each field is\n"
+    "estimated once and carried to the grid of every run it corrects, converted\n"
+    "with that run's readout time and direction.\n"
+    "\n"
+    "OUTPUT_DIR becomes a BIDS-Derivatives dataset: dataset_description.json,\n"
+    "the fields (..._desc-daxo_fieldmap.nii.gz, Hz, with sidecars), the\n"
+    "corrected runs (..._desc-undistorted_<suffix>.nii.gz with sidecars, .bval\n"
+    "and .bvec), a page per subject (sub-LABEL.html, with a quality page per\n"
+    "field in sub-LABEL/figures/) and a log per subject (logs/sub-LABEL.log).\n"
+    "\n"
+    "--bids-filter-file takes the images a JSON file selects by their entities,\n"
+    "as fMRIPrep's option of that name does ({\"dwi\": {\"acquisition\": \"mb\"}}).\n"
+    "--metadata supplies PhaseEncodingDirection and TotalReadoutTime for the\n"
+    "images a rule matches, where their sidecars lack them or are wrong:\n"
+    "[{\"match\": {\"subject\": \"canon\", \"direction\": \"AP\"},\n"
+    "  \"metadata\": {\"PhaseEncodingDirection\": \"j-\"}}]. Each supplied value is\n"
+    "logged and recorded in the outputs' sidecars (MetadataSupplied).\n"
+    "\n"
+    "A rerun skips what is complete and newer than its inputs and redoes what an\n"
+    "interrupted run left unfinished. A subject that fails is reported and the\n"
+    "others go on; the exit status is then 1, with a summary of what failed.\n",
+    {{"Options:",
+      {{"--participant-label",
+        "LABEL",
+        "only these subjects (01 or sub-01); default: every sub-* folder",
+        {},
+        true,
+        "--participant_label"},
+       {"--bids-filter-file", "FILE",
+        "only the images this JSON file's queries (fmap, dwi, bold, sbref) select by "
+        "their entities"},
+       {"--metadata", "FILE", "PhaseEncodingDirection and TotalReadoutTime for the images its rules match"},
+       {"--jobs", "N",
+        "run N subjects at a time, each in its own process on its share of the cores "
+        "(default 1)"}}}},
+    "Examples:\n"
+    "  daxo bids /data/study /data/study/derivatives/daxo participant\n"
+    "  daxo bids /data/study /scratch/daxo participant --participant-label 01 02 --jobs 2\n",
+    3,
+    3,
+    runBids};
 
 }  // namespace daxo::cli

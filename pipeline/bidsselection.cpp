@@ -16,11 +16,11 @@ namespace {
 // pybids' entity names and BIDS's short keys, to the short keys file names use.
 const std::map<std::string, std::string>& entityKeys() {
   static const std::map<std::string, std::string> keys{
-      {"subject", "sub"},     {"sub", "sub"},         {"session", "ses"},       {"ses", "ses"},
-      {"task", "task"},       {"acquisition", "acq"}, {"acq", "acq"},           {"ceagent", "ce"},
-      {"ce", "ce"},           {"direction", "dir"},   {"dir", "dir"},           {"reconstruction", "rec"},
-      {"rec", "rec"},         {"run", "run"},         {"echo", "echo"},         {"part", "part"},
-      {"space", "space"},     {"suffix", "suffix"},   {"datatype", "datatype"}, {"extension", "extension"}};
+      {"subject", "sub"}, {"sub", "sub"},         {"session", "ses"},       {"ses", "ses"},
+      {"task", "task"},   {"acquisition", "acq"}, {"acq", "acq"},           {"ceagent", "ce"},
+      {"ce", "ce"},       {"direction", "dir"},   {"dir", "dir"},           {"reconstruction", "rec"},
+      {"rec", "rec"},     {"run", "run"},         {"echo", "echo"},         {"part", "part"},
+      {"space", "space"}, {"suffix", "suffix"},   {"datatype", "datatype"}, {"extension", "extension"}};
   return keys;
 }
 
@@ -117,7 +117,8 @@ std::string queryOf(const std::string& path) {
 
 nlohmann::json checkedMetadata(const nlohmann::json& metadata, const std::string& path, const std::string& where) {
   if (!metadata.is_object() || metadata.empty()) {
-    throw std::runtime_error(path + ": " + where + " must be an object giving PhaseEncodingDirection or "
+    throw std::runtime_error(path + ": " + where +
+                             " must be an object giving PhaseEncodingDirection or "
                              "TotalReadoutTime");
   }
   for (const auto& [key, value] : metadata.items()) {

@@ -185,9 +185,11 @@ void checkOppositePair(const NiftiScan& first, const NiftiScan& second) {
   // One grid: the voxel centres of the two affines agree within a tenth of
   // the smallest voxel at every corner of the volume (shifts, turns, swapped
   // axes and other voxel sizes all move a corner).
-  const std::array<double, 3> mm = first.image.voxelSize();
-  const double smallest = std::min({mm[0], mm[1], mm[2]});
-  const double offset = largestGridOffset(first.image, second.image);
+  // Measured both ways, so that the verdict does not depend on the order.
+  const std::array<double, 3> mm0 = first.image.voxelSize(), mm1 = second.image.voxelSize();
+  const double smallest = std::min({mm0[0], mm0[1], mm0[2], mm1[0], mm1[1], mm1[2]});
+  const double offset =
+      std::max(largestGridOffset(first.image, second.image), largestGridOffset(second.image, first.image));
   if (!(offset <= kGridTolerance * smallest)) {
     char text[96];
     std::snprintf(text, sizeof text, "%.3g mm (%.3g voxel) apart, more than %g voxel", offset, offset / smallest,
@@ -197,7 +199,8 @@ void checkOppositePair(const NiftiScan& first, const NiftiScan& second) {
   }
   // The field in Hz and the correction of each scan take one readout time.
   if (first.readout && second.readout &&
-      std::fabs(first.readout->seconds - second.readout->seconds) > 0.01 * first.readout->seconds) {
+      std::fabs(first.readout->seconds - second.readout->seconds) >
+          0.01 * std::max(first.readout->seconds, second.readout->seconds)) {
     throw std::runtime_error(first.path + " has a readout time of " + std::to_string(first.readout->seconds) + " s (" +
                              first.readout->source + ") but " + second.path + " one of " +
                              std::to_string(second.readout->seconds) + " s (" + second.readout->source +

@@ -18,6 +18,7 @@
 #include "cli/console.h"
 #include "cli/consolelogstream.h"
 #include "pipeline/bidsdataset.h"
+#include "pipeline/bidspages.h"
 
 namespace daxo::cli {
 
@@ -30,6 +31,7 @@ struct BidsRequest {
   std::string outDir;
   std::vector<std::string> labels;  // without "sub-"; empty: every subject
   int jobs = 1;
+  bool group = false;       // the group level: one page over what the participant level left
   std::string commandText;  // for GeneratedBy
 };
 
@@ -54,10 +56,11 @@ BidsRequest parseRequest(const Arguments& arguments, const std::vector<std::stri
   }
   request.bidsDir = arguments.positionals()[0];
   request.outDir = arguments.positionals()[1];
-  if (arguments.positionals()[2] != "participant") {
-    throw UsageError("bids: the analysis level must be 'participant' (there is no group level), not '" +
-                     arguments.positionals()[2] + "'");
+  const std::string& level = arguments.positionals()[2];
+  if (level != "participant" && level != "group") {
+    throw UsageError("bids: the analysis level must be 'participant' or 'group', not '" + level + "'");
   }
+  request.group = level == "group";
   request.jobs = arguments.intValue("--jobs", 1);
   if (request.jobs < 1) throw UsageError("bids: option --jobs needs a number of subjects from 1");
   request.commandText = "daxo bids";
@@ -214,9 +217,24 @@ std::vector<SubjectOutcome> runSubjectsAsChildren(const BidsRequest& request, co
   return outcomes;
 }
 
+// The group level: the page over every subject's page.
+int runGroup(const BidsRequest& request, Console& console) {
+  try {
+    ConsoleLogStream log(console);
+    const int subjects = pipeline::writeGroupPage(request.bidsDir, request.outDir, request.labels, log);
+    console.result("group: " + std::to_string(subjects) + " subject(s) on " + pipeline::groupPagePath(request.outDir) +
+                   "\n");
+  } catch (const std::exception& e) {
+    console.err() << "daxo: bids: " << e.what() << std::endl;
+    return kExitFailure;
+  }
+  return kExitSuccess;
+}
+
 int runBids(CommandContext& context, const Arguments& arguments) {
   const BidsRequest request = parseRequest(arguments, context.args);
   Console& console = context.console;
+  if (request.group) return runGroup(request, console);
   std::vector<SubjectOutcome> outcomes;
   try {
     const std::vector<std::string> labels =
@@ -256,6 +274,7 @@ const Command bidsCommand{"bids",
                           "correct every subject of a BIDS dataset into a derivatives folder",
                           "Usage: daxo bids BIDS_DIR OUTPUT_DIR participant [--participant-label LABEL ...]\n"
                           "                 [--jobs N]\n"
+                          "       daxo bids BIDS_DIR OUTPUT_DIR group [--participant-label LABEL ...]\n"
                           "\n"
                           "Runs the distortion correction on a BIDS dataset, as BIDS Apps are called.\n"
                           "For each subject (and session) it finds the reverse phase-encoded pairs:\n"
@@ -274,7 +293,11 @@ const Command bidsCommand{"bids",
                           "\n"
                           "A rerun skips what is complete and newer than its inputs and redoes what an\n"
                           "interrupted run left unfinished. A subject that fails is reported and the\n"
-                          "others go on; the exit status is then 1, with a summary of what failed.\n",
+                          "others go on; the exit status is then 1, with a summary of what failed.\n"
+                          "\n"
+                          "The group level, run after the participant level, writes OUTPUT_DIR/group.html:\n"
+                          "every subject's fields with their figures and a slice each, linking each\n"
+                          "subject's page, and the subjects without a page with their logs.\n",
                           {{"Options:",
                             {{"--participant-label",
                               "LABEL",
@@ -287,7 +310,8 @@ const Command bidsCommand{"bids",
                               "(default 1)"}}}},
                           "Examples:\n"
                           "  daxo bids /data/study /data/study/derivatives/daxo participant\n"
-                          "  daxo bids /data/study /scratch/daxo participant --participant-label 01 02 --jobs 2\n",
+                          "  daxo bids /data/study /scratch/daxo participant --participant-label 01 02 --jobs 2\n"
+                          "  daxo bids /data/study /data/study/derivatives/daxo group\n",
                           3,
                           3,
                           runBids};

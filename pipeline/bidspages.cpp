@@ -10,6 +10,7 @@
 #include "pipeline/bidsdataset.h"
 #include "pipeline/reportpages.h"
 #include "report/htmlpage.h"
+#include "report/pairreport.h"
 
 namespace daxo::pipeline {
 
@@ -44,6 +45,7 @@ void writeSubjectPage(const std::string& outDir, const SubjectPlan& plan, std::o
   page.paragraph("Fields estimated by " + daxoVersionText() + " from reverse phase-encoded pairs, and the runs " +
                  "corrected with them. Each field's page shows its pair before and after correction in three " +
                  "views; below, each field's figures and its middle axial slice.");
+  page.paragraph(report::agreementNote());
   for (const FieldPlan& field : plan.fields) {
     const std::string fieldPage = fieldPagePath(field);
     page.beginSummary();
@@ -81,6 +83,7 @@ int writeGroupPage(const std::string& bidsDir, const std::string& outDir, const 
   report::HtmlPage page("Distortion correction of the dataset");
   page.paragraph("Every subject's fields, with their figures and middle axial slices, from the pages the "
                  "participant level wrote. A subject's name opens its page; a field's link opens the field's own.");
+  page.paragraph(report::agreementNote());
   report::HtmlPage overview("");  // a link a subject, then each subject's part
   report::HtmlPage parts("");
   int withPage = 0;

@@ -133,16 +133,19 @@ std::vector<ViewRow> viewRows(const Volume& mask, const std::array<double, 3>& m
   return rows;
 }
 
-// Why the plain correlation and the rescaled one differ, for the summary.
-const char* const kAgreementNote =
-    "Where the field stretches a region of a scan along the phase-encoding axis, the scan spreads that region's "
-    "signal thinner, and where it compresses one it piles the signal up: the scans as acquired are darker and "
-    "brighter there. The correction moves the signal back but keeps its brightness, so the plain correlation of "
-    "the corrected pair can even fall after a correct correction, most where the field is strong (temporal lobes, "
-    "frontal pole). Rescaled by the local stretch, as the correction's model of the scans predicts, the corrected "
-    "pair should agree closely: that figure, and the difference after correction below, judge the correction.";
-
 }  // namespace
+
+const std::string& agreementNote() {
+  static const std::string note =
+      "Where the field stretches a region of a scan along the phase-encoding axis, the scan spreads that region's "
+      "signal thinner, and where it compresses one it piles the signal up: the scans as acquired are darker and "
+      "brighter there. The correction moves the signal back but keeps its brightness, so the plain correlation of "
+      "the corrected pair can even fall after a correct correction, most where the field is strong (temporal "
+      "lobes, frontal pole). Rescaled by the local stretch, as the correction's model of the scans predicts, the "
+      "corrected pair should agree closely: that correlation, and the difference after correction, judge the "
+      "correction.";
+  return note;
+}
 
 std::string axisName(int axis, const std::string& orientation) {
   const std::string own = axis == 0 ? "x" : axis == 1 ? "y" : "z";
@@ -176,7 +179,6 @@ std::string pairReportHtml(const PairReportInputs& in) {
   page.beginSummary();
   if (!in.verdict.empty()) page.paragraph(in.verdict);
   page.table(in.numbers);
-  if (rescaled) page.paragraph(kAgreementNote);
   {
     // The middle axial slice, smaller: what the pages of a subject and of a
     // group show of this pair.
@@ -192,6 +194,7 @@ std::string pairReportHtml(const PairReportInputs& in) {
                            kGap));
   }
   page.endSummary();
+  if (rescaled) page.paragraph(agreementNote());
   page.heading("The pair before and after correction");
   page.paragraph(
       "Each picture shows the two scans in turn: where the correction worked, edges stand still after "

@@ -40,9 +40,9 @@ struct PairReportInputs {
   std::string verdict;               // the self-check's verdict; empty when there is none
 };
 
-// The page for an estimated pair: its summary (the verdict, the numbers,
-// why the two correlations differ when the rescaled pair is given, and the
-// middle axial slice's differences and map), both scans before and after
+// The page for an estimated pair: its summary (the verdict, the numbers and
+// the middle axial slice's differences and map), why the two correlations
+// differ when the rescaled pair is given, both scans before and after
 // correction in three orthogonal views (one grey window for all), each pair
 // also shown in turn, the absolute difference before and after (one window;
 // after correction of the rescaled pair when given), the map over the
@@ -50,6 +50,11 @@ struct PairReportInputs {
 // the settings. Throws std::invalid_argument when the volumes differ in
 // extents.
 std::string pairReportHtml(const PairReportInputs& in);
+
+// Why the correlation of the pair rescaled by the local stretch, which the
+// pages show first, and the plain one differ: a paragraph for the pages
+// that show them.
+const std::string& agreementNote();
 
 // "j (y, posterior to anterior)": a voxel axis (0, 1, 2) as BIDS names it,
 // its name in the projects' frame and, when `orientation` is known, the

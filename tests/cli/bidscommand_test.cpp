@@ -325,7 +325,7 @@ TEST_F(DaxoBids, TheSnakemakeWorkflowRunsOneJobPerParticipant) {
       " daxo=" + shellQuoted(DAXO_PROGRAM_PATH) + " 'participants=01 sub-02' > " + quoted("snakemake.log") + " 2>&1";
   ASSERT_EQ(std::system(command.c_str()), 0) << readFile(file("snakemake.log"));
   expectTruthField(derived("sub-01/fmap/sub-01_desc-daxo_fieldmap.nii.gz"));
-  for (const char* name : {"dataset_description.json", "sub-01.html", "sub-02.html",
+  for (const char* name : {"dataset_description.json", "sub-01.html", "sub-02.html", "group.html",
                            "sub-02/ses-1/dwi/sub-02_ses-1_desc-undistorted_dwi.nii.gz", "logs/sub-02.log"}) {
     EXPECT_TRUE(fs::exists(derived(name))) << name;
   }

@@ -81,8 +81,9 @@ int writeGroupPage(const std::string& bidsDir, const std::string& outDir, const 
   }
   const std::vector<std::string> subjects = labels.empty() ? subjectsOf(bidsDir) : labels;
   report::HtmlPage page("Distortion correction of the dataset");
-  page.paragraph("Every subject's fields, with their figures and middle axial slices, from the pages the "
-                 "participant level wrote. A subject's name opens its page; a field's link opens the field's own.");
+  page.paragraph(
+      "Every subject's fields, with their figures and middle axial slices, from the pages the "
+      "participant level wrote. A subject's name opens its page; a field's link opens the field's own.");
   page.paragraph(report::agreementNote());
   report::HtmlPage overview("");  // a link a subject, then each subject's part
   report::HtmlPage parts("");
@@ -93,8 +94,9 @@ int writeGroupPage(const std::string& bidsDir, const std::string& outDir, const 
     if (!html) {
       const std::string logName = "logs/sub-" + label + ".log";
       overview.paragraph("sub-" + label + ": no page; " +
-                         (fs::exists(fs::path(outDir) / logName) ? "it failed or did not finish, see " + logName
-                                                                 : std::string("the participant level has not run for it")));
+                         (fs::exists(fs::path(outDir) / logName)
+                              ? "it failed or did not finish, see " + logName
+                              : std::string("the participant level has not run for it")));
       continue;
     }
     ++withPage;

@@ -22,7 +22,9 @@ const Orientation kOrientations[] = {Orientation::Axial, Orientation::Coronal, O
 // The orientation's name and, as BIDS names the voxel axes, the slices it
 // shows: "Axial (k slices)".
 std::string nameOf(Orientation o) {
-  return o == Orientation::Axial ? "Axial (k slices)" : o == Orientation::Coronal ? "Coronal (j slices)" : "Sagittal (i slices)";
+  return o == Orientation::Axial     ? "Axial (k slices)"
+         : o == Orientation::Coronal ? "Coronal (j slices)"
+                                     : "Sagittal (i slices)";
 }
 
 // "posterior to anterior" for an axis pointing toward 'A'.
@@ -119,11 +121,12 @@ void mapSection(HtmlPage& page, const std::vector<ViewRow>& rows, const Volume& 
   page.colourBar("Displacement of the first scan along the phase-encoding axis", colourBar(diverging, 300, 14),
                  label(-limit), "0", label(limit));
   const std::string axis = phaseAxis == 1 ? "j" : "i";
-  const std::string where = phaseAxis == 1 ? "up in axial views, across in sagittal views"
-                                           : "across in axial and coronal views";
-  page.arrow(phaseAxis == 1 ? "up" : "right", "Phase-encoding axis: " + axisName(phaseAxis, orientation) + ", " +
-                                                  where + ". Red: the first scan's signal appears shifted toward "
-                                                  "higher " + axis + "; blue: toward lower " + axis + ".");
+  const std::string where =
+      phaseAxis == 1 ? "up in axial views, across in sagittal views" : "across in axial and coronal views";
+  const std::string text = "Phase-encoding axis: " + axisName(phaseAxis, orientation) + ", " + where +
+                           ". Red: the first scan's signal appears shifted toward higher " + axis +
+                           "; blue: toward lower " + axis + ".";
+  page.arrow(phaseAxis == 1 ? "up" : "right", text);
 }
 
 std::vector<ViewRow> viewRows(const Volume& mask, const std::array<double, 3>& mm) {
@@ -209,9 +212,8 @@ std::string pairReportHtml(const PairReportInputs& in) {
   page.colourBar("One colour scale for both rows", colourBar(viridis, 300, 14), "0", "",
                  std::to_string(static_cast<long long>(std::lround(differenceWindow.high))) + " or more");
   for (const ViewRow& row : rows) {
-    page.figure(
-        nameOf(row.orientation) + " views",
-        stacked(row.magnitude(differenceBefore, differenceWindow), row.magnitude(differenceAfter, differenceWindow)));
+    page.figure(nameOf(row.orientation) + " views", stacked(row.magnitude(differenceBefore, differenceWindow),
+                                                            row.magnitude(differenceAfter, differenceWindow)));
   }
   page.heading("Displacement map over the corrected first scan");
   mapSection(page, rows, in.corrected0, w, in.map, in.headMask, in.phaseAxis, in.orientation, in.hzPerVoxel);

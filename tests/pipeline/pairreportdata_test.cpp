@@ -1,6 +1,8 @@
 // The pair report's figures and rescaled pair on the demo head, whose scans
 // are dimmed where the field stretches them and brightened where it
 // compresses them, as real ones are.
+#include "pipeline/pairreportdata.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,7 +12,6 @@
 #include "demodata/demosettings.h"
 #include "demodata/displacementfield.h"
 #include "demodata/distortedscan.h"
-#include "pipeline/pairreportdata.h"
 
 namespace daxo::pipeline {
 namespace {

@@ -153,6 +153,8 @@ class SubjectRun {
     log_ << "Field map (Hz) saved as: " << field << std::flush;
     report::PairReportInputs pageInputs = niftiPairReportInputs(first, second, estimate, field, options_);
     pageInputs.orientation = first.image.orientationCode();
+    // The page is in sub-LABEL/figures/, the subject's beside sub-LABEL/.
+    pageInputs.links = {{"The subject's page: sub-" + plan_.label + ".html", "../../sub-" + plan_.label + ".html"}};
     writeReportPage(page, pageInputs, log_);
     ++work_.fieldsEstimated;
     changed_ = true;

@@ -179,6 +179,7 @@ std::string pairReportHtml(const PairReportInputs& in) {
   const double limit = mapLimit(in.map, in.headMask);
 
   HtmlPage page(in.title);
+  for (const auto& [text, href] : in.links) page.link(text, href);
   page.beginSummary();
   if (!in.verdict.empty()) page.paragraph(in.verdict);
   page.table(in.numbers);

@@ -35,6 +35,7 @@ struct PairReportInputs {
   // it ("LAS": i toward the left, j anterior, k superior); "" when unknown.
   std::string orientation;
   std::optional<double> hzPerVoxel;  // the field in Hz is map * hzPerVoxel, when the readout time is known
+  Rows links;                        // pages above this one: text and relative address, shown first
   Rows numbers;                      // agreement before and after, map range, ...
   Rows settings;                     // method, options, versions, time, input files
   std::string verdict;               // the self-check's verdict; empty when there is none

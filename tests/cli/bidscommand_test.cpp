@@ -292,6 +292,9 @@ TEST_F(DaxoBids, TheSubjectAndGroupPagesShowEveryFieldAndLinkEveryPage) {
     const std::string subject = readFile(derived("sub-" + label + ".html"));
     EXPECT_EQ(attributesIn(subject, "href"), pages) << label;
     for (const std::string& page : pages) {
+      // The field's page links back up to the subject's.
+      EXPECT_EQ(attributesIn(readFile(derived(page)), "href"), std::vector<std::string>{"../../sub-" + label + ".html"});
+      EXPECT_TRUE(fs::exists(fs::path(derived(page)).parent_path() / ("../../sub-" + label + ".html"))) << page;
       const std::vector<std::string> pictures = attributesIn(readFile(derived(page)), "src");
       ASSERT_FALSE(pictures.empty()) << page;
       EXPECT_NE(subject.find(pictures.front()), std::string::npos) << page;

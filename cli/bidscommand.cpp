@@ -19,6 +19,7 @@
 #include "cli/console.h"
 #include "cli/consolelogstream.h"
 #include "pipeline/bidsdataset.h"
+#include "pipeline/bidspages.h"
 
 namespace daxo::cli {
 
@@ -33,6 +34,7 @@ struct BidsRequest {
   int jobs = 1;
   std::string filterFile;    // --bids-filter-file, "" when none
   std::string metadataFile;  // --metadata, "" when none
+  bool group = false;        // the group level: one page over what the participant level left
   std::string commandText;   // for GeneratedBy
 };
 
@@ -57,10 +59,11 @@ BidsRequest parseRequest(const Arguments& arguments, const std::vector<std::stri
   }
   request.bidsDir = arguments.positionals()[0];
   request.outDir = arguments.positionals()[1];
-  if (arguments.positionals()[2] != "participant") {
-    throw UsageError("bids: the analysis level must be 'participant' (there is no group level), not '" +
-                     arguments.positionals()[2] + "'");
+  const std::string& level = arguments.positionals()[2];
+  if (level != "participant" && level != "group") {
+    throw UsageError("bids: the analysis level must be 'participant' or 'group', not '" + level + "'");
   }
+  request.group = level == "group";
   if (arguments.has("--bids-filter-file")) request.filterFile = arguments.value("--bids-filter-file");
   if (arguments.has("--metadata")) request.metadataFile = arguments.value("--metadata");
   request.jobs = arguments.intValue("--jobs", 1);
@@ -236,10 +239,25 @@ void refuseLogInDataset(const BidsRequest& request, const GlobalOptions& options
   }
 }
 
+// The group level: the page over every subject's page.
+int runGroup(const BidsRequest& request, Console& console) {
+  try {
+    ConsoleLogStream log(console);
+    const int subjects = pipeline::writeGroupPage(request.bidsDir, request.outDir, request.labels, log);
+    console.result("group: " + std::to_string(subjects) + " subject(s) on " + pipeline::groupPagePath(request.outDir) +
+                   "\n");
+  } catch (const std::exception& e) {
+    console.err() << "daxo: bids: " << e.what() << std::endl;
+    return kExitFailure;
+  }
+  return kExitSuccess;
+}
+
 int runBids(CommandContext& context, const Arguments& arguments) {
   const BidsRequest request = parseRequest(arguments, context.args);
   refuseLogInDataset(request, context.options);
   Console& console = context.console;
+  if (request.group) return runGroup(request, console);
   std::vector<SubjectOutcome> outcomes;
   try {
     // The two files are read once here, so that a bad one stops the run
@@ -283,6 +301,7 @@ const Command bidsCommand{
     "correct every subject of a BIDS dataset into a derivatives folder",
     "Usage: daxo bids BIDS_DIR OUTPUT_DIR participant [--participant-label LABEL ...]\n"
     "                 [--bids-filter-file FILE] [--metadata FILE] [--jobs N]\n"
+    "       daxo bids BIDS_DIR OUTPUT_DIR group [--participant-label LABEL ...]\n"
     "\n"
     "Runs the distortion correction on a BIDS dataset, as BIDS Apps are called.\n"
     "For each subject (and session) it finds the reverse phase-encoded pairs:\n"
@@ -309,7 +328,11 @@ const Command bidsCommand{
     "\n"
     "A rerun skips what is complete and newer than its inputs and redoes what an\n"
     "interrupted run left unfinished. A subject that fails is reported and the\n"
-    "others go on; the exit status is then 1, with a summary of what failed.\n",
+    "others go on; the exit status is then 1, with a summary of what failed.\n"
+    "\n"
+    "The group level, run after the participant level, writes OUTPUT_DIR/group.html:\n"
+    "every subject's fields with their figures and a slice each, linking each\n"
+    "subject's page, and the subjects without a page with their logs.\n",
     {{"Options:",
       {{"--participant-label",
         "LABEL",
@@ -326,7 +349,8 @@ const Command bidsCommand{
         "(default 1)"}}}},
     "Examples:\n"
     "  daxo bids /data/study /data/study/derivatives/daxo participant\n"
-    "  daxo bids /data/study /scratch/daxo participant --participant-label 01 02 --jobs 2\n",
+    "  daxo bids /data/study /scratch/daxo participant --participant-label 01 02 --jobs 2\n"
+    "  daxo bids /data/study /data/study/derivatives/daxo group\n",
     3,
     3,
     runBids};

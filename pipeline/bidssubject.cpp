@@ -9,6 +9,7 @@
 #include "fileio/fileerrors.h"
 #include "fileio/paths.h"
 #include "fileio/stagedoutputfile.h"
+#include "pipeline/bidspages.h"
 #include "pipeline/niftiapply.h"
 #include "pipeline/niftiestimate.h"
 #include "pipeline/niftioutputs.h"
@@ -134,7 +135,7 @@ class SubjectRun {
     }
     const std::string page = joined(out_, "sub-" + plan_.label + ".html");
     if (changed_ || !fs::exists(page)) {
-      writeSubjectPage(page);
+      writeSubjectPage(out_.string(), plan_, log_);
       work_.pageWritten = true;
     }
     return work_;
@@ -175,7 +176,10 @@ class SubjectRun {
     }
     writeFieldMap(field, first, estimate.map, *first.readout, provenance);
     log_ << "Field map (Hz) saved as: " << field << std::flush;
-    writeReportPage(page, niftiPairReportInputs(first, second, estimate, field, options_), log_);
+    report::PairReportInputs pageInputs = niftiPairReportInputs(first, second, estimate, field, options_);
+    // The page is in sub-LABEL/figures/, the subject's beside sub-LABEL/.
+    pageInputs.links = {{"The subject's page: sub-" + plan_.label + ".html", "../../sub-" + plan_.label + ".html"}};
+    writeReportPage(page, pageInputs, log_);
     ++work_.fieldsEstimated;
     changed_ = true;
   }
@@ -224,26 +228,6 @@ class SubjectRun {
   const nlohmann::json* supplied(const std::string& image) const {
     const auto found = plan_.supplied.find(image);
     return found == plan_.supplied.end() ? nullptr : &found->second;
-  }
-
-  void writeSubjectPage(const std::string& path) {
-    report::HtmlPage page("Distortion correction of sub-" + plan_.label);
-    page.paragraph("Fields estimated by " + daxoVersionText() + " from reverse phase-encoded pairs, and the runs " +
-                   "corrected with them. Each field has a page of its own with the pair before and after correction.");
-    for (const FieldPlan& field : plan_.fields) {
-      page.heading(field.field);
-      report::Rows rows{{"First scan (the field's grid)", field.first},
-                        {"Second scan", field.second},
-                        {"Quality page", fieldPagePath(field)}};
-      for (const std::string& run : field.runs) rows.emplace_back("Corrected run", undistortedPath(run));
-      page.table(rows);
-    }
-    if (!plan_.notes.empty()) {
-      page.heading("Left alone");
-      for (const std::string& note : plan_.notes) page.paragraph(note);
-    }
-    writePage(path, page.html());
-    log_ << "Report written to " << path << std::flush;
   }
 
   fs::path bids_;

@@ -104,6 +104,7 @@ report::PairReportInputs niftiPairReportInputs(const NiftiScan& first, const Nif
   report::PairReportInputs in = pairReportInputs(estimate.volume0.volume, estimate.volume1.volume, estimate.map,
                                                  first.image.voxelSize(), first.phaseEncoding.axis == 0);
   if (first.readout) in.hzPerVoxel = first.phaseEncoding.sign / first.readout->seconds;
+  in.orientation = first.image.orientationCode();
   in.title = "Distortion correction: " + std::filesystem::path(first.path).filename().string() + " and " +
              std::filesystem::path(second.path).filename().string();
   in.verdict = estimate.check.summary();

@@ -105,6 +105,7 @@ void writeNiftiSeriesReportPage(const NiftiApplyRequest& request, const std::str
     if (in.series.empty()) {
       in.voxelSizeMm = series.image.voxelSize();
       in.phaseAxis = series.phaseEncoding.axis;
+      in.orientation = series.image.orientationCode();
     }
     in.series.push_back({std::filesystem::path(path).filename().string(), series.image.readVolume(0),
                          NiftiImage::open(corrected).readVolume(0), std::move(applied)});

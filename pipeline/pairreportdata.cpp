@@ -57,24 +57,23 @@ report::PairReportInputs pairReportInputs(const Volume& scan0, const Volume& sca
   const bool anyHead =
       std::any_of(in.headMask.data(), in.headMask.data() + in.headMask.voxelCount(), [](float m) { return m != 0.0f; });
   if (anyHead) {
+    // A stretched region of a scan is darker and a compressed one brighter,
+    // by the Jacobian 1 +- dmap/dy; the correction's model has this, so the
+    // corrected pair rescaled that way is what a correct map brings
+    // together. Its correlation comes first, the plain one beside it.
+    const Volume workingSlope = derivativeY(workingMap);
+    const Volume slope = alongX ? transposeXY(workingSlope) : workingSlope;
+    in.rescaled0 = in.corrected0;
+    in.rescaled1 = in.corrected1;
+    for (size_t i = 0; i < slope.voxelCount(); ++i) {
+      in.rescaled0.data()[i] *= 1.0f + slope.data()[i];
+      in.rescaled1.data()[i] *= 1.0f - slope.data()[i];
+    }
+    in.numbers.push_back({"Correlation inside the head, rescaled by the local stretch",
+                          fixed(maskedCorrelation(in.rescaled0, in.rescaled1, in.headMask), 4) + " after"});
     in.numbers.push_back({"Correlation inside the head",
                           fixed(maskedCorrelation(scan0, scan1, in.headMask), 4) + " before correction, " +
                               fixed(maskedCorrelation(in.corrected0, in.corrected1, in.headMask), 4) + " after"});
-  }
-  if (anyHead) {
-    // A stretched region of a scan is darker and a compressed one brighter,
-    // by the Jacobian 1 +- dmap/dy; the variational method models this, so
-    // its maps are judged by the pair rescaled that way.
-    const Volume workingSlope = derivativeY(workingMap);
-    const Volume slope = alongX ? transposeXY(workingSlope) : workingSlope;
-    Volume rescaled0 = in.corrected0;
-    Volume rescaled1 = in.corrected1;
-    for (size_t i = 0; i < slope.voxelCount(); ++i) {
-      rescaled0.data()[i] *= 1.0f + slope.data()[i];
-      rescaled1.data()[i] *= 1.0f - slope.data()[i];
-    }
-    in.numbers.push_back({"Correlation inside the head, rescaled by the local stretch",
-                          fixed(maskedCorrelation(rescaled0, rescaled1, in.headMask), 4) + " after"});
     float steepest = 0.0f;
     for (size_t i = 0; i < slope.voxelCount(); ++i) {
       if (in.headMask.data()[i] != 0.0f) steepest = std::max(steepest, std::fabs(slope.data()[i]));

@@ -65,7 +65,7 @@ void writePairReportPage(const PairReportRequest& r, std::ostream& log) {
   in.settings = {{"Map", r.mapPath},
                  {"First scan", r.file0 + ", volume " + std::to_string(r.volume0)},
                  {"Second scan", r.file1 + ", volume " + std::to_string(r.volume1)},
-                 {"Phase-encoding axis", r.alongX ? "x (--rllr)" : "y"}};
+                 {"Phase-encoding axis", r.alongX ? "i (x, --rllr)" : "j (y)"}};
   in.settings.insert(in.settings.end(), r.settings.begin(), r.settings.end());
   in.verdict = r.verdict;
   writeReportPage(r.pagePath, in, log);
@@ -96,7 +96,7 @@ void writeSeriesReportPage(const SeriesReportRequest& r, std::ostream& log) {
     in.series.push_back({fileNameOf(project), std::move(before.volume), std::move(after.volume), std::move(applied)});
   }
   if (in.series.empty()) throw std::runtime_error("no corrected copy to show in " + r.pagePath);
-  in.settings = {{"Map", r.mapPath}, {"Phase-encoding axis", r.alongX ? "x (--rllr)" : "y"}};
+  in.settings = {{"Map", r.mapPath}, {"Phase-encoding axis", r.alongX ? "i (x, --rllr)" : "j (y)"}};
   in.settings.insert(in.settings.end(), r.settings.begin(), r.settings.end());
   writePage(r.pagePath, report::seriesReportHtml(in));
   log << "Report written to " << r.pagePath << std::flush;

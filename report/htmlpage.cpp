@@ -20,7 +20,14 @@ img { display: block; max-width: 100%; image-rendering: pixelated; }
 @keyframes alternate { 0% { opacity: 0; } 50% { opacity: 1; } }
 .bar { display: inline-block; } .bar .labels { display: flex; justify-content: space-between; font-size: 0.85em; }
 .verdict { font-weight: bold; }
-@media print { .alternating img.second { display: none; } body { max-width: none; } }
+.printed { display: none; }
+@media print {
+  body { max-width: none; }
+  .alternating { display: flex; gap: 6px; }
+  .alternating img { max-width: 49.5%; height: auto; }
+  .alternating img.second { position: static; animation: none; opacity: 1; }
+  .printed { display: block; font-size: 0.85em; color: #444; }
+}
 )";
 
 std::string img(const RgbImage& picture, const std::string& cssClass = "") {
@@ -29,7 +36,22 @@ std::string img(const RgbImage& picture, const std::string& cssClass = "") {
          pngDataUri(picture) + "\" alt=\"\">";
 }
 
+const std::string kSummaryStart = "<!-- summary -->\n";
+const std::string kSummaryEnd = "<!-- /summary -->\n";
+
 }  // namespace
+
+std::vector<std::string> summariesIn(const std::string& html) {
+  std::vector<std::string> summaries;
+  for (size_t at = html.find(kSummaryStart); at != std::string::npos; at = html.find(kSummaryStart, at)) {
+    const size_t begin = at + kSummaryStart.size();
+    const size_t end = html.find(kSummaryEnd, begin);
+    if (end == std::string::npos) break;
+    summaries.push_back(html.substr(begin, end - begin));
+    at = end + kSummaryEnd.size();
+  }
+  return summaries;
+}
 
 std::string escapeHtml(const std::string& text) {
   std::string out;
@@ -81,8 +103,20 @@ void HtmlPage::alternating(const std::string& caption, const RgbImage& first, co
     throw std::invalid_argument("alternating pictures of different sizes");
   }
   body_ += "<figure><figcaption>" + escapeHtml(caption) + "</figcaption><div class=\"alternating\">" + img(first) +
-           img(second, "second") + "</div></figure>\n";
+           img(second, "second") +
+           "</div><div class=\"printed\">Printed: the first picture on the left, the second on the right.</div>"
+           "</figure>\n";
 }
+
+void HtmlPage::link(const std::string& text, const std::string& href) {
+  body_ += "<p><a href=\"" + escapeHtml(href) + "\">" + escapeHtml(text) + "</a></p>\n";
+}
+
+void HtmlPage::beginSummary() { body_ += kSummaryStart; }
+
+void HtmlPage::endSummary() { body_ += kSummaryEnd; }
+
+void HtmlPage::raw(const std::string& html) { body_ += html; }
 
 void HtmlPage::colourBar(const std::string& caption, const RgbImage& bar, const std::string& low,
                          const std::string& middle, const std::string& high) {

@@ -24,8 +24,17 @@ class HtmlPage {
   void table(const Rows& rows);
   void figure(const std::string& caption, const RgbImage& picture);
   // Two pictures of the same size shown in turn, about once a second (CSS
-  // animation), so that moving edges catch the eye; printed, the first one.
+  // animation), so that moving edges catch the eye; printed, side by side
+  // (the first on the left), since paper cannot show them in turn.
   void alternating(const std::string& caption, const RgbImage& first, const RgbImage& second);
+  // A link to `href` (a relative address, as given) with `text`.
+  void link(const std::string& text, const std::string& href);
+  // The summary of a page is what the pages above it copy (summariesIn):
+  // the body added between these calls. Summaries do not nest.
+  void beginSummary();
+  void endSummary();
+  // A piece of HTML as it is, such as a summary of another page.
+  void raw(const std::string& html);
   // The colour map as a bar with labels under its ends and its middle.
   void colourBar(const std::string& caption, const RgbImage& bar, const std::string& low, const std::string& middle,
                  const std::string& high);
@@ -35,11 +44,16 @@ class HtmlPage {
 
   // The whole page.
   std::string html() const;
+  // What was added to it, to go into another page (raw).
+  const std::string& body() const { return body_; }
 
  private:
   std::string title_;
   std::string body_;
 };
+
+// The summaries of a page made by HtmlPage, in page order.
+std::vector<std::string> summariesIn(const std::string& html);
 
 // &, <, >, " and ' as entities.
 std::string escapeHtml(const std::string& text);

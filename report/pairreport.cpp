@@ -19,8 +19,32 @@ constexpr double kOverlayOpacity = 0.65;
 
 const Orientation kOrientations[] = {Orientation::Axial, Orientation::Coronal, Orientation::Sagittal};
 
-const char* nameOf(Orientation o) {
-  return o == Orientation::Axial ? "Axial" : o == Orientation::Coronal ? "Coronal" : "Sagittal";
+// The orientation's name and, as BIDS names the voxel axes, the slices it
+// shows: "Axial (k slices)".
+std::string nameOf(Orientation o) {
+  return o == Orientation::Axial     ? "Axial (k slices)"
+         : o == Orientation::Coronal ? "Coronal (j slices)"
+                                     : "Sagittal (i slices)";
+}
+
+// "posterior to anterior" for an axis pointing toward 'A'.
+std::string anatomicalDirection(char toward) {
+  switch (toward) {
+    case 'R':
+      return "left to right";
+    case 'L':
+      return "right to left";
+    case 'A':
+      return "posterior to anterior";
+    case 'P':
+      return "anterior to posterior";
+    case 'S':
+      return "inferior to superior";
+    case 'I':
+      return "superior to inferior";
+    default:
+      return "";
+  }
 }
 
 std::string formatted(double value, const char* unit) {
@@ -85,25 +109,24 @@ void requireExtents(const Volume& v, const Dimensions& d, const char* what) {
 
 // The map over `base`, its colour bar and the phase-encoding axis.
 void mapSection(HtmlPage& page, const std::vector<ViewRow>& rows, const Volume& base, const Window& w,
-                const Volume& map, const Volume& mask, int phaseAxis, const std::optional<double>& hzPerVoxel) {
+                const Volume& map, const Volume& mask, int phaseAxis, const std::string& orientation,
+                const std::optional<double>& hzPerVoxel) {
   const double limit = mapLimit(map, mask);
   for (const ViewRow& row : rows) {
-    page.figure(std::string(nameOf(row.orientation)) + " views", row.overlay(base, w, map, limit, mask));
+    page.figure(nameOf(row.orientation) + " views", row.overlay(base, w, map, limit, mask));
   }
   auto label = [&](double v) {
     return hzPerVoxel ? formatted(v, "voxels") + " (" + formatted(v * *hzPerVoxel, "Hz") + ")" : formatted(v, "voxels");
   };
   page.colourBar("Displacement of the first scan along the phase-encoding axis", colourBar(diverging, 300, 14),
                  label(-limit), "0", label(limit));
-  if (phaseAxis == 1) {
-    page.arrow("up",
-               "Phase-encoding axis: y (up in axial views, across in sagittal views). Red: the first scan's "
-               "signal appears shifted toward higher y; blue: toward lower y.");
-  } else {
-    page.arrow("right",
-               "Phase-encoding axis: x (across in axial and coronal views). Red: the first scan's signal "
-               "appears shifted toward higher x; blue: toward lower x.");
-  }
+  const std::string axis = phaseAxis == 1 ? "j" : "i";
+  const std::string where =
+      phaseAxis == 1 ? "up in axial views, across in sagittal views" : "across in axial and coronal views";
+  const std::string text = "Phase-encoding axis: " + axisName(phaseAxis, orientation) + ", " + where +
+                           ". Red: the first scan's signal appears shifted toward higher " + axis +
+                           "; blue: toward lower " + axis + ".";
+  page.arrow(phaseAxis == 1 ? "up" : "right", text);
 }
 
 std::vector<ViewRow> viewRows(const Volume& mask, const std::array<double, 3>& mm) {
@@ -115,6 +138,25 @@ std::vector<ViewRow> viewRows(const Volume& mask, const std::array<double, 3>& m
 
 }  // namespace
 
+const std::string& agreementNote() {
+  static const std::string note =
+      "Where the field stretches a region of a scan along the phase-encoding axis, the scan spreads that region's "
+      "signal thinner, and where it compresses one it piles the signal up: the scans as acquired are darker and "
+      "brighter there. The correction moves the signal back but keeps its brightness, so the plain correlation of "
+      "the corrected pair can even fall after a correct correction, most where the field is strong (temporal "
+      "lobes, frontal pole). Rescaled by the local stretch, as the correction's model of the scans predicts, the "
+      "corrected pair should agree closely: that correlation, and the difference after correction, judge the "
+      "correction.";
+  return note;
+}
+
+std::string axisName(int axis, const std::string& orientation) {
+  const std::string own = axis == 0 ? "x" : axis == 1 ? "y" : "z";
+  const std::string anatomical =
+      orientation.size() == 3 ? anatomicalDirection(orientation[static_cast<size_t>(axis)]) : "";
+  return std::string(1, "ijk"[axis]) + " (" + own + (anatomical.empty() ? "" : ", " + anatomical) + ")";
+}
+
 std::string pairReportHtml(const PairReportInputs& in) {
   const Dimensions d = in.scan0.dimensions();
   requireExtents(in.scan1, d, "second scan");
@@ -125,32 +167,57 @@ std::string pairReportHtml(const PairReportInputs& in) {
   const Window w = robustWindow({&in.scan0, &in.scan1, &in.corrected0, &in.corrected1});
   const Window differenceWindow{0.0, 0.5 * (w.high - w.low)};
   const std::vector<ViewRow> rows = viewRows(in.headMask, in.voxelSizeMm);
+  const bool rescaled = in.rescaled0.voxelCount() != 0 || in.rescaled1.voxelCount() != 0;
+  if (rescaled) {
+    requireExtents(in.rescaled0, d, "rescaled first scan");
+    requireExtents(in.rescaled1, d, "rescaled second scan");
+  }
   const Volume differenceBefore = absoluteDifference(in.scan0, in.scan1);
-  const Volume differenceAfter = absoluteDifference(in.corrected0, in.corrected1);
+  const Volume differenceAfter =
+      rescaled ? absoluteDifference(in.rescaled0, in.rescaled1) : absoluteDifference(in.corrected0, in.corrected1);
+  const std::string afterText = rescaled ? "after correction, rescaled by the local stretch" : "after correction";
+  const double limit = mapLimit(in.map, in.headMask);
 
   HtmlPage page(in.title);
+  for (const auto& [text, href] : in.links) page.link(text, href);
+  page.beginSummary();
   if (!in.verdict.empty()) page.paragraph(in.verdict);
   page.table(in.numbers);
+  {
+    // The middle axial slice, smaller: what the pages of a subject and of a
+    // group show of this pair.
+    const PixelScale scale = pixelScaleFor(d, in.voxelSizeMm, kTargetPixels * 2 / 3);
+    const int middle = slicesThrough(in.headMask, Orientation::Axial, 1).front();
+    page.figure("Middle axial slice: absolute difference of the pair before and " + afterText +
+                    " (one colour scale), and the map (" + formatted(-limit, "voxels") + " blue to " +
+                    formatted(limit, "voxels") + " red, along " + axisName(in.phaseAxis, in.orientation) + ")",
+                sideBySide({magnitudeSlice(differenceBefore, Orientation::Axial, middle, differenceWindow, scale),
+                            magnitudeSlice(differenceAfter, Orientation::Axial, middle, differenceWindow, scale),
+                            overlaySlice(in.corrected0, w, {in.map, limit, in.headMask, kOverlayOpacity},
+                                         Orientation::Axial, middle, scale)},
+                           kGap));
+  }
+  page.endSummary();
+  if (rescaled) page.paragraph(agreementNote());
   page.heading("The pair before and after correction");
   page.paragraph(
       "Each picture shows the two scans in turn: where the correction worked, edges stand still after "
       "it. All pictures share one grey window.");
   for (const ViewRow& row : rows) {
-    page.alternating(std::string(nameOf(row.orientation)) + ", before correction: first and second scan in turn",
+    page.alternating(nameOf(row.orientation) + ", before correction: first and second scan in turn",
                      row.grey(in.scan0, w), row.grey(in.scan1, w));
-    page.alternating(std::string(nameOf(row.orientation)) + ", after correction: first and second scan in turn",
+    page.alternating(nameOf(row.orientation) + ", after correction: first and second scan in turn",
                      row.grey(in.corrected0, w), row.grey(in.corrected1, w));
   }
-  page.heading("Absolute difference of the pair, before (upper row) and after (lower row)");
+  page.heading("Absolute difference of the pair, before (upper row) and " + afterText + " (lower row)");
   page.colourBar("One colour scale for both rows", colourBar(viridis, 300, 14), "0", "",
                  std::to_string(static_cast<long long>(std::lround(differenceWindow.high))) + " or more");
   for (const ViewRow& row : rows) {
-    page.figure(
-        std::string(nameOf(row.orientation)) + " views",
-        stacked(row.magnitude(differenceBefore, differenceWindow), row.magnitude(differenceAfter, differenceWindow)));
+    page.figure(nameOf(row.orientation) + " views", stacked(row.magnitude(differenceBefore, differenceWindow),
+                                                            row.magnitude(differenceAfter, differenceWindow)));
   }
   page.heading("Displacement map over the corrected first scan");
-  mapSection(page, rows, in.corrected0, w, in.map, in.headMask, in.phaseAxis, in.hzPerVoxel);
+  mapSection(page, rows, in.corrected0, w, in.map, in.headMask, in.phaseAxis, in.orientation, in.hzPerVoxel);
   page.heading("Settings");
   page.table(in.settings);
   return page.html();
@@ -177,13 +244,13 @@ std::string seriesReportHtml(const SeriesReportInputs& in) {
     const std::vector<ViewRow> rows =
         viewRows(s.before.dimensions() == mask.dimensions() ? mask : s.after, in.voxelSizeMm);
     for (const ViewRow& row : rows) {
-      page.alternating(std::string(nameOf(row.orientation)) + ": first volume before and after correction in turn",
+      page.alternating(nameOf(row.orientation) + ": first volume before and after correction in turn",
                        row.grey(s.before, w), row.grey(s.after, w));
     }
   }
   page.heading("Displacement map over the corrected first volume of " + first.name);
   mapSection(page, viewRows(mask, in.voxelSizeMm), first.after, firstWindow, first.map, mask, in.phaseAxis,
-             in.hzPerVoxel);
+             in.orientation, in.hzPerVoxel);
   page.heading("Settings");
   page.table(in.settings);
   return page.html();

@@ -23,21 +23,44 @@ struct PairReportInputs {
   Volume corrected1;
   Volume map;       // displacement of the first scan, voxels
   Volume headMask;  // nonzero inside the head
+  // The corrected pair with its intensities rescaled by the local stretch of
+  // the map, (1 + d(map)/d(phase axis)) and (1 - ...), as the correction's
+  // model predicts the scans; empty when not computed (the differences after
+  // correction are then those of the plain corrected pair).
+  Volume rescaled0;
+  Volume rescaled1;
   std::array<double, 3> voxelSizeMm{1.0, 1.0, 1.0};
-  int phaseAxis = 1;                 // 0: x, 1: y
+  int phaseAxis = 1;  // 0: x (BIDS i), 1: y (j)
+  // Where the voxel axes i, j, k point, as NiftiImage::orientationCode gives
+  // it ("LAS": i toward the left, j anterior, k superior); "" when unknown.
+  std::string orientation;
   std::optional<double> hzPerVoxel;  // the field in Hz is map * hzPerVoxel, when the readout time is known
+  Rows links;                        // pages above this one: text and relative address, shown first
   Rows numbers;                      // agreement before and after, map range, ...
   Rows settings;                     // method, options, versions, time, input files
   std::string verdict;               // the self-check's verdict; empty when there is none
 };
 
-// The page for an estimated pair: both scans before and after correction in
-// three orthogonal views (one grey window for all), each pair also shown in
-// turn, the absolute difference before and after (one window), the map over
-// the corrected first scan with a colour bar and the phase-encoding axis, and
-// the numbers. Throws std::invalid_argument when the volumes differ in
+// The page for an estimated pair: its summary (the verdict, the numbers and
+// the middle axial slice's differences and map), why the two correlations
+// differ when the rescaled pair is given, both scans before and after
+// correction in three orthogonal views (one grey window for all), each pair
+// also shown in turn, the absolute difference before and after (one window;
+// after correction of the rescaled pair when given), the map over the
+// corrected first scan with a colour bar and the phase-encoding axis, and
+// the settings. Throws std::invalid_argument when the volumes differ in
 // extents.
 std::string pairReportHtml(const PairReportInputs& in);
+
+// Why the correlation of the pair rescaled by the local stretch, which the
+// pages show first, and the plain one differ: a paragraph for the pages
+// that show them.
+const std::string& agreementNote();
+
+// "j (y, posterior to anterior)": a voxel axis (0, 1, 2) as BIDS names it,
+// its name in the projects' frame and, when `orientation` is known, the
+// anatomical direction it runs in.
+std::string axisName(int axis, const std::string& orientation);
 
 struct SeriesView {
   std::string name;
@@ -51,6 +74,7 @@ struct SeriesReportInputs {
   std::vector<SeriesView> series;
   std::array<double, 3> voxelSizeMm{1.0, 1.0, 1.0};  // of the first series
   int phaseAxis = 1;
+  std::string orientation;  // as in PairReportInputs
   std::optional<double> hzPerVoxel;
   Rows settings;
 };

@@ -302,6 +302,68 @@ TEST_F(DaxoBids, CorrectsEachSubjectIntoDerivativesReportsTheBrokenOneAndARerunD
   }
 }
 
+// The values of the page's attribute `name` ("href", "src"), in page order.
+std::vector<std::string> attributesIn(const std::string& html, const std::string& name) {
+  std::vector<std::string> values;
+  const std::string open = " " + name + "=\"";
+  for (size_t at = html.find(open); at != std::string::npos; at = html.find(open, at + 1)) {
+    const size_t start = at + open.size();
+    values.push_back(html.substr(start, html.find('"', start) - start));
+  }
+  return values;
+}
+
+// The pages a reader starts from: each subject's shows each field's pictures
+// and figures and links its page, and the group level's shows them all and
+// links every page, with the failed subject named beside its log.
+TEST_F(DaxoBids, TheSubjectAndGroupPagesShowEveryFieldAndLinkEveryPage) {
+  const DaxoRun empty = runDaxo("bids " + quoted("bids") + " " + quoted("nothing") + " group");
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_NE(empty.err.find("run the participant level into it first"), std::string::npos) << empty.err;
+  ASSERT_EQ(bidsRun("").status, 1);  // sub-03 fails
+
+  const std::map<std::string, std::vector<std::string>> fieldPages{
+      {"01", {"sub-01/figures/sub-01_desc-daxo_fieldmap.html", "sub-01/figures/sub-01_desc-daxodwi_fieldmap.html"}},
+      {"02", {"sub-02/figures/sub-02_ses-1_desc-daxo_fieldmap.html"}}};
+  // Each field page's own pictures (its summary's first), which the pages
+  // above it must carry.
+  std::vector<std::string> summaryPictures;
+  for (const auto& [label, pages] : fieldPages) {
+    const std::string subject = readFile(derived("sub-" + label + ".html"));
+    EXPECT_EQ(attributesIn(subject, "href"), pages) << label;
+    for (const std::string& page : pages) {
+      // The field's page links back up to the subject's.
+      EXPECT_EQ(attributesIn(readFile(derived(page)), "href"), std::vector<std::string>{"../../sub-" + label + ".html"});
+      EXPECT_TRUE(fs::exists(fs::path(derived(page)).parent_path() / ("../../sub-" + label + ".html"))) << page;
+      const std::vector<std::string> pictures = attributesIn(readFile(derived(page)), "src");
+      ASSERT_FALSE(pictures.empty()) << page;
+      EXPECT_NE(subject.find(pictures.front()), std::string::npos) << page;
+      EXPECT_NE(subject.find("Correlation inside the head, rescaled by the local stretch"), std::string::npos);
+      summaryPictures.push_back(pictures.front());
+    }
+  }
+
+  const DaxoRun group = runDaxo("bids " + quoted("bids") + " " + quoted("out") + " group");
+  ASSERT_EQ(group.status, 0) << group.err;
+  EXPECT_NE(group.out.find("group: 2 subject(s) on " + derived("group.html")), std::string::npos) << group.out;
+  const std::string page = readFile(derived("group.html"));
+  const std::vector<std::string> links = attributesIn(page, "href");
+  for (const std::string& expected : std::vector<std::string>{"sub-01.html", "sub-02.html", fieldPages.at("01")[0],
+                                                               fieldPages.at("01")[1], fieldPages.at("02")[0]}) {
+    EXPECT_NE(std::find(links.begin(), links.end(), expected), links.end()) << expected;
+  }
+  for (const std::string& link : links) EXPECT_TRUE(fs::exists(derived(link))) << link;
+  for (const std::string& picture : summaryPictures) EXPECT_NE(page.find(picture), std::string::npos);
+  EXPECT_NE(page.find("sub-03: no page; it failed or did not finish, see logs/sub-03.log"), std::string::npos);
+  EXPECT_EQ(page.find("<script"), std::string::npos);
+
+  // One subject asked for: only its part.
+  ASSERT_EQ(runDaxo("bids " + quoted("bids") + " " + quoted("out") + " group --participant-label 02").status, 0);
+  const std::string one = readFile(derived("group.html"));
+  EXPECT_EQ(one.find("sub-01"), std::string::npos);
+  EXPECT_NE(one.find(summaryPictures.back()), std::string::npos);
+}
+
 TEST_F(DaxoBids, AKilledParallelRunResumesToTheOutputsOfAnUninterruptedOne) {
   const std::string subjects = "--participant-label 01 02";
   ASSERT_EQ(bidsRun(subjects + " --jobs 1", "whole").status, 0);
@@ -353,7 +415,7 @@ TEST_F(DaxoBids, TheSnakemakeWorkflowRunsOneJobPerParticipant) {
       " daxo=" + shellQuoted(DAXO_PROGRAM_PATH) + " 'participants=01 sub-02' > " + quoted("snakemake.log") + " 2>&1";
   ASSERT_EQ(std::system(command.c_str()), 0) << readFile(file("snakemake.log"));
   expectTruthField(derived("sub-01/fmap/sub-01_desc-daxo_fieldmap.nii.gz"));
-  for (const char* name : {"dataset_description.json", "sub-01.html", "sub-02.html",
+  for (const char* name : {"dataset_description.json", "sub-01.html", "sub-02.html", "group.html",
                            "sub-02/ses-1/dwi/sub-02_ses-1_desc-undistorted_dwi.nii.gz", "logs/sub-02.log"}) {
     EXPECT_TRUE(fs::exists(derived(name))) << name;
   }
@@ -362,22 +424,45 @@ TEST_F(DaxoBids, TheSnakemakeWorkflowRunsOneJobPerParticipant) {
   EXPECT_EQ(filesUnder(file("out")), before);
 }
 
-// The SLURM profile as documented, with a stand-in for sbatch that records
-// its command line and runs the job script at once.
-TEST_F(DaxoBids, TheSlurmProfileSubmitsOneBatchJobPerParticipant) {
-  if (std::system("snakemake --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "snakemake is not installed";
-  fs::create_directories(file("bin"));
-  daxo::testing::writeFile(file("bin/sbatch"), "#!/bin/sh\necho \"$*\" >> " + quoted("sbatch.log") +
-                                                   "\nfor last; do :; done\nsh \"$last\" > /dev/null 2>&1 &\n"
-                                                   "echo $$\n");
-  fs::permissions(file("bin/sbatch"), fs::perms::owner_all);
-  const std::string command = "PATH=" + quoted("bin") + ":\"$PATH\" snakemake --quiet --snakefile " +
-                              shellQuoted(std::string(DAXO_SOURCE_DIR) + "/workflow/Snakefile") + " --profile " +
-                              shellQuoted(std::string(DAXO_SOURCE_DIR) + "/workflow/profiles/slurm") + " --directory " +
-                              quoted("") + " --config bids_dir=" + quoted("bids") + " output_dir=" + quoted("out") +
-                              " daxo=" + shellQuoted(DAXO_PROGRAM_PATH) + " 'participants=01 02' > " +
-                              quoted("snakemake.log") + " 2>&1";
-  ASSERT_EQ(std::system(command.c_str()), 0) << readFile(file("snakemake.log"));
+// The SLURM profile as documented, with stand-ins for sbatch and sacct:
+// sbatch records its command line and runs the job script at once, keeping
+// its end in jobs/ID as sacct reports it (COMPLETED or FAILED); with
+// DAXO_TEST_SLURM_END set it runs nothing and the job ends in that state, as
+// one SLURM stops for its time or memory limit.
+class SlurmProfile : public DaxoBids {
+ protected:
+  void SetUp() override {
+    DaxoBids::SetUp();
+    if (std::system("snakemake --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "snakemake is not installed";
+    fs::create_directories(file("bin"));
+    fs::create_directories(file("jobs"));
+    const std::string jobs = quoted("jobs");
+    standIn("sbatch", "echo \"$*\" >> " + quoted("sbatch.log") + "\nfor last; do :; done\nid=$$\n" +
+                          "if [ -n \"$DAXO_TEST_SLURM_END\" ]; then echo \"$DAXO_TEST_SLURM_END\" > " + jobs +
+                          "/$id; else\n(if sh \"$last\" > /dev/null 2>&1; then s=COMPLETED; else s=FAILED; fi;"
+                          " echo $s > " + jobs + "/$id) &\nfi\necho \"$id;cluster\"\n");
+    standIn("sacct", "while [ $# -gt 0 ]; do [ \"$1\" = -j ] && id=$2; shift; done\ncat " + jobs +
+                         "/\"$id\" 2>/dev/null || echo RUNNING\n");
+  }
+  void standIn(const std::string& name, const std::string& script) const {
+    daxo::testing::writeFile(file("bin/" + name), "#!/bin/sh\n" + script);
+    fs::permissions(file("bin/" + name), fs::perms::owner_all);
+  }
+  int snakemake(const std::string& environment = "") const {
+    const std::string command =
+        environment + " PATH=" + quoted("bin") + ":\"$PATH\" timeout 300 snakemake --quiet --snakefile " +
+        shellQuoted(std::string(DAXO_SOURCE_DIR) + "/workflow/Snakefile") + " --profile " +
+        shellQuoted(std::string(DAXO_SOURCE_DIR) + "/workflow/profiles/slurm") +
+        " --max-status-checks-per-second 20 --directory " + quoted("") +
+        " --config bids_dir=" + quoted("bids") + " output_dir=" + quoted("out") + " daxo=" +
+        shellQuoted(DAXO_PROGRAM_PATH) + " 'participants=01 02' > " + quoted("snakemake.log") + " 2>&1";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+};
+
+TEST_F(SlurmProfile, SubmitsOneBatchJobPerParticipant) {
+  ASSERT_EQ(snakemake(), 0) << readFile(file("snakemake.log"));
   const std::string submitted = readFile(file("sbatch.log"));
   for (const char* participant : {"01", "02"}) {
     EXPECT_NE(submitted.find(std::string("--job-name=daxo-participant-participant=") + participant +
@@ -385,6 +470,51 @@ TEST_F(DaxoBids, TheSlurmProfileSubmitsOneBatchJobPerParticipant) {
               std::string::npos)
         << submitted;
     EXPECT_TRUE(fs::exists(derived(std::string("sub-") + participant + ".html"))) << participant;
+  }
+}
+
+// Regression: a job SLURM ends for its time limit runs no job script and
+// leaves no flag file; the workflow asks sacct, retries it once and stops
+// with a failure instead of waiting for it.
+TEST_F(SlurmProfile, AJobEndedByItsTimeLimitFailsTheWorkflowAfterOneRetry) {
+  EXPECT_EQ(snakemake("DAXO_TEST_SLURM_END=TIMEOUT"), 1) << readFile(file("snakemake.log"));
+  const std::string submitted = readFile(file("sbatch.log"));
+  EXPECT_EQ(std::count(submitted.begin(), submitted.end(), '\n'), 4) << submitted;  // two jobs, each twice
+  EXPECT_NE(readFile(file("snakemake.log")).find("Error in rule participant"), std::string::npos);
+}
+
+// The status script's answer for each state sacct or, when sacct lists
+// nothing yet, scontrol reports.
+TEST_F(SlurmProfile, TheStatusScriptMapsEachSlurmStateToRunningSuccessOrFailed) {
+  standIn("sacct", "echo \"$*\" > " + quoted("sacct.args") + "\nprintf \"$SACCT\"\n");
+  standIn("scontrol", "printf \"$SCONTROL\"\n");
+  const struct {
+    const char* sacct;
+    const char* scontrol;
+    const char* status;
+  } cases[] = {{"COMPLETED\\n", "", "success"},
+               {"PENDING\\n", "", "running"},
+               {"RUNNING\\n", "", "running"},
+               {"REQUEUED\\n", "", "running"},
+               {"SUSPENDED\\n", "", "running"},
+               {"FAILED\\nCOMPLETED\\n", "", "success"},  // the latest record counts
+               {"FAILED\\n", "", "failed"},
+               {"TIMEOUT\\n", "", "failed"},
+               {"OUT_OF_MEMORY\\n", "", "failed"},
+               {"CANCELLED by 1234\\n", "", "failed"},
+               {"NODE_FAIL\\n", "", "failed"},
+               {"PREEMPTED\\n", "", "failed"},
+               {"", "JobId=77 JobName=x JobState=PENDING Reason=Priority\\n", "running"},
+               {"", "JobId=77 JobName=x JobState=FAILED Reason=NonZeroExitCode\\n", "failed"},
+               {"", "", "running"}};  // submitted a moment ago
+  const std::string script = std::string(DAXO_SOURCE_DIR) + "/workflow/profiles/slurm/sacct-status.sh";
+  for (const auto& c : cases) {
+    const std::string command = "SACCT=" + shellQuoted(c.sacct) + " SCONTROL=" + shellQuoted(c.scontrol) +
+                                " PATH=" + quoted("bin") + ":\"$PATH\" " + shellQuoted(script) +
+                                " '77;cluster' > " + quoted("status");
+    ASSERT_EQ(std::system(command.c_str()), 0) << c.sacct;
+    EXPECT_EQ(readFile(file("status")), std::string(c.status) + "\n") << c.sacct << c.scontrol;
+    EXPECT_EQ(readFile(file("sacct.args")), "-j 77 -X -n -P -o State\n");
   }
 }
 

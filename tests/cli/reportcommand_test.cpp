@@ -59,9 +59,12 @@ TEST_F(ReportCommand, WritesOnePageWhoseFiguresAreTheLoggedOnes) {
   for (const auto& [name, value] : figures) {
     EXPECT_NE(page.find("<td>" + name + "</td><td>" + value + "</td>"), std::string::npos) << name;
   }
-  // The true map brings the pair together.
+  // The rescaled pair's agreement first, the plain one beside it; the true
+  // map brings the pair together.
+  EXPECT_EQ(figures[0].first, "Correlation inside the head, rescaled by the local stretch");
+  EXPECT_EQ(figures[1].first, "Correlation inside the head");
   double before = 0, after = 0;
-  ASSERT_EQ(std::sscanf(figures[0].second.c_str(), "%lf before correction, %lf after", &before, &after), 2);
+  ASSERT_EQ(std::sscanf(figures[1].second.c_str(), "%lf before correction, %lf after", &before, &after), 2);
   EXPECT_GT(after, before + 0.1);
   EXPECT_EQ(page.find("<script"), std::string::npos);
   EXPECT_EQ(daxo::testing::namesIn(dir.path()),

@@ -170,9 +170,9 @@ TEST(PairReport, EveryPictureIsAValidPngOfItsStatedSizeNotBlankAndWindowedAlike)
   EXPECT_NE(html.find("Self-check: passed"), std::string::npos);
   EXPECT_NE(html.find("+0.5 voxels (-10.5 Hz)"), std::string::npos);
   const std::vector<EmbeddedPicture> pictures = picturesIn(html);
-  // Three views: two pairs in turn, one difference, one map; and two colour
-  // bars (difference and map).
-  ASSERT_EQ(pictures.size(), 3u * (4 + 1 + 1) + 2);
+  // The summary's slice; three views: two pairs in turn, one difference, one
+  // map; and two colour bars (difference and map).
+  ASSERT_EQ(pictures.size(), 1 + 3u * (4 + 1 + 1) + 2);
   for (const EmbeddedPicture& p : pictures) {
     ASSERT_EQ(p.picture.width(), p.width);
     ASSERT_EQ(p.picture.height(), p.height);
@@ -181,12 +181,76 @@ TEST(PairReport, EveryPictureIsAValidPngOfItsStatedSizeNotBlankAndWindowedAlike)
   // The first scan is unchanged by this "correction": before and after it
   // must look the same, pixel for pixel, which only one shared window gives.
   for (size_t view = 0; view < 3; ++view) {
-    const RgbImage& before = pictures[4 * view].picture;
-    const RgbImage& after = pictures[4 * view + 2].picture;
+    const RgbImage& before = pictures[1 + 4 * view].picture;
+    const RgbImage& after = pictures[1 + 4 * view + 2].picture;
     for (int r = 0; r < before.height(); ++r) {
       for (int c = 0; c < before.width(); ++c) ASSERT_EQ(before.at(c, r), after.at(c, r));
     }
   }
+}
+
+// The pixels of columns [left, right) and rows [top, bottom) that are
+// neither the black ground between slices nor `colour`.
+int pixelsOtherThan(const RgbImage& p, Rgb colour, int left, int right, int top, int bottom) {
+  int count = 0;
+  for (int r = top; r < bottom; ++r) {
+    for (int c = left; c < right; ++c) {
+      if (!(p.at(c, r) == colour) && !(p.at(c, r) == Rgb{0, 0, 0})) ++count;
+    }
+  }
+  return count;
+}
+
+// A pair that differs after correction only by the brightness the stretch
+// gives it: the differences after correction are of the rescaled pair, so
+// they are zero (the colour map's low end) on the page and in its summary,
+// while the plain corrected pair's would not be.
+TEST(PairReport, DifferencesAfterCorrectionAreThoseOfThePairRescaledByTheStretch) {
+  PairReportInputs in = samplePair();
+  in.corrected1 = in.scan0 * 0.7f;
+  in.rescaled0 = in.scan0;
+  in.rescaled1 = in.scan0;
+  const Rgb zero = viridis(0.0);
+  for (const bool rescaled : {true, false}) {
+    if (!rescaled) in.rescaled0 = in.rescaled1 = Volume();
+    const std::string html = pairReportHtml(in);
+    const std::vector<EmbeddedPicture> pictures = picturesIn(html);
+    ASSERT_EQ(pictures.size(), 1 + 3u * (4 + 1 + 1) + 2);
+    // The differences: upper row before, lower row after.
+    for (size_t view = 0; view < 3; ++view) {
+      const RgbImage& p = pictures[1 + 12 + 1 + view].picture;
+      const int rowHeight = (p.height() - 4) / 2;
+      EXPECT_GT(pixelsOtherThan(p, zero, 0, p.width(), 0, rowHeight), 0) << view;
+      const int after = pixelsOtherThan(p, zero, 0, p.width(), rowHeight + 4, p.height());
+      EXPECT_EQ(after == 0, rescaled) << view << " " << after;
+    }
+    // The summary: before, after and the map side by side.
+    const RgbImage& summary = pictures[0].picture;
+    const int panel = (summary.width() - 2 * 4) / 3;
+    EXPECT_GT(pixelsOtherThan(summary, zero, 0, panel, 0, summary.height()), 0);
+    EXPECT_EQ(pixelsOtherThan(summary, zero, panel + 4, 2 * panel + 4, 0, summary.height()) == 0, rescaled);
+    EXPECT_EQ(html.find("after correction, rescaled by the local stretch") != std::string::npos, rescaled);
+    // The summary, which the subject's page copies, holds the figures and
+    // the first picture; the page says why the two correlations differ.
+    const std::vector<std::string> summaries = summariesIn(html);
+    ASSERT_EQ(summaries.size(), 1u);
+    EXPECT_NE(summaries[0].find("0.912 before, 0.995 after"), std::string::npos);
+    EXPECT_EQ(picturesIn(summaries[0]).size(), 1u);
+    EXPECT_EQ(html.find(escapeHtml(agreementNote())) != std::string::npos, rescaled);
+  }
+}
+
+// The phase-encoding axis as BIDS names it, beside the anatomical
+// direction when the orientation is known.
+TEST(PairReport, AxesAreNamedAsBidsDoesBesideTheirAnatomicalDirections) {
+  EXPECT_EQ(axisName(1, "LAS"), "j (y, posterior to anterior)");
+  EXPECT_EQ(axisName(0, "LAS"), "i (x, right to left)");
+  EXPECT_EQ(axisName(2, "RPI"), "k (z, superior to inferior)");
+  EXPECT_EQ(axisName(1, ""), "j (y)");
+  PairReportInputs in = samplePair();
+  in.orientation = "RAS";
+  EXPECT_NE(pairReportHtml(in).find("Phase-encoding axis: j (y, posterior to anterior), up in axial views"),
+            std::string::npos);
 }
 
 TEST(PairReport, VolumesOfOtherExtentsAreRefused) {

@@ -20,7 +20,10 @@
 #include "correction/pairestimation.h"
 #include "fileio/fileerrors.h"
 #include "fileio/nifti/bidssidecar.h"
+#include "fileio/paths.h"
+#include "pipeline/niftiapply.h"
 #include "pipeline/niftiestimate.h"
+#include "pipeline/niftioutputs.h"
 #include "pipeline/niftiscan.h"
 #include "pipeline/scanpair.h"
 #include "volume/fft.h"
@@ -188,6 +191,20 @@ py::array_t<float> applyMap(const FloatArray& series, const FloatArray& vdm, con
   return std::move(out);
 }
 
+// The jobs of `daxo estimate` and `daxo apply` on NIfTI files, outputs named
+// and written as the program writes them.
+void estimateNiftiJob(const NiftiEstimateRequest& request, const LogCallback& log) {
+  py::gil_scoped_release release;
+  PythonLog stream(log);
+  estimateNiftiFiles(request, stream);
+}
+
+void applyNiftiJob(const NiftiApplyRequest& request, const LogCallback& log) {
+  py::gil_scoped_release release;
+  PythonLog stream(log);
+  applyNiftiMap(request, stream);
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_daxo, m) {
@@ -214,6 +231,48 @@ PYBIND11_MODULE(_daxo, m) {
         py::arg("motion"), py::arg("log"));
   m.def("estimate_files", &estimateFiles, py::arg("path0"), py::arg("path1"), py::arg("pe0"), py::arg("pe1"),
         py::arg("readout"), py::arg("method"), py::arg("threads"), py::arg("motion"), py::arg("log"));
+  m.attr("MAP_SUFFIX") = kMapSuffix;
+  m.attr("FIELD_SUFFIX") = kFieldMapSuffix;
+  m.attr("CORRECTED_SUFFIX") = kCorrectedSuffix;
+  m.def("output_path", &niftiOutputPath, py::arg("input"), py::arg("suffix"), py::arg("out_dir"));
+  m.def("sidecar_path", &outputSidecarPath, py::arg("path"));
+  m.def(
+      "estimate_nifti",
+      [](const std::string& first, const std::string& second, const std::string& pe0, const std::string& pe1,
+         std::optional<double> readout, const std::string& method, int threads, bool motion, const std::string& outDir,
+         bool apply, bool force, const LogCallback& log) {
+        NiftiEstimateRequest request;
+        request.first = first;
+        request.second = second;
+        request.pe0 = pe0;
+        request.pe1 = pe1;
+        request.readoutSeconds = readout;
+        request.estimation.method = parseMethod(method);
+        request.estimation.threads = threads;
+        request.motion = motion;
+        request.outDir = outDir;
+        request.apply = apply;
+        request.force = force;
+        estimateNiftiJob(request, log);
+      },
+      py::arg("first"), py::arg("second"), py::arg("pe0"), py::arg("pe1"), py::arg("readout"), py::arg("method"),
+      py::arg("threads"), py::arg("motion"), py::arg("out_dir"), py::arg("apply"), py::arg("force"), py::arg("log"));
+  m.def(
+      "apply_nifti",
+      [](const std::string& map, bool hz, const std::vector<std::string>& series, const std::string& pe,
+         std::optional<double> readout, const std::string& outDir, bool jacobian, const LogCallback& log) {
+        NiftiApplyRequest request;
+        request.mapPath = map;
+        request.mapUnits = hz ? MapUnits::Hz : MapUnits::Voxels;
+        request.series = series;
+        request.pe = pe;
+        request.readoutSeconds = readout;
+        request.outDir = outDir;
+        request.jacobian = jacobian;
+        applyNiftiJob(request, log);
+      },
+      py::arg("map"), py::arg("hz"), py::arg("series"), py::arg("pe"), py::arg("readout"), py::arg("out_dir"),
+      py::arg("jacobian"), py::arg("log"));
   m.def("apply_map", &applyMap, py::arg("series"), py::arg("vdm"), py::arg("pe"), py::arg("jacobian"),
         py::arg("threads"));
 }

@@ -101,7 +101,8 @@ def _result(raw, pe, readout, affine):
         readout = raw.get("readout")
     field = None
     if readout is not None:
-        field = (vdm * (_polarity(pe) / float(readout))).astype(np.float32)
+        # In double, rounded once, as the program writes the field.
+        field = (vdm.astype(np.float64) * (_polarity(pe) / float(readout))).astype(np.float32)
     return EstimateResult(
         vdm=vdm, field=field, readout=readout, pe=pe,
         agreement_before=raw["agreement_before"], agreement_after=raw["agreement_after"],

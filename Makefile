@@ -7,7 +7,7 @@ WINDOWS_BUILD ?= build-windows
 CMAKE_ARGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build test demo bench bench-all clean windows windows-test
+.PHONY: all deps configure build python test demo bench bench-all clean windows windows-test
 
 all: build
 
@@ -19,6 +19,10 @@ configure: deps
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
+
+# The Python module daxo alone, into $(BUILD)/python (see the README).
+python: configure
+	cmake --build $(BUILD) --target python -j $(JOBS)
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

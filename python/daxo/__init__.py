@@ -107,7 +107,8 @@ def _result(raw, pe, readout, affine):
         vdm=vdm, field=field, readout=readout, pe=pe,
         agreement_before=raw["agreement_before"], agreement_after=raw["agreement_after"],
         check_passed=raw["check_passed"], check_problem=raw["check_problem"],
-        check_summary=raw["check_summary"], motion=raw["motion"], affine=affine)
+        check_summary=raw["check_summary"],
+        motion=None if raw["motion"] is None else tuple(tuple(v) for v in raw["motion"]), affine=affine)
 
 
 def estimate(img0, img1, pe0="j", pe1="j-", readout=None, method="variational", threads=None,

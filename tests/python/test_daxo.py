@@ -138,6 +138,14 @@ def test_input_layouts_give_the_same_map(pair, reference, layout):
     np.testing.assert_array_equal(got.vdm, reference.vdm)
 
 
+def test_phase_encoding_along_i_is_the_same_pair_transposed(pair, reference):
+    a0, a1 = (a.transpose(1, 0, 2) for a in pair)
+    got = daxo.estimate(a0, a1, pe0="i", pe1="i-", voxel_size=(VOXEL[1], VOXEL[0], VOXEL[2]))
+    np.testing.assert_array_equal(got.vdm, reference.vdm.transpose(1, 0, 2))
+    corrected = daxo.apply(a0, got.vdm, pe="i")
+    np.testing.assert_array_equal(corrected, daxo.apply(pair[0], reference.vdm, pe="j").transpose(1, 0, 2))
+
+
 def test_two_threads_at_once_give_the_maps_of_one_after_the_other(pair):
     other = make_pair(seed=2)
     pairs = [pair, other]

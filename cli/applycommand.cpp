@@ -14,6 +14,7 @@
 #include "fileio/paths.h"
 #include "host/hoststate.h"
 #include "pipeline/niftiapply.h"
+#include "pipeline/niftireport.h"
 #include "pipeline/niftirestore.h"
 #include "pipeline/projectinputs.h"
 #include "pipeline/reportpages.h"
@@ -112,8 +113,20 @@ int applyToNifti(CommandContext& context, const Arguments& arguments, const Opti
   request.acqIndex = volumeListOption(arguments, "apply", "--index");
   if (arguments.has("--index") && !arguments.has("--acqparams"))
     throw UsageError("apply: --index gives rows of an --acqparams file; give that file");
-  if (arguments.has("--lsr")) return restoreNifti(context, arguments, request);
-  const int status = runLogged(context, "apply", [&](std::ostream& log) { pipeline::applyNiftiMap(request, log); });
+  if (arguments.has("--lsr")) {
+    if (arguments.has("--report")) throw UsageError("apply: --report is not for --lsr");
+    return restoreNifti(context, arguments, request);
+  }
+  const std::string page = arguments.value("--report");
+  if (!page.empty()) {
+    std::vector<std::string> inputs = request.series;
+    inputs.push_back(request.mapPath);
+    pipeline::checkPageName("apply", page, inputs);
+  }
+  const int status = runLogged(context, "apply", [&](std::ostream& log) {
+    pipeline::applyNiftiMap(request, log);
+    if (!page.empty()) pipeline::writeNiftiSeriesReportPage(request, page, log);
+  });
   if (status == kExitSuccess) context.console.logEntry("Done.");
   return status;
 }
@@ -189,7 +202,8 @@ const Command applyCommand{
     "correct projects with a saved displacement map",
     "Usage: daxo apply --vdm MAP [--rllr] [--yes | --no] [--report PAGE.html] PROJECT...\n"
     "       daxo apply (--vdm MAP.nii.gz | --fieldmap FIELD.nii.gz) [--pe DIR] [--readout SECONDS]\n"
-    "                  [--acqparams FILE [--index N,...]] [--jacobian] [--float] [--out FOLDER] SERIES.nii.gz...\n"
+    "                  [--acqparams FILE [--index N,...]] [--jacobian] [--float] [--out FOLDER]\n"
+    "                  [--report PAGE.html] SERIES.nii.gz...\n"
     "       daxo apply (--vdm MAP.nii.gz | --fieldmap FIELD.nii.gz) --lsr SERIES0.nii.gz SERIES1.nii.gz\n"
     "                  [--readout SECONDS] [--acqparams FILE [--index N,M]] [--float] [--out FOLDER]\n"
     "\n"
@@ -224,7 +238,10 @@ const Command applyCommand{
     "comes from the other, which stretched it. Written as NAME0_lsr.nii.gz with\n"
     "SERIES0's sidecar, .bval and .bvec.\n",
     {{"Options:",
-      {{"--vdm", "MAP", "the displacement map (NAME_vdm.map or NAME_vdm.nii.gz from the estimation)", {"--fieldmap"}}}},
+      {{"--vdm", "MAP", "the displacement map (NAME_vdm.map or NAME_vdm.nii.gz from the estimation)", {"--fieldmap"}},
+       {"--report", "PAGE.html",
+        "also write a report page: the first volume of each project or series before and after correction, and "
+        "the map"}}},
      {"Options for projects (an error with NIfTI series):",
       {{"--rllr", nullptr, "the phase-encoding axis is x (left-right): the map is applied along x"},
        {"--yes",
@@ -232,14 +249,12 @@ const Command applyCommand{
         "when a project's extents differ from the map's, stretch the map to the project's extents (same field of "
         "view assumed)",
         {"--no"}},
-       {"--no", nullptr, "when they differ, stop with an error"},
-       {"--report", "PAGE.html",
-        "also write a report page: the first volume of each project before and after correction, and the map"}}},
+       {"--no", nullptr, "when they differ, stop with an error"}}},
      {"Options for NIfTI series (an error with projects):",
       {{"--fieldmap", "FIELD", "a field in Hz (NIfTI) instead of a displacement map"},
        {"--pe", "DIR", "the series' phase-encoding direction (i, i-, j, j-); wins over their sidecars"},
        {"--readout", "SECONDS", "the series' total readout time; wins over their sidecars"},
-       {"--out", "FOLDER", "write the corrected series into FOLDER (which exists) instead of beside each"},
+       {"--out", "FOLDER", "write the corrected series into FOLDER (made when missing) instead of beside each"},
        {"--float", nullptr, "write 32-bit floats instead of the input's data type"},
        {"--lsr", nullptr,
         "restore the two series given, of opposite polarity, into one by least squares (NAME0_lsr.nii.gz)"},

@@ -30,7 +30,9 @@ struct BidsRequest {
   std::string outDir;
   std::vector<std::string> labels;  // without "sub-"; empty: every subject
   int jobs = 1;
-  std::string commandText;  // for GeneratedBy
+  std::string filterFile;    // --bids-filter-file, "" when none
+  std::string metadataFile;  // --metadata, "" when none
+  std::string commandText;   // for GeneratedBy
 };
 
 struct SubjectOutcome {
@@ -58,6 +60,8 @@ BidsRequest parseRequest(const Arguments& arguments, const std::vector<std::stri
     throw UsageError("bids: the analysis level must be 'participant' (there is no group level), not '" +
                      arguments.positionals()[2] + "'");
   }
+  if (arguments.has("--bids-filter-file")) request.filterFile = arguments.value("--bids-filter-file");
+  if (arguments.has("--metadata")) request.metadataFile = arguments.value("--metadata");
   request.jobs = arguments.intValue("--jobs", 1);
   if (request.jobs < 1) throw UsageError("bids: option --jobs needs a number of subjects from 1");
   request.commandText = "daxo bids";
@@ -66,8 +70,8 @@ BidsRequest parseRequest(const Arguments& arguments, const std::vector<std::stri
 }
 
 // One subject in this process, logging to its own log file as well.
-SubjectOutcome runSubjectHere(const BidsRequest& request, const std::string& label, const GlobalOptions& options,
-                              Console& console) {
+SubjectOutcome runSubjectHere(const BidsRequest& request, const pipeline::BidsSelection& selection,
+                              const std::string& label, const GlobalOptions& options, Console& console) {
   SubjectOutcome outcome{label, ""};
   GlobalOptions subjectOptions = options;
   subjectOptions.logFile = pipeline::subjectLogPath(request.outDir, label);
@@ -77,7 +81,7 @@ SubjectOutcome runSubjectHere(const BidsRequest& request, const std::string& lab
     try {
       ConsoleLogStream log(subject);
       const pipeline::SubjectWork work =
-          pipeline::runBidsSubject(request.bidsDir, request.outDir, label, EstimationOptions{}, log);
+          pipeline::runBidsSubject(request.bidsDir, request.outDir, label, EstimationOptions{}, selection, log);
       subject.result("sub-" + label + ": done (" + pipeline::workText(work) + ")\n");
     } catch (const std::exception& e) {
       outcome.failure = e.what();
@@ -137,6 +141,8 @@ pid_t startSubject(const BidsRequest& request, const std::string& program, const
                    const cpu_set_t* share) {
   std::vector<std::string> args{
       program, "--quiet", "bids", request.bidsDir, request.outDir, "participant", "--participant-label", label};
+  if (!request.filterFile.empty()) args.insert(args.end(), {"--bids-filter-file", request.filterFile});
+  if (!request.metadataFile.empty()) args.insert(args.end(), {"--metadata", request.metadataFile});
   const std::string out = capturedPath(request, label, "out");
   const std::string err = capturedPath(request, label, "err");
   const pid_t pid = fork();
@@ -219,6 +225,9 @@ int runBids(CommandContext& context, const Arguments& arguments) {
   Console& console = context.console;
   std::vector<SubjectOutcome> outcomes;
   try {
+    // The two files are read once here, so that a bad one stops the run
+    // before any subject starts.
+    const pipeline::BidsSelection selection = pipeline::readBidsSelection(request.filterFile, request.metadataFile);
     const std::vector<std::string> labels =
         pipeline::prepareDerivatives(request.bidsDir, request.outDir, request.labels);
     pipeline::writeDatasetDescription(request.bidsDir, request.outDir, request.commandText);
@@ -226,7 +235,7 @@ int runBids(CommandContext& context, const Arguments& arguments) {
       outcomes = runSubjectsAsChildren(request, labels, console);
     } else {
       for (const std::string& label : labels)
-        outcomes.push_back(runSubjectHere(request, label, context.options, console));
+        outcomes.push_back(runSubjectHere(request, selection, label, context.options, console));
     }
   } catch (const UsageError&) {
     throw;
@@ -252,44 +261,57 @@ int runBids(CommandContext& context, const Arguments& arguments) {
 }  // namespace
 
 extern const Command bidsCommand;
-const Command bidsCommand{"bids",
-                          "correct every subject of a BIDS dataset into a derivatives folder",
-                          "Usage: daxo bids BIDS_DIR OUTPUT_DIR participant [--participant-label LABEL ...]\n"
-                          "                 [--jobs N]\n"
-                          "\n"
-                          "Runs the distortion correction on a BIDS dataset, as BIDS Apps are called.\n"
-                          "For each subject (and session) it finds the reverse phase-encoded pairs:\n"
-                          "fmap/*_epi images with opposite PhaseEncodingDirection, which correct the\n"
-                          "runs their IntendedFor lists (or whose B0FieldSource names their\n"
-                          "B0FieldIdentifier), and dwi/ or func/ runs that differ only in dir- and are\n"
-                          "encoded in opposite directions, which correct each other. Each field is\n"
-                          "estimated once and carried to the grid of every run it corrects, converted\n"
-                          "with that run's readout time and direction.\n"
-                          "\n"
-                          "OUTPUT_DIR becomes a BIDS-Derivatives dataset: dataset_description.json,\n"
-                          "the fields (..._desc-daxo_fieldmap.nii.gz, Hz, with sidecars), the\n"
-                          "corrected runs (..._desc-undistorted_<suffix>.nii.gz with sidecars, .bval\n"
-                          "and .bvec), a page per subject (sub-LABEL.html, with a quality page per\n"
-                          "field in sub-LABEL/figures/) and a log per subject (logs/sub-LABEL.log).\n"
-                          "\n"
-                          "A rerun skips what is complete and newer than its inputs and redoes what an\n"
-                          "interrupted run left unfinished. A subject that fails is reported and the\n"
-                          "others go on; the exit status is then 1, with a summary of what failed.\n",
-                          {{"Options:",
-                            {{"--participant-label",
-                              "LABEL",
-                              "only these subjects (01 or sub-01); default: every sub-* folder",
-                              {},
-                              true,
-                              "--participant_label"},
-                             {"--jobs", "N",
-                              "run N subjects at a time, each in its own process on its share of the cores "
-                              "(default 1)"}}}},
-                          "Examples:\n"
-                          "  daxo bids /data/study /data/study/derivatives/daxo participant\n"
-                          "  daxo bids /data/study /scratch/daxo participant --participant-label 01 02 --jobs 2\n",
-                          3,
-                          3,
-                          runBids};
+const Command bidsCommand{
+    "bids",
+    "correct every subject of a BIDS dataset into a derivatives folder",
+    "Usage: daxo bids BIDS_DIR OUTPUT_DIR participant [--participant-label LABEL ...]\n"
+    "                 [--bids-filter-file FILE] [--metadata FILE] [--jobs N]\n"
+    "\n"
+    "Runs the distortion correction on a BIDS dataset, as BIDS Apps are called.\n"
+    "For each subject (and session) it finds the reverse phase-encoded pairs:\n"
+    "fmap/*_epi images with opposite PhaseEncodingDirection, which correct the\n"
+    "runs their IntendedFor lists (or whose B0FieldSource names their\n"
+    "B0FieldIdentifier), and dwi/ or func/ runs that differ only in dir- and are\n"
+    "encoded in opposite directions, which correct each other. Each field is\n"
+    "estimated once and carried to the grid of every run it corrects, converted\n"
+    "with that run's readout time and direction.\n"
+    "\n"
+    "OUTPUT_DIR becomes a BIDS-Derivatives dataset: dataset_description.json,\n"
+    "the fields (..._desc-daxo_fieldmap.nii.gz, Hz, with sidecars), the\n"
+    "corrected runs (..._desc-undistorted_<suffix>.nii.gz with sidecars, .bval\n"
+    "and .bvec), a page per subject (sub-LABEL.html, with a quality page per\n"
+    "field in sub-LABEL/figures/) and a log per subject (logs/sub-LABEL.log).\n"
+    "\n"
+    "--bids-filter-file takes the images a JSON file selects by their entities,\n"
+    "as fMRIPrep's option of that name does ({\"dwi\": {\"acquisition\": \"mb\"}}).\n"
+    "--metadata supplies PhaseEncodingDirection and TotalReadoutTime for the\n"
+    "images a rule matches, where their sidecars lack them or are wrong:\n"
+    "[{\"match\": {\"subject\": \"canon\", \"direction\": \"AP\"},\n"
+    "  \"metadata\": {\"PhaseEncodingDirection\": \"j-\"}}]. Each supplied value is\n"
+    "logged and recorded in the outputs' sidecars (MetadataSupplied).\n"
+    "\n"
+    "A rerun skips what is complete and newer than its inputs and redoes what an\n"
+    "interrupted run left unfinished. A subject that fails is reported and the\n"
+    "others go on; the exit status is then 1, with a summary of what failed.\n",
+    {{"Options:",
+      {{"--participant-label",
+        "LABEL",
+        "only these subjects (01 or sub-01); default: every sub-* folder",
+        {},
+        true,
+        "--participant_label"},
+       {"--bids-filter-file", "FILE",
+        "only the images this JSON file's queries (fmap, dwi, bold, sbref) select by "
+        "their entities"},
+       {"--metadata", "FILE", "PhaseEncodingDirection and TotalReadoutTime for the images its rules match"},
+       {"--jobs", "N",
+        "run N subjects at a time, each in its own process on its share of the cores "
+        "(default 1)"}}}},
+    "Examples:\n"
+    "  daxo bids /data/study /data/study/derivatives/daxo participant\n"
+    "  daxo bids /data/study /scratch/daxo participant --participant-label 01 02 --jobs 2\n",
+    3,
+    3,
+    runBids};
 
 }  // namespace daxo::cli

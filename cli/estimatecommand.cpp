@@ -406,7 +406,7 @@ const Command estimateCommand{
       {{"--pe0", "DIR", "the phase-encoding direction of IMAGE0 (i, i-, j, j-); wins over its sidecar"},
        {"--pe1", "DIR", "the same for IMAGE1"},
        {"--readout", "SECONDS", "the total readout time of both scans; wins over the sidecars"},
-       {"--out", "FOLDER", "write the outputs into FOLDER (which exists) instead of beside IMAGE0"},
+       {"--out", "FOLDER", "write the outputs into FOLDER (made when missing) instead of beside IMAGE0"},
        {"--float", nullptr, "write the corrected series as 32-bit floats"},
        {"--add0",
         "IMAGE",

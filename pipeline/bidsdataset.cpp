@@ -34,6 +34,15 @@ std::vector<std::string> prepareDerivatives(const std::string& bidsDir, const st
   return found;
 }
 
+std::string rawDatasetLink(const std::string& bidsDir, const std::string& outDir) {
+  std::error_code error;
+  const fs::path raw = fs::weakly_canonical(fs::absolute(bidsDir), error);
+  const fs::path out = fs::weakly_canonical(fs::absolute(outDir), error);
+  const fs::path relative = raw.lexically_relative(out);
+  if (error || relative.empty()) return "file://" + raw.generic_string();
+  return relative.generic_string();
+}
+
 void writeDatasetDescription(const std::string& bidsDir, const std::string& outDir, const std::string& commandText) {
   const fs::path path = fs::path(outDir) / "dataset_description.json";
   if (fs::exists(path)) return;
@@ -44,9 +53,16 @@ void writeDatasetDescription(const std::string& bidsDir, const std::string& outD
   description["GeneratedBy"] = {
       {{"Name", "daxo"},
        {"Version", kDaxoVersion},
+       {"CodeURL", kDaxoCodeUrl},
        {"Description", "Distortion correction from reverse phase-encoded pairs. Command: " + commandText}}};
-  description["SourceDatasets"] = {{{"URL", "file://" + fs::absolute(bidsDir).lexically_normal().string()}}};
+  // The raw dataset by a path relative to this one, so that the two move
+  // together; the sidecars name its files as bids:raw: URIs.
+  description["DatasetLinks"] = {{kRawDatasetName, rawDatasetLink(bidsDir, outDir)}};
+  description["SourceDatasets"] = {{{"URL", "bids:" + std::string(kRawDatasetName) + ":"}}};
   writeJsonFile(path.string(), description);
+  // What a BIDS validator should not look at: the logs and the quality pages.
+  const fs::path ignore = fs::path(outDir) / ".bidsignore";
+  if (!fs::exists(ignore)) writeTextFile(ignore.string(), "logs/\n*.html\nfigures/\n");
 }
 
 std::string subjectLogPath(const std::string& outDir, const std::string& label) {
@@ -54,8 +70,21 @@ std::string subjectLogPath(const std::string& outDir, const std::string& label) 
 }
 
 SubjectWork runBidsSubject(const std::string& bidsDir, const std::string& outDir, const std::string& label,
-                           const EstimationOptions& options, std::ostream& log) {
-  const SubjectPlan plan = planSubject(label, listSubjectImages(bidsDir, label));
+                           const EstimationOptions& options, const BidsSelection& selection, std::ostream& log) {
+  std::vector<BidsImage> images = listSubjectImages(bidsDir, label, selection);
+  std::vector<BidsImage> kept;
+  for (BidsImage& image : images) {
+    if (!keptByFilter(selection, image.path)) {
+      log << "Note: " << image.path << " is left out by " << selection.filterPath << std::flush;
+      continue;
+    }
+    for (const auto& [key, value] : image.supplied.items()) {
+      log << "Note: " << key << " of " << image.path << " is " << value.dump() << ", from " << selection.metadataPath
+          << std::flush;
+    }
+    kept.push_back(std::move(image));
+  }
+  const SubjectPlan plan = planSubject(label, kept);
   for (const std::string& note : plan.notes) log << "Note: " << note << std::flush;
   if (!plan.problems.empty()) {
     std::string text;

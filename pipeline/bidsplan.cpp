@@ -74,7 +74,12 @@ std::string joined(const std::vector<const BidsImage*>& images) {
 
 class Planner {
  public:
-  Planner(const std::string& label, const std::vector<BidsImage>& images) : images_(images) { plan_.label = label; }
+  Planner(const std::string& label, const std::vector<BidsImage>& images) : images_(images) {
+    plan_.label = label;
+    for (const BidsImage& image : images) {
+      if (!image.supplied.empty()) plan_.supplied[image.path] = image.supplied;
+    }
+  }
 
   SubjectPlan run() {
     planFieldmapPairs();
@@ -150,13 +155,18 @@ class Planner {
     }
   }
 
-  // The field of a pair: in the first image's folder, named by its entities
-  // but dir, with desc-daxo and the suffix fieldmap.
+  // The field of a pair: in the fmap folder beside the first image's folder,
+  // named by its entities but dir, with the suffix fieldmap and desc-daxo
+  // (fmap pairs) or desc-daxo and the runs' suffix (pairs of dwi or func runs,
+  // "desc-daxodwi"), so that the fields of an fmap pair and of a dwi pair
+  // with the same entities keep apart.
   static std::string fieldPathOf(const BidsImage& first) {
-    BidsName name = parseBidsName(fileOf(first.path))->without("dir").withDesc("daxo");
+    const BidsName source = *parseBidsName(fileOf(first.path));
+    const std::string datatype = datatypeOf(first.path);
+    BidsName name = source.without("dir").withDesc(datatype == "fmap" ? "daxo" : "daxo" + source.suffix);
     name.suffix = "fieldmap";
     name.extension = ".nii.gz";
-    return folderOf(first.path) + "/" + name.text();
+    return folderOf(folderOf(first.path)) + "/fmap/" + name.text();
   }
 
   void addPair(const std::vector<const BidsImage*>& members, const std::string& field, std::vector<std::string> runs) {
@@ -272,14 +282,20 @@ std::string undistortedPath(const std::string& run) {
   return folderOf(run) + "/" + name.text();
 }
 
+std::string rawDatasetUri(const std::string& path) { return "bids:" + std::string(kRawDatasetName) + ":" + path; }
+
+std::string derivativeUri(const std::string& path) { return "bids::" + path; }
+
+std::string fieldIdentifierOf(const FieldPlan& field) {
+  const std::string name = fileOf(field.field);
+  return name.substr(0, name.rfind("_fieldmap"));
+}
+
 std::string fieldPagePath(const FieldPlan& field) {
-  // The folder of the field (fmap, dwi or func) keeps pages of fields with
-  // equal names apart.
   const std::string subject = field.field.substr(0, field.field.find('/'));
   std::string page = fileOf(field.field);
   page = page.substr(0, page.find('.'));
-  const std::string datatype = datatypeOf(field.field);
-  return subject + "/figures/" + page + (datatype == "fmap" ? "" : "_" + datatype) + ".html";
+  return subject + "/figures/" + page + ".html";
 }
 
 }  // namespace daxo::pipeline

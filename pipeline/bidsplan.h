@@ -1,5 +1,7 @@
 #pragma once
 
+#include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <utility>
@@ -39,6 +41,9 @@ struct BidsImage {
   std::string path;                    // "sub-01/ses-1/fmap/sub-01_ses-1_dir-AP_epi.nii.gz"
   std::optional<BidsSidecar> sidecar;  // nothing when there is none or it could not be read
   std::string sidecarProblem;          // why it could not be read; "" when it was, or is absent
+  // Metadata a user supplied for the image (PhaseEncodingDirection,
+  // TotalReadoutTime), already set in `sidecar`; empty when none.
+  nlohmann::json supplied = nlohmann::json::object();
 };
 
 // One field: estimated from `first` and `second` (opposite phase encoding
@@ -58,6 +63,8 @@ struct SubjectPlan {
   std::vector<std::string> problems;
   // Images left alone and why ("has no partner of opposite phase encoding").
   std::vector<std::string> notes;
+  // Metadata a user supplied, by image path (see BidsImage::supplied).
+  std::map<std::string, nlohmann::json> supplied;
 };
 
 // Pairs and runs of one subject (all its sessions) from its images (fmap/,
@@ -76,6 +83,18 @@ SubjectPlan planSubject(const std::string& label, const std::vector<BidsImage>& 
 // Where the corrected copy of `run` goes: its folder and entities with
 // desc-undistorted, "sub-01/dwi/sub-01_dir-AP_desc-undistorted_dwi.nii.gz".
 std::string undistortedPath(const std::string& run);
+
+// BIDS URIs of the files sidecars name: a file of the raw dataset (linked
+// as "raw" in dataset_description.json) and one of the derivatives dataset,
+// "bids:raw:sub-01/dwi/sub-01_dir-AP_dwi.nii.gz", "bids::sub-01/fmap/...".
+constexpr const char* kRawDatasetName = "raw";
+std::string rawDatasetUri(const std::string& path);
+std::string derivativeUri(const std::string& path);
+
+// The B0FieldIdentifier of a field, which its corrected runs give as their
+// B0FieldSource: the field's file name without suffix and extension,
+// "sub-01_desc-daxodwi" for "sub-01/fmap/sub-01_desc-daxodwi_fieldmap.nii.gz".
+std::string fieldIdentifierOf(const FieldPlan& field);
 
 // The report page of a field, in the subject's figures/ folder:
 // "sub-01/figures/sub-01_desc-daxo_fieldmap.html".

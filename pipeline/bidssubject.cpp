@@ -29,7 +29,27 @@ bool isNiftiName(const std::string& name) {
   return endsWith(".nii") || endsWith(".nii.gz");
 }
 
-void addImagesOf(const fs::path& folder, const std::string& relative, std::vector<BidsImage>& images) {
+// `image` with the metadata `supplied` for it set in its sidecar (made
+// when it has none).
+void supplyMetadata(BidsImage& image, const std::string& json, const nlohmann::json& supplied) {
+  if (supplied.empty() || !image.sidecarProblem.empty()) return;
+  if (!image.sidecar) {
+    image.sidecar = BidsSidecar{};
+    image.sidecar->path = json;
+    image.sidecar->document = nlohmann::json::object();
+  }
+  if (const auto pe = supplied.find("PhaseEncodingDirection"); pe != supplied.end()) {
+    image.sidecar->phaseEncodingDirection = parsePhaseEncodingDirection(pe->get<std::string>());
+  }
+  if (const auto readout = supplied.find("TotalReadoutTime"); readout != supplied.end()) {
+    image.sidecar->totalReadoutTime = readout->get<double>();
+  }
+  image.sidecar->document.update(supplied);
+  image.supplied = supplied;
+}
+
+void addImagesOf(const fs::path& folder, const std::string& relative, const BidsSelection& selection,
+                 std::vector<BidsImage>& images) {
   for (const char* datatype : {"fmap", "dwi", "func"}) {
     const fs::path dir = folder / datatype;
     if (!fs::is_directory(dir)) continue;
@@ -50,6 +70,7 @@ void addImagesOf(const fs::path& folder, const std::string& relative, std::vecto
           image.sidecarProblem = e.what();
         }
       }
+      supplyMetadata(image, json, suppliedMetadata(selection, image.path));
       images.push_back(std::move(image));
     }
   }
@@ -59,18 +80,16 @@ std::string joined(const fs::path& root, const std::string& relative) { return (
 
 void createFolderOf(const std::string& path) { fs::create_directories(fs::path(path).parent_path()); }
 
-// The .bval and .bvec beside a diffusion run, when it has them.
-std::vector<std::string> gradientFilesOf(const std::string& run) {
-  std::vector<std::string> files;
-  for (const char* extension : {".bval", ".bvec"}) {
-    const std::string path = niftiStem(run) + extension;
-    if (fs::exists(path)) files.push_back(path);
+// Opens a run or fmap image of the dataset, with the metadata a user
+// supplied for it winning over its sidecar.
+NiftiScan openBidsScan(const std::string& path, const nlohmann::json* supplied) {
+  std::string pe;
+  std::optional<double> readout;
+  if (supplied != nullptr) {
+    pe = supplied->value("PhaseEncodingDirection", "");
+    if (supplied->contains("TotalReadoutTime")) readout = (*supplied)["TotalReadoutTime"].get<double>();
   }
-  return files;
-}
-
-NiftiScan openBidsScan(const std::string& path) {
-  NiftiScan scan = openNiftiScan(path, "", "PhaseEncodingDirection", std::nullopt);
+  NiftiScan scan = openNiftiScan(path, pe, "PhaseEncodingDirection", readout);
   if (!scan.readout) {
     throw std::runtime_error(sidecarPathOf(path) +
                              " gives no readout time (TotalReadoutTime, or EffectiveEchoSpacing): the field in Hz "
@@ -110,8 +129,8 @@ class SubjectRun {
       ++work_.fieldsUpToDate;
       return;
     }
-    const NiftiScan first = openBidsScan(path0);
-    const NiftiScan second = openBidsScan(path1);
+    const NiftiScan first = openBidsScan(path0, supplied(plan.first));
+    const NiftiScan second = openBidsScan(path1, supplied(plan.second));
     checkOppositePair(first, second);
     const NiftiPairEstimate estimate = estimateNiftiPair(first, second, VolumeSelection{{}, {}, "--volume0"},
                                                          VolumeSelection{{}, {}, "--volume1"}, options_, true, log_);
@@ -120,7 +139,16 @@ class SubjectRun {
     }
     createFolderOf(field);
     createFolderOf(page);
-    writeFieldMap(field, first, estimate.map, *first.readout, path1);
+    nlohmann::json provenance;
+    provenance["Sources"] = {rawDatasetUri(plan.first), rawDatasetUri(plan.second)};
+    provenance["B0FieldIdentifier"] = fieldIdentifierOf(plan);
+    provenance["IntendedFor"] = nlohmann::json::array();
+    for (const std::string& run : plan.runs) provenance["IntendedFor"].push_back(rawDatasetUri(run));
+    provenance["SkullStripped"] = false;
+    for (const std::string& image : {plan.first, plan.second}) {
+      if (supplied(image) != nullptr) provenance["MetadataSupplied"][rawDatasetUri(image)] = *supplied(image);
+    }
+    writeFieldMap(field, first, estimate.map, *first.readout, provenance);
     log_ << "Field map (Hz) saved as: " << field << std::flush;
     writeReportPage(page, niftiPairReportInputs(first, second, estimate, field, options_), log_);
     ++work_.fieldsEstimated;
@@ -133,12 +161,9 @@ class SubjectRun {
     const std::string field = joined(out_, plan.field);
     std::vector<std::string> inputs{input, sidecarPathOf(input), field, outputSidecarPath(field)};
     std::vector<std::string> outputs{output};
-    std::vector<std::pair<std::string, std::string>> copies;
-    for (const std::string& from : gradientFilesOf(input)) {
-      const std::string to = niftiStem(output) + from.substr(niftiStem(input).size());
+    for (const auto& [from, to] : gradientCopies(input, output)) {
       inputs.push_back(from);
       outputs.push_back(to);
-      copies.emplace_back(from, to);
     }
     outputs.push_back(outputSidecarPath(output));  // written last
     if (upToDate(outputs, inputs)) {
@@ -146,16 +171,33 @@ class SubjectRun {
       ++work_.runsUpToDate;
       return;
     }
-    const NiftiScan series = openBidsScan(input);
+    const NiftiScan series = openBidsScan(input, supplied(run));
     const MapSource map = readMapSource(field, MapUnits::Hz);
     std::string note;
     const Volume displacement = displacementForSeries(map, series, note);
     if (!note.empty()) log_ << note << std::flush;
     createFolderOf(output);
-    for (const auto& [from, to] : copies) copyTextFile(from, to);
-    writeCorrectedSeries(series, displacement, {output, NiftiStorage::LikeSource, false, field, std::nullopt}, log_);
+    CorrectedSeries corrected;
+    corrected.path = output;
+    corrected.mapPath = derivativeUri(plan.field);
+    corrected.mapIsField = true;
+    // The raw run's own field relations do not hold for its corrected copy.
+    corrected.provenance = {{"Sources", {rawDatasetUri(run), derivativeUri(plan.field)}},
+                            {"B0FieldSource", fieldIdentifierOf(plan)},
+                            {"B0FieldIdentifier", nullptr},
+                            {"IntendedFor", nullptr}};
+    if (supplied(run) != nullptr) {
+      corrected.provenance.update(*supplied(run));
+      corrected.provenance["MetadataSupplied"] = *supplied(run);
+    }
+    writeCorrectedSeries(series, displacement, corrected, log_);
     ++work_.runsCorrected;
     changed_ = true;
+  }
+
+  const nlohmann::json* supplied(const std::string& image) const {
+    const auto found = plan_.supplied.find(image);
+    return found == plan_.supplied.end() ? nullptr : &found->second;
   }
 
   void writeSubjectPage(const std::string& path) {
@@ -189,19 +231,20 @@ class SubjectRun {
 
 }  // namespace
 
-std::vector<BidsImage> listSubjectImages(const std::string& bidsDir, const std::string& label) {
+std::vector<BidsImage> listSubjectImages(const std::string& bidsDir, const std::string& label,
+                                         const BidsSelection& selection) {
   const std::string subject = "sub-" + label;
   const fs::path folder = fs::path(bidsDir) / subject;
   if (!fs::is_directory(folder)) throw std::runtime_error(folder.string() + " does not exist");
   std::vector<BidsImage> images;
-  addImagesOf(folder, subject, images);
+  addImagesOf(folder, subject, selection, images);
   std::vector<std::string> sessions;
   for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
     const std::string name = entry.path().filename().string();
     if (entry.is_directory() && name.rfind("ses-", 0) == 0) sessions.push_back(name);
   }
   std::sort(sessions.begin(), sessions.end());
-  for (const std::string& session : sessions) addImagesOf(folder / session, subject + "/" + session, images);
+  for (const std::string& session : sessions) addImagesOf(folder / session, subject + "/" + session, selection, images);
   return images;
 }
 

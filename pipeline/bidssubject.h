@@ -6,6 +6,7 @@
 
 #include "correction/pairestimation.h"
 #include "pipeline/bidsplan.h"
+#include "pipeline/bidsselection.h"
 
 // One subject of `daxo bids`: its images read from the dataset, and its plan
 // carried out into the derivatives folder. Every output goes to a temporary
@@ -18,9 +19,11 @@ namespace daxo::pipeline {
 
 // The subject's NIfTI images in fmap/, dwi/ and func/ of sub-LABEL and of
 // its sessions, in name order, with their sidecars (a sidecar that cannot be
-// read is recorded as the image's sidecarProblem). Throws std::runtime_error
+// read is recorded as the image's sidecarProblem) and the metadata
+// `selection` supplies for each set in them. Throws std::runtime_error
 // when the subject's folder does not exist.
-std::vector<BidsImage> listSubjectImages(const std::string& bidsDir, const std::string& label);
+std::vector<BidsImage> listSubjectImages(const std::string& bidsDir, const std::string& label,
+                                         const BidsSelection& selection = {});
 
 struct SubjectWork {
   int fieldsEstimated = 0;

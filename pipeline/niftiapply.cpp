@@ -82,19 +82,21 @@ Volume displacementForSeries(const MapSource& map, const NiftiScan& series, std:
 }
 
 void applyNiftiMap(const NiftiApplyRequest& request, std::ostream& log) {
-  if (!request.outDir.empty() && !std::filesystem::is_directory(request.outDir)) {
-    throw std::runtime_error("the output folder " + request.outDir + " does not exist");
-  }
   const MapSource map = readMapSource(request.mapPath, request.mapUnits);
   const auto rows = acquisitionEntries(request.acqparams, request.acqIndex, request.series.size());
+  createOutputFolder(request.outDir);
   for (size_t k = 0; k < request.series.size(); ++k) {
     const std::string& path = request.series[k];
     const NiftiScan series = openNiftiScan(path, request.pe, "--pe", request.readoutSeconds, rows[k]);
     std::string note;
     const Volume displacement = displacementForSeries(map, series, note);
     if (!note.empty()) log << note << std::flush;
-    const CorrectedSeries output{niftiOutputPath(path, kCorrectedSuffix, request.outDir), request.storage,
-                                 request.jacobian, request.mapPath, std::nullopt};
+    CorrectedSeries output;
+    output.path = niftiOutputPath(path, kCorrectedSuffix, request.outDir);
+    output.storage = request.storage;
+    output.jacobian = request.jacobian;
+    output.mapPath = pathFromOutput(request.mapPath, output.path);
+    output.mapIsField = request.mapUnits == MapUnits::Hz;
     writeCorrectedSeries(series, displacement, output, log);
   }
 }

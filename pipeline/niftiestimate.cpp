@@ -32,7 +32,8 @@ void writeMaps(const NiftiEstimateRequest& request, const NiftiScan& first, cons
     return;
   }
   const std::string fieldPath = niftiOutputPath(request.first, kFieldMapSuffix, request.outDir);
-  writeFieldMap(fieldPath, first, map, *first.readout, request.second);
+  const nlohmann::json sources = {pathFromOutput(request.first, fieldPath), pathFromOutput(request.second, fieldPath)};
+  writeFieldMap(fieldPath, first, map, *first.readout, {{"Sources", sources}});
   log << "Field map (Hz, readout time " << std::to_string(first.readout->seconds) << " s from " << first.readout->source
       << ") saved as: " << fieldPath << std::flush;
 }
@@ -82,9 +83,6 @@ report::PairReportInputs niftiPairReportInputs(const NiftiScan& first, const Nif
 }
 
 void estimateNiftiFiles(const NiftiEstimateRequest& request, std::ostream& log) {
-  if (!request.outDir.empty() && !std::filesystem::is_directory(request.outDir)) {
-    throw std::runtime_error("the output folder " + request.outDir + " does not exist");
-  }
   const auto rows = acquisitionEntries(request.acqparams, request.acqIndex, 2);
   const NiftiScan first = openNiftiScan(request.first, request.pe0, "--pe0", request.readoutSeconds, rows[0]);
   const NiftiScan second = openNiftiScan(request.second, request.pe1, "--pe1", request.readoutSeconds, rows[1]);
@@ -106,13 +104,17 @@ void estimateNiftiFiles(const NiftiEstimateRequest& request, std::ostream& log) 
     log << "Phase-encoding check failed, written anyway (--force): " << check.problem << std::flush;
   }
 
+  createOutputFolder(request.outDir);
   const std::string mapPath = niftiOutputPath(request.first, kMapSuffix, request.outDir);
   writeMaps(request, first, map, mapPath, estimate.motion, log);
   if (request.apply) {
-    CorrectedSeries output{niftiOutputPath(request.first, kCorrectedSuffix, request.outDir), request.storage, false,
-                           mapPath, std::nullopt};
+    CorrectedSeries output;
+    output.path = niftiOutputPath(request.first, kCorrectedSuffix, request.outDir);
+    output.storage = request.storage;
+    output.mapPath = pathFromOutput(mapPath, output.path);
     writeCorrectedSeries(first, map, output, log);
     output.path = niftiOutputPath(request.second, kCorrectedSuffix, request.outDir);
+    output.mapPath = pathFromOutput(mapPath, output.path);
     output.motion = estimate.motion;
     writeCorrectedSeries(second, map * -1.0f, output, log);
   }

@@ -24,6 +24,14 @@ void writeJsonFile(const std::string& path, const nlohmann::json& document) {
   out.commit();
 }
 
+void writeTextFile(const std::string& path, const std::string& text) {
+  StagedOutputFile out(path);
+  if (!out.isOpen()) throw WriteFileError("Cannot create " + path + ": " + out.problem());
+  out.stream() << text;
+  out.finish();
+  out.commit();
+}
+
 std::string niftiOutputPath(const std::string& input, const std::string& suffix, const std::string& outDir) {
   const std::string stem = niftiStem(input) + suffix + ".nii.gz";
   if (outDir.empty()) return stem;
@@ -40,7 +48,36 @@ void copyTextFile(const std::string& from, const std::string& to) {
   out.commit();
 }
 
+void createOutputFolder(const std::string& folder) {
+  if (folder.empty()) return;
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (error || !std::filesystem::is_directory(folder)) {
+    throw WriteFileError("Cannot create the output folder " + folder +
+                         (error ? ": " + error.message() : ": a file of that name is in the way"));
+  }
+}
+
 std::string outputSidecarPath(const std::string& niftiPath) { return niftiStem(niftiPath) + ".json"; }
+
+std::string pathFromOutput(const std::string& path, const std::string& output) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path target = fs::weakly_canonical(fs::absolute(path), error);
+  const fs::path folder = fs::weakly_canonical(fs::absolute(output).parent_path(), error);
+  if (error) return path;
+  const fs::path relative = target.lexically_relative(folder);
+  return relative.empty() ? target.generic_string() : relative.generic_string();
+}
+
+std::vector<std::pair<std::string, std::string>> gradientCopies(const std::string& input, const std::string& output) {
+  std::vector<std::pair<std::string, std::string>> copies;
+  for (const char* extension : {".bval", ".bvec"}) {
+    const std::string from = niftiStem(input) + extension;
+    if (std::filesystem::is_regular_file(from)) copies.emplace_back(from, niftiStem(output) + extension);
+  }
+  return copies;
+}
 
 void writeDisplacementMap(const std::string& path, const NiftiScan& first, const Volume& map,
                           const std::optional<RigidMotion>& motion) {
@@ -62,7 +99,7 @@ void writeDisplacementMap(const std::string& path, const NiftiScan& first, const
 }
 
 void writeFieldMap(const std::string& path, const NiftiScan& first, const Volume& map, const ReadoutTime& readout,
-                   const std::string& secondPath) {
+                   const nlohmann::json& provenance) {
   const double hzPerVoxel = first.phaseEncoding.sign / readout.seconds;
   Volume field(map.dimensions());
   for (size_t i = 0; i < map.voxelCount(); ++i) field.data()[i] = static_cast<float>(map.data()[i] * hzPerVoxel);
@@ -70,9 +107,9 @@ void writeFieldMap(const std::string& path, const NiftiScan& first, const Volume
   nlohmann::json sidecar;
   sidecar["Units"] = "Hz";
   sidecar["Description"] = "B0 field estimated by DAXO from a reverse phase-encoded pair";
-  sidecar["Sources"] = {first.path, secondPath};
   sidecar["PhaseEncodingDirection"] = phaseEncodingText(first.phaseEncoding);
   sidecar["TotalReadoutTime"] = readout.seconds;
+  sidecar.update(provenance);
   writeJsonFile(outputSidecarPath(path), sidecar);
 }
 
@@ -88,10 +125,21 @@ void writeCorrectedSeries(const NiftiScan& scan, const Volume& map, const Correc
     writer.write(std::move(corrected));
   }
   writer.finish();
+  // The gradients of a diffusion series stay with its corrected copy, before
+  // the sidecar, which comes last.
+  for (const auto& [from, to] : gradientCopies(scan.path, path)) copyTextFile(from, to);
   if (scan.sidecar) {
     nlohmann::json sidecar = scan.sidecar->document;
-    sidecar["DistortionCorrection"] = {
-        {"Software", "DAXO"}, {"DisplacementMap", output.mapPath}, {"JacobianModulation", output.jacobian}};
+    for (const auto& [key, value] : output.provenance.items()) {
+      if (value.is_null()) {
+        sidecar.erase(key);
+      } else {
+        sidecar[key] = value;
+      }
+    }
+    sidecar["DistortionCorrection"] = {{"Software", "DAXO"},
+                                       {output.mapIsField ? "FieldMap" : "DisplacementMap", output.mapPath},
+                                       {"JacobianModulation", output.jacobian}};
     if (output.motion) sidecar["DistortionCorrection"]["MovedIntoTheFirstScansSpace"] = true;
     writeJsonFile(outputSidecarPath(path), sidecar);
   }

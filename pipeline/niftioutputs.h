@@ -4,6 +4,8 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "correction/pairmotion.h"
 #include "fileio/nifti/niftiimage.h"
@@ -35,9 +37,10 @@ void writeDisplacementMap(const std::string& path, const NiftiScan& first, const
 // The field in Hz: a positive field shifts a scan encoded along +axis toward
 // higher index by field x readout time voxels, so field = map x sign / readout
 // for the first scan's direction. Writes the image and a sidecar beside it
-// ("Units": "Hz").
+// ("Units": "Hz"), with the keys of `provenance` added (its "Sources", for a
+// derivatives dataset also "B0FieldIdentifier" and "IntendedFor").
 void writeFieldMap(const std::string& path, const NiftiScan& first, const Volume& map, const ReadoutTime& readout,
-                   const std::string& secondPath);
+                   const nlohmann::json& provenance);
 
 // Where a corrected series goes and how it is written.
 struct CorrectedSeries {
@@ -47,22 +50,30 @@ struct CorrectedSeries {
   // Each corrected volume multiplied by the Jacobian of the correction
   // (1 + dmap/dphase), which keeps each column's total signal.
   bool jacobian = false;
-  std::string mapPath;  // the map, as the sidecar's note names it
+  std::string mapPath;      // the map, as the sidecar's note names it
+  bool mapIsField = false;  // the note names it "FieldMap" (Hz), else "DisplacementMap"
   // The second scan of a pair whose head moved (motion relative to the first
   // along i, j, k): each volume is moved into the first scan's space, its
   // distortion kept along its own phase-encoding axis, before it is corrected.
   std::optional<RigidMotion> motion;
+  // Keys set in the copied sidecar ("Sources", "B0FieldSource"); a null
+  // value removes the key.
+  nlohmann::json provenance = nlohmann::json::object();
 };
 
 // Corrects every volume of `scan` with `map` (its own frame; the second scan
 // of a pair takes the negated map) and writes the series to `output.path`
-// volume by volume, with the input's header. Copies the input's sidecar, when
-// it has one, with a note of the correction. Logs one entry when done.
+// volume by volume, with the input's header. Copies the .bval and .bvec
+// beside the input, and then the input's sidecar, when it has one, with a
+// note of the correction. Logs one entry when done.
 void writeCorrectedSeries(const NiftiScan& scan, const Volume& map, const CorrectedSeries& output, std::ostream& log);
 
 // Writes `document` (indented by two) through a temporary file. Throws
 // WriteFileError naming the file.
 void writeJsonFile(const std::string& path, const nlohmann::json& document);
+
+// Writes `text` through a temporary file. Throws WriteFileError naming it.
+void writeTextFile(const std::string& path, const std::string& text);
 
 // Copies a small text file (b-values, gradient directions) through a
 // temporary file. Throws OpenFileError or WriteFileError naming the file.
@@ -70,5 +81,17 @@ void copyTextFile(const std::string& from, const std::string& to);
 
 // The sidecar of a NIfTI output: its path with ".json" for ".nii(.gz)".
 std::string outputSidecarPath(const std::string& niftiPath);
+
+// Creates `folder` and its parents when missing ("" is the inputs' own
+// folders). Throws WriteFileError naming it when it cannot be made.
+void createOutputFolder(const std::string& folder);
+
+// `path` as a sidecar of `output` names it: relative to the output's folder
+// ('/'-separated), so that a folder of inputs and outputs can be moved.
+std::string pathFromOutput(const std::string& path, const std::string& output);
+
+// The .bval and .bvec beside `input` (those that exist) and where their
+// copies beside `output` go.
+std::vector<std::pair<std::string, std::string>> gradientCopies(const std::string& input, const std::string& output);
 
 }  // namespace daxo::pipeline

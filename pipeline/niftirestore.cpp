@@ -55,9 +55,6 @@ void checkGradients(const NiftiScan& first, const NiftiScan& second) {
 }  // namespace
 
 void restoreNiftiPair(const NiftiRestoreRequest& request, std::ostream& log) {
-  if (!request.outDir.empty() && !std::filesystem::is_directory(request.outDir)) {
-    throw std::runtime_error("the output folder " + request.outDir + " does not exist");
-  }
   const MapSource map = readMapSource(request.mapPath, request.mapUnits);
   const auto rows = acquisitionEntries(request.acqparams, request.acqIndex, 2);
   const NiftiScan first = openNiftiScan(request.first, "", "--acqparams", request.readoutSeconds, rows[0]);
@@ -78,6 +75,7 @@ void restoreNiftiPair(const NiftiRestoreRequest& request, std::ostream& log) {
   const Volume displacement = displacementForSeries(map, first, note);
   if (!note.empty()) log << note << std::flush;
 
+  createOutputFolder(request.outDir);
   const std::string path = niftiOutputPath(request.first, kRestoredSuffix, request.outDir);
   const Volume workingMap = toWorkingFrame(displacement, first.phaseEncoding);
   NiftiVolumeReader reader0(first.image), reader1(second.image);
@@ -92,17 +90,17 @@ void restoreNiftiPair(const NiftiRestoreRequest& request, std::ostream& log) {
     writer.write(fromWorkingFrame(restored, first.phaseEncoding));
   }
   writer.finish();
+  // The sidecar comes last: an output with its sidecar is complete.
+  for (const auto& [from, to] : gradientCopies(first.path, path)) copyTextFile(from, to);
   if (first.sidecar) {
     nlohmann::json sidecar = first.sidecar->document;
-    sidecar["DistortionCorrection"] = {{"Software", "DAXO"},
-                                       {"DisplacementMap", request.mapPath},
-                                       {"Method", "least-squares restoration"},
-                                       {"Series", {first.path, second.path}}};
+    sidecar["DistortionCorrection"] = {
+        {"Software", "DAXO"},
+        {request.mapUnits == MapUnits::Hz ? "FieldMap" : "DisplacementMap", pathFromOutput(request.mapPath, path)},
+        {"Method", "least-squares restoration"},
+        {"Series", {pathFromOutput(first.path, path), pathFromOutput(second.path, path)}}};
     writeJsonFile(outputSidecarPath(path), sidecar);
   }
-  for (const auto& [from, to] :
-       {std::pair{bvalPathOf(first.path), bvalPathOf(path)}, std::pair{bvecPathOf(first.path), bvecPathOf(path)}})
-    if (std::filesystem::exists(from)) copyTextFile(from, to);
   log << "Restored series (least squares, from " << first.path << " and " << second.path << ") saved as: " << path
       << std::flush;
 }

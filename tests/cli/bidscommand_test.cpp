@@ -126,6 +126,48 @@ class DaxoBids : public daxo::testing::DaxoCommandTest {
     EXPECT_EQ(sidecar["Units"], "Hz") << path;
   }
 
+  // Every path a sidecar of the derivatives gives is a BIDS URI that resolves
+  // to an existing file (bids:raw: through DatasetLinks, relative to the
+  // derivatives folder), and no sidecar names an absolute path; each
+  // corrected run names its field's B0FieldIdentifier as its B0FieldSource.
+  void expectPortableDerivatives() const {
+    const nlohmann::json description = nlohmann::json::parse(readFile(derived("dataset_description.json")));
+    EXPECT_FALSE(description["GeneratedBy"][0]["CodeURL"].get<std::string>().empty());
+    const std::string link = description["DatasetLinks"]["raw"];
+    EXPECT_TRUE(fs::path(link).is_relative()) << link;
+    EXPECT_TRUE(fs::equivalent(derived(link), bids())) << link;
+    EXPECT_TRUE(fs::exists(derived(".bidsignore")));
+    const auto resolve = [&](const std::string& uri) -> std::string {
+      if (uri.rfind("bids::", 0) == 0) return derived(uri.substr(6));
+      if (uri.rfind("bids:raw:", 0) == 0) return derived(link + "/" + uri.substr(9));
+      ADD_FAILURE() << "not a BIDS URI: " << uri;
+      return "";
+    };
+    std::map<std::string, std::string> identifiers;  // field -> its B0FieldIdentifier
+    size_t corrected = 0;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(file("out"))) {
+      if (entry.path().extension() != ".json" || entry.path().filename() == "dataset_description.json") continue;
+      const nlohmann::json sidecar = nlohmann::json::parse(readFile(entry.path().string()));
+      EXPECT_EQ(sidecar.dump().find("\"" + file("")), std::string::npos) << entry.path();
+      for (const auto& source : sidecar["Sources"]) EXPECT_TRUE(fs::exists(resolve(source))) << entry.path();
+      if (sidecar.contains("B0FieldIdentifier")) {
+        for (const auto& run : sidecar["IntendedFor"]) EXPECT_TRUE(fs::exists(resolve(run))) << entry.path();
+        identifiers["bids::" + fs::relative(entry.path(), file("out")).replace_extension(".nii.gz").string()] =
+            sidecar["B0FieldIdentifier"];
+      }
+    }
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(file("out"))) {
+      const std::string name = entry.path().filename().string();
+      if (name.find("_desc-undistorted_") == std::string::npos || entry.path().extension() != ".json") continue;
+      const nlohmann::json sidecar = nlohmann::json::parse(readFile(entry.path().string()));
+      const std::string field = sidecar["DistortionCorrection"]["FieldMap"];
+      EXPECT_TRUE(fs::exists(resolve(field))) << name;
+      EXPECT_EQ(sidecar["B0FieldSource"], identifiers[field]) << name;
+      ++corrected;
+    }
+    EXPECT_GE(corrected, 4u);
+  }
+
   const daxo::testing::SyntheticPair pair = daxo::testing::syntheticPair({28, 32, 14}, 2.0);
 };
 
@@ -142,9 +184,10 @@ TEST_F(DaxoBids, CorrectsEachSubjectIntoDerivativesReportsTheBrokenOneAndARerunD
   EXPECT_EQ(description["GeneratedBy"][0]["Name"], "daxo");
   EXPECT_FALSE(description["GeneratedBy"][0]["Version"].get<std::string>().empty());
   EXPECT_NE(description["GeneratedBy"][0]["Description"].get<std::string>().find("daxo bids"), std::string::npos);
+  expectPortableDerivatives();
 
   expectTruthField(derived("sub-01/fmap/sub-01_desc-daxo_fieldmap.nii.gz"));
-  expectTruthField(derived("sub-01/dwi/sub-01_desc-daxo_fieldmap.nii.gz"));
+  expectTruthField(derived("sub-01/fmap/sub-01_desc-daxodwi_fieldmap.nii.gz"));
   expectTruthField(derived("sub-02/ses-1/fmap/sub-02_ses-1_desc-daxo_fieldmap.nii.gz"));
 
   // The func run keeps its grid; corrected(y) = ramp(y + d), so the ramp
@@ -184,13 +227,17 @@ TEST_F(DaxoBids, CorrectsEachSubjectIntoDerivativesReportsTheBrokenOneAndARerunD
 
   EXPECT_TRUE(fs::exists(derived("sub-02/ses-1/dwi/sub-02_ses-1_desc-undistorted_dwi.json")));
   for (const char* page : {"sub-01.html", "sub-02.html", "sub-01/figures/sub-01_desc-daxo_fieldmap.html",
-                           "sub-01/figures/sub-01_desc-daxo_fieldmap_dwi.html", "logs/sub-01.log", "logs/sub-03.log"}) {
+                           "sub-01/figures/sub-01_desc-daxodwi_fieldmap.html", "logs/sub-01.log", "logs/sub-03.log"}) {
     EXPECT_TRUE(fs::exists(derived(page))) << page;
   }
   EXPECT_FALSE(fs::exists(derived("sub-03.html")));
   EXPECT_FALSE(fs::exists(derived("sub-03/fmap")));
   const auto before = filesUnder(file("out"));
-  for (const auto& [name, time] : before) EXPECT_NE(fs::path(name).filename().string()[0], '.') << name;
+  for (const auto& [name, time] : before) {
+    if (name != ".bidsignore") {
+      EXPECT_NE(fs::path(name).filename().string()[0], '.') << name;
+    }
+  }
 
   // A rerun finds everything up to date and touches nothing.
   const DaxoRun rerun = bidsRun("--participant-label 01 sub-02");
@@ -321,8 +368,28 @@ TEST(DaxoBidsRealData, CorrectsTheCompleteSubjectAndNamesWhatTheOtherLacks) {
   EXPECT_EQ(NiftiImage::open(dwi + "AP_desc-undistorted_dwi.nii.gz").volumeCount(), 21);
   const Volume head = daxo::pairHeadMask(apCorrected, paCorrected);
   EXPECT_GT(daxo::maskedCorrelation(apCorrected, paCorrected, head), daxo::maskedCorrelation(ap, pa, head) + 0.02);
-  EXPECT_TRUE(fs::exists(out.path() + "/sub-xa30/dwi/sub-xa30_desc-daxo_fieldmap.json"));
+  EXPECT_TRUE(fs::exists(out.path() + "/sub-xa30/fmap/sub-xa30_desc-daxodwi_fieldmap.json"));
   EXPECT_TRUE(fs::exists(out.path() + "/sub-xa30.html"));
+
+  // The polarity and readout time the other subject's sidecars lack,
+  // supplied by a metadata file: it is then corrected, and its outputs record
+  // what was supplied.
+  daxo::testing::TempFolder inputs;
+  daxo::testing::writeFile(inputs.file("canon-metadata.json"), R"([
+    {"match": {"subject": "canon"}, "metadata": {"TotalReadoutTime": 0.05}},
+    {"match": {"subject": "canon", "direction": "AP"}, "metadata": {"PhaseEncodingDirection": "j-"}},
+    {"match": {"sub": "canon", "dir": "PA"}, "metadata": {"PhaseEncodingDirection": "j"}}])");
+  const DaxoRun canon =
+      runDaxo("bids " + shellQuoted(dataset) + " " + shellQuoted(out.path()) +
+              " participant --participant-label canon --metadata " + shellQuoted(inputs.file("canon-metadata.json")));
+  EXPECT_EQ(canon.status, 0) << canon.err;
+  EXPECT_NE(canon.out.find("PhaseEncodingDirection of sub-canon/dwi/sub-canon_dir-AP_dwi.nii.gz is \"j-\", from "),
+            std::string::npos)
+      << canon.out;
+  const nlohmann::json sidecar =
+      nlohmann::json::parse(readFile(out.path() + "/sub-canon/dwi/sub-canon_dir-PA_desc-undistorted_dwi.json"));
+  EXPECT_EQ(sidecar["PhaseEncodingDirection"], "j");
+  EXPECT_EQ(sidecar["MetadataSupplied"]["PhaseEncodingDirection"], "j");
 }
 
 }  // namespace

@@ -149,3 +149,39 @@ TEST_F(NiftiEstimate, TheLibraryCallWritesWhatTheCommandWrites) {
 }
 
 }  // namespace
+
+// The figures of a page written after the fact (`daxo report` with the map
+// `estimate` wrote) are those of the page `estimate --report` wrote; `apply
+// --report` shows the NIfTI series it corrected; `--out` folders are made.
+TEST_F(NiftiEstimate, PagesWrittenAfterTheFactShowWhatTheEstimationShowed) {
+  const daxo::testing::SyntheticPair pair = daxo::testing::syntheticPair({24, 28, 12}, 1.5);
+  writeScan("ap", pair.first, R"({"PhaseEncodingDirection": "j-", "TotalReadoutTime": 0.05})");
+  writeScan("pa", pair.second, R"({"PhaseEncodingDirection": "j"})");
+  const std::string scans = quoted("ap.nii.gz") + " " + quoted("pa.nii.gz");
+  const DaxoRun estimate =
+      runDaxo("estimate " + scans + " --out " + quoted("new/maps") + " --report " + quoted("estimate.html"));
+  ASSERT_EQ(estimate.status, 0) << estimate.err;
+  const DaxoRun report =
+      runDaxo("report " + quoted("new/maps/ap_vdm.nii.gz") + " " + scans + " " + quoted("later.html"));
+  ASSERT_EQ(report.status, 0) << report.err;
+  const auto figures = [](const std::string& log) {
+    std::string lines;
+    std::istringstream in(log);
+    for (std::string line; std::getline(in, line);) {
+      const size_t at = line.find("] ");
+      if (at != std::string::npos && line.find("inside the head", at) != std::string::npos)
+        lines += line.substr(at) + "\n";
+    }
+    return lines;
+  };
+  EXPECT_NE(figures(estimate.out), "");
+  EXPECT_EQ(figures(report.out), figures(estimate.out));
+  EXPECT_TRUE(exists("later.html"));
+
+  const DaxoRun apply = runDaxo("apply --vdm " + quoted("new/maps/ap_vdm.nii.gz") + " --out " + quoted("new/runs") +
+                                " --report " + quoted("runs.html") + " " + scans);
+  ASSERT_EQ(apply.status, 0) << apply.err;
+  EXPECT_TRUE(exists("new/runs/pa_undist.nii.gz"));
+  EXPECT_NE(daxo::testing::readFile(file("runs.html")).find("pa.nii.gz"), std::string::npos);
+  EXPECT_EQ(runDaxo("report " + quoted("new/maps/ap_vdm.nii.gz") + " " + scans + " x.html --rllr").status, 2);
+}

@@ -86,7 +86,7 @@ TEST(BidsPlan, PairsRunsAndProblemsOfEachLayout) {
         image("sub-01/func/sub-01_task-x_dir-PA_bold.nii.gz", kPa + "}")},
        "sub-01/fmap/sub-01_desc-daxo_fieldmap.nii.gz <- sub-01/fmap/sub-01_dir-AP_epi.nii.gz + "
        "sub-01/fmap/sub-01_dir-PA_epi.nii.gz: sub-01/func/sub-01_task-x_dir-AP_bold.nii.gz\n"
-       "sub-01/dwi/sub-01_desc-daxo_fieldmap.nii.gz <- sub-01/dwi/sub-01_dir-AP_dwi.nii.gz + "
+       "sub-01/fmap/sub-01_desc-daxodwi_fieldmap.nii.gz <- sub-01/dwi/sub-01_dir-AP_dwi.nii.gz + "
        "sub-01/dwi/sub-01_dir-PA_dwi.nii.gz: sub-01/dwi/sub-01_dir-AP_dwi.nii.gz sub-01/dwi/sub-01_dir-PA_dwi.nii.gz\n"
        "note: sub-01/func/sub-01_task-x_dir-PA_bold.nii.gz has no partner of opposite phase encoding: left alone\n"},
       {"two pairs meant for one run: the first corrects it",
@@ -140,8 +140,8 @@ TEST(BidsPlan, OutputNamesKeepTheEntitiesAndReplaceAnyDesc) {
   EXPECT_FALSE(daxo::pipeline::parseBidsName("sub-01_dwi_.nii.gz"));
   EXPECT_FALSE(daxo::pipeline::parseBidsName("dwi.nii.gz"));
   daxo::pipeline::FieldPlan field;
-  field.field = "sub-01/dwi/sub-01_desc-daxo_fieldmap.nii.gz";
-  EXPECT_EQ(daxo::pipeline::fieldPagePath(field), "sub-01/figures/sub-01_desc-daxo_fieldmap_dwi.html");
+  field.field = "sub-01/fmap/sub-01_desc-daxodwi_fieldmap.nii.gz";
+  EXPECT_EQ(daxo::pipeline::fieldPagePath(field), "sub-01/figures/sub-01_desc-daxodwi_fieldmap.html");
 }
 
 }  // namespace

@@ -160,15 +160,20 @@ TEST_F(NiftiInputs, OutputsCarryTheGridTheFieldInHzAndTheCorrectedSeries) {
   EXPECT_EQ(vdm.affine(), scan.image.affine());
   EXPECT_EQ(vdm.volumeCount(), 1);
 
-  writeFieldMap(folder.file("field.nii.gz"), scan, map, *scan.readout, "pa.nii.gz");
+  writeFieldMap(folder.file("field.nii.gz"), scan, map, *scan.readout, {{"Sources", {"ap.nii.gz", "pa.nii.gz"}}});
   EXPECT_FLOAT_EQ(NiftiImage::open(folder.file("field.nii.gz")).readVolume(0).data()[5],
                   -20.0f);  // 1 voxel / 0.05 s, j-
   const auto sidecar = nlohmann::json::parse(testing::readFile(folder.file("field.json")));
   EXPECT_EQ(sidecar["Units"], "Hz");
+  EXPECT_EQ(sidecar["Sources"][1], "pa.nii.gz");
 
   std::ostringstream log;
-  writeCorrectedSeries(
-      scan, map, {folder.file("undist.nii.gz"), NiftiStorage::LikeSource, false, "vdm.nii.gz", std::nullopt}, log);
+  testing::writeFile(folder.file("sub-01_dir-AP_dwi.bval"), "0 1000 0\n");
+  CorrectedSeries output;
+  output.path = folder.file("undist.nii.gz");
+  output.mapPath = "vdm.nii.gz";
+  output.provenance = {{"B0FieldSource", "f1"}, {"TotalReadoutTime", nullptr}};
+  writeCorrectedSeries(scan, map, output, log);
   EXPECT_EQ(log.str(), "Undistorted series saved as: " + folder.file("undist.nii.gz"));
   const NiftiImage undist = NiftiImage::open(folder.file("undist.nii.gz"));
   EXPECT_EQ(undist.datatype(), DT_INT16);
@@ -184,14 +189,22 @@ TEST_F(NiftiInputs, OutputsCarryTheGridTheFieldInHzAndTheCorrectedSeries) {
       for (int32_t x = 0; x < ramp.nx(); ++x) ramp(x, y, z) = 0.1f * static_cast<float>(y);
     }
   }
-  writeCorrectedSeries(scan, ramp, {folder.file("plain.nii"), NiftiStorage::Float32, false, "ramp", std::nullopt}, log);
-  writeCorrectedSeries(scan, ramp, {folder.file("jacobian.nii"), NiftiStorage::Float32, true, "ramp", std::nullopt},
-                       log);
+  output = CorrectedSeries{};
+  output.path = folder.file("plain.nii");
+  output.storage = NiftiStorage::Float32;
+  writeCorrectedSeries(scan, ramp, output, log);
+  output.path = folder.file("jacobian.nii");
+  output.jacobian = true;
+  writeCorrectedSeries(scan, ramp, output, log);
   const float plain = NiftiImage::open(folder.file("plain.nii")).readVolume(0)(2, 4, 1);
   EXPECT_FLOAT_EQ(NiftiImage::open(folder.file("jacobian.nii")).readVolume(0)(2, 4, 1), plain * 1.1f);
   const auto copied = nlohmann::json::parse(testing::readFile(folder.file("undist.json")));
-  EXPECT_EQ(copied["TotalReadoutTime"], 0.05);
+  EXPECT_FALSE(copied.contains("TotalReadoutTime"));  // a null in the provenance removes the key
+  EXPECT_EQ(copied["B0FieldSource"], "f1");
   EXPECT_EQ(copied["DistortionCorrection"]["DisplacementMap"], "vdm.nii.gz");
+  // The gradients go with the corrected series.
+  EXPECT_EQ(testing::readFile(folder.file("undist.bval")), "0 1000 0\n");
+  EXPECT_FALSE(std::filesystem::exists(folder.file("undist.bvec")));
 }
 
 TEST_F(NiftiInputs, InfoDescribesTheImageAndNamesWhatAnEstimationWouldMiss) {

@@ -199,7 +199,7 @@ int runApply(CommandContext& context, const Arguments& arguments) {
 
 const Command applyCommand{
     "apply",
-    "correct projects with a saved displacement map",
+    "correct NIfTI series or projects with a saved map",
     "Usage: daxo apply --vdm MAP [--rllr] [--yes | --no] [--report PAGE.html] PROJECT...\n"
     "       daxo apply (--vdm MAP.nii.gz | --fieldmap FIELD.nii.gz) [--pe DIR] [--readout SECONDS]\n"
     "                  [--acqparams FILE [--index N,...]] [--jacobian] [--float] [--out FOLDER]\n"

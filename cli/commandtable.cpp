@@ -62,8 +62,9 @@ void printUsage(std::ostream& out) {
   out << "Usage: daxo [global options] <command> [arguments]\n"
          "\n"
          "Corrects the geometric distortion of echo-planar MR images (functional and\n"
-         "diffusion) from two scans with opposite phase-encoding directions, using the\n"
-         "DAXO plugin library.\n"
+         "diffusion) from two scans with opposite phase-encoding directions: NIfTI\n"
+         "images with BIDS sidecars, whole BIDS datasets, or the workstation's\n"
+         "projects through the DAXO plugin library.\n"
          "\n"
          "Commands:\n";
   for (const Command* command : commandTable()) {

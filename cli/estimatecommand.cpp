@@ -330,7 +330,7 @@ int runEstimate(CommandContext& context, const Arguments& arguments) {
 
 const Command estimateCommand{
     "estimate",
-    "estimate displacement maps from a pair of opposite-direction scans",
+    "estimate a displacement map from two opposite-direction scans",
     "Usage: daxo estimate FILE0 FILE1 [--method variational | --method classic]\n"
     "                     [--volume0 N] [--volume1 N] [--force] [--rllr] [--apply] [--derivative]\n"
     "                     [--report PAGE.html]\n"

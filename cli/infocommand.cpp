@@ -38,7 +38,7 @@ int runInfo(CommandContext& context, const Arguments& arguments) {
 
 extern const Command infoCommand;
 const Command infoCommand{"info",
-                          "describe project and map files",
+                          "describe NIfTI images, projects and map files",
                           "Usage: daxo info FILE...\n"
                           "\n"
                           "Describes each FILE: an FMR project (.fmr), a DMR project (.dmr), a\n"

@@ -58,7 +58,7 @@ int runReport(CommandContext& context, const Arguments& arguments) {
 extern const Command reportCommand;
 const Command reportCommand{
     "report",
-    "write a quality report page for a map and its pair",
+    "write a quality page for a map and its pair",
     "Usage: daxo report MAP FILE0 FILE1 PAGE.html [--volume0 N] [--volume1 N] [--rllr]\n"
     "       daxo report MAP.nii.gz IMAGE0.nii.gz IMAGE1.nii.gz PAGE.html [--pe0 DIR]\n"
     "                   [--pe1 DIR] [--readout SECONDS] [--volume0 N,...] [--volume1 N,...]\n"

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -184,6 +186,29 @@ TEST_F(DemoRun, WritesTheGeneratorsDataAndOnlyItsOwnFiles) {
 
 // The strong field (7 voxels, |dd/dy| up to 0.85) is corrected within the
 // same bound by the default method.
+// The README shows what `make demo` prints now: the same lines and figures,
+// with the times, the thread count and the folder masked.
+TEST(DemoCommand, TheReadmeShowsWhatTheDemoPrints) {
+  const auto masked = [](std::string text, const std::string& folder) {
+    for (size_t at; (at = text.find(folder)) != std::string::npos;) text.replace(at, folder.size(), "FOLDER");
+    text = std::regex_replace(text, std::regex(R"(\[ *[0-9.]+ s\])"), "[t]");
+    text = std::regex_replace(text, std::regex(R"( *[0-9.]+ s\b)"), " T s");
+    text = std::regex_replace(text, std::regex(R"(Time taken: [0-9.]+)"), "Time taken: T");
+    return std::regex_replace(text, std::regex(R"(threads [0-9]+)"), "threads N");
+  };
+  const std::string readme = readFile(DAXO_SOURCE_DIR "/README.md");
+  const std::string start = "```\nbuild/daxo demo build/demo\n";
+  const size_t from = readme.find(start);
+  ASSERT_NE(from, std::string::npos) << "no demo output in the README";
+  const size_t to = readme.find("```", from + start.size());
+  const std::string shown = readme.substr(from + start.size(), to - from - start.size());
+
+  daxo::testing::TempFolder dir;
+  const DaxoRun run = runDaxo("demo " + shellQuoted(dir.file("demo")));
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(masked(shown, "build/demo"), masked(run.out, dir.file("demo")));
+}
+
 TEST(DemoCommand, StrongFieldMeetsTheBound) {
   TempFolder dir;
   const DaxoRun run = runDaxo("demo " + shellQuoted(dir.file("strong")) + " --size small --field strong");

@@ -7,7 +7,7 @@ WINDOWS_BUILD ?= build-windows
 CMAKE_ARGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build daxo test demo bench bench-all clean windows windows-test
+.PHONY: all deps configure build daxo python test demo bench bench-all clean windows windows-test
 
 all: build
 
@@ -24,6 +24,10 @@ build: configure
 # benchmarks (a minute or two on 2 cores instead of five or six).
 daxo: configure
 	cmake --build $(BUILD) -j $(JOBS) --target daxo DAXO daxoman
+
+# The Python module daxo alone, into $(BUILD)/python (see the README).
+python: configure
+	cmake --build $(BUILD) --target python -j $(JOBS)
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

@@ -13,6 +13,7 @@
 #include "pipeline/pairreportdata.h"
 #include "pipeline/phasecheck.h"
 #include "pipeline/reportpages.h"
+#include "pipeline/scanpair.h"
 #include "volume/fftw/fftwbinding.h"
 
 namespace daxo::pipeline {
@@ -62,40 +63,17 @@ NiftiPairEstimate estimateNiftiPair(const NiftiScan& first, const NiftiScan& sec
   log << "Estimating from " << v0.description << " of " << first.path << " (" << phaseEncodingText(first.phaseEncoding)
       << ") and " << v1.description << " of " << second.path << " (" << phaseEncodingText(second.phaseEncoding)
       << ")..." << std::flush;
-  const Volume working0 = toWorkingFrame(v0.volume, first.phaseEncoding);
-  Volume working1 = toWorkingFrame(v1.volume, second.phaseEncoding);
   // The classic method smooths through the core's FFT table, which in the
   // plugin the host fills; here it is filled with FFTW.
   bindFft(fftwFunctions());
-  std::optional<Volume> estimated;
-  std::optional<RigidMotion> found;
-  if (motion && options.method == EstimationMethod::Variational) {
-    VariationalSettings settings;
-    settings.threads = options.threads;
-    const std::array<double, 3> mm = workingVoxelSize(first);
-    MotionAndMap m = estimateVariationalWithMotion(working0, working1, mm, settings, MotionSettings{}, &log);
-    const bool alongX = first.phaseEncoding.axis == 0;
-    if (m.moved) {
-      found = alongX ? swappedXY(m.motion) : m.motion;
-      working1 = movedSecondScan(working1, mm, m.motion, &m.map);
-      v1.volume = fromWorkingFrame(working1, second.phaseEncoding);
-      v1.description += ", moved into the first scan's space";
-      log << "Motion of the second scan relative to the first: " << motionDescription(*found) << " (" << m.rounds
-          << " rounds; the shift along the phase-encoding axis is taken up by the map)" << std::flush;
-    } else {
-      log << "No motion between the scans above " << MotionSettings{}.smallestTurn << " degree and "
-          << MotionSettings{}.smallestShift << " mm" << std::flush;
-    }
-    estimated = std::move(m.map);
-  } else {
-    estimated = estimatePairMap(working0, working1, workingVoxelSize(first), options, log);
+  ScanPairEstimate e =
+      estimateScanPair({v0.volume, first.image.voxelSize(), first.phaseEncoding, first.path},
+                       {v1.volume, second.image.voxelSize(), second.phaseEncoding, second.path}, options, motion, log);
+  if (e.movedSecond) {
+    v1.volume = std::move(*e.movedSecond);
+    v1.description += ", moved into the first scan's space";
   }
-  if (!estimated) throw std::runtime_error("no map was estimated (see the log); nothing was written");
-  const std::string given = first.phaseEncoding.axis == 0 ? "i" : "j";
-  PhaseCheckVerdict check = checkPhaseEncoding(
-      working0, working1, *estimated, {given, given == "i" ? "j" : "i", "PhaseEncodingDirection or --pe0/--pe1"}, log);
-  return {std::move(v0),    std::move(v1), fromWorkingFrame(*estimated, first.phaseEncoding),
-          std::move(check), found,         false};
+  return {std::move(v0), std::move(v1), std::move(e.map), std::move(e.check), e.motion, false};
 }
 
 report::PairReportInputs niftiPairReportInputs(const NiftiScan& first, const NiftiScan& second,

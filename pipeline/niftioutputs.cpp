@@ -11,19 +11,10 @@
 #include "fileio/fileerrors.h"
 #include "fileio/stagedoutputfile.h"
 #include "pipeline/queuedniftiwriter.h"
+#include "pipeline/scanpair.h"
 #include "volume/columnthreads.h"
 
 namespace daxo::pipeline {
-
-namespace {
-
-// value * (1 + dmap/dy) in the frame with phase encoding along y.
-void multiplyByJacobian(Volume& corrected, const Volume& workingMap) {
-  const Volume slope = derivativeY(workingMap);
-  for (size_t i = 0; i < corrected.voxelCount(); ++i) corrected.data()[i] *= 1.0f + slope.data()[i];
-}
-
-}  // namespace
 
 void writeJsonFile(const std::string& path, const nlohmann::json& document) {
   StagedOutputFile out(path);
@@ -127,36 +118,13 @@ void writeFieldMap(const std::string& path, const NiftiScan& first, const Volume
 
 void writeCorrectedSeries(const NiftiScan& scan, const Volume& map, const CorrectedSeries& output, std::ostream& log) {
   const std::string& path = output.path;
-  const bool alongX = scan.phaseEncoding.axis == 0;
-  const Volume workingMap = toWorkingFrame(map, scan.phaseEncoding);
+  SeriesCorrection correction(map, scan.phaseEncoding, output.jacobian, output.motion, scan.image.voxelSize());
   NiftiVolumeReader reader(scan.image);
   QueuedNiftiWriter writer(path, scan.image, scan.image.volumeCount(), output.storage);
-  ColumnThreads threads(threadCount());
   Volume volume;
-  // A moved head: the motion in the working frame, and the first scan's map
-  // there (this series' map negated), which keeps its distortion along its
-  // own phase-encoding axis while it is moved.
-  std::optional<RigidMotion> workingMotion;
-  Volume firstMap;
-  std::array<double, 3> mm{};
-  if (output.motion) {
-    workingMotion = alongX ? swappedXY(*output.motion) : *output.motion;
-    firstMap = workingMap * -1.0f;
-    mm = workingVoxelSize(scan);
-  }
   while (reader.remaining() > 0) {
     reader.next(volume);
-    if (workingMotion) {
-      volume =
-          fromWorkingFrame(movedSecondScan(toWorkingFrame(volume, scan.phaseEncoding), mm, *workingMotion, &firstMap),
-                           scan.phaseEncoding);
-    }
-    Volume corrected = correctVolume(workingMap, volume, alongX, &threads);
-    if (output.jacobian) {
-      Volume working = toWorkingFrame(corrected, scan.phaseEncoding);
-      multiplyByJacobian(working, workingMap);
-      corrected = fromWorkingFrame(working, scan.phaseEncoding);
-    }
+    Volume corrected = correction.correct(volume);
     writer.write(std::move(corrected));
   }
   writer.finish();

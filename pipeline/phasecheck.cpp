@@ -20,6 +20,7 @@ PhaseCheckVerdict checkPhaseEncoding(const Volume& first, const Volume& second, 
   const std::string& given = wording.givenAxis;
   const std::string& other = wording.otherAxis;
   PhaseCheckVerdict verdict;
+  verdict.values = check;
   verdict.figures = "the pair's correlation inside the head " + fixed(check.before) + " before correction, " +
                     fixed(check.after) + " after (rescaled by the local stretch); at half resolution " +
                     fixed(check.coarseAlongGiven) + " along " + given + ", " + fixed(check.coarseAlongOther) +

@@ -12,6 +12,7 @@ namespace daxo::pipeline {
 struct PhaseCheckVerdict {
   std::string figures;  // the logged figures
   std::string problem;  // "" when the check passed, else the likely mistake
+  PhaseAxisCheck values;  // the figures as numbers
   // One line for the report page.
   std::string summary() const {
     return problem.empty() ? "Phase-encoding check passed: " + figures

@@ -267,8 +267,8 @@ BENCHMARK(BM_VariationalMethod)
 
 // The truth cases of the tests at full size: the demo head (96 x 96 x 48)
 // integrated over each voxel, with fields given in voxels.
-TruthPairSpec truthCase(int index) {
-  TruthPairSpec s;
+TruthPairRecipe truthCase(int index) {
+  TruthPairRecipe s;
   s.extents = {96, 96, 48};
   const auto bump = [](double amplitude, double slope, double cy) {
     return FieldBump{amplitude, 47.5, cy, 18.0, 18.0, std::fabs(amplitude) * std::exp(-0.5) / slope, 12.0};
@@ -306,7 +306,7 @@ TruthPairSpec truthCase(int index) {
 
 // Argument: the truth case (0 .. 6, see truthCase); 2 threads.
 void BM_VariationalTruthCase(benchmark::State& state) {
-  const TruthPairSpec setup = truthCase(static_cast<int>(state.range(0)));
+  const TruthPairRecipe setup = truthCase(static_cast<int>(state.range(0)));
   const TruthPair pair = makeTruthPair(setup);
   VariationalSettings settings;
   settings.threads = 2;
@@ -324,7 +324,7 @@ BENCHMARK(BM_VariationalTruthCase)->DenseRange(0, 6)->Iterations(1)->Unit(benchm
 // voxels.
 void BM_ClassicTruthCase(benchmark::State& state) {
   bindFft(fftwFunctions());
-  const TruthPairSpec setup = truthCase(static_cast<int>(state.range(0)));
+  const TruthPairRecipe setup = truthCase(static_cast<int>(state.range(0)));
   const TruthPair pair = makeTruthPair(setup);
   const std::array<double, 3> voxelSize{2.5, 2.5, 2.5};
   VdmEstimateSettings settings = standardVdmSettings(voxelSize);
@@ -345,7 +345,7 @@ BENCHMARK(BM_ClassicTruthCase)->DenseRange(0, 6)->Iterations(1)->Unit(benchmark:
 void BM_ClassicEstimate(benchmark::State& state) {
   bindFft(fftwFunctions());
   static const TruthPair large = [] {
-    TruthPairSpec setup = truthCase(1);
+    TruthPairRecipe setup = truthCase(1);
     setup.extents = {100, 100, 60};
     return makeTruthPair(setup);
   }();
@@ -378,7 +378,7 @@ BENCHMARK(BM_ClassicEstimate)
 
 // 100 x 100 x 60 with the 7-voxel bump of slope 0.85; argument: threads.
 void BM_VariationalSize100(benchmark::State& state) {
-  TruthPairSpec setup = truthCase(1);
+  TruthPairRecipe setup = truthCase(1);
   setup.extents = {100, 100, 60};
   const TruthPair pair = makeTruthPair(setup);
   VariationalSettings settings;

@@ -137,11 +137,11 @@ Volume distorted(const Volume& object, const Volume& displacement, double sign) 
 }
 
 TruthPair noisyPair(Volume first, Volume second, const Volume& displacement, const Volume& head,
-                    const AnatomyPairSpec& spec) {
+                    const AnatomyPairRecipe& recipe) {
   const Volume cleanFirst = first, cleanSecond = second;
-  addRicianNoise(first, spec.noise, spec.seed, 1);
-  addRicianNoise(second, spec.noise, spec.seed, 2);
-  if (spec.zeroBackground) {
+  addRicianNoise(first, recipe.noise, recipe.seed, 1);
+  addRicianNoise(second, recipe.noise, recipe.seed, 2);
+  if (recipe.zeroBackground) {
     zeroBackground(first, cleanFirst);
     zeroBackground(second, cleanSecond);
   }
@@ -151,19 +151,19 @@ TruthPair noisyPair(Volume first, Volume second, const Volume& displacement, con
 }  // namespace
 
 TruthPair makeAnatomyPair(const Volume& object, const Volume& displacement, const Volume& head,
-                          const AnatomyPairSpec& spec) {
+                          const AnatomyPairRecipe& recipe) {
   return noisyPair(distorted(object, displacement, 1.0), distorted(object, displacement, -1.0), displacement, head,
-                   spec);
+                   recipe);
 }
 
 TruthPair makeMovedAnatomyPair(const Volume& object, const Volume& displacement, const Volume& head,
                                const std::array<double, 3>& voxelMm, const RigidMotion& motion,
-                               const AnatomyPairSpec& spec) {
+                               const AnatomyPairRecipe& recipe) {
   const RigidMotion back = inverseMotion(motion);
   const Volume movedObject = movedBy(object, voxelMm, back);
   const Volume movedField = movedBy(displacement, voxelMm, back);
   return noisyPair(distorted(object, displacement, 1.0), distorted(movedObject, movedField, -1.0), displacement, head,
-                   spec);
+                   recipe);
 }
 
 }  // namespace daxo

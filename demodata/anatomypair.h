@@ -39,7 +39,7 @@ struct ShapedField {
 ShapedField shapedField(const Volume& estimate, const Volume& head, double peak, double maxSlope,
                         double minSigma = 0.5);
 
-struct AnatomyPairSpec {
+struct AnatomyPairRecipe {
   // Noise deviation per quadrature channel, in the object's units (Rician
   // magnitude noise, as magnitude images hold it).
   double noise = 0;
@@ -58,7 +58,7 @@ struct AnatomyPairSpec {
 // below 1. `head` (nonzero voxels) marks the object; the pair's mask is the
 // head eroded by a voxel where y +- d stays inside the field of view.
 TruthPair makeAnatomyPair(const Volume& object, const Volume& displacement, const Volume& head,
-                          const AnatomyPairSpec& spec);
+                          const AnatomyPairRecipe& recipe);
 
 // The same pair with the head moved between the scans: a head point p of the
 // first scan lies at motion(p) in the second (correction/pairmotion.h), and
@@ -67,6 +67,6 @@ TruthPair makeAnatomyPair(const Volume& object, const Volume& displacement, cons
 // first scan are those of makeAnatomyPair.
 TruthPair makeMovedAnatomyPair(const Volume& object, const Volume& displacement, const Volume& head,
                                const std::array<double, 3>& voxelMm, const RigidMotion& motion,
-                               const AnatomyPairSpec& spec);
+                               const AnatomyPairRecipe& recipe);
 
 }  // namespace daxo

@@ -14,7 +14,7 @@ namespace {
 
 constexpr double kBright = 1000.0;
 
-double fieldAt(const TruthPairSpec& s, double x, double y, double z) {
+double fieldAt(const TruthPairRecipe& s, double x, double y, double z) {
   double d = s.slopeY * (y - 0.5 * (s.extents.y - 1));
   for (const FieldBump& b : s.bumps) {
     const double u = (x - b.cx) / b.sx, v = (y - b.cy) / b.sy, w = (z - b.cz) / b.sz;
@@ -26,12 +26,12 @@ double fieldAt(const TruthPairSpec& s, double x, double y, double z) {
 // The demo head's unweighted signal at voxel coordinates of the setup's grid.
 class Head {
  public:
-  explicit Head(const TruthPairSpec& s) : phantom_(settingsFor(s)), signal_(Contrast{}), shift_(s.objectShiftY) {}
+  explicit Head(const TruthPairRecipe& s) : phantom_(settingsFor(s)), signal_(Contrast{}), shift_(s.objectShiftY) {}
   double at(double x, double y, double z) const { return signal_(phantom_.mixAt(x, y - shift_, z)); }
   bool inside(double x, double y, double z) const { return phantom_.mixAt(x, y - shift_, z).head >= 0.5f; }
 
  private:
-  static DemoSettings settingsFor(const TruthPairSpec& s) {
+  static DemoSettings settingsFor(const TruthPairRecipe& s) {
     DemoSettings d;
     d.nx = s.extents.x;
     d.ny = s.extents.y;
@@ -48,7 +48,7 @@ constexpr double kVoxelMm = 2.5;
 
 // One distorted column: out[j] = mass of the object over {y : y + sign d(y) in [j - 1/2, j + 1/2]};
 // the second scan (sign -1) sees the head moved by s.secondMotion.
-void distortColumn(const TruthPairSpec& s, const Head& head, int32_t x, int32_t z, double sign, float* out,
+void distortColumn(const TruthPairRecipe& s, const Head& head, int32_t x, int32_t z, double sign, float* out,
                    size_t stride) {
   double reach = 2.0 + std::fabs(s.slopeY) * s.extents.y;
   for (const FieldBump& b : s.bumps) reach += std::fabs(b.amplitude);
@@ -82,7 +82,7 @@ void distortColumn(const TruthPairSpec& s, const Head& head, int32_t x, int32_t 
 
 }  // namespace
 
-double steepestSlope(const TruthPairSpec& setup) {
+double steepestSlope(const TruthPairRecipe& setup) {
   const Dimensions& e = setup.extents;
   double steepest = 0.0;
   for (int32_t z = 0; z < e.z; ++z)
@@ -112,7 +112,7 @@ Volume truthMask(const Volume& head, const Volume& truth) {
   return mask;
 }
 
-TruthPair makeTruthPair(const TruthPairSpec& setup) {
+TruthPair makeTruthPair(const TruthPairRecipe& setup) {
   const Dimensions& e = setup.extents;
   const Head head(setup);
   TruthPair pair{Volume(e), Volume(e), Volume(e), Volume(e, 0.0f)};

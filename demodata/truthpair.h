@@ -32,7 +32,7 @@ struct FieldBump {
 
 // The object is the demo head (demodata/headphantom.h) at the setup's extents
 // with 2.5 mm voxels, in its unweighted (b = 0) contrast.
-struct TruthPairSpec {
+struct TruthPairRecipe {
   Dimensions extents{48, 48, 24};
   std::vector<FieldBump> bumps;
   double slopeY = 0;         // plus slopeY * (y - centre): a linear gradient along y
@@ -54,9 +54,9 @@ struct TruthPair {
 };
 
 // The steepest |dd/dy| of the setup's field over the grid (sampled at 1/8 voxel).
-double steepestSlope(const TruthPairSpec& setup);
+double steepestSlope(const TruthPairRecipe& setup);
 
-TruthPair makeTruthPair(const TruthPairSpec& setup);
+TruthPair makeTruthPair(const TruthPairRecipe& setup);
 
 // The voxels where a map is scored: inside the head (nonzero voxels of
 // `head`) with their six neighbours (four where z has fewer than 3 slices),

@@ -110,14 +110,14 @@ RealAnatomyCase makeCase(const std::string& name, const Anatomy& a, double peak,
                          uint64_t seed, const RealAnatomyOptions& options) {
   ShapedField field = shapedField(a.field, a.head, peak, maxSlope);
   field.displacement *= static_cast<float>(options.fieldScale);
-  AnatomyPairSpec spec;
-  spec.noise = a.noise;
-  spec.zeroBackground = zeroBackground;
-  spec.seed = seed;
+  AnatomyPairRecipe recipe;
+  recipe.noise = a.noise;
+  recipe.zeroBackground = zeroBackground;
+  recipe.seed = seed;
   const bool still = options.motion.largestTurn() == 0.0 && options.motion.largestShift() == 0.0;
   return {name,
-          still ? makeAnatomyPair(a.object, field.displacement, a.head, spec)
-                : makeMovedAnatomyPair(a.object, field.displacement, a.head, a.voxelMm, options.motion, spec),
+          still ? makeAnatomyPair(a.object, field.displacement, a.head, recipe)
+                : makeMovedAnatomyPair(a.object, field.displacement, a.head, a.voxelMm, options.motion, recipe),
           field.steepest};
 }
 

@@ -38,9 +38,9 @@ TEST(LeastSquaresRestoration, BeatsEitherCorrectedScanAndIgnoresTheOrder) {
   const Volume object = daxo::gaussianSmoothed(daxo::headObject(settings), 0.8);
   const Volume head = daxo::headMask(settings);
   const Volume field = daxo::trueDisplacement(settings);
-  daxo::AnatomyPairSpec spec;
-  spec.noise = 10.0;
-  const daxo::TruthPair pair = daxo::makeAnatomyPair(object, field, head, spec);
+  daxo::AnatomyPairRecipe recipe;
+  recipe.noise = 10.0;
+  const daxo::TruthPair pair = daxo::makeAnatomyPair(object, field, head, recipe);
   daxo::ColumnThreads threads(2);
   const Volume restored = daxo::restoreLeastSquares(pair.first, pair.second, pair.truth, {}, &threads);
   Volume a, b;

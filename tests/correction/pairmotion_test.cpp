@@ -76,11 +76,11 @@ TEST(PairMotion, MotionsComposeInvertAndRegister) {
 // thick, which leaves turns about x and y less certain (within 0.25 degree).
 TEST(PairMotion, RecoversTheMotionAndTheField) {
   const SmoothHead h;
-  daxo::AnatomyPairSpec spec;
-  spec.noise = 15.0;
+  daxo::AnatomyPairRecipe recipe;
+  recipe.noise = 15.0;
   const RigidMotion truth = motion(1.5, 0.0, 0.0, 0.0, 2.0);
-  const daxo::TruthPair still = daxo::makeAnatomyPair(h.object, h.field, h.head, spec);
-  const daxo::TruthPair pair = daxo::makeMovedAnatomyPair(h.object, h.field, h.head, h.voxelMm, truth, spec);
+  const daxo::TruthPair still = daxo::makeAnatomyPair(h.object, h.field, h.head, recipe);
+  const daxo::TruthPair pair = daxo::makeMovedAnatomyPair(h.object, h.field, h.head, h.voxelMm, truth, recipe);
   daxo::VariationalSettings settings;
   settings.threads = 2;
   const double stillRms =
@@ -105,9 +105,9 @@ TEST(PairMotion, RecoversTheMotionAndTheField) {
 // scans still negates it exactly.
 TEST(PairMotion, NoMotionKeepsThePairsOwnMap) {
   const SmoothHead h;
-  daxo::AnatomyPairSpec spec;
-  spec.noise = 15.0;
-  const daxo::TruthPair pair = daxo::makeAnatomyPair(h.object, h.field, h.head, spec);
+  daxo::AnatomyPairRecipe recipe;
+  recipe.noise = 15.0;
+  const daxo::TruthPair pair = daxo::makeAnatomyPair(h.object, h.field, h.head, recipe);
   daxo::VariationalSettings settings;
   settings.threads = 2;
   const daxo::MotionAndMap found =

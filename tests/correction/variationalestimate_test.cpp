@@ -27,7 +27,7 @@ using daxo::ColumnGrid;
 using daxo::ColumnThreads;
 using daxo::FieldBump;
 using daxo::TruthPair;
-using daxo::TruthPairSpec;
+using daxo::TruthPairRecipe;
 using daxo::VariationalProblem;
 using daxo::VariationalSettings;
 using daxo::VariationalWeights;
@@ -39,15 +39,15 @@ FieldBump bump(double amplitude, double slope, double cy) {
   return FieldBump{amplitude, 23.5, cy, 9.0, 9.0, std::fabs(amplitude) * std::exp(-0.5) / slope, 6.0};
 }
 
-TruthPairSpec withBumps(std::vector<FieldBump> bumps) {
-  TruthPairSpec s;
+TruthPairRecipe withBumps(std::vector<FieldBump> bumps) {
+  TruthPairRecipe s;
   s.bumps = std::move(bumps);
   return s;
 }
 
 struct TruthCase {
   const char* name;
-  TruthPairSpec setup;
+  TruthPairRecipe setup;
   double rms, percentile95;  // bounds: the measured error plus about 25 %
 };
 
@@ -55,19 +55,19 @@ std::vector<TruthCase> truthCases() {
   std::vector<TruthCase> cases;
   cases.push_back({"7-voxel bump, slope 0.63", withBumps({bump(7, 0.63, 16)}), 0.028, 0.058});
   cases.push_back({"7-voxel bump, slope 0.85", withBumps({bump(7, 0.85, 16)}), 0.038, 0.085});
-  TruthPairSpec two = withBumps({FieldBump{5, 23.5, 14, 8, 8, 5, 5}, FieldBump{-4, 10, 26, 7, 6, 6, 5}});
+  TruthPairRecipe two = withBumps({FieldBump{5, 23.5, 14, 8, 8, 5, 5}, FieldBump{-4, 10, 26, 7, 6, 6, 5}});
   two.slopeY = 0.02;
   cases.push_back({"two bumps of opposite sign and a gradient", two, 0.027, 0.053});
-  TruthPairSpec odd = withBumps({bump(6, 0.7, 17)});
+  TruthPairRecipe odd = withBumps({bump(6, 0.7, 17)});
   odd.extents = {47, 49, 23};
   cases.push_back({"odd extents", odd, 0.030, 0.060});
-  TruthPairSpec edge = withBumps({bump(5, 0.6, 10)});
+  TruthPairRecipe edge = withBumps({bump(5, 0.6, 10)});
   edge.objectShiftY = -5;
   cases.push_back({"head past the edge along PE", edge, 0.026, 0.048});
-  TruthPairSpec noisy = withBumps({bump(7, 0.85, 16)});
+  TruthPairRecipe noisy = withBumps({bump(7, 0.85, 16)});
   noisy.noise *= 2;
   cases.push_back({"doubled noise", noisy, 0.047, 0.100});
-  TruthPairSpec scaled = withBumps({bump(7, 0.85, 16)});
+  TruthPairRecipe scaled = withBumps({bump(7, 0.85, 16)});
   scaled.secondScale = 1.2;
   cases.push_back({"second scan 20 % brighter", scaled, 0.038, 0.085});
   return cases;
@@ -94,7 +94,7 @@ TEST(VariationalEstimate, RecoversTheTrueFieldFromAZeroStart) {
 // negates it exactly (the cost is symmetric under d -> -d with the scans
 // swapped, and every operation keeps that bit for bit).
 TEST(VariationalEstimate, ThreadCountAndSwappedScans) {
-  TruthPairSpec setup = withBumps({bump(7, 0.85, 16)});
+  TruthPairRecipe setup = withBumps({bump(7, 0.85, 16)});
   setup.extents = {32, 40, 12};
   setup.noise *= 2;
   const TruthPair pair = daxo::makeTruthPair(setup);

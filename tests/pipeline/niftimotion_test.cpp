@@ -59,15 +59,15 @@ TEST_F(NiftiMotion, SeveralMovedB0VolumesBeatOne) {
   std::vector<Volume> ap, pa;
   TruthPair first;
   for (int k = 0; k < 3; ++k) {
-    AnatomyPairSpec spec;
-    spec.noise = 30.0;
-    spec.seed = 100 + static_cast<uint64_t>(k);
+    AnatomyPairRecipe recipe;
+    recipe.noise = 30.0;
+    recipe.seed = 100 + static_cast<uint64_t>(k);
     RigidMotion m;
     m.translationMm = {0.4 * k, 0.0, -0.3 * k};
     m.rotationDegrees = {0.0, 0.0, 0.5 * k};
     // The whole pair moved: both scans of one acquisition see the same head.
     const Volume moved = movedBy(object, mm, inverseMotion(m)), movedField = movedBy(field, mm, inverseMotion(m));
-    TruthPair pair = makeAnatomyPair(moved, movedField, head, spec);
+    TruthPair pair = makeAnatomyPair(moved, movedField, head, recipe);
     ap.push_back(pair.first);
     pa.push_back(pair.second);
     if (k == 0) first = std::move(pair);
@@ -97,12 +97,12 @@ TEST_F(NiftiMotion, SeveralMovedB0VolumesBeatOne) {
 // lower index (j-), the pair's reference; given the other way round, the
 // map is its exact negative and the motion is recorded as the first scan's.
 TEST_F(NiftiMotion, MotionBetweenTheDirectionsIsFoundRecordedAndUndone) {
-  AnatomyPairSpec spec;
-  spec.noise = 15.0;
+  AnatomyPairRecipe recipe;
+  recipe.noise = 15.0;
   RigidMotion truth;
   truth.translationMm = {1.5, 0.0, 0.0};
   truth.rotationDegrees = {0.0, 0.0, 2.0};
-  const TruthPair pair = makeMovedAnatomyPair(object, field, head, mm, truth, spec);
+  const TruthPair pair = makeMovedAnatomyPair(object, field, head, mm, truth, recipe);
   NiftiEstimateRequest request;
   request.first = write("ap", {pair.first}, "j-");
   request.second = write("pa", {pair.second}, "j");

@@ -11,6 +11,19 @@ namespace daxo {
 
 namespace {
 
+// `word` as a finite number; nothing when it is not one as a whole.
+std::optional<double> finiteNumber(const std::string& word) {
+  size_t used = 0;
+  double v = 0.0;
+  try {
+    v = std::stod(word, &used);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+  if (used != word.size() || !std::isfinite(v)) return std::nullopt;
+  return v;
+}
+
 std::string readText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw OpenFileError("Cannot open " + path);
@@ -102,17 +115,9 @@ std::vector<double> readBValues(const std::string& path) {
   std::vector<double> values;
   std::string word;
   while (in >> word) {
-    size_t used = 0;
-    double v = 0.0;
-    try {
-      v = std::stod(word, &used);
-    } catch (const std::exception&) {
-      used = 0;
-    }
-    if (used != word.size() || !std::isfinite(v) || v < 0.0) {
-      throw ReadFileError(path + ": \"" + word + "\" is not a b-value");
-    }
-    values.push_back(v);
+    const std::optional<double> v = finiteNumber(word);
+    if (!v || *v < 0.0) throw ReadFileError(path + ": \"" + word + "\" is not a b-value");
+    values.push_back(*v);
   }
   if (values.empty()) throw ReadFileError(path + ": no b-values");
   return values;
@@ -131,15 +136,9 @@ std::array<std::vector<double>, 3> readBVectors(const std::string& path) {
     std::vector<double> row;
     std::string word;
     while (words >> word) {
-      size_t used = 0;
-      double v = 0.0;
-      try {
-        v = std::stod(word, &used);
-      } catch (const std::exception&) {
-        used = 0;
-      }
-      if (used != word.size() || !std::isfinite(v)) throw ReadFileError(path + ": \"" + word + "\" is not a number");
-      row.push_back(v);
+      const std::optional<double> v = finiteNumber(word);
+      if (!v) throw ReadFileError(path + ": \"" + word + "\" is not a number");
+      row.push_back(*v);
     }
     if (!row.empty()) rows.push_back(std::move(row));
   }

@@ -18,9 +18,12 @@
 
 #include "correction/logentry.h"
 #include "correction/pairestimation.h"
+#include "demodata/distortedscan.h"
+#include "demodata/signalmodel.h"
 #include "fileio/fileerrors.h"
 #include "fileio/nifti/bidssidecar.h"
 #include "fileio/paths.h"
+#include "pipeline/demoinputs.h"
 #include "pipeline/niftiapply.h"
 #include "pipeline/niftiestimate.h"
 #include "pipeline/niftioutputs.h"
@@ -191,6 +194,27 @@ py::array_t<float> applyMap(const FloatArray& series, const FloatArray& vdm, con
   return std::move(out);
 }
 
+// The first volumes of the demo's pair (those `daxo demo --size SIZE --field
+// FIELD` writes into func_ap.fmr and func_pa.fmr, bit for bit) and their
+// voxel edge in mm, for timing the module on the demo's data.
+py::dict demoPair(const std::string& size, const std::string& field) {
+  const DemoSettings settings = demoSettingsFor(size, field);
+  std::optional<Volume> first, second;
+  {
+    py::gil_scoped_release release;
+    const Contrast contrast = functionalContrast(settings, 0);
+    first =
+        DistortedAcquisition(settings, PhaseDirection::First).scan(contrast, DistortedAcquisition::kFunctionalNoiseKey);
+    second = DistortedAcquisition(settings, PhaseDirection::Second)
+                 .scan(contrast, DistortedAcquisition::kFunctionalNoiseKey);
+  }
+  py::dict d;
+  d["first"] = toArray(*first);
+  d["second"] = toArray(*second);
+  d["voxel_mm"] = settings.voxelMm;
+  return d;
+}
+
 // The jobs of `daxo estimate` and `daxo apply` on NIfTI files, outputs named
 // and written as the program writes them.
 void estimateNiftiJob(const NiftiEstimateRequest& request, const LogCallback& log) {
@@ -273,6 +297,7 @@ PYBIND11_MODULE(_daxo, m) {
       },
       py::arg("map"), py::arg("hz"), py::arg("series"), py::arg("pe"), py::arg("readout"), py::arg("out_dir"),
       py::arg("jacobian"), py::arg("log"));
+  m.def("demo_pair", &demoPair, py::arg("size") = "full", py::arg("field") = "standard");
   m.def("apply_map", &applyMap, py::arg("series"), py::arg("vdm"), py::arg("pe"), py::arg("jacobian"),
         py::arg("threads"));
 }

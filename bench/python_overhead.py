@@ -27,8 +27,10 @@ After one untimed round, --runs rounds run the six in turn, each round in
 another order, so that a change of the machine's load falls on all of them.
 Each run gives its wall time and its CPU time: user + system of the child
 (resource.getrusage(RUSAGE_CHILDREN) deltas) for the three child processes,
-time.process_time() deltas for the calls in this process. CPU time hardly
-depends on what other processes do on a shared machine; wall time does.
+time.process_time() deltas for the calls in this process. On a shared
+machine CPU time moves far less with the other processes' load than wall
+time, but it still moves (by up to a third on 2 shared cores, through the
+contended cores and caches): hence the interleaving and the minima.
 
 Printed: min and median of each, each variant's excess over the program in
 per cent (min against min, median against median; none for imports), and

@@ -413,6 +413,20 @@ RigidMotion searchMotion(const Volume& first, const Volume& second, const std::a
   return motion;
 }
 
+// The estimation during the search: the map kept stiffer across PE than the
+// final one. A map free to bend from column to column takes up part of a
+// shift or turn across PE (the scans' edges offset across y fit as local
+// shifts along it), and the rounds would stop short of the motion.
+VariationalSettings searchSettings(const VariationalSettings& settings) {
+  // Across PE: second differences and mixed ones, no third differences.
+  constexpr double kStiff = 1.6e-2;
+  VariationalSettings search = settings;
+  search.weights.curvatureAcross = kStiff;
+  search.weights.mixedCurvature = kStiff;
+  search.weights.thirdAcross = 0.0;
+  return search;
+}
+
 }  // namespace
 
 MotionAndMap estimateVariationalWithMotion(const Volume& first, const Volume& second,
@@ -428,11 +442,16 @@ MotionAndMap estimateVariationalWithMotion(const Volume& first, const Volume& se
   if (!counted(motion, motionSettings)) {
     return result;
   }
+  // There is motion: the first step again, from the stiffer map of the search.
+  const VariationalSettings search = searchSettings(settings);
+  result.map = estimateVariational(first, second, search, nullptr);
+  const RigidMotion stiffStep = registrationStep(first, second, result.map, voxelSizeMm, motionSettings);
+  motion = composedMotion(stiffStep, stiffStep);
   // Most of the search on the pair at half resolution, where a round costs
   // an eighth, then rounds at full resolution from there.
   std::array<double, 3> coarseMm = voxelSizeMm, sameMm = voxelSizeMm;
   const Volume coarseFirst = halved(first, coarseMm), coarseSecond = halved(second, sameMm);
-  VariationalSettings coarseSettings = settings;
+  VariationalSettings coarseSettings = search;
   coarseSettings.levels = std::max(1, settings.levels - 1);
   Volume coarseMap = estimateVariational(coarseFirst, movedSecondScan(coarseSecond, coarseMm, motion, nullptr),
                                          coarseSettings, nullptr);
@@ -440,7 +459,7 @@ MotionAndMap estimateVariationalWithMotion(const Volume& first, const Volume& se
                         result.rounds);
   MotionSettings fine = motionSettings;
   fine.rounds = std::min(motionSettings.rounds, motionSettings.fullRounds);
-  motion = searchMotion(first, second, voxelSizeMm, settings, fine, motion, result.map, result.rounds);
+  motion = searchMotion(first, second, voxelSizeMm, search, fine, motion, result.map, result.rounds);
   // The rounds' maps had few iterations: the last one to convergence.
   VariationalSettings warm = settings;
   const Volume start = result.map;

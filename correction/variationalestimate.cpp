@@ -292,6 +292,7 @@ VariationalWeights levelWeights(const VariationalWeights& w, size_t index) {
   scaled.curvature = w.curvature / factor;
   scaled.curvatureAcross = w.curvatureAcross / factor;
   scaled.mixedCurvature = w.mixedCurvature / factor;
+  scaled.thirdAcross = w.thirdAcross / (factor * factor);  // a third difference halves once more per level
   return scaled;
 }
 
@@ -326,8 +327,8 @@ Volume estimateVariational(const Volume& first, const Volume& second, const Vari
   }
   const VariationalWeights& w = settings.weights;
   logEntry(log, "Variational estimation, ", levels.size(), " levels, curvature ", w.curvature, " along PE, ",
-           w.curvatureAcross, " across and ", w.mixedCurvature, " mixed, diffusion ", w.diffusion, ", barrier ",
-           w.barrier, ", threads ", pool.count());
+           w.curvatureAcross, " across and ", w.mixedCurvature, " mixed, third differences ", w.thirdAcross,
+           " across, diffusion ", w.diffusion, ", barrier ", w.barrier, ", threads ", pool.count());
   std::vector<double> b;
   // Coarse to fine from a zero field, or the finest alone from the start map.
   for (size_t li = settings.initial ? 1 : levels.size(); li-- > 0;) {

@@ -21,8 +21,9 @@ namespace daxo {
 struct VariationalSettings {
   // Cost weights for intensities scaled so that the 99th percentile of
   // max(I1, I2) is 1 and displacements in voxels of the finest grid; the
-  // curvature weight is divided by 4 per coarser level, which keeps the
-  // continuous cost the same on every level.
+  // weights of second differences are divided by 4 per coarser level and that
+  // of third differences by 16, which keeps the continuous cost the same on
+  // every level.
   VariationalWeights weights;
   int levels = 3;                 // grids of ceil(n / 2) per coarser level (an axis under 8 cells is kept)
   int coarseIterations = 10;      // Gauss-Newton iterations per coarse level

@@ -171,8 +171,20 @@ double VariationalProblem::regulariserCost(const double* b, size_t c) const {
       mixed += t * t;
     }
   }
+  // Third differences across PE: the windows that start at this column.
+  double third = 0.0;
+  if (weights_.thirdAcross != 0.0) {
+    for (const auto& [fits, step] : {std::pair<bool, size_t>{x + 3 < nx, stride}, {z + 3 < nz, zStride}}) {
+      if (!fits) continue;
+      for (int32_t k = 0; k < faces; ++k) {
+        const double t = -p[k] + 3.0 * p[k + step] - 3.0 * p[k + 2 * step] + p[k + 3 * step];
+        third += t * t;
+      }
+    }
+  }
   return 0.5 * weights_.curvature * curvature + 0.5 * weights_.curvatureAcross * acrossCurvature +
-         0.5 * weights_.mixedCurvature * mixed + 0.5 * weights_.diffusion * diffusion;
+         0.5 * weights_.mixedCurvature * mixed + 0.5 * weights_.diffusion * diffusion +
+         0.5 * weights_.thirdAcross * third;
 }
 
 void VariationalProblem::addRegulariser(const double* pAll, double* outAll, size_t c) const {
@@ -261,6 +273,35 @@ void VariationalProblem::addRegulariser(const double* pAll, double* outAll, size
     }
   }
   for (int32_t k = std::max(2, faces - 2); k < faces; ++k) edge(k);
+  if (weights_.thirdAcross != 0.0) addThirdAcross(pAll, outAll, c);
+}
+
+namespace {
+constexpr double kThird[4] = {-1.0, 3.0, -3.0, 1.0};
+}
+
+void VariationalProblem::addThirdAcross(const double* pAll, double* outAll, size_t c) const {
+  // T^T T p along x and along z: each window s .. s + 3 that holds this
+  // column adds its tap here times its third difference.
+  const int32_t faces = grid_.m + 1, nx = grid_.nx, nz = grid_.nz;
+  const int32_t x = static_cast<int32_t>(c % static_cast<size_t>(nx));
+  const int32_t z = static_cast<int32_t>(c / static_cast<size_t>(nx));
+  const ptrdiff_t stride = faces, zStride = stride * nx;
+  const double* p = pAll + static_cast<ptrdiff_t>(c) * stride;
+  double* out = outAll + static_cast<ptrdiff_t>(c) * stride;
+  const double lambda = weights_.thirdAcross;
+  for (const auto& [pos, n, step] : {std::tuple<int32_t, int32_t, ptrdiff_t>{x, nx, stride}, {z, nz, zStride}}) {
+    for (int32_t start = pos - 3; start <= pos; ++start) {
+      if (start < 0 || start + 3 >= n) continue;
+      const double* w0 = p + (start - pos) * step;
+      const double tap = lambda * kThird[pos - start];
+      for (int32_t k = 0; k < faces; ++k) {
+        const double t =
+            kThird[0] * w0[k] + kThird[1] * w0[k + step] + kThird[2] * w0[k + 2 * step] + kThird[3] * w0[k + 3 * step];
+        out[k] += tap * t;
+      }
+    }
+  }
 }
 
 bool VariationalProblem::lineariseColumn(const std::vector<double>& b, std::vector<double>& gradient, size_t c,
@@ -347,11 +388,18 @@ void VariationalProblem::factorPreconditioner(size_t c) {
   double* lower = preLower_.data() + c * faces;
   double* inverse = preInverse_.data() + c * faces;
   double* po = preOff_.data() + c * cells;
+  const auto thirdCount = [](int32_t pos, int32_t n) {
+    double sum = 0.0;
+    for (int32_t start = pos - 3; start <= pos; ++start)
+      if (start >= 0 && start + 3 < n) sum += kThird[pos - start] * kThird[pos - start];
+    return sum;
+  };
+  const double thirdDiag = weights_.thirdAcross * (thirdCount(x, nx) + thirdCount(z, nz));
   double previousLower = 0.0, previousOff = 0.0;
   for (int32_t k = 0; k < nf; ++k) {
     const double pe = 4.0 * interior(k, nf) + 2.0 * interior(k - 1, nf) + 2.0 * interior(k + 1, nf);
     const double diagonal =
-        dg[k] + a2 * pe + a1 * ((k > 0) + (k + 1 < nf)) + acrossDiag + mixedDiag * ((k > 0) + (k + 1 < nf));
+        dg[k] + a2 * pe + a1 * ((k > 0) + (k + 1 < nf)) + acrossDiag + mixedDiag * ((k > 0) + (k + 1 < nf)) + thirdDiag;
     const double pivot = diagonal - previousOff * previousLower;
     inverse[k] = 1.0 / pivot;
     if (k + 1 < nf) {

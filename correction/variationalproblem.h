@@ -23,11 +23,13 @@
 // conserved by the distortion). The images are cubic B-splines along PE only,
 // zero outside the field of view. The cost is
 //   J(b) = 1/2 |S (sqrt(w) r)|^2 + curvature/2 |K b|^2 + curvatureAcross/2 |K' b|^2
-//          + mixedCurvature/2 |M b|^2 + diffusion/2 |G b|^2 + barrier sum phi(D b),
+//          + mixedCurvature/2 |M b|^2 + thirdAcross/2 |T b|^2 + diffusion/2 |G b|^2
+//          + barrier sum phi(D b),
 // S the binomial filter along PE (or the identity, see smoothResidual), K the
 // second differences along PE, K' those along x and z, M the mixed second
 // differences of PE with x and of PE with z (between neighbouring columns and
-// faces), G the first differences along all three, phi(v) = v^4 / (1 - v^2), which keeps 1 +- D b
+// faces), T the third differences along x and z (windows of four columns),
+// G the first differences along all three, phi(v) = v^4 / (1 - v^2), which keeps 1 +- D b
 // positive (the map never folds). The cell weights w are frozen at a
 // linearisation point: 0 where a sample leaves the field of view, else
 // 2 / ((1 + Db)^2 + (1 - Db)^2), the inverse of the residual's noise variance
@@ -55,15 +57,23 @@ struct ColumnGrid {
 // The defaults were chosen on truth pairs with real anatomy and real fields
 // as well as on synthetic heads (bench_estimate).
 struct VariationalWeights {
-  double curvature = 4e-3;          // second differences along PE
-  double curvatureAcross = 1.6e-2;  // second differences along x and z
+  double curvature = 4e-3;        // second differences along PE
+  double curvatureAcross = 5e-3;  // second differences along x and z
   // Mixed second differences of PE with x and z: they couple the slope along
   // PE of neighbouring columns. Noise in the scans' intensities shows as
   // noise in that slope (the Jacobian term), which, integrated along PE,
   // would leave streaks along PE a column or two wide.
-  double mixedCurvature = 1.6e-2;
+  double mixedCurvature = 2.4e-2;
   double diffusion = 1e-5;  // first differences, every axis
   double barrier = 1e-4;    // weight of phi(D b)
+  // Third differences along x and z. Real fields bend across PE on scales of
+  // a few voxels, most near the sinuses, which a strong penalty on second
+  // differences flattens; noise
+  // in the columns' independent fits is rough on the scale of one voxel,
+  // where third differences grow twice as fast as second ones. Most of the
+  // smoothing across PE is therefore done here, and little by
+  // curvatureAcross.
+  double thirdAcross = 1.6e-2;
   // Compare the unwarped scans through the binomial filter [1 2 1] / 4 along
   // PE: the residual r becomes S r. The part of two scans' difference that
   // their voxel sampling aliases sits near the Nyquist frequency, which S
@@ -112,6 +122,8 @@ class VariationalProblem {
  private:
   // Adds the regulariser's matrix times p to out, column c.
   void addRegulariser(const double* p, double* out, size_t c) const;
+  // Adds thirdAcross * T^T T p to out, column c (T: third differences along x and z).
+  void addThirdAcross(const double* p, double* out, size_t c) const;
   double regulariserCost(const double* b, size_t c) const;
   // linearise for column c on `thread`'s scratch: the cell weights, the
   // rows of the data term's Jacobian, the Gauss-Newton block and the column's

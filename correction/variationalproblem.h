@@ -73,7 +73,7 @@ struct VariationalWeights {
   // where third differences grow twice as fast as second ones. Most of the
   // smoothing across PE is therefore done here, and little by
   // curvatureAcross.
-  double thirdAcross = 1.6e-2;
+  double thirdAcross = 8e-3;
   // Compare the unwarped scans through the binomial filter [1 2 1] / 4 along
   // PE: the residual r becomes S r. The part of two scans' difference that
   // their voxel sampling aliases sits near the Nyquist frequency, which S

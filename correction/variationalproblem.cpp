@@ -62,6 +62,26 @@ inline Barrier barrierAt(double v) {
 
 inline bool interior(int32_t j, int32_t n) { return j >= 1 && j <= n - 2; }
 
+// Column c of the faces p and of the output, with its position and strides.
+struct RegulariserColumn {
+  int32_t faces, x, z;
+  ptrdiff_t stride, zStride;
+  const double* p;
+  double* out;
+};
+
+RegulariserColumn regulariserColumn(const ColumnGrid& g, const double* pAll, double* outAll, size_t c) {
+  const int32_t faces = g.m + 1;
+  const ptrdiff_t stride = faces, offset = static_cast<ptrdiff_t>(c) * stride;
+  return RegulariserColumn{faces,
+                           static_cast<int32_t>(c % static_cast<size_t>(g.nx)),
+                           static_cast<int32_t>(c / static_cast<size_t>(g.nx)),
+                           stride,
+                           stride * g.nx,
+                           pAll + offset,
+                           outAll + offset};
+}
+
 // out = S u, S the binomial filter [1 2 1] / 4 with zeros past both ends
 // (symmetric, so it is its own transpose). out must not be u.
 inline void binomial(const double* u, double* out, int32_t m) {
@@ -188,12 +208,11 @@ double VariationalProblem::regulariserCost(const double* b, size_t c) const {
 }
 
 void VariationalProblem::addRegulariser(const double* pAll, double* outAll, size_t c) const {
-  const int32_t faces = grid_.m + 1, nx = grid_.nx, nz = grid_.nz;
-  const int32_t x = static_cast<int32_t>(c % static_cast<size_t>(nx));
-  const int32_t z = static_cast<int32_t>(c / static_cast<size_t>(nx));
-  const ptrdiff_t stride = faces, zStride = stride * nx;
-  const double* p = pAll + static_cast<ptrdiff_t>(c) * stride;
-  double* out = outAll + static_cast<ptrdiff_t>(c) * stride;
+  const RegulariserColumn col = regulariserColumn(grid_, pAll, outAll, c);
+  const int32_t faces = col.faces, nx = grid_.nx, nz = grid_.nz, x = col.x, z = col.z;
+  const ptrdiff_t stride = col.stride, zStride = col.zStride;
+  const double* p = col.p;
+  double* out = col.out;
   const double a2 = weights_.curvature, a2x = weights_.curvatureAcross, a1 = weights_.diffusion;
 
   // Across PE the regulariser's rows are 5-point stencils in x and in z whose
@@ -283,12 +302,11 @@ constexpr double kThird[4] = {-1.0, 3.0, -3.0, 1.0};
 void VariationalProblem::addThirdAcross(const double* pAll, double* outAll, size_t c) const {
   // T^T T p along x and along z: each window s .. s + 3 that holds this
   // column adds its tap here times its third difference.
-  const int32_t faces = grid_.m + 1, nx = grid_.nx, nz = grid_.nz;
-  const int32_t x = static_cast<int32_t>(c % static_cast<size_t>(nx));
-  const int32_t z = static_cast<int32_t>(c / static_cast<size_t>(nx));
-  const ptrdiff_t stride = faces, zStride = stride * nx;
-  const double* p = pAll + static_cast<ptrdiff_t>(c) * stride;
-  double* out = outAll + static_cast<ptrdiff_t>(c) * stride;
+  const RegulariserColumn col = regulariserColumn(grid_, pAll, outAll, c);
+  const int32_t faces = col.faces, nx = grid_.nx, nz = grid_.nz, x = col.x, z = col.z;
+  const ptrdiff_t stride = col.stride, zStride = col.zStride;
+  const double* p = col.p;
+  double* out = col.out;
   const double lambda = weights_.thirdAcross;
   for (const auto& [pos, n, step] : {std::tuple<int32_t, int32_t, ptrdiff_t>{x, nx, stride}, {z, nz, zStride}}) {
     for (int32_t start = pos - 3; start <= pos; ++start) {

@@ -5,6 +5,9 @@
 BUILD ?= build
 WINDOWS_BUILD ?= build-windows
 CMAKE_ARGS ?=
+# Passed on to ctest by `make test`, e.g. CTEST_ARGS="-LE slow" (CI's
+# sanitizer step).
+CTEST_ARGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 .PHONY: all deps configure build daxo python test demo bench bench-all clean windows windows-test
@@ -30,7 +33,7 @@ python: configure
 	cmake --build $(BUILD) --target python -j $(JOBS)
 
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
 # Writes the demo data into $(BUILD)/demo, estimates and corrects through the
 # plugin and prints the report; fails when the map misses its bound.

@@ -4,8 +4,11 @@
 # the fuzzing harnesses of .ci/fuzz; Eigen is the tests' reference solver.
 # Snakemake runs the workflow in workflow/ in its test. pybind11, Python's
 # headers and numpy build the Python module; nibabel, Nipype and pytest are
-# what its package and tests use.
+# what its package and tests use. With --list, prints the names instead.
 set -e
-exec "$(dirname "$0")/install-packages.sh" g++ make cmake pkg-config libfftw3-dev libgtest-dev libbenchmark-dev \
+list=""
+[ "${1:-}" = --list ] && list=--list
+# shellcheck disable=SC2086
+exec "$(dirname "$0")/install-packages.sh" $list g++ make cmake pkg-config libfftw3-dev libgtest-dev libbenchmark-dev \
   libnifti2-dev libznz-dev zlib1g-dev nlohmann-json3-dev libpng-dev clang-14 libclang-rt-14-dev libeigen3-dev \
   snakemake pybind11-dev python3-dev python3-numpy python3-nibabel python3-nipype python3-pytest

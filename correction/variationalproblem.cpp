@@ -62,6 +62,14 @@ inline Barrier barrierAt(double v) {
 
 inline bool interior(int32_t j, int32_t n) { return j >= 1 && j <= n - 2; }
 
+// The taps of a third difference; thirdDifference gives that of the window
+// w[k], w[k + step], w[k + 2 step], w[k + 3 step].
+constexpr double kThird[4] = {-1.0, 3.0, -3.0, 1.0};
+
+inline double thirdDifference(const double* w, int32_t k, ptrdiff_t step) {
+  return kThird[0] * w[k] + kThird[1] * w[k + step] + kThird[2] * w[k + 2 * step] + kThird[3] * w[k + 3 * step];
+}
+
 // Column c of the faces p and of the output, with its position and strides.
 struct RegulariserColumn {
   int32_t faces, x, z;
@@ -197,7 +205,7 @@ double VariationalProblem::regulariserCost(const double* b, size_t c) const {
     for (const auto& [fits, step] : {std::pair<bool, size_t>{x + 3 < nx, stride}, {z + 3 < nz, zStride}}) {
       if (!fits) continue;
       for (int32_t k = 0; k < faces; ++k) {
-        const double t = -p[k] + 3.0 * p[k + step] - 3.0 * p[k + 2 * step] + p[k + 3 * step];
+        const double t = thirdDifference(p, k, static_cast<ptrdiff_t>(step));
         third += t * t;
       }
     }
@@ -295,10 +303,6 @@ void VariationalProblem::addRegulariser(const double* pAll, double* outAll, size
   if (weights_.thirdAcross != 0.0) addThirdAcross(pAll, outAll, c);
 }
 
-namespace {
-constexpr double kThird[4] = {-1.0, 3.0, -3.0, 1.0};
-}
-
 void VariationalProblem::addThirdAcross(const double* pAll, double* outAll, size_t c) const {
   // T^T T p along x and along z: each window s .. s + 3 that holds this
   // column adds its tap here times its third difference.
@@ -314,8 +318,7 @@ void VariationalProblem::addThirdAcross(const double* pAll, double* outAll, size
       const double* w0 = p + (start - pos) * step;
       const double tap = lambda * kThird[pos - start];
       for (int32_t k = 0; k < faces; ++k) {
-        const double t =
-            kThird[0] * w0[k] + kThird[1] * w0[k + step] + kThird[2] * w0[k + 2 * step] + kThird[3] * w0[k + 3 * step];
+        const double t = thirdDifference(w0, k, step);
         out[k] += tap * t;
       }
     }

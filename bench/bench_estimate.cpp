@@ -501,6 +501,18 @@ void BM_VariationalRealPair(benchmark::State& state) {
     correctPair(ap, moved, v, first, second);
     state.counters["before"] = maskedCorrelation(ap, pa, mask);
     state.counters["after"] = maskedCorrelation(first, second, mask);
+    // The agreement of the corrected pair's structure: both smoothed by a
+    // Gaussian of 1 voxel, which leaves the scans' independent noise out.
+    state.counters["after_smooth1"] =
+        maskedCorrelation(gaussianSmoothed(first, 1.0), gaussianSmoothed(second, 1.0), mask);
+    const Volume reference = testing::referenceDisplacement();
+    if (subject == "xa30" && state.range(1) == 0 && reference.voxelCount() == ap.voxelCount()) {
+      // The peer's field through the same correction.
+      correctPair(ap, pa, reference, first, second);
+      state.counters["reference"] = maskedCorrelation(first, second, mask);
+      state.counters["reference_smooth1"] =
+          maskedCorrelation(gaussianSmoothed(first, 1.0), gaussianSmoothed(second, 1.0), mask);
+    }
     state.ResumeTiming();
   }
   bench::reportMeasures(state, static_cast<double>(ap.voxelCount()), clock);

@@ -56,7 +56,7 @@ Volume mirroredX(const Volume& v) {
 
 // The reference field in Hz on the xa30 grid, as the displacement of the AP
 // scan (phase encoding j-: a positive field moves it toward -j).
-Volume referenceDisplacement(const std::string& folder) {
+Volume referenceDisplacementIn(const std::string& folder) {
   Volume field = volumeZero(folder + "/reference/xa30-b0_topup_field_hz.nii.gz");
   field *= static_cast<float>(-kXa30Readout);
   return field;
@@ -72,7 +72,7 @@ Anatomy xa30(const std::string& folder) {
   const std::string dwi = folder + "/bids/sub-xa30/dwi/sub-xa30_dir-";
   const Volume ap = volumeZero(dwi + "AP_dwi.nii.gz"), pa = volumeZero(dwi + "PA_dwi.nii.gz");
   Anatomy a;
-  a.field = referenceDisplacement(folder);
+  a.field = referenceDisplacementIn(folder);
   a.object = unwarped(ap, a.field, false);
   const Volume second = unwarped(pa, a.field, true);
   for (size_t i = 0; i < a.object.voxelCount(); ++i)
@@ -90,7 +90,7 @@ Anatomy canon(const std::string& folder) {
   a.head = regionAbove(a.object, 0.15);
   a.noise = measuredNoise(a.object, a.head);
   a.voxelMm = NiftiImage::open(ap).voxelSize();
-  const Volume reference = referenceDisplacement(folder);
+  const Volume reference = referenceDisplacementIn(folder);
   a.field = mirroredX(resampledCentred(reference, {3.0, 3.0, 3.0}, a.object.dimensions(), a.voxelMm));
   return a;
 }
@@ -144,6 +144,11 @@ double measuredNoise(const Volume& v, const Volume& head) {
   // The mask's response to Gaussian noise has deviation 6 sigma, whose
   // median absolute value is 0.6745 of that.
   return responses[middle] / (6.0 * 0.6745);
+}
+
+Volume referenceDisplacement() {
+  const std::string folder = sharedDataFolder();
+  return present(folder) ? referenceDisplacementIn(folder) : Volume();
 }
 
 std::vector<RealAnatomyCase> realAnatomyCases(const RealAnatomyOptions& options) {

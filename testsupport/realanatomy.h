@@ -40,6 +40,11 @@ struct RealAnatomyOptions {
   RigidMotion motion;       // of the head between the first and the second scan
 };
 
+// The reference field of ../shared/data/reference as the displacement of the
+// xa30 AP scan (volume 0 of bids/sub-xa30's dir-AP run), in voxels; empty
+// without the scans.
+Volume referenceDisplacement();
+
 // The named cases, in a fixed order. Empty without the scans.
 std::vector<RealAnatomyCase> realAnatomyCases(const RealAnatomyOptions& options = {});
 

@@ -418,10 +418,12 @@ RigidMotion searchMotion(const Volume& first, const Volume& second, const std::a
 // shift or turn across PE (the scans' edges offset across y fit as local
 // shifts along it), and the rounds would stop short of the motion.
 VariationalSettings searchSettings(const VariationalSettings& settings) {
-  // Across PE: second differences and mixed ones, no third differences.
+  // Across PE: quadratic second differences and mixed ones, no third
+  // differences.
   constexpr double kStiff = 1.6e-2;
   VariationalSettings search = settings;
   search.weights.curvatureAcross = kStiff;
+  search.weights.acrossKnee = 0.0;
   search.weights.mixedCurvature = kStiff;
   search.weights.thirdAcross = 0.0;
   return search;

@@ -293,6 +293,8 @@ VariationalWeights levelWeights(const VariationalWeights& w, size_t index) {
   scaled.curvatureAcross = w.curvatureAcross / factor;
   scaled.mixedCurvature = w.mixedCurvature / factor;
   scaled.thirdAcross = w.thirdAcross / (factor * factor);  // a third difference halves once more per level
+  // The same bend shows twice the second difference in coarse voxels.
+  scaled.acrossKnee = w.acrossKnee * std::pow(2.0, static_cast<double>(index));
   return scaled;
 }
 
@@ -327,7 +329,8 @@ Volume estimateVariational(const Volume& first, const Volume& second, const Vari
   }
   const VariationalWeights& w = settings.weights;
   logEntry(log, "Variational estimation, ", levels.size(), " levels, curvature ", w.curvature, " along PE, ",
-           w.curvatureAcross, " across and ", w.mixedCurvature, " mixed, third differences ", w.thirdAcross,
+           w.curvatureAcross, " across (linear above ", w.acrossKnee, ") and ", w.mixedCurvature,
+           " mixed, third differences ", w.thirdAcross,
            " across, diffusion ", w.diffusion, ", barrier ", w.barrier, ", threads ", pool.count());
   std::vector<double> b;
   // Coarse to fine from a zero field, or the finest alone from the start map.

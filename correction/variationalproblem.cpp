@@ -129,6 +129,10 @@ VariationalProblem::VariationalProblem(const ColumnGrid& grid, const std::vector
   preLower_.assign(grid_.faces(), 0.0);
   preInverse_.assign(grid_.faces(), 0.0);
   preOff_.assign(grid_.cells(), 0.0);
+  if (kneeAcross()) {
+    acrossWeight_.assign(grid_.columns() * 2 * static_cast<size_t>(grid_.m + 1), 1.0);
+    acrossBend_.assign(acrossWeight_.size(), 0.0);
+  }
   partial_.assign(columns, 0.0);
   const int64_t n = static_cast<int64_t>(columns);
   threads_->run(static_cast<size_t>(n), [&](size_t begin, size_t end, int) {
@@ -139,6 +143,24 @@ VariationalProblem::VariationalProblem(const ColumnGrid& grid, const std::vector
     }
   });
 }
+
+namespace {
+
+// The penalty of a second difference t across PE relative to t^2:
+// 2 knee^2 (sqrt(1 + (t / knee)^2) - 1), t^2 below the knee and growing as
+// 2 knee |t| above it (its minimiser under a frozen weight is that of
+// w t^2 with w = 1 / sqrt(1 + (t / knee)^2)).
+inline double kneePenalty(double t, double knee) {
+  const double u = t / knee;
+  return 2.0 * knee * knee * (std::sqrt(1.0 + u * u) - 1.0);
+}
+
+inline double kneeWeight(double t, double knee) {
+  const double u = t / knee;
+  return 1.0 / std::sqrt(1.0 + u * u);
+}
+
+}  // namespace
 
 double VariationalProblem::sumOfPartials() const {
   double sum = 0.0;
@@ -153,6 +175,7 @@ double VariationalProblem::regulariserCost(const double* b, size_t c) const {
   const size_t stride = static_cast<size_t>(faces), zStride = stride * static_cast<size_t>(nx);
   const double* p = b + c * stride;
   double curvature = 0.0, acrossCurvature = 0.0, diffusion = 0.0;
+  const double knee = weights_.acrossKnee;
   for (int32_t k = 1; k + 1 < faces; ++k) {
     const double t = p[k - 1] - 2.0 * p[k] + p[k + 1];
     curvature += t * t;
@@ -165,14 +188,14 @@ double VariationalProblem::regulariserCost(const double* b, size_t c) const {
     const double *l = p - stride, *r = p + stride;
     for (int32_t k = 0; k < faces; ++k) {
       const double t = l[k] - 2.0 * p[k] + r[k];
-      acrossCurvature += t * t;
+      acrossCurvature += knee > 0.0 ? kneePenalty(t, knee) : t * t;
     }
   }
   if (interior(z, nz)) {
     const double *l = p - zStride, *r = p + zStride;
     for (int32_t k = 0; k < faces; ++k) {
       const double t = l[k] - 2.0 * p[k] + r[k];
-      acrossCurvature += t * t;
+      acrossCurvature += knee > 0.0 ? kneePenalty(t, knee) : t * t;
     }
   }
   if (x + 1 < nx) {
@@ -221,7 +244,10 @@ void VariationalProblem::addRegulariser(const double* pAll, double* outAll, size
   const ptrdiff_t stride = col.stride, zStride = col.zStride;
   const double* p = col.p;
   double* out = col.out;
-  const double a2 = weights_.curvature, a2x = weights_.curvatureAcross, a1 = weights_.diffusion;
+  // With a knee the second differences across PE are added by
+  // addAcrossWeighted, each with its own weight.
+  const double a2 = weights_.curvature, a2x = kneeAcross() ? 0.0 : weights_.curvatureAcross,
+               a1 = weights_.diffusion;
 
   // Across PE the regulariser's rows are 5-point stencils in x and in z whose
   // weights depend only on the column's position: K^T K (second differences
@@ -301,6 +327,83 @@ void VariationalProblem::addRegulariser(const double* pAll, double* outAll, size
   }
   for (int32_t k = std::max(2, faces - 2); k < faces; ++k) edge(k);
   if (weights_.thirdAcross != 0.0) addThirdAcross(pAll, outAll, c);
+  if (kneeAcross()) addAcrossWeighted(outAll, c);
+}
+
+void VariationalProblem::addAcrossWeighted(double* outAll, size_t c) const {
+  // K'^T W K' p along x and along z: each interior column j within one of
+  // this column adds its tap (1, -2, 1) times w_j (K' p)_j, which
+  // bendAcross left in acrossBend_.
+  const int32_t faces = grid_.m + 1, nx = grid_.nx, nz = grid_.nz;
+  const int32_t x = static_cast<int32_t>(c % static_cast<size_t>(nx)),
+                z = static_cast<int32_t>(c / static_cast<size_t>(nx));
+  const size_t stride = static_cast<size_t>(faces);
+  const double lambda = weights_.curvatureAcross;
+  double* out = outAll + c * stride;
+  const double* u[6];
+  double tap[6];
+  int count = 0;
+  for (int axis = 0; axis < 2; ++axis) {
+    const int32_t pos = axis == 0 ? x : z, n = axis == 0 ? nx : nz;
+    const ptrdiff_t columnStep = axis == 0 ? 1 : nx;
+    for (int32_t j = pos - 1; j <= pos + 1; ++j) {
+      if (!interior(j, n)) continue;
+      const size_t column = static_cast<size_t>(static_cast<ptrdiff_t>(c) + (j - pos) * columnStep);
+      u[count] = acrossBend_.data() + (2 * column + static_cast<size_t>(axis)) * stride;
+      tap[count++] = lambda * (j == pos ? -2.0 : 1.0);
+    }
+  }
+  if (count == 6) {
+    // Inside the volume: one pass, the x terms summed before the z terms.
+    for (int32_t k = 0; k < faces; ++k)
+      out[k] += ((tap[0] * u[0][k] + tap[1] * u[1][k]) + tap[2] * u[2][k]) +
+                ((tap[3] * u[3][k] + tap[4] * u[4][k]) + tap[5] * u[5][k]);
+    return;
+  }
+  for (int i = 0; i < count; ++i)
+    for (int32_t k = 0; k < faces; ++k) out[k] += tap[i] * u[i][k];
+}
+
+void VariationalProblem::bendAcross(const double* pAll) const {
+  const int32_t faces = grid_.m + 1, nx = grid_.nx, nz = grid_.nz;
+  const size_t stride = static_cast<size_t>(faces);
+  threads_->run(grid_.columns(), [&](size_t begin, size_t end, int) {
+    for (size_t c = begin; c < end; ++c) {
+      const int32_t x = static_cast<int32_t>(c % static_cast<size_t>(nx)),
+                    z = static_cast<int32_t>(c / static_cast<size_t>(nx));
+      const double* p = pAll + c * stride;
+      for (int axis = 0; axis < 2; ++axis) {
+        if (!interior(axis == 0 ? x : z, axis == 0 ? nx : nz)) continue;
+        const size_t offset = (2 * c + static_cast<size_t>(axis)) * stride;
+        const double* w = acrossWeight_.data() + offset;
+        double* u = acrossBend_.data() + offset;
+        const size_t step = axis == 0 ? stride : stride * static_cast<size_t>(nx);
+        for (int32_t k = 0; k < faces; ++k) u[k] = w[k] * (p[k - step] - 2.0 * p[k] + p[k + step]);
+      }
+    }
+  });
+}
+
+void VariationalProblem::freezeAcrossWeights(const std::vector<double>& b) {
+  const int32_t faces = grid_.m + 1, nx = grid_.nx, nz = grid_.nz;
+  const size_t stride = static_cast<size_t>(faces);
+  const double knee = weights_.acrossKnee;
+  threads_->run(grid_.columns(), [&](size_t begin, size_t end, int) {
+    for (size_t c = begin; c < end; ++c) {
+      const int32_t x = static_cast<int32_t>(c % static_cast<size_t>(nx)),
+                    z = static_cast<int32_t>(c / static_cast<size_t>(nx));
+      const double* p = b.data() + c * stride;
+      for (int axis = 0; axis < 2; ++axis) {
+        double* w = acrossWeight_.data() + (2 * c + static_cast<size_t>(axis)) * stride;
+        if (!interior(axis == 0 ? x : z, axis == 0 ? nx : nz)) {
+          std::fill(w, w + stride, 0.0);  // no second difference is centred here
+          continue;
+        }
+        const size_t step = axis == 0 ? stride : stride * static_cast<size_t>(nx);
+        for (int32_t k = 0; k < faces; ++k) w[k] = kneeWeight(p[k - step] - 2.0 * p[k] + p[k + step], knee);
+      }
+    }
+  });
 }
 
 void VariationalProblem::addThirdAcross(const double* pAll, double* outAll, size_t c) const {
@@ -401,7 +504,23 @@ void VariationalProblem::factorPreconditioner(size_t c) {
     return 4.0 * interior(pos, count) + 1.0 * interior(pos - 1, count) + 1.0 * interior(pos + 1, count);
   };
   const double neighbours = (x > 0) + (x + 1 < nx) + (z > 0) + (z + 1 < nz);
-  const double acrossDiag = a2x * (across(x, nx) + across(z, nz)) + a1 * neighbours;
+  const bool knee = kneeAcross();
+  const double acrossDiag = (knee ? 0.0 : a2x * (across(x, nx) + across(z, nz))) + a1 * neighbours;
+  // With a knee, the weighted second differences' diagonal, per face: the
+  // squares of the taps (1, -2, 1) times each interior column's weight.
+  const auto weightedAcross = [&](int32_t k) {
+    double sum = 0.0;
+    for (int axis = 0; axis < 2; ++axis) {
+      const int32_t pos = axis == 0 ? x : z, n = axis == 0 ? nx : nz;
+      const ptrdiff_t columnStep = axis == 0 ? 1 : nx;
+      for (int32_t j = pos - 1; j <= pos + 1; ++j) {
+        if (!interior(j, n)) continue;
+        const size_t column = static_cast<size_t>(static_cast<ptrdiff_t>(c) + (j - pos) * columnStep);
+        sum += (j == pos ? 4.0 : 1.0) * acrossWeight_[(2 * column + static_cast<size_t>(axis)) * faces + static_cast<size_t>(k)];
+      }
+    }
+    return a2x * sum;
+  };
   // Each mixed difference with a neighbour column holds faces k and k + 1.
   const double mixedDiag = weights_.mixedCurvature * neighbours;
   const double* dg = diag_.data() + c * faces;
@@ -420,7 +539,8 @@ void VariationalProblem::factorPreconditioner(size_t c) {
   for (int32_t k = 0; k < nf; ++k) {
     const double pe = 4.0 * interior(k, nf) + 2.0 * interior(k - 1, nf) + 2.0 * interior(k + 1, nf);
     const double diagonal =
-        dg[k] + a2 * pe + a1 * ((k > 0) + (k + 1 < nf)) + acrossDiag + mixedDiag * ((k > 0) + (k + 1 < nf)) + thirdDiag;
+        dg[k] + a2 * pe + a1 * ((k > 0) + (k + 1 < nf)) + acrossDiag + mixedDiag * ((k > 0) + (k + 1 < nf)) + thirdDiag +
+        (knee ? weightedAcross(k) : 0.0);
     const double pivot = diagonal - previousOff * previousLower;
     inverse[k] = 1.0 / pivot;
     if (k + 1 < nf) {
@@ -435,6 +555,10 @@ void VariationalProblem::factorPreconditioner(size_t c) {
 
 double VariationalProblem::linearise(const std::vector<double>& b, std::vector<double>& gradient) {
   gradient.assign(grid_.faces(), 0.0);
+  if (kneeAcross()) {
+    freezeAcrossWeights(b);
+    bendAcross(b.data());
+  }
   threads_->run(grid_.columns(), [&](size_t begin, size_t end, int thread) {
     for (size_t c = begin; c < end; ++c)
       if (lineariseColumn(b, gradient, c, thread)) factorPreconditioner(c);
@@ -494,6 +618,7 @@ void VariationalProblem::applyHessian(const std::vector<double>& p, std::vector<
   const size_t faces = static_cast<size_t>(m + 1), cells = static_cast<size_t>(m);
   const bool smoothed = weights_.smoothResidual;
   const int64_t n = static_cast<int64_t>(grid_.columns());
+  if (kneeAcross()) bendAcross(p.data());
   threads_->run(static_cast<size_t>(n), [&](size_t begin, size_t end, int thread) {
     auto& [u, filtered, back] = scratch_[static_cast<size_t>(thread)];
     for (int64_t cs = static_cast<int64_t>(begin); cs < static_cast<int64_t>(end); ++cs) {

@@ -58,7 +58,7 @@ struct ColumnGrid {
 // as well as on synthetic heads (bench_estimate).
 struct VariationalWeights {
   double curvature = 4e-3;        // second differences along PE
-  double curvatureAcross = 5e-3;  // second differences along x and z
+  double curvatureAcross = 2e-2;  // second differences along x and z (see acrossKnee)
   // Mixed second differences of PE with x and z: they couple the slope along
   // PE of neighbouring columns. Noise in the scans' intensities shows as
   // noise in that slope (the Jacobian term), which, integrated along PE,
@@ -74,6 +74,13 @@ struct VariationalWeights {
   // smoothing across PE is therefore done here, and little by
   // curvatureAcross.
   double thirdAcross = 8e-3;
+  // The second difference across PE (voxels) above which its penalty grows
+  // linearly rather than quadratically (0: quadratic throughout). Noise in
+  // the columns' independent fits bends the map across PE a little in every
+  // column, which the quadratic part smooths away; the sharp bends of real
+  // fields near the sinuses are far larger, and a quadratic penalty would
+  // flatten them.
+  double acrossKnee = 0.01;
   // Compare the unwarped scans through the binomial filter [1 2 1] / 4 along
   // PE: the residual r becomes S r. The part of two scans' difference that
   // their voxel sampling aliases sits near the Nyquist frequency, which S
@@ -124,6 +131,15 @@ class VariationalProblem {
   void addRegulariser(const double* p, double* out, size_t c) const;
   // Adds thirdAcross * T^T T p to out, column c (T: third differences along x and z).
   void addThirdAcross(const double* p, double* out, size_t c) const;
+  bool kneeAcross() const { return weights_.acrossKnee > 0.0 && weights_.curvatureAcross != 0.0; }
+  // Adds curvatureAcross * K'^T W K' p to out, column c, W the weights frozen
+  // by the last linearisation, from W K' p that bendAcross(p) left.
+  void addAcrossWeighted(double* out, size_t c) const;
+  // acrossBend_ = W K' p, every column.
+  void bendAcross(const double* p) const;
+  // The weight of each second difference across PE at b: per column, along x
+  // then along z, one per face (0 where the column is not interior).
+  void freezeAcrossWeights(const std::vector<double>& b);
   double regulariserCost(const double* b, size_t c) const;
   // linearise for column c on `thread`'s scratch: the cell weights, the
   // rows of the data term's Jacobian, the Gauss-Newton block and the column's
@@ -151,6 +167,8 @@ class VariationalProblem {
   std::vector<double> preInverse_;        // 1 / pivot per face
   std::vector<double> preOff_;            // the preconditioner's (k, k+1) entry, per cell
   mutable std::vector<double> partial_;   // per-column partial sums
+  std::vector<double> acrossWeight_;      // see freezeAcrossWeights
+  mutable std::vector<double> acrossBend_;  // W K' p, laid out as acrossWeight_
 };
 
 }  // namespace daxo

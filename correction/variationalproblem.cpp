@@ -130,7 +130,9 @@ VariationalProblem::VariationalProblem(const ColumnGrid& grid, const std::vector
   preInverse_.assign(grid_.faces(), 0.0);
   preOff_.assign(grid_.cells(), 0.0);
   if (kneeAcross()) {
-    acrossWeight_.assign(grid_.columns() * 2 * static_cast<size_t>(grid_.m + 1), 1.0);
+    // 0 where a column is not interior along an axis: no second difference
+    // is centred there.
+    acrossWeight_.assign(grid_.columns() * 2 * static_cast<size_t>(grid_.m + 1), 0.0);
     acrossBend_.assign(acrossWeight_.size(), 0.0);
   }
   partial_.assign(columns, 0.0);
@@ -364,7 +366,8 @@ void VariationalProblem::addAcrossWeighted(double* outAll, size_t c) const {
     for (int32_t k = 0; k < faces; ++k) out[k] += tap[i] * u[i][k];
 }
 
-void VariationalProblem::bendAcross(const double* pAll) const {
+template <typename Store>
+void VariationalProblem::eachSecondDifferenceAcross(const double* pAll, Store store) const {
   const int32_t faces = grid_.m + 1, nx = grid_.nx, nz = grid_.nz;
   const size_t stride = static_cast<size_t>(faces);
   threads_->run(grid_.columns(), [&](size_t begin, size_t end, int) {
@@ -375,35 +378,24 @@ void VariationalProblem::bendAcross(const double* pAll) const {
       for (int axis = 0; axis < 2; ++axis) {
         if (!interior(axis == 0 ? x : z, axis == 0 ? nx : nz)) continue;
         const size_t offset = (2 * c + static_cast<size_t>(axis)) * stride;
-        const double* w = acrossWeight_.data() + offset;
-        double* u = acrossBend_.data() + offset;
         const size_t step = axis == 0 ? stride : stride * static_cast<size_t>(nx);
-        for (int32_t k = 0; k < faces; ++k) u[k] = w[k] * (p[k - step] - 2.0 * p[k] + p[k + step]);
+        for (int32_t k = 0; k < faces; ++k)
+          store(offset + static_cast<size_t>(k), p[k - step] - 2.0 * p[k] + p[k + step]);
       }
     }
   });
 }
 
+void VariationalProblem::bendAcross(const double* pAll) const {
+  const double* w = acrossWeight_.data();
+  double* u = acrossBend_.data();
+  eachSecondDifferenceAcross(pAll, [&](size_t i, double t) { u[i] = w[i] * t; });
+}
+
 void VariationalProblem::freezeAcrossWeights(const std::vector<double>& b) {
-  const int32_t faces = grid_.m + 1, nx = grid_.nx, nz = grid_.nz;
-  const size_t stride = static_cast<size_t>(faces);
   const double knee = weights_.acrossKnee;
-  threads_->run(grid_.columns(), [&](size_t begin, size_t end, int) {
-    for (size_t c = begin; c < end; ++c) {
-      const int32_t x = static_cast<int32_t>(c % static_cast<size_t>(nx)),
-                    z = static_cast<int32_t>(c / static_cast<size_t>(nx));
-      const double* p = b.data() + c * stride;
-      for (int axis = 0; axis < 2; ++axis) {
-        double* w = acrossWeight_.data() + (2 * c + static_cast<size_t>(axis)) * stride;
-        if (!interior(axis == 0 ? x : z, axis == 0 ? nx : nz)) {
-          std::fill(w, w + stride, 0.0);  // no second difference is centred here
-          continue;
-        }
-        const size_t step = axis == 0 ? stride : stride * static_cast<size_t>(nx);
-        for (int32_t k = 0; k < faces; ++k) w[k] = kneeWeight(p[k - step] - 2.0 * p[k] + p[k + step], knee);
-      }
-    }
-  });
+  double* w = acrossWeight_.data();
+  eachSecondDifferenceAcross(b.data(), [&](size_t i, double t) { w[i] = kneeWeight(t, knee); });
 }
 
 void VariationalProblem::addThirdAcross(const double* pAll, double* outAll, size_t c) const {

@@ -137,8 +137,12 @@ class VariationalProblem {
   void addAcrossWeighted(double* out, size_t c) const;
   // acrossBend_ = W K' p, every column.
   void bendAcross(const double* p) const;
+  // Calls store(index, t) for every second difference t across PE of p, its
+  // index in the layout of acrossWeight_, column by column on the threads.
+  template <typename Store>
+  void eachSecondDifferenceAcross(const double* p, Store store) const;
   // The weight of each second difference across PE at b: per column, along x
-  // then along z, one per face (0 where the column is not interior).
+  // then along z, one per face (0 where the column is not interior, set once).
   void freezeAcrossWeights(const std::vector<double>& b);
   double regulariserCost(const double* b, size_t c) const;
   // linearise for column c on `thread`'s scratch: the cell weights, the

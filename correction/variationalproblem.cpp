@@ -133,9 +133,9 @@ VariationalProblem::VariationalProblem(const ColumnGrid& grid, const std::vector
     // 0 where a column is not interior along an axis: no second difference
     // is centred there.
     acrossWeight_.assign(grid_.columns() * 2 * static_cast<size_t>(grid_.m + 1), 0.0);
-    acrossBend_.assign(acrossWeight_.size(), 0.0);
   }
   partial_.assign(columns, 0.0);
+  nextRz_.assign(columns, 0.0);
   const int64_t n = static_cast<int64_t>(columns);
   threads_->run(static_cast<size_t>(n), [&](size_t begin, size_t end, int) {
     for (int64_t cs = static_cast<int64_t>(begin); cs < static_cast<int64_t>(end); ++cs) {
@@ -329,20 +329,23 @@ void VariationalProblem::addRegulariser(const double* pAll, double* outAll, size
   }
   for (int32_t k = std::max(2, faces - 2); k < faces; ++k) edge(k);
   if (weights_.thirdAcross != 0.0) addThirdAcross(pAll, outAll, c);
-  if (kneeAcross()) addAcrossWeighted(outAll, c);
+  if (kneeAcross()) addAcrossWeighted(pAll, outAll, c);
 }
 
-void VariationalProblem::addAcrossWeighted(double* outAll, size_t c) const {
+void VariationalProblem::addAcrossWeighted(const double* pAll, double* outAll, size_t c) const {
   // K'^T W K' p along x and along z: each interior column j within one of
-  // this column adds its tap (1, -2, 1) times w_j (K' p)_j, which
-  // bendAcross left in acrossBend_.
+  // this column adds its tap (1, -2, 1) times w_j (K' p)_j, the weighted
+  // second difference formed here from p (reading p's neighbours, which are
+  // in cache, costs less than storing the bends and reading them back).
   const int32_t faces = grid_.m + 1, nx = grid_.nx, nz = grid_.nz;
   const int32_t x = static_cast<int32_t>(c % static_cast<size_t>(nx)),
                 z = static_cast<int32_t>(c / static_cast<size_t>(nx));
   const size_t stride = static_cast<size_t>(faces);
   const double lambda = weights_.curvatureAcross;
   double* out = outAll + c * stride;
-  const double* u[6];
+  const double* q[6];
+  const double* w[6];
+  ptrdiff_t step[6];
   double tap[6];
   int count = 0;
   for (int axis = 0; axis < 2; ++axis) {
@@ -351,19 +354,26 @@ void VariationalProblem::addAcrossWeighted(double* outAll, size_t c) const {
     for (int32_t j = pos - 1; j <= pos + 1; ++j) {
       if (!interior(j, n)) continue;
       const size_t column = static_cast<size_t>(static_cast<ptrdiff_t>(c) + (j - pos) * columnStep);
-      u[count] = acrossBend_.data() + (2 * column + static_cast<size_t>(axis)) * stride;
+      q[count] = pAll + column * stride;
+      w[count] = acrossWeight_.data() + (2 * column + static_cast<size_t>(axis)) * stride;
+      step[count] = columnStep * static_cast<ptrdiff_t>(stride);
       tap[count++] = lambda * (j == pos ? -2.0 : 1.0);
     }
   }
+  const auto bend = [&](int i, int32_t k) {
+    const double* r = q[i];
+    const ptrdiff_t s = step[i];
+    return w[i][k] * (r[k - s] - 2.0 * r[k] + r[k + s]);
+  };
   if (count == 6) {
     // Inside the volume: one pass, the x terms summed before the z terms.
     for (int32_t k = 0; k < faces; ++k)
-      out[k] += ((tap[0] * u[0][k] + tap[1] * u[1][k]) + tap[2] * u[2][k]) +
-                ((tap[3] * u[3][k] + tap[4] * u[4][k]) + tap[5] * u[5][k]);
+      out[k] += ((tap[0] * bend(0, k) + tap[1] * bend(1, k)) + tap[2] * bend(2, k)) +
+                ((tap[3] * bend(3, k) + tap[4] * bend(4, k)) + tap[5] * bend(5, k));
     return;
   }
   for (int i = 0; i < count; ++i)
-    for (int32_t k = 0; k < faces; ++k) out[k] += tap[i] * u[i][k];
+    for (int32_t k = 0; k < faces; ++k) out[k] += tap[i] * bend(i, k);
 }
 
 template <typename Store>
@@ -386,12 +396,6 @@ void VariationalProblem::eachSecondDifferenceAcross(const double* pAll, Store st
   });
 }
 
-void VariationalProblem::bendAcross(const double* pAll) const {
-  const double* w = acrossWeight_.data();
-  double* u = acrossBend_.data();
-  eachSecondDifferenceAcross(pAll, [&](size_t i, double t) { u[i] = w[i] * t; });
-}
-
 void VariationalProblem::freezeAcrossWeights(const std::vector<double>& b) {
   const double knee = weights_.acrossKnee;
   double* w = acrossWeight_.data();
@@ -407,7 +411,23 @@ void VariationalProblem::addThirdAcross(const double* pAll, double* outAll, size
   const double* p = col.p;
   double* out = col.out;
   const double lambda = weights_.thirdAcross;
+  // Three or more columns from both ends of an axis, the four windows sum to
+  // the seven taps of T^T T, (-1, 6, -15, 20, -15, 6, -1).
+  const auto deep = [](int32_t pos, int32_t n) { return pos >= 3 && pos + 3 < n; };
+  const auto sevenTaps = [lambda](const double* q, int32_t k, ptrdiff_t step) {
+    return lambda * ((20.0 * q[k] - 15.0 * (q[k - step] + q[k + step])) + 6.0 * (q[k - 2 * step] + q[k + 2 * step]) -
+                     (q[k - 3 * step] + q[k + 3 * step]));
+  };
+  const bool deepX = deep(x, nx), deepZ = deep(z, nz);
+  if (deepX && deepZ) {
+    for (int32_t k = 0; k < faces; ++k) out[k] += sevenTaps(p, k, stride) + sevenTaps(p, k, zStride);
+    return;
+  }
   for (const auto& [pos, n, step] : {std::tuple<int32_t, int32_t, ptrdiff_t>{x, nx, stride}, {z, nz, zStride}}) {
+    if (deep(pos, n)) {
+      for (int32_t k = 0; k < faces; ++k) out[k] += sevenTaps(p, k, step);
+      continue;
+    }
     for (int32_t start = pos - 3; start <= pos; ++start) {
       if (start < 0 || start + 3 >= n) continue;
       const double* w0 = p + (start - pos) * step;
@@ -549,7 +569,6 @@ double VariationalProblem::linearise(const std::vector<double>& b, std::vector<d
   gradient.assign(grid_.faces(), 0.0);
   if (kneeAcross()) {
     freezeAcrossWeights(b);
-    bendAcross(b.data());
   }
   threads_->run(grid_.columns(), [&](size_t begin, size_t end, int thread) {
     for (size_t c = begin; c < end; ++c)
@@ -610,7 +629,6 @@ void VariationalProblem::applyHessian(const std::vector<double>& p, std::vector<
   const size_t faces = static_cast<size_t>(m + 1), cells = static_cast<size_t>(m);
   const bool smoothed = weights_.smoothResidual;
   const int64_t n = static_cast<int64_t>(grid_.columns());
-  if (kneeAcross()) bendAcross(p.data());
   threads_->run(static_cast<size_t>(n), [&](size_t begin, size_t end, int thread) {
     auto& [u, filtered, back] = scratch_[static_cast<size_t>(thread)];
     for (int64_t cs = static_cast<int64_t>(begin); cs < static_cast<int64_t>(end); ++cs) {
@@ -637,26 +655,49 @@ void VariationalProblem::applyHessian(const std::vector<double>& p, std::vector<
   });
 }
 
-void VariationalProblem::applyPreconditioner(const std::vector<double>& r, std::vector<double>& z) const {
-  z.resize(grid_.faces());
+void VariationalProblem::preconditionColumns(size_t first, size_t count, const double* r, double* z,
+                                             double* rz) const {
   const int32_t m = grid_.m;
   const size_t faces = static_cast<size_t>(m + 1);
-  const int64_t n = static_cast<int64_t>(grid_.columns());
-  threads_->run(static_cast<size_t>(n), [&](size_t begin, size_t end, int) {
-    for (int64_t cs = static_cast<int64_t>(begin); cs < static_cast<int64_t>(end); ++cs) {
-      const size_t c = static_cast<size_t>(cs);
-      const double* rc = r.data() + c * faces;
-      const double* lower = preLower_.data() + c * faces;
-      const double* inverse = preInverse_.data() + c * faces;
-      const double* po = preOff_.data() + c * static_cast<size_t>(m);
-      double* zc = z.data() + c * faces;
-      zc[0] = rc[0] * inverse[0];
-      for (int32_t k = 1; k <= m; ++k) zc[k] = (rc[k] - po[k - 1] * zc[k - 1]) * inverse[k];
-      for (int32_t k = m - 1; k >= 0; --k) zc[k] -= lower[k] * zc[k + 1];
-      double rz = 0.0;
-      for (size_t k = 0; k < faces; ++k) rz += rc[k] * zc[k];
-      partial_[c] = rz;
+  const double* rc[kLanes];
+  const double* lower[kLanes];
+  const double* inverse[kLanes];
+  const double* po[kLanes];
+  double* zc[kLanes];
+  for (size_t j = 0; j < count; ++j) {
+    const size_t c = first + j;
+    rc[j] = r + c * faces;
+    lower[j] = preLower_.data() + c * faces;
+    inverse[j] = preInverse_.data() + c * faces;
+    po[j] = preOff_.data() + c * static_cast<size_t>(m);
+    zc[j] = z + c * faces;
+  }
+  if (count == kLanes) {
+    double last[kLanes];
+    for (size_t j = 0; j < kLanes; ++j) zc[j][0] = last[j] = rc[j][0] * inverse[j][0];
+    for (int32_t k = 1; k <= m; ++k)
+      for (size_t j = 0; j < kLanes; ++j) zc[j][k] = last[j] = (rc[j][k] - po[j][k - 1] * last[j]) * inverse[j][k];
+    for (int32_t k = m - 1; k >= 0; --k)
+      for (size_t j = 0; j < kLanes; ++j) zc[j][k] = last[j] = zc[j][k] - lower[j][k] * last[j];
+  } else {
+    for (size_t j = 0; j < count; ++j) {
+      zc[j][0] = rc[j][0] * inverse[j][0];
+      for (int32_t k = 1; k <= m; ++k) zc[j][k] = (rc[j][k] - po[j][k - 1] * zc[j][k - 1]) * inverse[j][k];
+      for (int32_t k = m - 1; k >= 0; --k) zc[j][k] -= lower[j][k] * zc[j][k + 1];
     }
+  }
+  for (size_t j = 0; j < count; ++j) {
+    double sum = 0.0;
+    for (size_t k = 0; k < faces; ++k) sum += rc[j][k] * zc[j][k];
+    rz[first + j] = sum;
+  }
+}
+
+void VariationalProblem::applyPreconditioner(const std::vector<double>& r, std::vector<double>& z) const {
+  z.resize(grid_.faces());
+  threads_->run(grid_.columns(), [&](size_t begin, size_t end, int) {
+    for (size_t first = begin; first < end; first += kLanes)
+      preconditionColumns(first, std::min(kLanes, end - first), r.data(), z.data(), partial_.data());
   });
 }
 
@@ -698,10 +739,13 @@ int VariationalProblem::solve(const std::vector<double>& rhs, std::vector<double
   x.assign(n, 0.0);
   const double norm0 = std::sqrt(dot(rhs, rhs));
   if (!(norm0 > 0.0)) return 0;
-  std::vector<double> r = rhs, z, p, hp;
+  // The work vectors are kept between solves: allocating them anew would
+  // fault in fresh pages on every Gauss-Newton step.
+  std::vector<double>&r = cgResidual_, &z = cgPreconditioned_, &p = cgDirection_, &hp = cgProduct_;
+  r.assign(rhs.begin(), rhs.end());
   applyPreconditioner(r, z);  // also leaves r . z per column
   double rz = sumOfPartials();
-  p = z;
+  p.assign(z.begin(), z.end());
   const int64_t columns = static_cast<int64_t>(grid_.columns());
   int iterations = 0;
   while (iterations < maxIterations) {
@@ -709,22 +753,29 @@ int VariationalProblem::solve(const std::vector<double>& rhs, std::vector<double
     const double curvature = sumOfPartials();
     if (!(curvature > 0.0)) break;
     const double alpha = rz / curvature;
+    // The step, the new residual's norm (partial_) and, for the next
+    // direction, the preconditioned residual and r . z (nextRz_) in one pass
+    // over the columns; z is wasted only when the residual is small enough.
     threads_->run(static_cast<size_t>(columns), [&](size_t begin, size_t end, int) {
-      for (int64_t cs = static_cast<int64_t>(begin); cs < static_cast<int64_t>(end); ++cs) {
-        const size_t begin = static_cast<size_t>(cs) * faces;
-        double rr = 0.0;
-        for (size_t i = begin; i < begin + faces; ++i) {
-          x[i] += alpha * p[i];
-          r[i] -= alpha * hp[i];
-          rr += r[i] * r[i];
+      for (size_t first = begin; first < end; first += kLanes) {
+        const size_t count = std::min(kLanes, end - first);
+        for (size_t cs = first; cs < first + count; ++cs) {
+          const size_t from = cs * faces;
+          double rr = 0.0;
+          for (size_t i = from; i < from + faces; ++i) {
+            x[i] += alpha * p[i];
+            r[i] -= alpha * hp[i];
+            rr += r[i] * r[i];
+          }
+          partial_[cs] = rr;
         }
-        partial_[static_cast<size_t>(cs)] = rr;
+        preconditionColumns(first, count, r.data(), z.data(), nextRz_.data());
       }
     });
     ++iterations;
     if (std::sqrt(sumOfPartials()) <= tolerance * norm0) break;
-    applyPreconditioner(r, z);
-    const double next = sumOfPartials();
+    double next = 0.0;
+    for (double v : nextRz_) next += v;
     const double beta = next / rz;
     rz = next;
     threads_->run(static_cast<size_t>(columns), [&](size_t begin, size_t end, int) {

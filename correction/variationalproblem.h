@@ -133,10 +133,8 @@ class VariationalProblem {
   void addThirdAcross(const double* p, double* out, size_t c) const;
   bool kneeAcross() const { return weights_.acrossKnee > 0.0 && weights_.curvatureAcross != 0.0; }
   // Adds curvatureAcross * K'^T W K' p to out, column c, W the weights frozen
-  // by the last linearisation, from W K' p that bendAcross(p) left.
-  void addAcrossWeighted(double* out, size_t c) const;
-  // acrossBend_ = W K' p, every column.
-  void bendAcross(const double* p) const;
+  // by the last linearisation.
+  void addAcrossWeighted(const double* p, double* out, size_t c) const;
   // Calls store(index, t) for every second difference t across PE of p, its
   // index in the layout of acrossWeight_, column by column on the threads.
   template <typename Store>
@@ -150,6 +148,13 @@ class VariationalProblem {
   // gradient, its cost in partial_[c]; false (and an infinite cost) when the
   // column folds.
   bool lineariseColumn(const std::vector<double>& b, std::vector<double>& gradient, size_t c, int thread);
+  // z = M^-1 r for columns first .. first + count - 1 (count <= kLanes),
+  // their r . z into rz[c]. r, z: whole vectors in the face layout.
+  void preconditionColumns(size_t first, size_t count, const double* r, double* z, double* rz) const;
+  // Columns whose preconditioner solves run side by side: a column's Thomas
+  // recurrences are a chain of dependent multiplications, and independent
+  // chains overlap. Each column's arithmetic is the same as alone.
+  static constexpr size_t kLanes = 8;
   // The preconditioner of column c factorised (Thomas) from its block.
   void factorPreconditioner(size_t c);
   double sumOfPartials() const;
@@ -171,8 +176,9 @@ class VariationalProblem {
   std::vector<double> preInverse_;        // 1 / pivot per face
   std::vector<double> preOff_;            // the preconditioner's (k, k+1) entry, per cell
   mutable std::vector<double> partial_;   // per-column partial sums
+  mutable std::vector<double> cgResidual_, cgPreconditioned_, cgDirection_, cgProduct_;  // solve's work
+  mutable std::vector<double> nextRz_;    // per-column r . z of the conjugate gradients' next direction
   std::vector<double> acrossWeight_;      // see freezeAcrossWeights
-  mutable std::vector<double> acrossBend_;  // W K' p, laid out as acrossWeight_
 };
 
 }  // namespace daxo

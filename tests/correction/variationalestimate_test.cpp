@@ -161,7 +161,9 @@ TEST(VariationalEstimate, TinyExtentsGiveFiniteMaps) {
 class SmallProblem : public ::testing::Test {
  protected:
   static constexpr int32_t kM = 9;
-  const ColumnGrid grid{kM, 5, 4};
+  // 8 x 7 columns: some lie three or more from both ends of an axis, where
+  // the third differences take their interior form.
+  const ColumnGrid grid{kM, 8, 7};
 
   std::vector<double> scan(double phase) const {
     std::vector<double> s(grid.cells());

@@ -1,6 +1,8 @@
 #include "correction/variationalestimate.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -222,7 +224,7 @@ LevelReport gaussNewton(VariationalProblem& problem, std::vector<double>& b, int
     }
     rhs.resize(gradient.size());
     for (size_t i = 0; i < gradient.size(); ++i) rhs[i] = -gradient[i];
-    report.cgIterations += problem.solve(rhs, step, cgIterations, cgTolerance);
+    { int cgn = problem.solve(rhs, step, cgIterations, cgTolerance); report.cgIterations += cgn; if (std::getenv("CGDEBUG")) std::fprintf(stderr, "[%zu faces] GN %d cost %.6f CG %d\n", b.size(), iteration, cost, cgn); }
     double slope = problem.dot(gradient, step);
     if (slope > 0.0) {
       for (double& s : step) s = -s;

@@ -416,7 +416,10 @@ RigidMotion searchMotion(const Volume& first, const Volume& second, const std::a
 // The estimation during the search: the map kept stiffer across PE than the
 // final one. A map free to bend from column to column takes up part of a
 // shift or turn across PE (the scans' edges offset across y fit as local
-// shifts along it), and the rounds would stop short of the motion.
+// shifts along it), and the rounds would stop short of the motion. The
+// search compares the scans as they are, noise floor and all, as the
+// registration does: with the floor removed, the rounds found a turn of 2
+// degrees 0.11 degree off on the truth pair of the tests (0.1 allowed).
 VariationalSettings searchSettings(const VariationalSettings& settings) {
   // Across PE: quadratic second differences and mixed ones, no third
   // differences.
@@ -426,6 +429,7 @@ VariationalSettings searchSettings(const VariationalSettings& settings) {
   search.weights.acrossKnee = 0.0;
   search.weights.mixedCurvature = kStiff;
   search.weights.thirdAcross = 0.0;
+  search.removeNoiseFloor = false;
   return search;
 }
 

@@ -1,8 +1,6 @@
 #include "correction/variationalestimate.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "correction/logentry.h"
+#include "correction/noisefloor.h"
 #include "correction/vdmfolds.h"
 
 namespace daxo {
@@ -165,6 +164,13 @@ std::vector<double> startFaces(const Volume& map, const ColumnGrid& g) {
   return b;
 }
 
+// (a + b) / 2 per voxel, the same for b and a.
+Volume meanOfPair(const Volume& a, const Volume& b) {
+  Volume m(a.dimensions());
+  for (size_t i = 0; i < a.voxelCount(); ++i) m.data()[i] = 0.5f * (a.data()[i] + b.data()[i]);
+  return m;
+}
+
 double meanOf(const Volume& v) {
   double sum = 0.0;
   const float* p = v.data();
@@ -224,7 +230,7 @@ LevelReport gaussNewton(VariationalProblem& problem, std::vector<double>& b, int
     }
     rhs.resize(gradient.size());
     for (size_t i = 0; i < gradient.size(); ++i) rhs[i] = -gradient[i];
-    { int cgn = problem.solve(rhs, step, cgIterations, cgTolerance); report.cgIterations += cgn; if (std::getenv("CGDEBUG")) std::fprintf(stderr, "[%zu faces] GN %d cost %.6f CG %d\n", b.size(), iteration, cost, cgn); }
+    report.cgIterations += problem.solve(rhs, step, cgIterations, cgTolerance);
     double slope = problem.dot(gradient, step);
     if (slope > 0.0) {
       for (double& s : step) s = -s;
@@ -324,7 +330,23 @@ Volume estimateVariational(const Volume& first, const Volume& second, const Vari
   checkInputs(first, second, settings.initial);
   const Clock::time_point start = Clock::now();
   ColumnThreads pool(threadCount(settings.threads));
-  const std::vector<Level> levels = scaledLevels(first, second, settings.levels);
+  double deviation1 = 0.0, deviation2 = 0.0;
+  std::vector<Level> levels;
+  if (settings.removeNoiseFloor) {
+    // Both scans come from one acquisition and share its noise relative to
+    // their signal; fine texture, which the distortion squeezes in one scan
+    // and stretches in the other, adds to each measure, so the lesser
+    // relative deviation is taken for both. The head is that of the pair's
+    // mean: swapping the scans changes nothing.
+    const Volume head = brightRegion(meanOfPair(first, second), 0.15);
+    const double scale1 = meanScale(first), scale2 = meanScale(second);
+    const double relative = std::min(highPassNoise(first, head) * scale1, highPassNoise(second, head) * scale2);
+    deviation1 = relative / scale1;
+    deviation2 = relative / scale2;
+    levels = scaledLevels(withoutNoiseFloor(first, deviation1), withoutNoiseFloor(second, deviation2), settings.levels);
+  } else {
+    levels = scaledLevels(first, second, settings.levels);
+  }
   if (levels.empty()) {
     logEntry(log, "Both scans are empty; the map is zero.");
     return Volume(first.dimensions(), 0.0f);
@@ -332,8 +354,10 @@ Volume estimateVariational(const Volume& first, const Volume& second, const Vari
   const VariationalWeights& w = settings.weights;
   logEntry(log, "Variational estimation, ", levels.size(), " levels, curvature ", w.curvature, " along PE, ",
            w.curvatureAcross, " across (linear above ", w.acrossKnee, ") and ", w.mixedCurvature,
-           " mixed, third differences ", w.thirdAcross,
-           " across, diffusion ", w.diffusion, ", barrier ", w.barrier, ", threads ", pool.count());
+           " mixed, third differences ", w.thirdAcross, " across, diffusion ", w.diffusion, ", barrier ", w.barrier,
+           ", threads ", pool.count());
+  if (settings.removeNoiseFloor)
+    logEntry(log, "Noise floor removed: deviation ", deviation1, " in the first scan, ", deviation2, " in the second");
   std::vector<double> b;
   // Coarse to fine from a zero field, or the finest alone from the start map.
   for (size_t li = settings.initial ? 1 : levels.size(); li-- > 0;) {

@@ -26,7 +26,7 @@ struct VariationalSettings {
   // every level.
   VariationalWeights weights;
   int levels = 3;                 // grids of ceil(n / 2) per coarser level (an axis under 8 cells is kept)
-  int coarseIterations = 10;      // Gauss-Newton iterations per coarse level
+  int coarseIterations = 20;      // Gauss-Newton iterations per coarse level
   int fineIterations = 15;        // ... on the finest
   int cgIterations = 30;          // conjugate-gradient iterations per Gauss-Newton step
   double cgTolerance = 0.1;       // relative residual that ends them on coarse levels
@@ -34,6 +34,11 @@ struct VariationalSettings {
   // A level has converged when a step lowers the cost by less than this
   // fraction of it (or moves no face by 0.001 voxel).
   double costTolerance = 3e-4;
+  // Compare the scans without their noise floor (correction/noisefloor.h):
+  // each voxel v becomes sqrt(max(v^2 - s^2, 0)), s the scan's noise
+  // deviation: the lesser of the two scans' deviations measured inside the
+  // head relative to their means, times this scan's mean.
+  bool removeNoiseFloor = true;
   int threads = 0;  // 0: threadCount() decides; the result does not depend on it
   // A start on the finest grid instead of the coarse-to-fine schedule from a
   // zero field: the first scan's map in voxels at the voxel centres, of the
@@ -42,13 +47,14 @@ struct VariationalSettings {
 };
 
 // The map of the first scan in voxels along y, at the voxel centres; the
-// second scan's map is its negative. Each scan is first divided by its mean
-// (the distortion moves signal but keeps its sum, so this removes a global
-// intensity difference between the scans), then both by the 99th percentile
-// of their voxel-wise maximum. Swapping the scans gives exactly the negative
-// map, and the result is the same for every thread count.
+// second scan's map is its negative. Each scan loses its noise floor (see
+// removeNoiseFloor) and is divided by its mean (the distortion moves signal
+// but keeps its sum, so this removes a global intensity difference between
+// the scans), then both by the 99th percentile of their voxel-wise maximum. Swapping the scans gives exactly the
+// negative map, and the result is the same for every thread count.
 //
-// Logs the weights, then one entry per level (grid, cost before and after,
+// Logs the weights, the noise deviations removed (when removeNoiseFloor),
+// then one entry per level (grid, cost before and after,
 // Gauss-Newton and conjugate-gradient iterations, seconds, and whether the
 // iteration cap rather than convergence ended it) and a closing time to `log`
 // (may be null). Throws std::invalid_argument for scans of different or

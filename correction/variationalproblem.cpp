@@ -178,11 +178,9 @@ inline double kneeWeight(double t, double knee) {
 // out[k] += K'^T W K' p at a column inside the volume: q, w, step, tap are
 // the six columns' faces, weights, axis steps and taps (x before z).
 DAXO_VECTOR_CLONES void addBendsInside(double* __restrict out, const double* const q[6], const double* const w[6],
-                    const ptrdiff_t step[6], const double tap[6], int32_t faces) {
-  const double *__restrict q0 = q[0], *__restrict q1 = q[1], *__restrict q2 = q[2], *__restrict q3 = q[3],
-                          *__restrict q4 = q[4], *__restrict q5 = q[5];
-  const double *__restrict w0 = w[0], *__restrict w1 = w[1], *__restrict w2 = w[2], *__restrict w3 = w[3],
-                          *__restrict w4 = w[4], *__restrict w5 = w[5];
+                                       const ptrdiff_t step[6], const double tap[6], int32_t faces) {
+  const double* __restrict q0 = q[0], * __restrict q1 = q[1], * __restrict q2 = q[2], * __restrict q3 = q[3], * __restrict q4 = q[4], * __restrict q5 = q[5];
+  const double* __restrict w0 = w[0], * __restrict w1 = w[1], * __restrict w2 = w[2], * __restrict w3 = w[3], * __restrict w4 = w[4], * __restrict w5 = w[5];
   const ptrdiff_t s0 = step[0], s1 = step[1], s2 = step[2], s3 = step[3], s4 = step[4], s5 = step[5];
   const double t0 = tap[0], t1 = tap[1], t2 = tap[2], t3 = tap[3], t4 = tap[4], t5 = tap[5];
   // One pass, the x terms summed before the z terms.
@@ -199,13 +197,13 @@ DAXO_VECTOR_CLONES void addBendsInside(double* __restrict out, const double* con
 
 // out[k] += lambda T^T T p along x and z at a column three or more from
 // every end: the seven taps (-1, 6, -15, 20, -15, 6, -1) along each axis.
-DAXO_VECTOR_CLONES void addSevenTapsInside(double* __restrict out, const double* __restrict p, int32_t faces, ptrdiff_t xStep,
-                        ptrdiff_t zStep, double lambda) {
+DAXO_VECTOR_CLONES void addSevenTapsInside(double* __restrict out, const double* __restrict p, int32_t faces,
+                                           ptrdiff_t xStep, ptrdiff_t zStep, double lambda) {
   for (ptrdiff_t k = 0; k < faces; ++k) {
-    const double x = (20.0 * p[k] - 15.0 * (p[k - xStep] + p[k + xStep])) + 6.0 * (p[k - 2 * xStep] + p[k + 2 * xStep]) -
-                     (p[k - 3 * xStep] + p[k + 3 * xStep]);
-    const double z = (20.0 * p[k] - 15.0 * (p[k - zStep] + p[k + zStep])) + 6.0 * (p[k - 2 * zStep] + p[k + 2 * zStep]) -
-                     (p[k - 3 * zStep] + p[k + 3 * zStep]);
+    const double x = (20.0 * p[k] - 15.0 * (p[k - xStep] + p[k + xStep])) +
+                     6.0 * (p[k - 2 * xStep] + p[k + 2 * xStep]) - (p[k - 3 * xStep] + p[k + 3 * xStep]);
+    const double z = (20.0 * p[k] - 15.0 * (p[k - zStep] + p[k + zStep])) +
+                     6.0 * (p[k - 2 * zStep] + p[k + 2 * zStep]) - (p[k - 3 * zStep] + p[k + 3 * zStep]);
     out[k] += lambda * x + lambda * z;
   }
 }
@@ -221,13 +219,15 @@ DAXO_VECTOR_CLONES void addRegulariserInside(double* __restrict out, const doubl
                                              const double* const xs[5], const double* const zs[5], const double xw[5],
                                              const double zw[5], double centre, double a2, double a1, double am,
                                              int32_t faces) {
-  const double *__restrict x0 = xs[0], *__restrict x1 = xs[1], *__restrict x3 = xs[3], *__restrict x4 = xs[4];
-  const double *__restrict z0 = zs[0], *__restrict z1 = zs[1], *__restrict z3 = zs[3], *__restrict z4 = zs[4];
+  const double* __restrict x0 = xs[0], * __restrict x1 = xs[1], * __restrict x3 = xs[3], * __restrict x4 = xs[4];
+  const double* __restrict z0 = zs[0], * __restrict z1 = zs[1], * __restrict z3 = zs[3], * __restrict z4 = zs[4];
   const double xw0 = xw[0], xw1 = xw[1], xw3 = xw[3], xw4 = xw[4], zw0 = zw[0], zw1 = zw[1], zw3 = zw[3], zw4 = zw[4];
   for (ptrdiff_t k = 2; k + 3 <= faces; ++k) {
-    const double previous = ((x1[k - 1] - p[k - 1]) + (x3[k - 1] - p[k - 1])) + ((z1[k - 1] - p[k - 1]) + (z3[k - 1] - p[k - 1]));
+    const double previous =
+        ((x1[k - 1] - p[k - 1]) + (x3[k - 1] - p[k - 1])) + ((z1[k - 1] - p[k - 1]) + (z3[k - 1] - p[k - 1]));
     const double current = ((x1[k] - p[k]) + (x3[k] - p[k])) + ((z1[k] - p[k]) + (z3[k] - p[k]));
-    const double next = ((x1[k + 1] - p[k + 1]) + (x3[k + 1] - p[k + 1])) + ((z1[k + 1] - p[k + 1]) + (z3[k + 1] - p[k + 1]));
+    const double next =
+        ((x1[k + 1] - p[k + 1]) + (x3[k + 1] - p[k + 1])) + ((z1[k + 1] - p[k + 1]) + (z3[k + 1] - p[k + 1]));
     const double along = a2 * (p[k - 2] - 4.0 * p[k - 1] + 6.0 * p[k] - 4.0 * p[k + 1] + p[k + 2]) +
                          a1 * (2.0 * p[k] - p[k - 1] - p[k + 1]);
     const double across = centre * p[k] + xw0 * x0[k] + xw1 * x1[k] + xw3 * x3[k] + xw4 * x4[k] + zw0 * z0[k] +
@@ -265,7 +265,8 @@ DAXO_VECTOR_CLONES void dataProduct(double* __restrict o, const double* __restri
   }
   o[0] = 0.0 + (ra[0] * v[0] - hb[0] * (pc[1] - pc[0]));
   for (ptrdiff_t k = 1; k < m; ++k)
-    o[k] = (0.0 + (rc[k - 1] * v[k - 1] + hb[k - 1] * (pc[k] - pc[k - 1]))) + (ra[k] * v[k] - hb[k] * (pc[k + 1] - pc[k]));
+    o[k] =
+        (0.0 + (rc[k - 1] * v[k - 1] + hb[k - 1] * (pc[k] - pc[k - 1]))) + (ra[k] * v[k] - hb[k] * (pc[k + 1] - pc[k]));
   o[m] = 0.0 + (rc[m - 1] * v[m - 1] + hb[m - 1] * (pc[m] - pc[m - 1]));
 }
 
@@ -355,8 +356,7 @@ void VariationalProblem::addRegulariser(const double* pAll, double* outAll, size
   double* out = col.out;
   // With a knee the second differences across PE are added by
   // addAcrossWeighted, each with its own weight.
-  const double a2 = weights_.curvature, a2x = kneeAcross() ? 0.0 : weights_.curvatureAcross,
-               a1 = weights_.diffusion;
+  const double a2 = weights_.curvature, a2x = kneeAcross() ? 0.0 : weights_.curvatureAcross, a1 = weights_.diffusion;
 
   // Across PE the regulariser's rows are 5-point stencils in x and in z whose
   // weights depend only on the column's position: K^T K (second differences
@@ -622,7 +622,8 @@ void VariationalProblem::factorPreconditioner(size_t c) {
       for (int32_t j = pos - 1; j <= pos + 1; ++j) {
         if (!interior(j, n)) continue;
         const size_t column = static_cast<size_t>(static_cast<ptrdiff_t>(c) + (j - pos) * columnStep);
-        sum += (j == pos ? 4.0 : 1.0) * acrossWeight_[(2 * column + static_cast<size_t>(axis)) * faces + static_cast<size_t>(k)];
+        sum += (j == pos ? 4.0 : 1.0) *
+               acrossWeight_[(2 * column + static_cast<size_t>(axis)) * faces + static_cast<size_t>(k)];
       }
     }
     return a2x * sum;
@@ -644,9 +645,8 @@ void VariationalProblem::factorPreconditioner(size_t c) {
   double previousLower = 0.0, previousOff = 0.0;
   for (int32_t k = 0; k < nf; ++k) {
     const double pe = 4.0 * interior(k, nf) + 2.0 * interior(k - 1, nf) + 2.0 * interior(k + 1, nf);
-    const double diagonal =
-        dg[k] + a2 * pe + a1 * ((k > 0) + (k + 1 < nf)) + acrossDiag + mixedDiag * ((k > 0) + (k + 1 < nf)) + thirdDiag +
-        (knee ? weightedAcross(k) : 0.0);
+    const double diagonal = dg[k] + a2 * pe + a1 * ((k > 0) + (k + 1 < nf)) + acrossDiag +
+                            mixedDiag * ((k > 0) + (k + 1 < nf)) + thirdDiag + (knee ? weightedAcross(k) : 0.0);
     const double pivot = diagonal - previousOff * previousLower;
     inverse[k] = 1.0 / pivot;
     if (k + 1 < nf) {
@@ -741,8 +741,7 @@ void VariationalProblem::applyHessian(const std::vector<double>& p, std::vector<
   });
 }
 
-void VariationalProblem::preconditionColumns(size_t first, size_t count, const double* r, double* z,
-                                             double* rz) const {
+void VariationalProblem::preconditionColumns(size_t first, size_t count, const double* r, double* z, double* rz) const {
   const int32_t m = grid_.m;
   const size_t faces = static_cast<size_t>(m + 1);
   const double* rc[kLanes];

@@ -177,8 +177,8 @@ class VariationalProblem {
   std::vector<double> preOff_;            // the preconditioner's (k, k+1) entry, per cell
   mutable std::vector<double> partial_;   // per-column partial sums
   mutable std::vector<double> cgResidual_, cgPreconditioned_, cgDirection_, cgProduct_;  // solve's work
-  mutable std::vector<double> nextRz_;    // per-column r . z of the conjugate gradients' next direction
-  std::vector<double> acrossWeight_;      // see freezeAcrossWeights
+  mutable std::vector<double> nextRz_;  // per-column r . z of the conjugate gradients' next direction
+  std::vector<double> acrossWeight_;    // see freezeAcrossWeights
 };
 
 }  // namespace daxo

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "correction/noisefloor.h"
 #include "correction/vdm.h"
 #include "demodata/anatomypair.h"
 #include "fileio/nifti/niftiimage.h"
@@ -31,19 +32,6 @@ Volume unwarped(const Volume& scan, const Volume& d, bool negate) {
   const float sign = negate ? -1.0f : 1.0f;
   for (size_t i = 0; i < out.voxelCount(); ++i) out.data()[i] *= 1.0f + sign * slope.data()[i];
   return out;
-}
-
-// Nonzero where the volume, smoothed by 1.5 voxels, exceeds `fraction` of its
-// 99th percentile.
-Volume regionAbove(const Volume& v, double fraction) {
-  const Volume s = gaussianSmoothed(v, 1.5);
-  std::vector<float> values(s.data(), s.data() + s.voxelCount());
-  const size_t rank = static_cast<size_t>(0.99 * static_cast<double>(values.size() - 1));
-  std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(rank), values.end());
-  const double limit = fraction * values[rank];
-  Volume region(v.dimensions(), 0.0f);
-  for (size_t i = 0; i < v.voxelCount(); ++i) region.data()[i] = s.data()[i] > limit ? 1.0f : 0.0f;
-  return region;
 }
 
 Volume mirroredX(const Volume& v) {
@@ -77,8 +65,8 @@ Anatomy xa30(const std::string& folder) {
   const Volume second = unwarped(pa, a.field, true);
   for (size_t i = 0; i < a.object.voxelCount(); ++i)
     a.object.data()[i] = std::max(0.0f, 0.5f * (a.object.data()[i] + second.data()[i]));
-  a.head = regionAbove(a.object, 0.15);
-  a.noise = measuredNoise(ap, regionAbove(ap, 0.15));
+  a.head = brightRegion(a.object, 0.15);
+  a.noise = highPassNoise(ap, brightRegion(ap, 0.15));
   a.voxelMm = NiftiImage::open(dwi + "AP_dwi.nii.gz").voxelSize();
   return a;
 }
@@ -87,8 +75,8 @@ Anatomy canon(const std::string& folder) {
   const std::string ap = folder + "/bids/sub-canon/dwi/sub-canon_dir-AP_dwi.nii.gz";
   Anatomy a;
   a.object = volumeZero(ap);
-  a.head = regionAbove(a.object, 0.15);
-  a.noise = measuredNoise(a.object, a.head);
+  a.head = brightRegion(a.object, 0.15);
+  a.noise = highPassNoise(a.object, a.head);
   a.voxelMm = NiftiImage::open(ap).voxelSize();
   const Volume reference = referenceDisplacementIn(folder);
   a.field = mirroredX(resampledCentred(reference, {3.0, 3.0, 3.0}, a.object.dimensions(), a.voxelMm));
@@ -99,7 +87,7 @@ Anatomy resampled(const Anatomy& a, const Dimensions& extents, const std::array<
   Anatomy r;
   r.voxelMm = voxelMm;
   r.object = resampledCentred(a.object, a.voxelMm, extents, voxelMm);
-  r.head = regionAbove(r.object, 0.15);
+  r.head = brightRegion(r.object, 0.15);
   r.field = resampledCentred(a.field, a.voxelMm, extents, voxelMm);
   r.field *= static_cast<float>(a.voxelMm[1] / voxelMm[1]);  // voxels of the new grid
   r.noise = a.noise;
@@ -126,24 +114,6 @@ RealAnatomyCase makeCase(const std::string& name, const Anatomy& a, double peak,
 std::string sharedDataFolder() {
   const char* fromEnvironment = std::getenv("DAXO_SHARED_DATA_DIR");
   return fromEnvironment && *fromEnvironment ? fromEnvironment : DAXO_SHARED_DATA_DIR;
-}
-
-double measuredNoise(const Volume& v, const Volume& head) {
-  std::vector<double> responses;
-  for (int32_t z = 0; z < v.nz(); ++z)
-    for (int32_t y = 1; y + 1 < v.ny(); ++y)
-      for (int32_t x = 1; x + 1 < v.nx(); ++x) {
-        if (head(x, y, z) == 0.0f) continue;
-        const double c = v(x - 1, y - 1, z) + v(x + 1, y - 1, z) + v(x - 1, y + 1, z) + v(x + 1, y + 1, z) -
-                         2.0 * (v(x, y - 1, z) + v(x, y + 1, z) + v(x - 1, y, z) + v(x + 1, y, z)) + 4.0 * v(x, y, z);
-        responses.push_back(std::fabs(c));
-      }
-  if (responses.empty()) return 0.0;
-  const size_t middle = responses.size() / 2;
-  std::nth_element(responses.begin(), responses.begin() + static_cast<std::ptrdiff_t>(middle), responses.end());
-  // The mask's response to Gaussian noise has deviation 6 sigma, whose
-  // median absolute value is 0.6745 of that.
-  return responses[middle] / (6.0 * 0.6745);
 }
 
 Volume referenceDisplacement() {

@@ -48,9 +48,4 @@ Volume referenceDisplacement();
 // The named cases, in a fixed order. Empty without the scans.
 std::vector<RealAnatomyCase> realAnatomyCases(const RealAnatomyOptions& options = {});
 
-// The noise deviation of a magnitude image inside `head` (nonzero voxels),
-// from the median absolute response to the in-plane Laplacian difference
-// mask [1 -2 1; -2 4 -2; 1 -2 1] (Immerkaer's estimator, median form).
-double measuredNoise(const Volume& v, const Volume& head);
-
 }  // namespace daxo::testing

@@ -164,8 +164,11 @@ inline double kneeWeight(double t, double knee) {
 
 // On Linux the hottest loops are also built for AVX2, chosen when the
 // processor has it: wider vectors, the same operations in the same order
-// (no contraction), so the same results.
-#if defined(__linux__) && defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// (no contraction), so the same results. Not under the sanitizers: the
+// choice is made while the program is loaded, before their runtimes start
+// (ThreadSanitizer crashes there).
+#if defined(__linux__) && defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && \
+    !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
 #define DAXO_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define DAXO_VECTOR_CLONES

@@ -432,14 +432,27 @@ void VariationalProblem::addRegulariser(const double* pAll, double* outAll, size
   if (kneeAcross()) addAcrossWeighted(pAll, outAll, c);
 }
 
+template <typename Visit>
+void VariationalProblem::eachBendNeighbour(size_t c, Visit visit) const {
+  const int32_t nx = grid_.nx, nz = grid_.nz;
+  const int32_t x = static_cast<int32_t>(c % static_cast<size_t>(nx)),
+                z = static_cast<int32_t>(c / static_cast<size_t>(nx));
+  for (int axis = 0; axis < 2; ++axis) {
+    const int32_t pos = axis == 0 ? x : z, n = axis == 0 ? nx : nz;
+    const ptrdiff_t columnStep = axis == 0 ? 1 : nx;
+    for (int32_t j = pos - 1; j <= pos + 1; ++j) {
+      if (!interior(j, n)) continue;
+      visit(static_cast<size_t>(static_cast<ptrdiff_t>(c) + (j - pos) * columnStep), axis, j == pos);
+    }
+  }
+}
+
 void VariationalProblem::addAcrossWeighted(const double* pAll, double* outAll, size_t c) const {
   // K'^T W K' p along x and along z: each interior column j within one of
   // this column adds its tap (1, -2, 1) times w_j (K' p)_j, the weighted
   // second difference formed here from p (reading p's neighbours, which are
   // in cache, costs less than storing the bends and reading them back).
-  const int32_t faces = grid_.m + 1, nx = grid_.nx, nz = grid_.nz;
-  const int32_t x = static_cast<int32_t>(c % static_cast<size_t>(nx)),
-                z = static_cast<int32_t>(c / static_cast<size_t>(nx));
+  const int32_t faces = grid_.m + 1, nx = grid_.nx;
   const size_t stride = static_cast<size_t>(faces);
   const double lambda = weights_.curvatureAcross;
   double* out = outAll + c * stride;
@@ -448,18 +461,12 @@ void VariationalProblem::addAcrossWeighted(const double* pAll, double* outAll, s
   ptrdiff_t step[6];
   double tap[6];
   int count = 0;
-  for (int axis = 0; axis < 2; ++axis) {
-    const int32_t pos = axis == 0 ? x : z, n = axis == 0 ? nx : nz;
-    const ptrdiff_t columnStep = axis == 0 ? 1 : nx;
-    for (int32_t j = pos - 1; j <= pos + 1; ++j) {
-      if (!interior(j, n)) continue;
-      const size_t column = static_cast<size_t>(static_cast<ptrdiff_t>(c) + (j - pos) * columnStep);
-      q[count] = pAll + column * stride;
-      w[count] = acrossWeight_.data() + (2 * column + static_cast<size_t>(axis)) * stride;
-      step[count] = columnStep * static_cast<ptrdiff_t>(stride);
-      tap[count++] = lambda * (j == pos ? -2.0 : 1.0);
-    }
-  }
+  eachBendNeighbour(c, [&](size_t column, int axis, bool centre) {
+    q[count] = pAll + column * stride;
+    w[count] = acrossWeight_.data() + (2 * column + static_cast<size_t>(axis)) * stride;
+    step[count] = (axis == 0 ? 1 : static_cast<ptrdiff_t>(nx)) * static_cast<ptrdiff_t>(stride);
+    tap[count++] = lambda * (centre ? -2.0 : 1.0);
+  });
   const auto bend = [&](int i, int32_t k) {
     const double* r = q[i];
     const ptrdiff_t s = step[i];
@@ -619,16 +626,10 @@ void VariationalProblem::factorPreconditioner(size_t c) {
   // squares of the taps (1, -2, 1) times each interior column's weight.
   const auto weightedAcross = [&](int32_t k) {
     double sum = 0.0;
-    for (int axis = 0; axis < 2; ++axis) {
-      const int32_t pos = axis == 0 ? x : z, n = axis == 0 ? nx : nz;
-      const ptrdiff_t columnStep = axis == 0 ? 1 : nx;
-      for (int32_t j = pos - 1; j <= pos + 1; ++j) {
-        if (!interior(j, n)) continue;
-        const size_t column = static_cast<size_t>(static_cast<ptrdiff_t>(c) + (j - pos) * columnStep);
-        sum += (j == pos ? 4.0 : 1.0) *
-               acrossWeight_[(2 * column + static_cast<size_t>(axis)) * faces + static_cast<size_t>(k)];
-      }
-    }
+    eachBendNeighbour(c, [&](size_t column, int axis, bool centre) {
+      sum += (centre ? 4.0 : 1.0) *
+             acrossWeight_[(2 * column + static_cast<size_t>(axis)) * faces + static_cast<size_t>(k)];
+    });
     return a2x * sum;
   };
   // Each mixed difference with a neighbour column holds faces k and k + 1.

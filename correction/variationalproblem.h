@@ -135,6 +135,11 @@ class VariationalProblem {
   // Adds curvatureAcross * K'^T W K' p to out, column c, W the weights frozen
   // by the last linearisation.
   void addAcrossWeighted(const double* p, double* out, size_t c) const;
+  // Calls visit(column, axis, centre) for each column whose second
+  // difference along x (axis 0), then along z (axis 1), holds column c: the
+  // interior columns within one of c, centre true for c itself.
+  template <typename Visit>
+  void eachBendNeighbour(size_t c, Visit visit) const;
   // Calls store(index, t) for every second difference t across PE of p, its
   // index in the layout of acrossWeight_, column by column on the threads.
   template <typename Store>

@@ -91,12 +91,16 @@ RegulariserColumn regulariserColumn(const ColumnGrid& g, const double* pAll, dou
 }
 
 // out = S u, S the binomial filter [1 2 1] / 4 with zeros past both ends
-// (symmetric, so it is its own transpose). out must not be u.
-inline void binomial(const double* u, double* out, int32_t m) {
-  for (int32_t i = 0; i < m; ++i) {
-    const double l = i > 0 ? u[i - 1] : 0.0, r = i + 1 < m ? u[i + 1] : 0.0;
-    out[i] = 0.5 * u[i] + 0.25 * (l + r);
+// (symmetric, so it is its own transpose). out must not be u. The two ends
+// are apart so that the loop between them vectorises.
+inline void binomial(const double* __restrict u, double* __restrict out, int32_t m) {
+  if (m <= 1) {
+    if (m == 1) out[0] = 0.5 * u[0] + 0.25 * (0.0 + 0.0);
+    return;
   }
+  out[0] = 0.5 * u[0] + 0.25 * (0.0 + u[1]);
+  for (ptrdiff_t i = 1; i + 1 < m; ++i) out[i] = 0.5 * u[i] + 0.25 * (u[i - 1] + u[i + 1]);
+  out[m - 1] = 0.5 * u[m - 1] + 0.25 * (u[m - 2] + 0.0);
 }
 
 // S S u into `back`, leaving S u in `filtered`; returns back's data. With S
@@ -239,18 +243,6 @@ DAXO_VECTOR_CLONES void addRegulariserInside(double* __restrict out, const doubl
   }
 }
 
-// The binomial filter of binomial() written for the vectoriser: the two
-// ends apart, the same sums.
-inline void binomialInto(const double* __restrict u, double* __restrict out, int32_t m) {
-  if (m == 1) {
-    out[0] = 0.5 * u[0] + 0.25 * (0.0 + 0.0);
-    return;
-  }
-  out[0] = 0.5 * u[0] + 0.25 * (0.0 + u[1]);
-  for (ptrdiff_t i = 1; i + 1 < m; ++i) out[i] = 0.5 * u[i] + 0.25 * (u[i - 1] + u[i + 1]);
-  out[m - 1] = 0.5 * u[m - 1] + 0.25 * (u[m - 2] + 0.0);
-}
-
 // o = the data and barrier terms' Gauss-Newton matrix times one column pc
 // (m cells, m + 1 faces): J^T S^T S J pc plus the barrier's tridiagonal
 // part, J's rows ra, rc and the barrier's curvature hb per cell. u, filtered,
@@ -262,8 +254,8 @@ DAXO_VECTOR_CLONES void dataProduct(double* __restrict o, const double* __restri
   for (ptrdiff_t i = 0; i < m; ++i) u[i] = ra[i] * pc[i] + rc[i] * pc[i + 1];
   const double* v = u;
   if (smoothed) {
-    binomialInto(u, filtered, m);
-    binomialInto(filtered, back, m);
+    binomial(u, filtered, m);
+    binomial(filtered, back, m);
     v = back;
   }
   o[0] = 0.0 + (ra[0] * v[0] - hb[0] * (pc[1] - pc[0]));

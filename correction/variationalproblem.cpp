@@ -178,6 +178,19 @@ inline double kneeWeight(double t, double knee) {
 #define DAXO_VECTOR_CLONES
 #endif
 
+// w[k] times the second difference of q at face k across columns `step`
+// apart: one weighted bend of K'^T W K' p.
+inline double weightedBend(const double* q, const double* w, ptrdiff_t step, ptrdiff_t k) {
+  return w[k] * (q[k - step] - 2.0 * q[k] + q[k + step]);
+}
+
+// (T^T T q)[k] along one axis, columns `step` apart, three or more columns
+// from both of its ends: the seven taps (-1, 6, -15, 20, -15, 6, -1).
+inline double sevenTaps(const double* q, ptrdiff_t k, ptrdiff_t step) {
+  return (20.0 * q[k] - 15.0 * (q[k - step] + q[k + step])) + 6.0 * (q[k - 2 * step] + q[k + 2 * step]) -
+         (q[k - 3 * step] + q[k + 3 * step]);
+}
+
 // The interior loops of the regulariser's products, apart so that their
 // pointers can be declared free of aliasing (out is never read through
 // another pointer), which lets the compiler vectorise them.
@@ -192,27 +205,17 @@ DAXO_VECTOR_CLONES void addBendsInside(double* __restrict out, const double* con
   const double t0 = tap[0], t1 = tap[1], t2 = tap[2], t3 = tap[3], t4 = tap[4], t5 = tap[5];
   // One pass, the x terms summed before the z terms.
   for (ptrdiff_t k = 0; k < faces; ++k) {
-    const double b0 = w0[k] * (q0[k - s0] - 2.0 * q0[k] + q0[k + s0]);
-    const double b1 = w1[k] * (q1[k - s1] - 2.0 * q1[k] + q1[k + s1]);
-    const double b2 = w2[k] * (q2[k - s2] - 2.0 * q2[k] + q2[k + s2]);
-    const double b3 = w3[k] * (q3[k - s3] - 2.0 * q3[k] + q3[k + s3]);
-    const double b4 = w4[k] * (q4[k - s4] - 2.0 * q4[k] + q4[k + s4]);
-    const double b5 = w5[k] * (q5[k - s5] - 2.0 * q5[k] + q5[k + s5]);
+    const double b0 = weightedBend(q0, w0, s0, k), b1 = weightedBend(q1, w1, s1, k), b2 = weightedBend(q2, w2, s2, k);
+    const double b3 = weightedBend(q3, w3, s3, k), b4 = weightedBend(q4, w4, s4, k), b5 = weightedBend(q5, w5, s5, k);
     out[k] += ((t0 * b0 + t1 * b1) + t2 * b2) + ((t3 * b3 + t4 * b4) + t5 * b5);
   }
 }
 
 // out[k] += lambda T^T T p along x and z at a column three or more from
-// every end: the seven taps (-1, 6, -15, 20, -15, 6, -1) along each axis.
+// every end of both axes.
 DAXO_VECTOR_CLONES void addSevenTapsInside(double* __restrict out, const double* __restrict p, int32_t faces,
                                            ptrdiff_t xStep, ptrdiff_t zStep, double lambda) {
-  for (ptrdiff_t k = 0; k < faces; ++k) {
-    const double x = (20.0 * p[k] - 15.0 * (p[k - xStep] + p[k + xStep])) +
-                     6.0 * (p[k - 2 * xStep] + p[k + 2 * xStep]) - (p[k - 3 * xStep] + p[k + 3 * xStep]);
-    const double z = (20.0 * p[k] - 15.0 * (p[k - zStep] + p[k + zStep])) +
-                     6.0 * (p[k - 2 * zStep] + p[k + 2 * zStep]) - (p[k - 3 * zStep] + p[k + 3 * zStep]);
-    out[k] += lambda * x + lambda * z;
-  }
+  for (ptrdiff_t k = 0; k < faces; ++k) out[k] += lambda * sevenTaps(p, k, xStep) + lambda * sevenTaps(p, k, zStep);
 }
 
 // out[k] += the regulariser's product at the faces 2 .. faces - 3 of a
@@ -459,17 +462,12 @@ void VariationalProblem::addAcrossWeighted(const double* pAll, double* outAll, s
     step[count] = (axis == 0 ? 1 : static_cast<ptrdiff_t>(nx)) * static_cast<ptrdiff_t>(stride);
     tap[count++] = lambda * (centre ? -2.0 : 1.0);
   });
-  const auto bend = [&](int i, int32_t k) {
-    const double* r = q[i];
-    const ptrdiff_t s = step[i];
-    return w[i][k] * (r[k - s] - 2.0 * r[k] + r[k + s]);
-  };
   if (count == 6) {
     addBendsInside(out, q, w, step, tap, faces);
     return;
   }
   for (int i = 0; i < count; ++i)
-    for (int32_t k = 0; k < faces; ++k) out[k] += tap[i] * bend(i, k);
+    for (int32_t k = 0; k < faces; ++k) out[k] += tap[i] * weightedBend(q[i], w[i], step[i], k);
 }
 
 template <typename Store>
@@ -510,10 +508,6 @@ void VariationalProblem::addThirdAcross(const double* pAll, double* outAll, size
   // Three or more columns from both ends of an axis, the four windows sum to
   // the seven taps of T^T T, (-1, 6, -15, 20, -15, 6, -1).
   const auto deep = [](int32_t pos, int32_t n) { return pos >= 3 && pos + 3 < n; };
-  const auto sevenTaps = [lambda](const double* q, int32_t k, ptrdiff_t step) {
-    return lambda * ((20.0 * q[k] - 15.0 * (q[k - step] + q[k + step])) + 6.0 * (q[k - 2 * step] + q[k + 2 * step]) -
-                     (q[k - 3 * step] + q[k + 3 * step]));
-  };
   const bool deepX = deep(x, nx), deepZ = deep(z, nz);
   if (deepX && deepZ) {
     addSevenTapsInside(out, p, faces, stride, zStride, lambda);
@@ -521,7 +515,7 @@ void VariationalProblem::addThirdAcross(const double* pAll, double* outAll, size
   }
   for (const auto& [pos, n, step] : {std::tuple<int32_t, int32_t, ptrdiff_t>{x, nx, stride}, {z, nz, zStride}}) {
     if (deep(pos, n)) {
-      for (int32_t k = 0; k < faces; ++k) out[k] += sevenTaps(p, k, step);
+      for (int32_t k = 0; k < faces; ++k) out[k] += lambda * sevenTaps(p, k, step);
       continue;
     }
     for (int32_t start = pos - 3; start <= pos; ++start) {

@@ -27,6 +27,26 @@ void prefilterColumn(const double* f, int32_t m, double* c, int32_t padded) {
   for (int32_t k = 0; k < padded; ++k) c[k] *= 6.0;
 }
 
+// Cubic B-spline coefficients of a column's cumulative signal at its m + 1
+// faces (face k: the sum of cells 0 .. k-1), held at 0 below the column and
+// at its total above: kPad faces of those constants pad each end. Returns
+// the total.
+double prefilterCumulative(const double* f, int32_t m, double* c, int32_t padded) {
+  const double z = std::sqrt(3.0) - 2.0;
+  double sum = 0.0;
+  std::fill(c, c + kPad + 1, 0.0);
+  for (int32_t i = 0; i < m; ++i) {
+    sum += f[i];
+    c[kPad + 1 + i] = sum;
+  }
+  std::fill(c + kPad + 1 + m, c + padded, sum);
+  for (int32_t k = 1; k < padded; ++k) c[k] += z * c[k - 1];
+  c[padded - 1] = z / (z * z - 1.0) * c[padded - 1];
+  for (int32_t k = padded - 2; k >= 0; --k) c[k] = z * (c[k + 1] - c[k]);
+  for (int32_t k = 0; k < padded; ++k) c[k] *= 6.0;
+  return sum;
+}
+
 // Value and derivative (per cell) of the spline at cell coordinate t (cell i
 // at t = i); 0 where the four taps leave the padded column.
 inline void sampleSpline(const double* c, int32_t padded, double t, double& value, double& slope) {
@@ -47,6 +67,75 @@ inline void sampleSpline(const double* c, int32_t padded, double t, double& valu
   value = w0 * q[0] + w1 * q[1] + w2 * q[2] + w3 * q[3];
   slope = d0 * q[0] + d1 * q[1] + d2 * q[2] + d3 * q[3];
 }
+
+// The cumulative signal (prefilterCumulative) and its derivative at cell
+// coordinate t, face k lying at t = k - 1/2: 0 below the padded column, the
+// column's total above.
+inline void sampleCumulative(const double* c, int32_t padded, double total, double t, double& value, double& slope) {
+  if (std::floor(t + 0.5 + kPad) + 2.0 >= padded) {
+    value = total;
+    slope = 0.0;
+    return;
+  }
+  sampleSpline(c, padded, t + 0.5, value, slope);
+}
+
+// The unweighted residual of one cell and its derivatives by the faces
+// below (k = i) and above (k = i + 1).
+struct CellResidual {
+  double r, lower, upper;
+};
+
+// The cells of one column in order, each with its residual at b: the masses
+// of the two scans between the cell's moved faces (each face sampled once,
+// for the cells on both its sides), or their Jacobian-weighted samples.
+class ColumnCells {
+ public:
+  ColumnCells(bool mass, const double* c1, const double* c2, int32_t padded, double total1, double total2,
+              const double* b)
+      : mass_(mass), c1_(c1), c2_(c2), padded_(padded), total1_(total1), total2_(total2), b_(b) {
+    if (mass_) below_ = face(0);
+  }
+
+  // Cell i, called for i = 0, 1, ... in turn; |D b| < 1 there.
+  CellResidual next(int32_t i) {
+    if (!mass_) return sampled(i);
+    const Face above = face(i + 1);
+    const CellResidual cell{(above.p1 - below_.p1) - (above.p2 - below_.p2), -(below_.g1 + below_.g2),
+                            above.g1 + above.g2};
+    below_ = above;
+    return cell;
+  }
+
+ private:
+  // Each scan's cumulative signal at face k moved by +b_k (the first) and
+  // -b_k (the second), and its derivative along PE there (a signal density).
+  struct Face {
+    double p1, g1, p2, g2;
+  };
+  Face face(int32_t k) const {
+    Face f;
+    sampleCumulative(c1_, padded_, total1_, k - 0.5 + b_[k], f.p1, f.g1);
+    sampleCumulative(c2_, padded_, total2_, k - 0.5 - b_[k], f.p2, f.g2);
+    return f;
+  }
+  CellResidual sampled(int32_t i) const {
+    const double ab = 0.5 * (b_[i] + b_[i + 1]), db = b_[i + 1] - b_[i];
+    const double j1 = 1.0 + db, j2 = 1.0 - db;
+    double v1, d1, v2, d2;
+    sampleSpline(c1_, padded_, i + ab, v1, d1);
+    sampleSpline(c2_, padded_, i - ab, v2, d2);
+    const double q = d1 * j1 + d2 * j2, gs = v1 + v2;
+    return {v1 * j1 - v2 * j2, 0.5 * q - gs, 0.5 * q + gs};
+  }
+
+  bool mass_;
+  const double *c1_, *c2_;
+  int32_t padded_;
+  double total1_, total2_;
+  const double* b_;
+  Face below_{};
+};
 
 // phi(v) = v^4 / (1 - v^2) and its first two derivatives, |v| < 1. Written
 // so that phi and phi'' are even and phi' odd bit for bit.
@@ -117,13 +206,17 @@ inline const double* binomialTwice(const double* u, std::vector<double>& filtere
 VariationalProblem::VariationalProblem(const ColumnGrid& grid, const std::vector<double>& first,
                                        const std::vector<double>& second, const VariationalWeights& weights,
                                        ColumnThreads& threads)
-    : grid_(grid), weights_(weights), threads_(&threads), padded_(grid.m + 2 * kPad) {
+    : grid_(grid), weights_(weights), threads_(&threads), padded_(grid.m + (weights.cellMass ? 1 : 0) + 2 * kPad) {
   scratch_.resize(static_cast<size_t>(threads.count()));
   for (auto& buffers : scratch_)
     for (std::vector<double>& b : buffers) b.resize(static_cast<size_t>(grid.m));
   const size_t columns = grid_.columns(), padded = static_cast<size_t>(padded_), m = static_cast<size_t>(grid_.m);
   coeff1_.resize(columns * padded);
   coeff2_.resize(columns * padded);
+  if (weights_.cellMass) {
+    total1_.resize(columns);
+    total2_.resize(columns);
+  }
   cellWeight_.assign(grid_.cells(), 1.0);
   rowA_.assign(grid_.cells(), 0.0);
   rowC_.assign(grid_.cells(), 0.0);
@@ -144,8 +237,15 @@ VariationalProblem::VariationalProblem(const ColumnGrid& grid, const std::vector
   threads_->run(static_cast<size_t>(n), [&](size_t begin, size_t end, int) {
     for (int64_t cs = static_cast<int64_t>(begin); cs < static_cast<int64_t>(end); ++cs) {
       const size_t cc = static_cast<size_t>(cs);
-      prefilterColumn(first.data() + cc * m, grid_.m, coeff1_.data() + cc * padded, padded_);
-      prefilterColumn(second.data() + cc * m, grid_.m, coeff2_.data() + cc * padded, padded_);
+      const double* f1 = first.data() + cc * m;
+      const double* f2 = second.data() + cc * m;
+      if (weights_.cellMass) {
+        total1_[cc] = prefilterCumulative(f1, grid_.m, coeff1_.data() + cc * padded, padded_);
+        total2_[cc] = prefilterCumulative(f2, grid_.m, coeff2_.data() + cc * padded, padded_);
+      } else {
+        prefilterColumn(f1, grid_.m, coeff1_.data() + cc * padded, padded_);
+        prefilterColumn(f2, grid_.m, coeff2_.data() + cc * padded, padded_);
+      }
     }
   });
 }
@@ -538,8 +638,8 @@ bool VariationalProblem::lineariseColumn(const std::vector<double>& b, std::vect
                cells = static_cast<size_t>(m);
   const double beta = weights_.barrier, last = static_cast<double>(m) - 0.5;
   const double* bc = b.data() + c * faces;
-  const double* c1 = coeff1_.data() + c * padded;
-  const double* c2 = coeff2_.data() + c * padded;
+  ColumnCells cellsOf(weights_.cellMass, coeff1_.data() + c * padded, coeff2_.data() + c * padded, padded_,
+                      weights_.cellMass ? total1_[c] : 0.0, weights_.cellMass ? total2_[c] : 0.0, bc);
   double* g = gradient.data() + c * faces;
   double* dg = diag_.data() + c * faces;
   double* of = off_.data() + c * cells;
@@ -556,20 +656,16 @@ bool VariationalProblem::lineariseColumn(const std::vector<double>& b, std::vect
       return false;
     }
     const double s1 = i + ab, s2 = i - ab;
-    double v1, d1, v2, d2;
-    sampleSpline(c1, padded_, s1, v1, d1);
-    sampleSpline(c2, padded_, s2, v2, d2);
     const double j1 = 1.0 + db, j2 = 1.0 - db;
-    const double r = v1 * j1 - v2 * j2;
+    const CellResidual cell = cellsOf.next(i);
     const bool inside = s1 >= -0.5 && s1 <= last && s2 >= -0.5 && s2 <= last;
     const double wi = inside ? 2.0 / (j1 * j1 + j2 * j2) : 0.0;
     const double sw = std::sqrt(wi);
     w[i] = wi;
-    const double q = d1 * j1 + d2 * j2, gs = v1 + v2;
-    const double ga = sw * (0.5 * q - gs), gc = sw * (0.5 * q + gs);
+    const double ga = sw * cell.lower, gc = sw * cell.upper;
     ra[i] = ga;
     rc[i] = gc;
-    rho[static_cast<size_t>(i)] = sw * r;
+    rho[static_cast<size_t>(i)] = sw * cell.r;
     const Barrier phi = barrierAt(db);
     cost += beta * phi.phi;
     g[i] -= beta * phi.first;
@@ -673,22 +769,18 @@ double VariationalProblem::cost(const std::vector<double>& b) const {
     for (int64_t cs = static_cast<int64_t>(begin); cs < static_cast<int64_t>(end); ++cs) {
       const size_t c = static_cast<size_t>(cs);
       const double* bc = b.data() + c * faces;
-      const double* c1 = coeff1_.data() + c * padded;
-      const double* c2 = coeff2_.data() + c * padded;
+      ColumnCells cellsOf(weights_.cellMass, coeff1_.data() + c * padded, coeff2_.data() + c * padded, padded_,
+                          weights_.cellMass ? total1_[c] : 0.0, weights_.cellMass ? total2_[c] : 0.0, bc);
       const double* w = cellWeight_.data() + c * cells;
       double cost = 0.0;
       bool columnFolded = false;
       for (int32_t i = 0; i < m; ++i) {
-        const double ab = 0.5 * (bc[i] + bc[i + 1]), db = bc[i + 1] - bc[i];
+        const double db = bc[i + 1] - bc[i];
         if (!(std::fabs(db) < 1.0)) {
           columnFolded = true;
           break;
         }
-        double v1, d1, v2, d2;
-        sampleSpline(c1, padded_, i + ab, v1, d1);
-        sampleSpline(c2, padded_, i - ab, v2, d2);
-        const double r = v1 * (1.0 + db) - v2 * (1.0 - db);
-        rho[static_cast<size_t>(i)] = std::sqrt(w[i]) * r;
+        rho[static_cast<size_t>(i)] = std::sqrt(w[i]) * cellsOf.next(i).r;
         cost += beta * barrierAt(db).phi;
       }
       if (columnFolded) {

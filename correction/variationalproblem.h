@@ -16,12 +16,22 @@
 // lying between cells k - 1 and k; across PE it sits at the cell centres.
 // Units: voxels of this grid; intensities as the caller scaled them.
 //
-// With A b the face average at a cell centre and D b the face difference, the
-// residual of cell i is
+// The residual of cell i compares the two scans' signal in the cell. By
+// default (cellMass) it is the difference of their masses between the cell's
+// faces moved by b:
+//   r_i = [C1(i + 1/2 + b_{i+1}) - C1(i - 1/2 + b_i)]
+//         - [C2(i + 1/2 - b_{i+1}) - C2(i - 1/2 - b_i)],
+// C the scan's cumulative signal along PE, exact at its voxel faces (a voxel
+// holds the signal that the distortion moved into it), a cubic B-spline
+// between them, 0 below the field of view and the column's total above.
+// Otherwise, with A b the face average at a cell centre and D b the face
+// difference,
 //   r_i = I1(i + A b)(1 + D b) - I2(i - A b)(1 - D b),
-// the two scans unwarped and multiplied by their Jacobians (mass along PE is
-// conserved by the distortion). The images are cubic B-splines along PE only,
-// zero outside the field of view. The cost is
+// the two scans sampled and multiplied by their Jacobians; the images are
+// cubic B-splines along PE, zero outside the field of view. The two agree to
+// first order in the map's and the image's variation over a cell; sampling
+// misses the signal that piles up or thins out inside a voxel, at the head's
+// edge most. The cost is
 //   J(b) = 1/2 |S (sqrt(w) r)|^2 + curvature/2 |K b|^2 + curvatureAcross/2 |K' b|^2
 //          + mixedCurvature/2 |M b|^2 + thirdAcross/2 |T b|^2 + diffusion/2 |G b|^2
 //          + barrier sum phi(D b),
@@ -86,6 +96,9 @@ struct VariationalWeights {
   // their voxel sampling aliases sits near the Nyquist frequency, which S
   // removes; a consistent pair keeps S r = 0.
   bool smoothResidual = true;
+  // Compare the cells' masses (see above) rather than Jacobian-weighted
+  // samples.
+  bool cellMass = true;
 };
 
 class VariationalProblem {
@@ -168,9 +181,13 @@ class VariationalProblem {
   VariationalWeights weights_;
   ColumnThreads* threads_;
   mutable std::vector<std::array<std::vector<double>, 3>> scratch_;  // per thread: three columns of cells
-  int32_t padded_;                                                   // coefficients per column: m + 2 * kPad
-  std::vector<double> coeff1_;                                       // B-spline coefficients, padded columns
+  // Per column, padded_ B-spline coefficients of each scan: of its
+  // cumulative signal at the m + 1 faces (cellMass), else of its m cells,
+  // with kPad more on each end.
+  int32_t padded_;
+  std::vector<double> coeff1_;
   std::vector<double> coeff2_;
+  std::vector<double> total1_, total2_;   // cellMass: each column's total signal
   std::vector<double> cellWeight_;        // frozen w per cell
   std::vector<double> rowA_;              // sqrt(w) dr/db at the cell's lower face, per cell
   std::vector<double> rowC_;              // ... at its upper face

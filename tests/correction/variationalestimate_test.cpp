@@ -16,6 +16,7 @@
 
 #include "correction/variationalproblem.h"
 #include "demodata/accuracy.h"
+#include "demodata/columnmass.h"
 #include "demodata/truthpair.h"
 #include "testsupport/realanatomy.h"
 #include "testsupport/volumes.h"
@@ -53,23 +54,23 @@ struct TruthCase {
 
 std::vector<TruthCase> truthCases() {
   std::vector<TruthCase> cases;
-  cases.push_back({"7-voxel bump, slope 0.63", withBumps({bump(7, 0.63, 16)}), 0.028, 0.058});
-  cases.push_back({"7-voxel bump, slope 0.85", withBumps({bump(7, 0.85, 16)}), 0.038, 0.085});
+  cases.push_back({"7-voxel bump, slope 0.63", withBumps({bump(7, 0.63, 16)}), 0.026, 0.049});
+  cases.push_back({"7-voxel bump, slope 0.85", withBumps({bump(7, 0.85, 16)}), 0.032, 0.059});
   TruthPairRecipe two = withBumps({FieldBump{5, 23.5, 14, 8, 8, 5, 5}, FieldBump{-4, 10, 26, 7, 6, 6, 5}});
   two.slopeY = 0.02;
-  cases.push_back({"two bumps of opposite sign and a gradient", two, 0.027, 0.053});
+  cases.push_back({"two bumps of opposite sign and a gradient", two, 0.025, 0.048});
   TruthPairRecipe odd = withBumps({bump(6, 0.7, 17)});
   odd.extents = {47, 49, 23};
-  cases.push_back({"odd extents", odd, 0.030, 0.060});
+  cases.push_back({"odd extents", odd, 0.028, 0.054});
   TruthPairRecipe edge = withBumps({bump(5, 0.6, 10)});
   edge.objectShiftY = -5;
-  cases.push_back({"head past the edge along PE", edge, 0.026, 0.048});
+  cases.push_back({"head past the edge along PE", edge, 0.023, 0.044});
   TruthPairRecipe noisy = withBumps({bump(7, 0.85, 16)});
   noisy.noise *= 2;
-  cases.push_back({"doubled noise", noisy, 0.047, 0.100});
+  cases.push_back({"doubled noise", noisy, 0.039, 0.073});
   TruthPairRecipe scaled = withBumps({bump(7, 0.85, 16)});
   scaled.secondScale = 1.2;
-  cases.push_back({"second scan 20 % brighter", scaled, 0.038, 0.085});
+  cases.push_back({"second scan 20 % brighter", scaled, 0.032, 0.059});
   return cases;
 }
 
@@ -117,7 +118,7 @@ TEST(VariationalEstimate, RecoversRealFieldsOnRealAnatomy) {
   options.large = false;
   const std::vector<daxo::testing::RealAnatomyCase> cases = daxo::testing::realAnatomyCases(options);
   if (cases.empty()) GTEST_SKIP() << "no real scans in " << daxo::testing::sharedDataFolder();
-  const double rms[] = {0.063, 0.041, 0.037, 0.069}, p95[] = {0.128, 0.083, 0.073, 0.143};
+  const double rms[] = {0.063, 0.041, 0.035, 0.068}, p95[] = {0.128, 0.082, 0.069, 0.142};
   ASSERT_EQ(cases.size(), std::size(rms));
   for (size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE(cases[i].name);
@@ -212,26 +213,29 @@ class SmallProblem : public ::testing::Test {
 };
 
 TEST_F(SmallProblem, GradientMatchesFiniteDifferencesOfTheCost) {
-  for (const bool smoothed : {true, false}) {
-    VariationalWeights w = everyTerm();
-    w.smoothResidual = smoothed;
-    VariationalProblem p(grid, scan(0.0), scan(0.4), w, threads);
-    const std::vector<double> b = field();
-    ASSERT_LT(p.maxJacobianChange(b), 0.7);
-    std::vector<double> gradient;
-    const double cost = p.linearise(b, gradient);
-    EXPECT_DOUBLE_EQ(p.cost(b), cost);
-    double largest = 0.0;
-    for (double g : gradient) largest = std::max(largest, std::fabs(g));
-    const double h = 1e-6;
-    for (size_t k = 0; k < b.size(); ++k) {
-      std::vector<double> plus = b, minus = b;
-      plus[k] += h;
-      minus[k] -= h;
-      const double numeric = (p.cost(plus) - p.cost(minus)) / (2 * h);
-      EXPECT_NEAR(gradient[k], numeric, 1e-6 * largest) << "face " << k << (smoothed ? ", smoothed" : "");
+  for (const bool smoothed : {true, false})
+    for (const bool mass : {true, false}) {
+      SCOPED_TRACE(mass ? "masses" : "samples");
+      VariationalWeights w = everyTerm();
+      w.smoothResidual = smoothed;
+      w.cellMass = mass;
+      VariationalProblem p(grid, scan(0.0), scan(0.4), w, threads);
+      const std::vector<double> b = field();
+      ASSERT_LT(p.maxJacobianChange(b), 0.7);
+      std::vector<double> gradient;
+      const double cost = p.linearise(b, gradient);
+      EXPECT_DOUBLE_EQ(p.cost(b), cost);
+      double largest = 0.0;
+      for (double g : gradient) largest = std::max(largest, std::fabs(g));
+      const double h = 1e-6;
+      for (size_t k = 0; k < b.size(); ++k) {
+        std::vector<double> plus = b, minus = b;
+        plus[k] += h;
+        minus[k] -= h;
+        const double numeric = (p.cost(plus) - p.cost(minus)) / (2 * h);
+        EXPECT_NEAR(gradient[k], numeric, 1e-6 * largest) << "face " << k << (smoothed ? ", smoothed" : "");
+      }
     }
-  }
 }
 
 TEST_F(SmallProblem, ConjugateGradientsReachTheDirectSolution) {
@@ -255,6 +259,37 @@ TEST_F(SmallProblem, ConjugateGradientsReachTheDirectSolution) {
   const Eigen::MatrixXd inverse = assemble(p, true);
   EXPECT_LT((inverse - inverse.transpose()).cwiseAbs().maxCoeff(), 1e-10 * inverse.cwiseAbs().maxCoeff());
   EXPECT_EQ(Eigen::LLT<Eigen::MatrixXd>(inverse).info(), Eigen::Success);
+}
+
+// A column distorted both ways by the voxel-integrating model: at the true
+// map the scans' masses between the moved faces agree to the interpolation
+// error of their smooth cumulative signal, while their Jacobian-weighted
+// samples miss the signal that the map piles up within a voxel.
+TEST(VariationalProblemColumn, MassesAgreeAtTheTrueMapOfTheIntegratingModel) {
+  constexpr int32_t kM = 40;
+  const auto density = [](double y) {
+    const double u = (y - 19.5) / 12.0;
+    return std::fabs(u) < 1.0 ? 100.0 * std::pow(1.0 - u * u, 3) : 0.0;
+  };
+  const auto field = [](double y) { return 1.5 + 0.04 * (y - 20.0) + 0.6 * std::sin(0.25 * y); };
+  std::vector<float> up(kM), down(kM);
+  daxo::distortColumnMass(density, field, kM, 8, 1.0, up.data(), 1);
+  daxo::distortColumnMass(density, field, kM, 8, -1.0, down.data(), 1);
+  const std::vector<double> first(up.begin(), up.end()), second(down.begin(), down.end());
+  std::vector<double> truth(kM + 1);
+  for (int32_t k = 0; k <= kM; ++k) truth[static_cast<size_t>(k)] = field(k - 0.5);
+  ColumnThreads threads(1);
+  double costs[2];
+  for (const bool mass : {true, false}) {
+    VariationalWeights w;
+    w.curvature = w.curvatureAcross = w.mixedCurvature = w.thirdAcross = w.diffusion = w.barrier = 0.0;
+    w.acrossKnee = 0.0;
+    w.smoothResidual = false;
+    w.cellMass = mass;
+    const VariationalProblem p({kM, 1, 1}, first, second, w, threads);
+    costs[mass] = p.cost(truth);
+  }
+  EXPECT_LT(costs[1], 0.1 * costs[0]) << costs[1] << " against " << costs[0];
 }
 
 // Without smoothing, curvature or a neighbour column the Gauss-Newton matrix

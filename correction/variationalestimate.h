@@ -33,7 +33,7 @@ struct VariationalSettings {
   double fineCgTolerance = 0.05;  // ... on the finest
   // A level has converged when a step lowers the cost by less than this
   // fraction of it (or moves no face by 0.001 voxel).
-  double costTolerance = 3e-4;
+  double costTolerance = 1e-3;
   // Compare the scans without their noise floor (correction/noisefloor.h):
   // each voxel v becomes sqrt(max(v^2 - s^2, 0)), s the scan's noise
   // deviation: the lesser of the two scans' deviations measured inside the

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -352,10 +353,12 @@ Volume estimateVariational(const Volume& first, const Volume& second, const Vari
     return Volume(first.dimensions(), 0.0f);
   }
   const VariationalWeights& w = settings.weights;
+  std::ostringstream scaling;
+  if (w.signalReference > 0.0) scaling << ", smoothing across PE times signal / " << w.signalReference << " (1/4 to 4)";
   logEntry(log, "Variational estimation, ", levels.size(), " levels, curvature ", w.curvature, " along PE, ",
            w.curvatureAcross, " across (linear above ", w.acrossKnee, ") and ", w.mixedCurvature,
-           " mixed, third differences ", w.thirdAcross, " across, diffusion ", w.diffusion, ", barrier ", w.barrier,
-           ", threads ", pool.count());
+           " mixed, third differences ", w.thirdAcross, " across", scaling.str(), ", diffusion ", w.diffusion,
+           ", barrier ", w.barrier, ", threads ", pool.count());
   if (settings.removeNoiseFloor)
     logEntry(log, "Noise floor removed: deviation ", deviation1, " in the first scan, ", deviation2, " in the second");
   std::vector<double> b;

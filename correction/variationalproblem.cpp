@@ -226,11 +226,12 @@ VariationalProblem::VariationalProblem(const ColumnGrid& grid, const std::vector
   preLower_.assign(grid_.faces(), 0.0);
   preInverse_.assign(grid_.faces(), 0.0);
   preOff_.assign(grid_.cells(), 0.0);
-  if (kneeAcross()) {
+  if (weightedAcross()) {
     // 0 where a column is not interior along an axis: no second difference
     // is centred there.
     acrossWeight_.assign(grid_.columns() * 2 * static_cast<size_t>(grid_.m + 1), 0.0);
   }
+  if (signalScaled()) scaleBySignal(first, second);
   partial_.assign(columns, 0.0);
   nextRz_.assign(columns, 0.0);
   const int64_t n = static_cast<int64_t>(columns);
@@ -245,6 +246,45 @@ VariationalProblem::VariationalProblem(const ColumnGrid& grid, const std::vector
       } else {
         prefilterColumn(f1, grid_.m, coeff1_.data() + cc * padded, padded_);
         prefilterColumn(f2, grid_.m, coeff2_.data() + cc * padded, padded_);
+      }
+    }
+  });
+}
+
+void VariationalProblem::scaleBySignal(const std::vector<double>& first, const std::vector<double>& second) {
+  const int32_t m = grid_.m, nx = grid_.nx, nz = grid_.nz, nf = m + 1;
+  const size_t faces = static_cast<size_t>(nf), cells = static_cast<size_t>(m);
+  const double reference = weights_.signalReference;
+  signalScale_.assign(grid_.faces(), 0.0f);
+  thirdScale_.assign(grid_.columns() * 2 * faces, 0.0f);
+  threads_->run(grid_.columns(), [&](size_t begin, size_t end, int) {
+    for (size_t c = begin; c < end; ++c) {
+      const double* a = first.data() + c * cells;
+      const double* b = second.data() + c * cells;
+      for (int32_t k = 0; k < nf; ++k) {
+        // The pair's mean over the cells beside face k.
+        const int32_t lo = std::max(k - 1, 0), hi = std::min(k, m - 1);
+        double sum = 0.0;
+        for (int32_t i = lo; i <= hi; ++i) sum += 0.5 * (a[i] + b[i]);
+        const double signal = sum / static_cast<double>(hi - lo + 1);
+        signalScale_[c * faces + static_cast<size_t>(k)] =
+            static_cast<float>(std::min(4.0, std::max(0.25, signal / reference)));
+      }
+    }
+  });
+  // A third difference's window s .. s + 3 weighs the mean scale of its two
+  // middle columns.
+  threads_->run(grid_.columns(), [&](size_t begin, size_t end, int) {
+    for (size_t c = begin; c < end; ++c) {
+      const int32_t x = static_cast<int32_t>(c % static_cast<size_t>(nx));
+      const int32_t z = static_cast<int32_t>(c / static_cast<size_t>(nx));
+      for (const auto& [fits, axis, step] :
+           {std::tuple<bool, size_t, size_t>{x + 3 < nx, 0, 1}, {z + 3 < nz, 1, static_cast<size_t>(nx)}}) {
+        if (!fits) continue;
+        const float* g1 = signalScale_.data() + (c + step) * faces;
+        const float* g2 = signalScale_.data() + (c + 2 * step) * faces;
+        float* out = thirdScale_.data() + (2 * c + axis) * faces;
+        for (size_t k = 0; k < faces; ++k) out[k] = 0.5f * (g1[k] + g2[k]);
       }
     }
   });
@@ -316,6 +356,14 @@ DAXO_VECTOR_CLONES void addBendsInside(double* __restrict out, const double* con
 DAXO_VECTOR_CLONES void addSevenTapsInside(double* __restrict out, const double* __restrict p, int32_t faces,
                                            ptrdiff_t xStep, ptrdiff_t zStep, double lambda) {
   for (ptrdiff_t k = 0; k < faces; ++k) out[k] += lambda * sevenTaps(p, k, xStep) + lambda * sevenTaps(p, k, zStep);
+}
+
+// out[k] += tap h[k] t(k), t the third difference of the window w0 (see
+// thirdDifference), h its scale: one window's part of T^T H T p.
+DAXO_VECTOR_CLONES void addScaledWindow(double* __restrict out, const double* __restrict w0, const float* __restrict h,
+                                        ptrdiff_t step, double tap, int32_t faces) {
+  for (ptrdiff_t k = 0; k < faces; ++k)
+    out[k] += tap * (static_cast<double>(h[k]) * thirdDifference(w0, static_cast<int32_t>(k), step));
 }
 
 // out[k] += the regulariser's product at the faces 2 .. faces - 3 of a
@@ -392,18 +440,16 @@ double VariationalProblem::regulariserCost(const double* b, size_t c) const {
     const double t = p[k + 1] - p[k];
     diffusion += t * t;
   }
-  if (interior(x, nx)) {
-    const double *l = p - stride, *r = p + stride;
+  // The signal's scale of each face of this column, or 1.
+  const bool scaled = signalScaled();
+  const float* g = scaled ? signalScale_.data() + c * stride : nullptr;
+  for (const auto& [inside, step] : {std::pair<bool, size_t>{interior(x, nx), stride}, {interior(z, nz), zStride}}) {
+    if (!inside) continue;
+    const double *l = p - step, *r = p + step;
     for (int32_t k = 0; k < faces; ++k) {
       const double t = l[k] - 2.0 * p[k] + r[k];
-      acrossCurvature += knee > 0.0 ? kneePenalty(t, knee) : t * t;
-    }
-  }
-  if (interior(z, nz)) {
-    const double *l = p - zStride, *r = p + zStride;
-    for (int32_t k = 0; k < faces; ++k) {
-      const double t = l[k] - 2.0 * p[k] + r[k];
-      acrossCurvature += knee > 0.0 ? kneePenalty(t, knee) : t * t;
+      const double penalty = knee > 0.0 ? kneePenalty(t, knee) : t * t;
+      acrossCurvature += scaled ? static_cast<double>(g[k]) * penalty : penalty;
     }
   }
   if (x + 1 < nx) {
@@ -433,11 +479,13 @@ double VariationalProblem::regulariserCost(const double* b, size_t c) const {
   // Third differences across PE: the windows that start at this column.
   double third = 0.0;
   if (weights_.thirdAcross != 0.0) {
-    for (const auto& [fits, step] : {std::pair<bool, size_t>{x + 3 < nx, stride}, {z + 3 < nz, zStride}}) {
+    for (const auto& [fits, axis, step] :
+         {std::tuple<bool, size_t, size_t>{x + 3 < nx, 0, stride}, {z + 3 < nz, 1, zStride}}) {
       if (!fits) continue;
+      const float* h = scaled ? thirdScale_.data() + (2 * c + axis) * stride : nullptr;
       for (int32_t k = 0; k < faces; ++k) {
         const double t = thirdDifference(p, k, static_cast<ptrdiff_t>(step));
-        third += t * t;
+        third += scaled ? static_cast<double>(h[k]) * (t * t) : t * t;
       }
     }
   }
@@ -452,9 +500,10 @@ void VariationalProblem::addRegulariser(const double* pAll, double* outAll, size
   const ptrdiff_t stride = col.stride, zStride = col.zStride;
   const double* p = col.p;
   double* out = col.out;
-  // With a knee the second differences across PE are added by
-  // addAcrossWeighted, each with its own weight.
-  const double a2 = weights_.curvature, a2x = kneeAcross() ? 0.0 : weights_.curvatureAcross, a1 = weights_.diffusion;
+  // With weights (a knee, the signal's scale) the second differences across
+  // PE are added by addAcrossWeighted, each with its own weight.
+  const double a2 = weights_.curvature, a2x = weightedAcross() ? 0.0 : weights_.curvatureAcross,
+               a1 = weights_.diffusion;
 
   // Across PE the regulariser's rows are 5-point stencils in x and in z whose
   // weights depend only on the column's position: K^T K (second differences
@@ -524,7 +573,7 @@ void VariationalProblem::addRegulariser(const double* pAll, double* outAll, size
   addRegulariserInside(out, p, xs, zs, xw, zw, centre, a2, a1, am, faces);
   for (int32_t k = std::max(2, faces - 2); k < faces; ++k) edge(k);
   if (weights_.thirdAcross != 0.0) addThirdAcross(pAll, outAll, c);
-  if (kneeAcross()) addAcrossWeighted(pAll, outAll, c);
+  if (weightedAcross()) addAcrossWeighted(pAll, outAll, c);
 }
 
 template <typename Visit>
@@ -592,8 +641,14 @@ void VariationalProblem::eachSecondDifferenceAcross(const double* pAll, Store st
 
 void VariationalProblem::freezeAcrossWeights(const std::vector<double>& b) {
   const double knee = weights_.acrossKnee;
+  const bool scaled = signalScaled();
+  const size_t faces = static_cast<size_t>(grid_.m + 1);
   double* w = acrossWeight_.data();
-  eachSecondDifferenceAcross(b.data(), [&](size_t i, double t) { w[i] = kneeWeight(t, knee); });
+  eachSecondDifferenceAcross(b.data(), [&](size_t i, double t) {
+    // i = (2 column + axis) faces + k
+    const double g = scaled ? static_cast<double>(signalScale_[i / faces / 2 * faces + i % faces]) : 1.0;
+    w[i] = g * (knee > 0.0 ? kneeWeight(t, knee) : 1.0);
+  });
 }
 
 void VariationalProblem::addThirdAcross(const double* pAll, double* outAll, size_t c) const {
@@ -605,6 +660,19 @@ void VariationalProblem::addThirdAcross(const double* pAll, double* outAll, size
   const double* p = col.p;
   double* out = col.out;
   const double lambda = weights_.thirdAcross;
+  if (signalScaled()) {
+    // Each window weighs its own scale: T^T H T p, window by window.
+    for (const auto& [pos, n, axis, step, columnStep] :
+         {std::tuple<int32_t, int32_t, size_t, ptrdiff_t, ptrdiff_t>{x, nx, 0, stride, 1}, {z, nz, 1, zStride, nx}})
+      for (int32_t start = pos - 3; start <= pos; ++start) {
+        if (start < 0 || start + 3 >= n) continue;
+        const size_t window = static_cast<size_t>(static_cast<ptrdiff_t>(c) + (start - pos) * columnStep);
+        addScaledWindow(out, p + (start - pos) * step,
+                        thirdScale_.data() + (2 * window + axis) * static_cast<size_t>(faces), step,
+                        lambda * kThird[pos - start], faces);
+      }
+    return;
+  }
   // Three or more columns from both ends of an axis, the four windows sum to
   // the seven taps of T^T T, (-1, 6, -15, 20, -15, 6, -1).
   const auto deep = [](int32_t pos, int32_t n) { return pos >= 3 && pos + 3 < n; };
@@ -702,11 +770,11 @@ void VariationalProblem::factorPreconditioner(size_t c) {
     return 4.0 * interior(pos, count) + 1.0 * interior(pos - 1, count) + 1.0 * interior(pos + 1, count);
   };
   const double neighbours = (x > 0) + (x + 1 < nx) + (z > 0) + (z + 1 < nz);
-  const bool knee = kneeAcross();
-  const double acrossDiag = (knee ? 0.0 : a2x * (across(x, nx) + across(z, nz))) + a1 * neighbours;
-  // With a knee, the weighted second differences' diagonal, per face: the
+  const bool weighted = weightedAcross();
+  const double acrossDiag = (weighted ? 0.0 : a2x * (across(x, nx) + across(z, nz))) + a1 * neighbours;
+  // With weights, the weighted second differences' diagonal, per face: the
   // squares of the taps (1, -2, 1) times each interior column's weight.
-  const auto weightedAcross = [&](int32_t k) {
+  const auto bendDiagonal = [&](int32_t k) {
     double sum = 0.0;
     eachBendNeighbour(c, [&](size_t column, int axis, bool centre) {
       sum += (centre ? 4.0 : 1.0) *
@@ -728,11 +796,26 @@ void VariationalProblem::factorPreconditioner(size_t c) {
     return sum;
   };
   const double thirdDiag = weights_.thirdAcross * (thirdCount(x, nx) + thirdCount(z, nz));
+  // Scaled by the signal: the squares of the taps times each window's scale.
+  const auto scaledThirdDiagonal = [&](int32_t k) {
+    double sum = 0.0;
+    for (const auto& [pos, n, axis, step] :
+         {std::tuple<int32_t, int32_t, size_t, ptrdiff_t>{x, nx, 0, 1}, {z, nz, 1, static_cast<ptrdiff_t>(nx)}})
+      for (int32_t start = pos - 3; start <= pos; ++start) {
+        if (start < 0 || start + 3 >= n) continue;
+        const size_t window = static_cast<size_t>(static_cast<ptrdiff_t>(c) + (start - pos) * step);
+        sum += kThird[pos - start] * kThird[pos - start] *
+               static_cast<double>(thirdScale_[(2 * window + axis) * faces + static_cast<size_t>(k)]);
+      }
+    return weights_.thirdAcross * sum;
+  };
+  const bool scaled = signalScaled() && weights_.thirdAcross != 0.0;
   double previousLower = 0.0, previousOff = 0.0;
   for (int32_t k = 0; k < nf; ++k) {
     const double pe = 4.0 * interior(k, nf) + 2.0 * interior(k - 1, nf) + 2.0 * interior(k + 1, nf);
     const double diagonal = dg[k] + a2 * pe + a1 * ((k > 0) + (k + 1 < nf)) + acrossDiag +
-                            mixedDiag * ((k > 0) + (k + 1 < nf)) + thirdDiag + (knee ? weightedAcross(k) : 0.0);
+                            mixedDiag * ((k > 0) + (k + 1 < nf)) + (scaled ? scaledThirdDiagonal(k) : thirdDiag) +
+                            (weighted ? bendDiagonal(k) : 0.0);
     const double pivot = diagonal - previousOff * previousLower;
     inverse[k] = 1.0 / pivot;
     if (k + 1 < nf) {
@@ -747,7 +830,7 @@ void VariationalProblem::factorPreconditioner(size_t c) {
 
 double VariationalProblem::linearise(const std::vector<double>& b, std::vector<double>& gradient) {
   gradient.assign(grid_.faces(), 0.0);
-  if (kneeAcross()) {
+  if (weightedAcross()) {
     freezeAcrossWeights(b);
   }
   threads_->run(grid_.columns(), [&](size_t begin, size_t end, int thread) {

@@ -40,7 +40,9 @@
 // differences of PE with x and of PE with z (between neighbouring columns and
 // faces), T the third differences along x and z (windows of four columns),
 // G the first differences along all three, phi(v) = v^4 / (1 - v^2), which keeps 1 +- D b
-// positive (the map never folds). The cell weights w are frozen at a
+// positive (the map never folds). Each square of K' b and T b is weighted by
+// the signal's scale there (see signalReference) and, for K' b, turns
+// linear above a knee (see acrossKnee). The cell weights w are frozen at a
 // linearisation point: 0 where a sample leaves the field of view, else
 // 2 / ((1 + Db)^2 + (1 - Db)^2), the inverse of the residual's noise variance
 // relative to an unwarped cell.
@@ -91,6 +93,16 @@ struct VariationalWeights {
   // fields near the sinuses are far larger, and a quadratic penalty would
   // flatten them.
   double acrossKnee = 0.01;
+  // The smoothing across PE (second and third differences) follows the
+  // pair's signal: each difference weighs g = I / signalReference, limited
+  // to 1/4 .. 4, I the mean of the two scans at the middle of the
+  // difference (in the scaled intensities, where the brighter scan's 99th
+  // percentile is 1). Where the signal is strong, each column's own fit
+  // carries the scans' noise into the map, which needs the smoothing; where
+  // it is weak (near the sinuses and at the head's edge, where real fields
+  // bend most) a weaker smoothing lets the little signal there bend the map.
+  // 0: the same weight everywhere.
+  double signalReference = 0.25;
   // Compare the unwarped scans through the binomial filter [1 2 1] / 4 along
   // PE: the residual r becomes S r. The part of two scans' difference that
   // their voxel sampling aliases sits near the Nyquist frequency, which S
@@ -144,7 +156,12 @@ class VariationalProblem {
   void addRegulariser(const double* p, double* out, size_t c) const;
   // Adds thirdAcross * T^T T p to out, column c (T: third differences along x and z).
   void addThirdAcross(const double* p, double* out, size_t c) const;
-  bool kneeAcross() const { return weights_.acrossKnee > 0.0 && weights_.curvatureAcross != 0.0; }
+  bool signalScaled() const { return weights_.signalReference > 0.0; }
+  // Whether the second differences across PE carry weights of their own
+  // (acrossWeight_): with a knee, or scaled by the signal.
+  bool weightedAcross() const {
+    return (weights_.acrossKnee > 0.0 || signalScaled()) && weights_.curvatureAcross != 0.0;
+  }
   // Adds curvatureAcross * K'^T W K' p to out, column c, W the weights frozen
   // by the last linearisation.
   void addAcrossWeighted(const double* p, double* out, size_t c) const;
@@ -157,9 +174,12 @@ class VariationalProblem {
   // index in the layout of acrossWeight_, column by column on the threads.
   template <typename Store>
   void eachSecondDifferenceAcross(const double* p, Store store) const;
-  // The weight of each second difference across PE at b: per column, along x
-  // then along z, one per face (0 where the column is not interior, set once).
+  // The weight of each second difference across PE at b (the knee's times
+  // the signal's scale): per column, along x then along z, one per face (0
+  // where the column is not interior, set once).
   void freezeAcrossWeights(const std::vector<double>& b);
+  // Sets signalScale_ and thirdScale_ from the scans' cells.
+  void scaleBySignal(const std::vector<double>& first, const std::vector<double>& second);
   double regulariserCost(const double* b, size_t c) const;
   // linearise for column c on `thread`'s scratch: the cell weights, the
   // rows of the data term's Jacobian, the Gauss-Newton block and the column's
@@ -201,6 +221,11 @@ class VariationalProblem {
   mutable std::vector<double> cgResidual_, cgPreconditioned_, cgDirection_, cgProduct_;  // solve's work
   mutable std::vector<double> nextRz_;  // per-column r . z of the conjugate gradients' next direction
   std::vector<double> acrossWeight_;    // see freezeAcrossWeights
+  // With signalScaled(): the signal's scale g at each face (faces layout),
+  // and that of each third difference across PE, per column where its window
+  // of four starts, along x then along z, one per face (0 where no window
+  // starts). Single precision: a smooth weighting.
+  std::vector<float> signalScale_, thirdScale_;
 };
 
 }  // namespace daxo

@@ -67,7 +67,11 @@ TEST(NoiseFloor, RemovingItRecoversTheFieldBetter) {
   setup.noise *= 2;
   setup.bumps = {daxo::FieldBump{7, 23.5, 16, 9, 9, 7 * std::exp(-0.5) / 0.85, 6}};
   const daxo::TruthPair pair = daxo::makeTruthPair(setup);
+  // The smoothing across PE the same everywhere: following the signal, it
+  // is weaker where the floor would pull the map flat, which leaves the floor
+  // less to do on this small head (3 % here, 16 % on the full-size one).
   daxo::VariationalSettings with, without;
+  with.weights.signalReference = without.weights.signalReference = 0.0;
   without.removeNoiseFloor = false;
   const double kept = daxo::displacementError(daxo::estimateVariational(pair.first, pair.second, without, nullptr),
                                               pair.truth, pair.mask)

@@ -354,7 +354,9 @@ Volume estimateVariational(const Volume& first, const Volume& second, const Vari
   }
   const VariationalWeights& w = settings.weights;
   std::ostringstream scaling;
-  if (w.signalReference > 0.0) scaling << ", smoothing across PE times signal / " << w.signalReference << " (1/4 to 4)";
+  if (w.signalReference > 0.0)
+    scaling << ", smoothing across PE times signal / " << w.signalReference << " (" << kLeastSignalScale << " to "
+            << kGreatestSignalScale << ")";
   logEntry(log, "Variational estimation, ", levels.size(), " levels, curvature ", w.curvature, " along PE, ",
            w.curvatureAcross, " across (linear above ", w.acrossKnee, ") and ", w.mixedCurvature,
            " mixed, third differences ", w.thirdAcross, " across", scaling.str(), ", diffusion ", w.diffusion,

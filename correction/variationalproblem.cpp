@@ -15,16 +15,22 @@ namespace {
 // padding are below 1e-6 of the signal and are taken as 0.
 constexpr int32_t kPad = 12;
 
-// Cubic B-spline coefficients of one column that is zero outside its m cells
-// (Unser's recursive filter on the zero-padded column).
-void prefilterColumn(const double* f, int32_t m, double* c, int32_t padded) {
+// The samples c[0 .. padded - 1] replaced by their cubic B-spline
+// coefficients (Unser's recursive filter; the padding makes its ends'
+// conditions irrelevant).
+void prefilterInPlace(double* c, int32_t padded) {
   const double z = std::sqrt(3.0) - 2.0;
-  std::fill(c, c + padded, 0.0);
-  std::copy(f, f + m, c + kPad);
   for (int32_t k = 1; k < padded; ++k) c[k] += z * c[k - 1];
   c[padded - 1] = z / (z * z - 1.0) * c[padded - 1];
   for (int32_t k = padded - 2; k >= 0; --k) c[k] = z * (c[k + 1] - c[k]);
   for (int32_t k = 0; k < padded; ++k) c[k] *= 6.0;
+}
+
+// Cubic B-spline coefficients of one column that is zero outside its m cells.
+void prefilterColumn(const double* f, int32_t m, double* c, int32_t padded) {
+  std::fill(c, c + padded, 0.0);
+  std::copy(f, f + m, c + kPad);
+  prefilterInPlace(c, padded);
 }
 
 // Cubic B-spline coefficients of a column's cumulative signal at its m + 1
@@ -32,7 +38,6 @@ void prefilterColumn(const double* f, int32_t m, double* c, int32_t padded) {
 // at its total above: kPad faces of those constants pad each end. Returns
 // the total.
 double prefilterCumulative(const double* f, int32_t m, double* c, int32_t padded) {
-  const double z = std::sqrt(3.0) - 2.0;
   double sum = 0.0;
   std::fill(c, c + kPad + 1, 0.0);
   for (int32_t i = 0; i < m; ++i) {
@@ -40,10 +45,7 @@ double prefilterCumulative(const double* f, int32_t m, double* c, int32_t padded
     c[kPad + 1 + i] = sum;
   }
   std::fill(c + kPad + 1 + m, c + padded, sum);
-  for (int32_t k = 1; k < padded; ++k) c[k] += z * c[k - 1];
-  c[padded - 1] = z / (z * z - 1.0) * c[padded - 1];
-  for (int32_t k = padded - 2; k >= 0; --k) c[k] = z * (c[k + 1] - c[k]);
-  for (int32_t k = 0; k < padded; ++k) c[k] *= 6.0;
+  prefilterInPlace(c, padded);
   return sum;
 }
 
@@ -268,7 +270,7 @@ void VariationalProblem::scaleBySignal(const std::vector<double>& first, const s
         for (int32_t i = lo; i <= hi; ++i) sum += 0.5 * (a[i] + b[i]);
         const double signal = sum / static_cast<double>(hi - lo + 1);
         signalScale_[c * faces + static_cast<size_t>(k)] =
-            static_cast<float>(std::min(4.0, std::max(0.25, signal / reference)));
+            static_cast<float>(std::min(kGreatestSignalScale, std::max(kLeastSignalScale, signal / reference)));
       }
     }
   });

@@ -66,6 +66,10 @@ struct ColumnGrid {
   size_t faces() const { return columns() * static_cast<size_t>(m + 1); }
 };
 
+// The limits of the signal's scale of the smoothing across PE (see
+// VariationalWeights::signalReference).
+constexpr double kLeastSignalScale = 0.25, kGreatestSignalScale = 4.0;
+
 // The defaults were chosen on truth pairs with real anatomy and real fields
 // as well as on synthetic heads (bench_estimate).
 struct VariationalWeights {
@@ -95,7 +99,7 @@ struct VariationalWeights {
   double acrossKnee = 0.01;
   // The smoothing across PE (second and third differences) follows the
   // pair's signal: each difference weighs g = I / signalReference, limited
-  // to 1/4 .. 4, I the mean of the two scans at the middle of the
+  // to kLeastSignalScale .. kGreatestSignalScale, I the mean of the two scans at the middle of the
   // difference (in the scaled intensities, where the brighter scan's 99th
   // percentile is 1). Where the signal is strong, each column's own fit
   // carries the scans' noise into the map, which needs the smoothing; where
@@ -154,7 +158,8 @@ class VariationalProblem {
  private:
   // Adds the regulariser's matrix times p to out, column c.
   void addRegulariser(const double* p, double* out, size_t c) const;
-  // Adds thirdAcross * T^T T p to out, column c (T: third differences along x and z).
+  // Adds thirdAcross * T^T H T p to out, column c (T: third differences along
+  // x and z; H the windows' signal scales, or 1).
   void addThirdAcross(const double* p, double* out, size_t c) const;
   bool signalScaled() const { return weights_.signalReference > 0.0; }
   // Whether the second differences across PE carry weights of their own

@@ -456,16 +456,24 @@ std::pair<double, double> finestIterations(const std::string& log) {
   return {numberBefore(gn), numberBefore(cg)};
 }
 
-// Argument: the case (its name is printed as the label); 2 threads.
-void BM_VariationalRealAnatomy(benchmark::State& state) {
-  const std::vector<testing::RealAnatomyCase>& cases = realAnatomyCases();
+// The case that the benchmark's argument picks, its name set as the label;
+// null, the benchmark skipped, without the real scans.
+const testing::RealAnatomyCase* pickedCase(benchmark::State& state,
+                                           const std::vector<testing::RealAnatomyCase>& cases) {
   const size_t index = static_cast<size_t>(state.range(0));
   if (index >= cases.size()) {
     state.SkipWithError("no real scans beside the project");
-    return;
+    return nullptr;
   }
-  const testing::RealAnatomyCase& c = cases[index];
-  state.SetLabel(c.name);
+  state.SetLabel(cases[index].name);
+  return &cases[index];
+}
+
+// Argument: the case (its name is printed as the label); 2 threads.
+void BM_VariationalRealAnatomy(benchmark::State& state) {
+  const testing::RealAnatomyCase* picked = pickedCase(state, realAnatomyCases());
+  if (!picked) return;
+  const testing::RealAnatomyCase& c = *picked;
   VariationalSettings settings;
   settings.threads = 2;
   bench::resetPeakMemory();
@@ -566,14 +574,9 @@ BENCHMARK(BM_VariationalRealPair)
 // leaves there is its bias, the regulariser's and the model's; the rest of a
 // case's error is the noise's (the two add in squares).
 void BM_VariationalRealAnatomyNoiseless(benchmark::State& state) {
-  const std::vector<testing::RealAnatomyCase>& cases = noiselessRealAnatomyCases();
-  const size_t index = static_cast<size_t>(state.range(0));
-  if (index >= cases.size()) {
-    state.SkipWithError("no real scans beside the project");
-    return;
-  }
-  const testing::RealAnatomyCase& c = cases[index];
-  state.SetLabel(c.name);
+  const testing::RealAnatomyCase* picked = pickedCase(state, noiselessRealAnatomyCases());
+  if (!picked) return;
+  const testing::RealAnatomyCase& c = *picked;
   VariationalSettings settings;
   settings.threads = 2;
   for (auto _ : state) {

@@ -420,26 +420,44 @@ const std::vector<testing::RealAnatomyCase>& noiselessRealAnatomyCases() {
   return cases;
 }
 
-// The voxels of `mask` where the map's slope |d map / dy| lies in [low, high).
-Volume slopeRegion(const Volume& mask, const Volume& map, double low, double high) {
+// The voxels of `mask` where the map's slope d map / dy (its magnitude when
+// `magnitude`) lies in [low, high).
+Volume slopeRegion(const Volume& mask, const Volume& map, double low, double high, bool magnitude) {
   const Volume slope = derivativeY(map);
   Volume region(mask.dimensions());
   for (size_t i = 0; i < mask.voxelCount(); ++i) {
-    const double s = std::fabs(static_cast<double>(slope.data()[i]));
+    const double d = slope.data()[i];
+    const double s = magnitude ? std::fabs(d) : d;
     region.data()[i] = mask.data()[i] != 0.0f && s >= low && s < high ? 1.0f : 0.0f;
   }
   return region;
 }
 
+// The sum of first over the sum of second inside region.
+double signalRatio(const Volume& first, const Volume& second, const Volume& region) {
+  double a = 0.0, b = 0.0;
+  for (size_t i = 0; i < region.voxelCount(); ++i)
+    if (region.data()[i] != 0.0f) {
+      a += first.data()[i];
+      b += second.data()[i];
+    }
+  return a / b;
+}
+
 // PREFIX_flat and PREFIX_steep: the corrected pair's correlation where the
-// map is flat (|slope| < 0.1) and where it is steep (0.2 and more). On truth
-// pairs, made by the voxel-integrating model, the two are close; a real pair
-// that disagrees far more where the map is steep shows what that model leaves
-// out there.
+// map is flat (|slope| < 0.1) and where it is steep (0.2 and more).
+// PREFIX_ratio_stretched and PREFIX_ratio_squeezed: the corrected first
+// scan's signal over the second's where the slope is 0.2 or more (the first
+// scan was stretched there, the second squeezed) and where it is -0.2 or
+// less. On truth pairs, made by the voxel-integrating model, correlations
+// are close and ratios near 1 with the true field; a real pair that departs
+// far more where the map is steep shows what that model leaves out there.
 void reportSlopeAgreement(benchmark::State& state, const std::string& prefix, const Volume& first, const Volume& second,
                           const Volume& mask, const Volume& map) {
-  state.counters[prefix + "_flat"] = maskedCorrelation(first, second, slopeRegion(mask, map, 0.0, 0.1));
-  state.counters[prefix + "_steep"] = maskedCorrelation(first, second, slopeRegion(mask, map, 0.2, 1e9));
+  state.counters[prefix + "_flat"] = maskedCorrelation(first, second, slopeRegion(mask, map, 0.0, 0.1, true));
+  state.counters[prefix + "_steep"] = maskedCorrelation(first, second, slopeRegion(mask, map, 0.2, 1e9, true));
+  state.counters[prefix + "_ratio_stretched"] = signalRatio(first, second, slopeRegion(mask, map, 0.2, 1e9, false));
+  state.counters[prefix + "_ratio_squeezed"] = signalRatio(first, second, slopeRegion(mask, map, -1e9, -0.2, false));
 }
 
 // The Gauss-Newton iterations and conjugate-gradient steps of the finest

@@ -420,10 +420,9 @@ const std::vector<testing::RealAnatomyCase>& noiselessRealAnatomyCases() {
   return cases;
 }
 
-// The voxels of `mask` where the map's slope d map / dy (its magnitude when
-// `magnitude`) lies in [low, high).
-Volume slopeRegion(const Volume& mask, const Volume& map, double low, double high, bool magnitude) {
-  const Volume slope = derivativeY(map);
+// The voxels of `mask` where the slope (d map / dy, see derivativeY; its
+// magnitude when `magnitude`) lies in [low, high).
+Volume slopeRegion(const Volume& mask, const Volume& slope, double low, double high, bool magnitude) {
   Volume region(mask.dimensions());
   for (size_t i = 0; i < mask.voxelCount(); ++i) {
     const double d = slope.data()[i];
@@ -454,10 +453,11 @@ double signalRatio(const Volume& first, const Volume& second, const Volume& regi
 // far more where the map is steep shows what that model leaves out there.
 void reportSlopeAgreement(benchmark::State& state, const std::string& prefix, const Volume& first, const Volume& second,
                           const Volume& mask, const Volume& map) {
-  state.counters[prefix + "_flat"] = maskedCorrelation(first, second, slopeRegion(mask, map, 0.0, 0.1, true));
-  state.counters[prefix + "_steep"] = maskedCorrelation(first, second, slopeRegion(mask, map, 0.2, 1e9, true));
-  state.counters[prefix + "_ratio_stretched"] = signalRatio(first, second, slopeRegion(mask, map, 0.2, 1e9, false));
-  state.counters[prefix + "_ratio_squeezed"] = signalRatio(first, second, slopeRegion(mask, map, -1e9, -0.2, false));
+  const Volume slope = derivativeY(map);
+  state.counters[prefix + "_flat"] = maskedCorrelation(first, second, slopeRegion(mask, slope, 0.0, 0.1, true));
+  state.counters[prefix + "_steep"] = maskedCorrelation(first, second, slopeRegion(mask, slope, 0.2, 1e9, true));
+  state.counters[prefix + "_ratio_stretched"] = signalRatio(first, second, slopeRegion(mask, slope, 0.2, 1e9, false));
+  state.counters[prefix + "_ratio_squeezed"] = signalRatio(first, second, slopeRegion(mask, slope, -1e9, -0.2, false));
 }
 
 // The Gauss-Newton iterations and conjugate-gradient steps of the finest

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
+#include "correction/vdm.h"
 #include "demodata/columnmass.h"
 #include "demodata/magnitudenoise.h"
 #include "volume/separablegauss.h"
@@ -148,7 +150,72 @@ TruthPair noisyPair(Volume first, Volume second, const Volume& displacement, con
   return {std::move(first), std::move(second), displacement, truthMask(head, displacement)};
 }
 
+// The region without its voxels that have a 6-neighbour outside it (or
+// outside the volume).
+Volume eroded(const Volume& region) {
+  Volume out(region.dimensions(), 0.0f);
+  const auto in = [&](int32_t x, int32_t y, int32_t z) {
+    return x >= 0 && y >= 0 && z >= 0 && x < region.nx() && y < region.ny() && z < region.nz() &&
+           region(x, y, z) != 0.0f;
+  };
+  for (int32_t z = 0; z < region.nz(); ++z)
+    for (int32_t y = 0; y < region.ny(); ++y)
+      for (int32_t x = 0; x < region.nx(); ++x)
+        out(x, y, z) = in(x, y, z) && in(x - 1, y, z) && in(x + 1, y, z) && in(x, y - 1, z) && in(x, y + 1, z) &&
+                               in(x, y, z - 1) && in(x, y, z + 1)
+                           ? 1.0f
+                           : 0.0f;
+  return out;
+}
+
+// The median absolute deviation from the median, as a normal deviation, of
+// (a - b) / 2 over the region's voxels.
+double halfDifferenceDeviation(const Volume& a, const Volume& b, const Volume& region) {
+  std::vector<double> values;
+  for (size_t i = 0; i < a.voxelCount(); ++i)
+    if (region.data()[i] != 0.0f) values.push_back(0.5 * (static_cast<double>(a.data()[i]) - b.data()[i]));
+  if (values.empty()) return 0.0;
+  const auto median = [](std::vector<double>& v) {
+    const auto middle = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
+    std::nth_element(v.begin(), middle, v.end());
+    return *middle;
+  };
+  const double centre = median(values);
+  for (double& v : values) v = std::fabs(v - centre);
+  return median(values) / 0.6745;
+}
+
 }  // namespace
+
+Volume unwarpedScan(const Volume& scan, const Volume& displacement, bool negate) {
+  Volume out(scan.dimensions());
+  warpCubic(out, scan, displacement, negate);
+  const Volume slope = derivativeY(displacement);
+  const float sign = negate ? -1.0f : 1.0f;
+  for (size_t i = 0; i < out.voxelCount(); ++i) out.data()[i] *= 1.0f + sign * slope.data()[i];
+  return out;
+}
+
+double pairNoise(const std::vector<Volume>& first, const std::vector<Volume>& second, const Volume& displacement,
+                 const Volume& head) {
+  const Volume inside = eroded(eroded(head));
+  // Rician noise on a constant of 1000 less the constant: normal noise.
+  Volume white1(displacement.dimensions(), 1000.0f), white2 = white1;
+  addRicianNoise(white1, 1.0, 20261209, 1);
+  addRicianNoise(white2, 1.0, 20261209, 2);
+  for (size_t i = 0; i < white1.voxelCount(); ++i) {
+    white1.data()[i] -= 1000.0f;
+    white2.data()[i] -= 1000.0f;
+  }
+  const double unit = halfDifferenceDeviation(unwarpedScan(white1, displacement, false),
+                                              unwarpedScan(white2, displacement, true), inside);
+  if (first.empty() || second.empty() || unit <= 0.0) return 0.0;
+  double least = std::numeric_limits<double>::infinity();
+  for (size_t t = 0; t < std::min(first.size(), second.size()); ++t)
+    least = std::min(least, halfDifferenceDeviation(unwarpedScan(first[t], displacement, false),
+                                                    unwarpedScan(second[t], displacement, true), inside));
+  return least / unit;
+}
 
 TruthPair makeAnatomyPair(const Volume& object, const Volume& displacement, const Volume& head,
                           const AnatomyPairRecipe& recipe) {

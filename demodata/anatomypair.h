@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "correction/pairmotion.h"
 #include "demodata/truthpair.h"
@@ -68,5 +69,25 @@ TruthPair makeAnatomyPair(const Volume& object, const Volume& displacement, cons
 TruthPair makeMovedAnatomyPair(const Volume& object, const Volume& displacement, const Volume& head,
                                const std::array<double, 3>& voxelMm, const RigidMotion& motion,
                                const AnatomyPairRecipe& recipe);
+
+// The scan unwarped by `displacement` (negated when `negate`; cubic
+// interpolation along y, correction/vdm.h's warpCubic) and multiplied by its
+// Jacobian 1 +- dd/dy.
+Volume unwarpedScan(const Volume& scan, const Volume& displacement, bool negate);
+
+// The deviation per voxel of the independent noise of two runs of a real
+// pair, in the scans' units. A high-pass filter on one scan counts the
+// anatomy's fine texture as noise (on a real b = 0 scan of 2.6 mm voxels it
+// reads three times the deviation found here), so the noise is taken from
+// the pair: each volume t of the two runs (first[t], second[t]: one contrast,
+// opposite phase encoding) unwarped by `displacement` (voxels, that of the
+// first run), the robust deviation (median absolute deviation) of their
+// half-difference inside `head` (nonzero voxels) eroded by two voxels, over
+// what the same unwarping leaves of white noise of deviation 1. The least over
+// the volumes: an error of the map or motion between the runs only adds to
+// the measure, least where the signal is dim (diffusion-weighted volumes).
+// 0 without volumes.
+double pairNoise(const std::vector<Volume>& first, const std::vector<Volume>& second, const Volume& displacement,
+                 const Volume& head);
 
 }  // namespace daxo

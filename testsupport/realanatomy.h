@@ -18,9 +18,12 @@
 // fields: the reference field (a real estimate, in voxels of the xa30 scans),
 // shaped by demodata/anatomypair.h's shapedField to peaks of 4 voxels (little
 // smoothing: the fine structure near the sinuses stays) and 7 voxels (slopes up
-// to 0.8), mirrored left-right for canon. The noise: the real scans' own,
-// measured inside the head; the background either zeroed as the scanner
-// wrote it or full of noise.
+// to 0.8), mirrored left-right for canon. The noise: the real pairs' own,
+// measured from their diffusion-weighted volumes through the reference field
+// (xa30) or the estimator's map of the b = 0 pair (canon), as
+// demodata/anatomypair.h's pairNoise does (9.5 for both, in the scans'
+// units); the background either zeroed as the scanner wrote it or full of
+// noise.
 
 namespace daxo::testing {
 

@@ -5,6 +5,7 @@
 #include <limits>
 #include <vector>
 
+#include "correction/bspline.h"
 #include "correction/vdm.h"
 #include "demodata/columnmass.h"
 #include "demodata/magnitudenoise.h"
@@ -96,6 +97,25 @@ Volume resampledCentred(const Volume& v, const std::array<double, 3>& fromMm, co
       }
     }
   }
+  return out;
+}
+
+Volume resampledCentredCubic(const Volume& v, const std::array<double, 3>& fromMm, const Dimensions& extents,
+                             const std::array<double, 3>& toMm) {
+  const Dimensions s = v.dimensions();
+  const auto source = [](int32_t i, int32_t to, double toSize, int32_t from, double fromSize) {
+    const double mm = (i - 0.5 * (to - 1)) * toSize;
+    return static_cast<float>(std::clamp(mm / fromSize + 0.5 * (from - 1), 0.0, static_cast<double>(from - 1)));
+  };
+  std::vector<Float3> points;
+  points.reserve(static_cast<size_t>(extents.x) * static_cast<size_t>(extents.y) * static_cast<size_t>(extents.z));
+  for (int32_t z = 0; z < extents.z; ++z)
+    for (int32_t y = 0; y < extents.y; ++y)
+      for (int32_t x = 0; x < extents.x; ++x)
+        points.push_back({source(x, extents.x, toMm[0], s.x, fromMm[0]), source(y, extents.y, toMm[1], s.y, fromMm[1]),
+                          source(z, extents.z, toMm[2], s.z, fromMm[2])});
+  Volume out(extents);
+  bsplineSample(bsplineCoefficients(v), s, points, out.data(), Float3{});
   return out;
 }
 

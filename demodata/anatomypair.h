@@ -27,6 +27,12 @@ namespace daxo {
 Volume resampledCentred(const Volume& v, const std::array<double, 3>& fromMm, const Dimensions& extents,
                         const std::array<double, 3>& toMm);
 
+// The same resampling by the interpolating cubic B-spline of `v`
+// (correction/bspline.h), for fields: a trilinear one puts kinks into a
+// smooth field at the source grid's planes, which no real field has.
+Volume resampledCentredCubic(const Volume& v, const std::array<double, 3>& fromMm, const Dimensions& extents,
+                             const std::array<double, 3>& toMm);
+
 // A displacement for a truth pair from a real estimate: smoothed by the
 // smallest sigma in steps of 0.25 voxel from `minSigma` on for which, scaled so
 // that its largest |value| inside `head` (nonzero voxels) is `peak`, its

@@ -100,7 +100,7 @@ Anatomy resampled(const Anatomy& a, const Dimensions& extents, const std::array<
   r.voxelMm = voxelMm;
   r.object = resampledCentred(a.object, a.voxelMm, extents, voxelMm);
   r.head = brightRegion(r.object, 0.15);
-  r.field = resampledCentred(a.field, a.voxelMm, extents, voxelMm);
+  r.field = resampledCentredCubic(a.field, a.voxelMm, extents, voxelMm);
   r.field *= static_cast<float>(a.voxelMm[1] / voxelMm[1]);  // voxels of the new grid
   r.noise = a.noise;
   return r;

@@ -63,15 +63,18 @@ void zeroBackground(Volume& noisy, const Volume& clean) {
     if (region.data()[i] < limit) noisy.data()[i] = 0.0f;
 }
 
+// The source grid's voxel position (clamped into it) of voxel i of `to`
+// voxels of toSize mm, the two grids sharing their centre.
+double sourcePosition(int32_t i, int32_t to, double toSize, int32_t from, double fromSize) {
+  const double mm = (i - 0.5 * (to - 1)) * toSize;
+  return std::clamp(mm / fromSize + 0.5 * (from - 1), 0.0, static_cast<double>(from - 1));
+}
+
 }  // namespace
 
 Volume resampledCentred(const Volume& v, const std::array<double, 3>& fromMm, const Dimensions& extents,
                         const std::array<double, 3>& toMm) {
   const Dimensions s = v.dimensions();
-  const auto source = [](int32_t i, int32_t to, double toSize, int32_t from, double fromSize) {
-    const double mm = (i - 0.5 * (to - 1)) * toSize;
-    return std::clamp(mm / fromSize + 0.5 * (from - 1), 0.0, static_cast<double>(from - 1));
-  };
   const auto corner = [](double u, int32_t n, int32_t& j0, int32_t& j1, double& t) {
     j0 = std::min(static_cast<int32_t>(std::floor(u)), n - 1);
     j1 = std::min(j0 + 1, n - 1);
@@ -81,15 +84,15 @@ Volume resampledCentred(const Volume& v, const std::array<double, 3>& fromMm, co
   for (int32_t z = 0; z < extents.z; ++z) {
     int32_t z0, z1;
     double tz;
-    corner(source(z, extents.z, toMm[2], s.z, fromMm[2]), s.z, z0, z1, tz);
+    corner(sourcePosition(z, extents.z, toMm[2], s.z, fromMm[2]), s.z, z0, z1, tz);
     for (int32_t y = 0; y < extents.y; ++y) {
       int32_t y0, y1;
       double ty;
-      corner(source(y, extents.y, toMm[1], s.y, fromMm[1]), s.y, y0, y1, ty);
+      corner(sourcePosition(y, extents.y, toMm[1], s.y, fromMm[1]), s.y, y0, y1, ty);
       for (int32_t x = 0; x < extents.x; ++x) {
         int32_t x0, x1;
         double tx;
-        corner(source(x, extents.x, toMm[0], s.x, fromMm[0]), s.x, x0, x1, tx);
+        corner(sourcePosition(x, extents.x, toMm[0], s.x, fromMm[0]), s.x, x0, x1, tx);
         const auto row = [&](int32_t yy, int32_t zz) { return (1.0 - tx) * v(x0, yy, zz) + tx * v(x1, yy, zz); };
         const double plane0 = (1.0 - ty) * row(y0, z0) + ty * row(y1, z0);
         const double plane1 = (1.0 - ty) * row(y0, z1) + ty * row(y1, z1);
@@ -103,17 +106,14 @@ Volume resampledCentred(const Volume& v, const std::array<double, 3>& fromMm, co
 Volume resampledCentredCubic(const Volume& v, const std::array<double, 3>& fromMm, const Dimensions& extents,
                              const std::array<double, 3>& toMm) {
   const Dimensions s = v.dimensions();
-  const auto source = [](int32_t i, int32_t to, double toSize, int32_t from, double fromSize) {
-    const double mm = (i - 0.5 * (to - 1)) * toSize;
-    return static_cast<float>(std::clamp(mm / fromSize + 0.5 * (from - 1), 0.0, static_cast<double>(from - 1)));
-  };
   std::vector<Float3> points;
   points.reserve(static_cast<size_t>(extents.x) * static_cast<size_t>(extents.y) * static_cast<size_t>(extents.z));
   for (int32_t z = 0; z < extents.z; ++z)
     for (int32_t y = 0; y < extents.y; ++y)
       for (int32_t x = 0; x < extents.x; ++x)
-        points.push_back({source(x, extents.x, toMm[0], s.x, fromMm[0]), source(y, extents.y, toMm[1], s.y, fromMm[1]),
-                          source(z, extents.z, toMm[2], s.z, fromMm[2])});
+        points.push_back({static_cast<float>(sourcePosition(x, extents.x, toMm[0], s.x, fromMm[0])),
+                          static_cast<float>(sourcePosition(y, extents.y, toMm[1], s.y, fromMm[1])),
+                          static_cast<float>(sourcePosition(z, extents.z, toMm[2], s.z, fromMm[2]))});
   Volume out(extents);
   bsplineSample(bsplineCoefficients(v), s, points, out.data(), Float3{});
   return out;

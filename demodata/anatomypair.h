@@ -83,7 +83,7 @@ Volume unwarpedScan(const Volume& scan, const Volume& displacement, bool negate)
 
 // The deviation per voxel of the independent noise of two runs of a real
 // pair, in the scans' units. A high-pass filter on one scan counts the
-// anatomy's fine texture as noise (on a real b = 0 scan of 2.6 mm voxels it
+// anatomy's fine texture as noise (on a real b = 0 scan of 3 mm voxels it
 // reads three times the deviation found here), so the noise is taken from
 // the pair: each volume t of the two runs (first[t], second[t]: one contrast,
 // opposite phase encoding) unwarped by `displacement` (voxels, that of the

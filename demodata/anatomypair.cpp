@@ -170,24 +170,6 @@ TruthPair noisyPair(Volume first, Volume second, const Volume& displacement, con
   return {std::move(first), std::move(second), displacement, truthMask(head, displacement)};
 }
 
-// The region without its voxels that have a 6-neighbour outside it (or
-// outside the volume).
-Volume eroded(const Volume& region) {
-  Volume out(region.dimensions(), 0.0f);
-  const auto in = [&](int32_t x, int32_t y, int32_t z) {
-    return x >= 0 && y >= 0 && z >= 0 && x < region.nx() && y < region.ny() && z < region.nz() &&
-           region(x, y, z) != 0.0f;
-  };
-  for (int32_t z = 0; z < region.nz(); ++z)
-    for (int32_t y = 0; y < region.ny(); ++y)
-      for (int32_t x = 0; x < region.nx(); ++x)
-        out(x, y, z) = in(x, y, z) && in(x - 1, y, z) && in(x + 1, y, z) && in(x, y - 1, z) && in(x, y + 1, z) &&
-                               in(x, y, z - 1) && in(x, y, z + 1)
-                           ? 1.0f
-                           : 0.0f;
-  return out;
-}
-
 // The median absolute deviation from the median, as a normal deviation, of
 // (a - b) / 2 over the region's voxels.
 double halfDifferenceDeviation(const Volume& a, const Volume& b, const Volume& region) {
@@ -218,7 +200,9 @@ Volume unwarpedScan(const Volume& scan, const Volume& displacement, bool negate)
 
 double pairNoise(const std::vector<Volume>& first, const std::vector<Volume>& second, const Volume& displacement,
                  const Volume& head) {
-  const Volume inside = eroded(eroded(head));
+  // The head eroded twice: the truth pairs' mask of an unwarped pair.
+  const Volume still(head.dimensions(), 0.0f);
+  const Volume inside = truthMask(truthMask(head, still), still);
   // Rician noise on a constant of 1000 less the constant: normal noise.
   Volume white1(displacement.dimensions(), 1000.0f), white2 = white1;
   addRicianNoise(white1, 1.0, 20261209, 1);

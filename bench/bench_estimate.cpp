@@ -35,6 +35,7 @@
 #include "bench/benchmeasures.h"
 #include "correction/estimationschedule.h"
 #include "correction/localsweep.h"
+#include "correction/noisefloor.h"
 #include "correction/pairestimation.h"
 #include "correction/pairmotion.h"
 #include "correction/simplevdmestimate.h"
@@ -521,13 +522,7 @@ BENCHMARK(BM_VariationalRealAnatomy)->DenseRange(0, 5)->Iterations(1)->UseRealTi
 Volume pairHead(const Volume& a, const Volume& b) {
   Volume mean(a.dimensions());
   for (size_t i = 0; i < a.voxelCount(); ++i) mean.data()[i] = 0.5f * (a.data()[i] + b.data()[i]);
-  const Volume smooth = gaussianSmoothed(mean, 1.5);
-  std::vector<float> values(smooth.data(), smooth.data() + smooth.voxelCount());
-  const size_t rank = static_cast<size_t>(0.99 * static_cast<double>(values.size() - 1));
-  std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(rank), values.end());
-  Volume mask(a.dimensions());
-  for (size_t i = 0; i < mask.voxelCount(); ++i) mask.data()[i] = smooth.data()[i] > 0.15f * values[rank] ? 1.0f : 0.0f;
-  return mask;
+  return brightRegion(mean, 0.15);
 }
 
 // The mean of volumes 1 .. n - 1 of a run (its diffusion-weighted volumes);

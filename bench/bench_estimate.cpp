@@ -535,15 +535,16 @@ Volume meanOfWeighted(const std::vector<Volume>& run) {
   return mean;
 }
 
-// The correlation of the two runs' diffusion-weighted means corrected with
-// `map` (the second moved by *motion first, when given), inside their own
-// pairHead: volumes the map was not estimated from, so a map that follows the
-// b = 0 pair's noise or its differences gains nothing here.
-double heldOutAgreement(const Volume& first, const Volume& second, const Volume& map, const RigidMotion* motion) {
+// The correlation inside `mask` of the two runs' diffusion-weighted means
+// corrected with `map` (the second moved by *motion first, when given):
+// volumes the map was not estimated from, so a map that follows the b = 0
+// pair's noise or its differences gains nothing here.
+double heldOutAgreement(const Volume& first, const Volume& second, const Volume& mask, const Volume& map,
+                        const RigidMotion* motion) {
   const Volume moved = motion ? movedSecondScan(second, {3.0, 3.0, 3.0}, *motion, &map) : second;
   Volume a, b;
   correctPair(first, moved, map, a, b);
-  return maskedCorrelation(a, b, pairHead(first, second));
+  return maskedCorrelation(a, b, mask);
 }
 
 // The real pairs (volume 0 of each bids run): the correlation inside the head
@@ -573,6 +574,8 @@ void BM_VariationalRealPair(benchmark::State& state) {
   const Volume& pa = paRun.front();
   const Volume mask = pairHead(ap, pa);
   const Volume apWeighted = meanOfWeighted(apRun), paWeighted = meanOfWeighted(paRun);
+  const Volume weightedMask = pairHead(apWeighted, paWeighted);
+  const double heldOutBefore = maskedCorrelation(apWeighted, paWeighted, weightedMask);
   VariationalSettings settings;
   settings.threads = 2;
   bench::resetPeakMemory();
@@ -602,8 +605,9 @@ void BM_VariationalRealPair(benchmark::State& state) {
     state.counters["after_smooth1"] =
         maskedCorrelation(gaussianSmoothed(first, 1.0), gaussianSmoothed(second, 1.0), mask);
     reportSlopeAgreement(state, "after", first, second, mask, v);
-    state.counters["held_out_before"] = maskedCorrelation(apWeighted, paWeighted, pairHead(apWeighted, paWeighted));
-    state.counters["held_out"] = heldOutAgreement(apWeighted, paWeighted, v, hasMotion ? &motion : nullptr);
+    state.counters["held_out_before"] = heldOutBefore;
+    state.counters["held_out"] =
+        heldOutAgreement(apWeighted, paWeighted, weightedMask, v, hasMotion ? &motion : nullptr);
     const Volume reference = testing::referenceDisplacement();
     if (subject == "xa30" && state.range(1) == 0 && reference.voxelCount() == ap.voxelCount()) {
       // The peer's field through the same correction.
@@ -612,7 +616,7 @@ void BM_VariationalRealPair(benchmark::State& state) {
       state.counters["reference_smooth1"] =
           maskedCorrelation(gaussianSmoothed(first, 1.0), gaussianSmoothed(second, 1.0), mask);
       reportSlopeAgreement(state, "reference", first, second, mask, reference);
-      state.counters["reference_held_out"] = heldOutAgreement(apWeighted, paWeighted, reference, nullptr);
+      state.counters["reference_held_out"] = heldOutAgreement(apWeighted, paWeighted, weightedMask, reference, nullptr);
     }
     state.ResumeTiming();
   }

@@ -29,6 +29,7 @@ int reportNifti(CommandContext& context, const Arguments& arguments) {
   request.readoutSeconds = readoutOption(arguments, "report");
   request.volumes0 = volumeListOption(arguments, "report", "--volume0");
   request.volumes1 = volumeListOption(arguments, "report", "--volume1");
+  if (context.options.logFile) request.alsoWritten.push_back(*context.options.logFile);
   pipeline::checkPageName("report", request.pagePath, {p[0], p[1], p[2]});
   return runLogged(context, "report", [&](std::ostream& log) { pipeline::writeNiftiPairReportPage(request, log); });
 }

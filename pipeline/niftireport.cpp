@@ -10,6 +10,7 @@
 #include "pipeline/niftiestimate.h"
 #include "pipeline/niftioutputs.h"
 #include "pipeline/niftiscan.h"
+#include "pipeline/outputnames.h"
 #include "pipeline/phasecheck.h"
 #include "pipeline/reportpages.h"
 #include "report/pairreport.h"
@@ -46,6 +47,15 @@ std::optional<RigidMotion> recordedMotion(const std::string& mapPath, bool& firs
 }  // namespace
 
 void writeNiftiPairReportPage(const NiftiPairReportRequest& r, std::ostream& log) {
+  // The page and the log must not land on the map, the scans or a file
+  // beside them (a sidecar, .bval or .bvec) that later runs read.
+  std::vector<std::string> inputs;
+  for (const std::string& image : {r.mapPath, r.first, r.second}) {
+    for (const std::string& file : niftiInputFiles(image)) inputs.push_back(file);
+  }
+  std::vector<std::string> outputs{r.pagePath};
+  outputs.insert(outputs.end(), r.alsoWritten.begin(), r.alsoWritten.end());
+  checkOutputNames("report", inputs, outputs);
   const NiftiScan first = openNiftiScan(r.first, r.pe0, "--pe0", r.readoutSeconds);
   const NiftiScan second = openNiftiScan(r.second, r.pe1, "--pe1", r.readoutSeconds);
   checkOppositePair(first, second);

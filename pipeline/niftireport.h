@@ -23,6 +23,7 @@ struct NiftiPairReportRequest {
   std::vector<int32_t> volumes0;  // none: the b=0 volumes, as the estimation took them
   std::vector<int32_t> volumes1;
   std::string pagePath;
+  std::vector<std::string> alsoWritten;  // the caller's log: checked with the page (checkOutputNames)
 };
 
 // The page `daxo estimate --report` writes, for a map estimated before:

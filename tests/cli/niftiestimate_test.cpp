@@ -196,6 +196,12 @@ TEST_F(NiftiEstimate, Issue23UnsafeOutputsAndMismatchedPairsAreRefusedBeforeAnyt
        "ap_undist.nii.gz",
        "apply --vdm " + quoted("map.nii.gz") + " " + quoted("ap.nii.gz"), 2,
        "the output " + file("ap_undist.nii.gz") + " would replace the input " + file("map.nii.gz")},
+      // Regression: report appended its log to the scan's sidecar.
+      {"report: log is the first scan's sidecar",
+       "cp pa.nii.gz map.nii.gz; echo '{\"PhaseEncodingDirection\": \"j-\"}' > map.json",
+       "--log " + quoted("ap.json") + " report " + quoted("map.nii.gz") + " " + quoted("ap.nii.gz") + " " +
+           quoted("pa.nii.gz") + " " + quoted("page.html"),
+       2, "the output " + file("ap.json") + " would replace the input " + file("ap.json")},
       {"the same file twice", "", "estimate " + quoted("ap.nii.gz") + " " + quoted("ap.nii.gz") + " --pe0 j- --pe1 j",
        1, " are the same file: a pair needs two scans of opposite phase encoding"},
       {"the second shifted 30 mm", "shifted", estimate, 1, " are not on one grid: their affines place a voxel 30 mm"},

@@ -76,6 +76,9 @@ void describeProject(std::ostream& out, const ProjectHeaderFields& h, VoxelOrder
   out << "Data file: " << dataPath << " (" << sizeVerdict(actual, expected) << ")\n";
   if (actual < 0) problems.push_back("the data file " + dataPath + " is missing");
   if (actual >= 0 && actual < expected) problems.push_back("the data file " + dataPath + " is incomplete");
+  if (expected >= 0 && actual > expected) {
+    problems.push_back("the data file " + dataPath + " is larger than its header implies (a wrong data type or extents)");
+  }
 }
 
 void describeFmr(std::ostream& out, const std::string& path, std::vector<std::string>& problems) {

@@ -25,7 +25,7 @@ std::string fmrText(const std::string& volumes, const std::string& slices) {
                      "SliceThickness: 3", "SliceGap: 0.5"});
 }
 
-TEST(FileSummary, FunctionalProjectWithCompleteOrShortData) {
+TEST(FileSummary, FunctionalProjectWithCompleteShortOrLongData) {
   TempFolder folder;
   writeFile(folder.file("run1.fmr"), fmrText("2", "4"));
   writeFile(folder.file("run1.stc"), floatBytes(std::vector<float>(48)));
@@ -41,6 +41,14 @@ TEST(FileSummary, FunctionalProjectWithCompleteOrShortData) {
   writeFile(folder.file("run1.stc"), floatBytes(std::vector<float>(47)));
   summary = summarizeFile(folder.file("run1.fmr"));
   EXPECT_TRUE(contains(summary, "(incomplete: 188 bytes of 192)")) << summary;
+
+  // Regression: a header whose data type or extents are not its data's (the
+  // file longer than it implies) was described without a problem.
+  writeFile(folder.file("run1.stc"), floatBytes(std::vector<float>(96)));
+  summary = summarizeFile(folder.file("run1.fmr"));
+  EXPECT_TRUE(contains(summary, "Problem: the data file " + folder.file("run1.stc") +
+                                    " is larger than its header implies (a wrong data type or extents)\n"))
+      << summary;
 }
 
 TEST(FileSummary, NonsenseHeaderValuesAreNamed) {

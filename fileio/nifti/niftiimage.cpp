@@ -286,6 +286,26 @@ void checkHeader(const nifti_image& nim, const StoredFacts& facts, const std::st
                           " mm; it must be positive");
     }
   }
+  // The transform the image is placed by (the sform before the qform, as
+  // affine() takes it): a coefficient that is not a number, or axes that
+  // span no volume, would be copied into every output and pass the pair's
+  // grid check.
+  const bool sform = nim.sform_code > 0;
+  if (sform || nim.qform_code > 0) {
+    const nifti_dmat44& m = sform ? nim.sto_xyz : nim.qto_xyz;
+    bool finite = true;
+    for (int r = 0; r < 3; ++r) {
+      for (int c = 0; c < 4; ++c) finite = finite && std::isfinite(m.m[r][c]);
+    }
+    const double det = m.m[0][0] * (m.m[1][1] * m.m[2][2] - m.m[1][2] * m.m[2][1]) -
+                       m.m[0][1] * (m.m[1][0] * m.m[2][2] - m.m[1][2] * m.m[2][0]) +
+                       m.m[0][2] * (m.m[1][0] * m.m[2][1] - m.m[1][1] * m.m[2][0]);
+    if (!finite || !(std::fabs(det) > 0.0)) {
+      throw ReadFileError(path + ": the header's " + (sform ? "sform" : "qform") + " (code " +
+                          std::to_string(sform ? nim.sform_code : nim.qform_code) + ") " +
+                          (finite ? "is singular" : "holds values that are not finite") + "; the header is damaged");
+    }
+  }
   const std::string dataFile = nim.iname != nullptr ? nim.iname : path;
   std::error_code error;
   const uintmax_t actual = fs::file_size(dataFile, error);

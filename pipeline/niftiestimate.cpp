@@ -130,6 +130,8 @@ void estimateNiftiFiles(const NiftiEstimateRequest& request, std::ostream& log) 
   const NiftiScan first = openNiftiScan(request.first, request.pe0, "--pe0", request.readoutSeconds, rows[0]);
   const NiftiScan second = openNiftiScan(request.second, request.pe1, "--pe1", request.readoutSeconds, rows[1]);
   checkOppositePair(first, second);
+  checkListedBValues(first, request.volumes0, "--volume0", request.force, log);
+  checkListedBValues(second, request.volumes1, "--volume1", request.force, log);
   std::vector<NiftiScan> more0, more1;
   for (const std::string& path : request.more0)
     more0.push_back(openNiftiScan(path, request.pe0, "--pe0", request.readoutSeconds, rows[0]));

@@ -38,7 +38,9 @@ struct NiftiEstimateRequest {
   std::string outDir;                               // "" writes beside the first image
   bool apply = false;                               // also write both series corrected
   NiftiStorage storage = NiftiStorage::LikeSource;  // of the corrected series
-  bool force = false;                               // write all the same when the phase-encoding check fails
+  // Write all the same when the phase-encoding check fails, and estimate
+  // from listed volumes with diffusion weighting (checkListedBValues).
+  bool force = false;
   std::string reportPage;                           // "" writes no page
   EstimationOptions estimation;
   // Files the caller writes while the job runs (its log): refused like the

@@ -12,7 +12,9 @@
 
 #include "correction/pairagreement.h"
 #include "correction/pairmotion.h"
+#include "fileio/headerfields.h"
 #include "fileio/platformfile.h"
+#include "pipeline/projectinputs.h"
 #include "volume/separablegauss.h"
 
 namespace daxo::pipeline {
@@ -22,7 +24,6 @@ namespace {
 // The lowest agreement of a b=0 volume with the mean of all b=0 volumes that
 // is still taken for the same image (moved or noisy, not a different one).
 constexpr double kMinimumB0Agreement = 0.9;
-constexpr double kLargestB0Value = 50.0;
 
 std::optional<BidsSidecar> sidecarBeside(const std::string& path) {
   const std::string json = sidecarPathOf(path);
@@ -223,7 +224,7 @@ std::vector<int32_t> defaultVolumes(const NiftiScan& scan, const std::string& op
   }
   std::vector<int32_t> low;
   for (int32_t t = 0; t < count; ++t) {
-    if (b[static_cast<size_t>(t)] <= kLargestB0Value) low.push_back(t);
+    if (b[static_cast<size_t>(t)] <= kMaxEstimationBValue) low.push_back(t);
   }
   if (low.empty()) {
     throw std::runtime_error(scan.path + " has no volume with b <= 50 (" + bval + "): pick one with " + optionName);
@@ -334,6 +335,24 @@ EstimationVolume estimationVolume(const NiftiScan& scan, const VolumeSelection& 
   if (!selection.more.empty())
     description += " and " + std::to_string(volumes.size() - indices.size()) + " of further series";
   return {mean, aligned ? description + ", aligned" : description};
+}
+
+void checkListedBValues(const NiftiScan& scan, const std::vector<int32_t>& volumes, const std::string& optionName,
+                        bool force, std::ostream& log) {
+  const std::string bval = bvalPathOf(scan.path);
+  if (volumes.empty() || !std::filesystem::exists(bval)) return;
+  const std::vector<double> b = readBValues(bval);
+  for (int32_t t : volumes) {
+    const size_t i = static_cast<size_t>(t);
+    if (t < 0 || i >= b.size() || b[i] <= kMaxEstimationBValue) continue;
+    const std::string what = "volume " + std::to_string(t) + " of " + scan.path + " has b = " +
+                             formatFloat(static_cast<float>(b[i])) + " (" + bval + ", " + optionName + ")";
+    if (!force) {
+      throw std::runtime_error(what +
+                               "; estimate from a volume without diffusion weighting (b <= 50), or give --force");
+    }
+    log << what << ": used all the same (--force)" << std::flush;
+  }
 }
 
 EstimationVolume estimationVolume(const NiftiScan& scan, std::optional<int32_t> index, const std::string& optionName) {

@@ -101,6 +101,13 @@ struct VolumeSelection {
 // phase-encoding direction, or volumes that disagree.
 EstimationVolume estimationVolume(const NiftiScan& scan, const VolumeSelection& selection, std::ostream* log);
 
+// Refuses volumes listed to estimate from that carry diffusion weighting
+// (b above kMaxEstimationBValue in the scan's .bval): their contrast is not
+// the opposite scan's b=0 one, and they bend the map. With `force` each is
+// logged instead. A scan without a .bval passes.
+void checkListedBValues(const NiftiScan& scan, const std::vector<int32_t>& volumes, const std::string& optionName,
+                        bool force, std::ostream& log);
+
 // The same with at most one volume given.
 EstimationVolume estimationVolume(const NiftiScan& scan, std::optional<int32_t> index, const std::string& optionName);
 

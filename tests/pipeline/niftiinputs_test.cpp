@@ -119,6 +119,16 @@ TEST_F(NiftiInputs, TheB0VolumesAreFoundAveragedAndChecked) {
   EXPECT_FLOAT_EQ(mean.volume.data()[17], 0.5f * (v[0].data()[17] + v[1].data()[17]));
   EXPECT_EQ(mean.description, "the mean of the b=0 volumes 0, 2");
   EXPECT_EQ(estimationVolume(scan, 3, "--volume0").description, "volume 3");
+  // Regression: a listed diffusion-weighted volume was estimated from
+  // without a word; it needs --force, which logs it.
+  std::ostringstream log;
+  EXPECT_NO_THROW(checkListedBValues(scan, {0, 2}, "--volume0", false, log));
+  EXPECT_EQ(thrownMessage<std::runtime_error>([&] { checkListedBValues(scan, {0, 3}, "--volume0", false, log); }),
+            "volume 3 of " + path + " has b = 1000 (" + folder.file("dwi.bval") +
+                ", --volume0); estimate from a volume without diffusion weighting (b <= 50), or give --force");
+  checkListedBValues(scan, {3}, "--volume0", true, log);
+  EXPECT_EQ(log.str(), "volume 3 of " + path + " has b = 1000 (" + folder.file("dwi.bval") +
+                           ", --volume0): used all the same (--force)");
   EXPECT_EQ(thrownMessage<std::runtime_error>([&] { estimationVolume(scan, 4, "--volume0"); }),
             path + " has 4 volumes; there is no volume 4 (--volume0)");
   testing::writeFile(folder.file("dwi.bval"), "0 1000 5\n");

@@ -97,6 +97,14 @@ void applyNiftiMap(const NiftiApplyRequest& request, std::ostream& log) {
   outputs.insert(outputs.end(), request.alsoWritten.begin(), request.alsoWritten.end());
   checkOutputNames("apply", inputs, outputs);
   const MapSource map = readMapSource(request.mapPath, request.mapUnits);
+  // The motion belongs to the estimation's own pair, not to other runs, so
+  // no series is moved here; said, since `estimate --apply` moved one.
+  bool firstMoved = false;
+  if (const std::optional<RigidMotion> motion = recordedMotion(request.mapPath, firstMoved)) {
+    log << request.mapPath << " records the head's motion between the scans it was estimated from ("
+        << motionDescription(*motion) << "); no series is moved here: 'daxo estimate --apply' corrects the moved "
+        << "scan of that pair into the other's space" << std::flush;
+  }
   const auto rows = acquisitionEntries(request.acqparams, request.acqIndex, request.series.size());
   createOutputFolder(request.outDir);
   for (size_t k = 0; k < request.series.size(); ++k) {

@@ -151,4 +151,24 @@ void writeCorrectedSeries(const NiftiScan& scan, const Volume& map, const Correc
   log << "Undistorted series saved as: " << path << std::flush;
 }
 
+std::optional<RigidMotion> recordedMotion(const std::string& mapPath, bool& firstMoved) {
+  firstMoved = false;
+  std::ifstream in(outputSidecarPath(mapPath));
+  if (!in) return std::nullopt;
+  const nlohmann::json sidecar = nlohmann::json::parse(in, nullptr, false);
+  if (sidecar.is_discarded()) return std::nullopt;
+  firstMoved = sidecar.contains("MotionOfFirstScan");
+  const char* key = firstMoved ? "MotionOfFirstScan" : "MotionOfSecondScan";
+  if (!sidecar.contains(key)) return std::nullopt;
+  try {
+    RigidMotion motion;
+    motion.rotationDegrees = sidecar[key]["RotationDegrees"].get<std::array<double, 3>>();
+    motion.translationMm = sidecar[key]["TranslationMm"].get<std::array<double, 3>>();
+    return motion;
+  } catch (const nlohmann::json::exception&) {
+    throw std::runtime_error(outputSidecarPath(mapPath) + ": " + key +
+                             " needs RotationDegrees and TranslationMm, three numbers each");
+  }
+}
+
 }  // namespace daxo::pipeline

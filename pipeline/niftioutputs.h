@@ -36,6 +36,13 @@ std::string niftiOutputPath(const std::string& input, const std::string& suffix,
 void writeDisplacementMap(const std::string& path, const NiftiScan& first, const Volume& map,
                           const std::optional<RigidMotion>& motion = std::nullopt, bool motionOfFirst = false);
 
+// The motion the sidecar of the map at `mapPath` (written by
+// writeDisplacementMap) records, along the image axes: the second scan's
+// (MotionOfSecondScan) or the first's (MotionOfFirstScan, and `firstMoved`
+// set); none when it records none or cannot be read. Throws
+// std::runtime_error naming the sidecar when the motion is malformed.
+std::optional<RigidMotion> recordedMotion(const std::string& mapPath, bool& firstMoved);
+
 // The field in Hz: a positive field shifts a scan encoded along +axis toward
 // higher index by field x readout time voxels, so field = map x sign / readout
 // for the first scan's direction. Writes the image and a sidecar beside it

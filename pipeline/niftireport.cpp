@@ -18,34 +18,6 @@
 
 namespace daxo::pipeline {
 
-namespace {
-
-// The motion a displacement map's sidecar records, along the image axes:
-// the second scan's (MotionOfSecondScan) or, for a pair given with the scan
-// encoded toward higher index first, the first's (MotionOfFirstScan, and
-// `firstMoved` set); none when it records none.
-std::optional<RigidMotion> recordedMotion(const std::string& mapPath, bool& firstMoved) {
-  firstMoved = false;
-  std::ifstream in(outputSidecarPath(mapPath));
-  if (!in) return std::nullopt;
-  const nlohmann::json sidecar = nlohmann::json::parse(in, nullptr, false);
-  if (sidecar.is_discarded()) return std::nullopt;
-  firstMoved = sidecar.contains("MotionOfFirstScan");
-  const char* key = firstMoved ? "MotionOfFirstScan" : "MotionOfSecondScan";
-  if (!sidecar.contains(key)) return std::nullopt;
-  try {
-    RigidMotion motion;
-    motion.rotationDegrees = sidecar[key]["RotationDegrees"].get<std::array<double, 3>>();
-    motion.translationMm = sidecar[key]["TranslationMm"].get<std::array<double, 3>>();
-    return motion;
-  } catch (const nlohmann::json::exception&) {
-    throw std::runtime_error(outputSidecarPath(mapPath) + ": " + key +
-                             " needs RotationDegrees and TranslationMm, three numbers each");
-  }
-}
-
-}  // namespace
-
 void writeNiftiPairReportPage(const NiftiPairReportRequest& r, std::ostream& log) {
   // The page and the log must not land on the map, the scans or a file
   // beside them (a sidecar, .bval or .bvec) that later runs read.

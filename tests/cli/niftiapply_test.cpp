@@ -131,6 +131,21 @@ TEST_F(NiftiApply, ApplyingTheEstimatedMapRepeatsTheEstimationsCorrection) {
     const Volume b = NiftiImage::open(folder.file(std::string("again/") + name)).readVolume(0);
     for (size_t i = 0; i < a.voxelCount(); ++i) ASSERT_EQ(a.data()[i], b.data()[i]) << name;
   }
+  // Regression: a map whose estimation moved a scan was applied without a
+  // word, where estimate --apply had moved that scan. The motion belongs to
+  // the estimation's own pair, so apply moves nothing, and says so.
+  const std::string sidecar = testing::readFile(folder.file("ap_vdm.json"));
+  testing::writeFile(folder.file("ap_vdm.json"),
+                     sidecar.substr(0, sidecar.rfind('}')) +
+                         R"(, "MotionOfSecondScan": {"RotationDegrees": [0.5, 0, 0], "TranslationMm": [0, 0, 0.3]}})");
+  const testing::DaxoRun moved = testing::runDaxo("apply --vdm " + q("ap_vdm.nii.gz") + " --out " + q("again") + " " +
+                                                  q("pa.nii.gz"));
+  ASSERT_EQ(moved.status, 0) << moved.err;
+  EXPECT_NE(moved.out.find("records the head's motion between the scans it was estimated from (turns 0.50, 0.00, "
+                           "0.00 degrees about i, j, k; shifts 0.00, 0.00, 0.30 mm); no series is moved here"),
+            std::string::npos)
+      << moved.out;
+  EXPECT_EQ(testing::readFile(folder.file("again/pa_undist.nii.gz")), testing::readFile(folder.file("pa_undist.nii.gz")));
   EXPECT_EQ(testing::runDaxo("apply --vdm " + q("ap_vdm.nii.gz") + " --yes " + q("ap.nii.gz")).status, 2);
   EXPECT_EQ(testing::runDaxo("apply --vdm " + q("ap_vdm.nii.gz") + " " + q("run.fmr")).status, 2);
 }

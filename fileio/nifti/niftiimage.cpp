@@ -4,10 +4,8 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +16,7 @@
 #include <system_error>
 
 #include "fileio/fileerrors.h"
+#include "fileio/platformfile.h"
 
 namespace daxo {
 
@@ -408,25 +407,13 @@ void fromFloat(int datatype, const float* source, void* target, size_t count, bo
                  [&](auto stored) { convertFromFloat<decltype(stored)>(source, target, count, scaled, slope, inter); });
 }
 
-// A name beside `path` that no other run uses: hidden, with the process's
-// address-space-unique counter and the clock, keeping the ".nii"/".nii.gz"
-// ending the library decides compression by.
-std::string temporaryNameFor(const std::string& path) {
-  static std::atomic<unsigned> counter{0};
-  const fs::path target(path);
-  const std::string ending = endsWith(lowerCase(path), ".gz") ? ".nii.gz" : ".nii";
-  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  const std::string name = "." + target.filename().string() + "." + std::to_string(stamp) + "-" +
-                           std::to_string(counter++) + ".tmp" + ending;
-  return (target.parent_path() / name).string();
-}
-
 // Writes a single-file header in this machine's byte order, followed by an
 // empty extension flag, so the voxels start right after it. The header is
 // written here rather than by nifti_clib, whose writer in the Debian build
 // writes no NIfTI-2 header at all. Header extensions of the source are not
 // copied.
-bool writeHeader(znzFile file, nifti_image& nim, bool nifti2) {
+template <typename Put>
+bool writeHeader(Put put, nifti_image& nim, bool nifti2) {
   static_assert(sizeof(nifti_1_header) == 348 && sizeof(nifti_2_header) == 540, "packed NIfTI headers");
   const char noExtensions[4] = {0, 0, 0, 0};
   nim.byteorder = nifti_short_order();
@@ -436,15 +423,15 @@ bool writeHeader(znzFile file, nifti_image& nim, bool nifti2) {
     nim.iname_offset = sizeof(nifti_2_header) + sizeof noExtensions;
     nifti_2_header h{};
     if (nifti_convert_nim2n2hdr(&nim, &h) != 0) return false;
-    if (znzwrite(&h, sizeof h, 1, file) != 1) return false;
+    if (!put(&h, sizeof h)) return false;
   } else {
     nim.nifti_type = NIFTI_FTYPE_NIFTI1_1;
     nim.iname_offset = sizeof(nifti_1_header) + sizeof noExtensions;
     nifti_1_header h{};
     if (nifti_convert_nim2n1hdr(&nim, &h) != 0) return false;
-    if (znzwrite(&h, sizeof h, 1, file) != 1) return false;
+    if (!put(&h, sizeof h)) return false;
   }
-  return znzwrite(noExtensions, sizeof noExtensions, 1, file) == 1;
+  return put(noExtensions, sizeof noExtensions);
 }
 
 std::string reasonOf(int error) { return error != 0 ? std::string(": ") + std::strerror(error) : std::string(); }
@@ -673,18 +660,53 @@ void NiftiVolumeReader::next(Volume& v) {
 
 struct NiftiWriter::Output {
   std::string path;
-  std::string temporary;
+  // Unnamed until finish publishes it where the file system allows that, so
+  // a run killed meanwhile leaves nothing (see platform::PendingFile).
+  platform::PendingFile file;
+  bool open = false;
+  // A ".nii.gz" output: its bytes are deflated into gzip format on the way
+  // (zlib's level 1: on a series of scans it writes about twice as fast as
+  // the default level 6 for files a few per cent larger, and writing is most
+  // of a correction's time).
+  bool compressed = false;
+  z_stream deflater{};
+  bool deflating = false;
+  std::vector<unsigned char> chunk;
   NiftiImage::Header header;
-  znzFile file = nullptr;
   int32_t announced = 0;
   int32_t written = 0;
   bool scaled = false;
   bool finished = false;
   std::vector<unsigned char> buffer;
 
-  void close() {
-    if (file != nullptr) znzclose(file);
-    file = nullptr;
+  ~Output() {
+    if (deflating) deflateEnd(&deflater);
+  }
+  // ": " and why the file could not take the last write.
+  std::string reason() const { return ": " + (file.error().empty() ? std::string("write error") : file.error()); }
+  // Deflates (or copies) `bytes` into the file; `finish` flushes what the
+  // deflater holds. False when the file could not take it.
+  bool put(const void* data, size_t bytes, bool last = false) {
+    if (!compressed) return last || file.write(static_cast<const char*>(data), bytes);
+    deflater.next_in = static_cast<Bytef*>(const_cast<void*>(data));
+    // Pieces of at most 1 GiB: avail_in is 32 bits wide.
+    size_t left = bytes;
+    do {
+      const size_t piece = std::min<size_t>(left, size_t(1) << 30);
+      deflater.avail_in = static_cast<uInt>(piece);
+      left -= piece;
+      const int flush = last && left == 0 ? Z_FINISH : Z_NO_FLUSH;
+      int status = Z_OK;
+      do {
+        deflater.next_out = chunk.data();
+        deflater.avail_out = static_cast<uInt>(chunk.size());
+        status = deflate(&deflater, flush);
+        if (status == Z_STREAM_ERROR) return false;
+        const size_t have = chunk.size() - deflater.avail_out;
+        if (have > 0 && !file.write(reinterpret_cast<const char*>(chunk.data()), have)) return false;
+      } while (deflater.avail_out == 0 || (flush == Z_FINISH && status != Z_STREAM_END));
+    } while (left > 0);
+    return true;
   }
 };
 
@@ -721,31 +743,20 @@ NiftiWriter::NiftiWriter(const std::string& path, const NiftiImage& like, int32_
     std::memset(nim->descrip, 0, sizeof(nim->descrip));
     std::strncpy(nim->descrip, description.c_str(), sizeof(nim->descrip) - 1);
   }
-  o.temporary = temporaryNameFor(path);
-  errno = 0;
-  // Compressed files at zlib's level 1: on a series of scans it writes about
-  // twice as fast as the default level 6 for files a few per cent larger,
-  // and writing is most of a correction's time.
-  const bool compressed = endsWith(lowerCase(path), ".gz");
-  o.file = znzopen(o.temporary.c_str(), compressed ? "wb1" : "wb", compressed ? 1 : 0);
-  if (o.file == nullptr) {
-    const int reason = errno;
-    throw WriteFileError("Cannot create " + path + reasonOf(reason));
+  o.compressed = endsWith(lowerCase(path), ".gz");
+  if (!o.file.create(path)) throw WriteFileError("Cannot create " + path + ": " + o.file.error());
+  if (o.compressed) {
+    // windowBits 15 + 16: a gzip header and trailer around the deflate data.
+    if (deflateInit2(&o.deflater, 1, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::bad_alloc();
+    o.deflating = true;
+    o.chunk.resize(size_t(1) << 18);
   }
-  if (!writeHeader(o.file, *nim, like.isNifti2())) {
-    const int reason = errno;
-    o.close();
-    std::remove(o.temporary.c_str());
-    throw WriteFileError("Failed writing to " + path + reasonOf(reason));
-  }
+  const auto put = [&o](const void* data, size_t bytes) { return o.put(data, bytes); };
+  if (!writeHeader(put, *nim, like.isNifti2())) throw WriteFileError("Failed writing to " + path + o.reason());
   o.buffer.resize(static_cast<size_t>(voxelsPerVolume(*nim)) * static_cast<size_t>(nim->nbyper));
 }
 
-NiftiWriter::~NiftiWriter() {
-  if (out_ == nullptr || out_->finished) return;
-  out_->close();
-  std::remove(out_->temporary.c_str());
-}
+NiftiWriter::~NiftiWriter() = default;  // an unpublished file is removed with it
 
 void NiftiWriter::write(const Volume& volume) {
   Output& o = *out_;
@@ -753,14 +764,9 @@ void NiftiWriter::write(const Volume& volume) {
   if (volume.nx() != nim.nx || volume.ny() != nim.ny || volume.nz() != nim.nz) {
     throw std::invalid_argument("a volume of other extents than " + o.path + "'s");
   }
-  if (o.written >= o.announced || o.file == nullptr) throw std::invalid_argument("one volume too many for " + o.path);
+  if (o.written >= o.announced || o.finished) throw std::invalid_argument("one volume too many for " + o.path);
   fromFloat(nim.datatype, volume.data(), o.buffer.data(), volume.voxelCount(), o.scaled, nim.scl_slope, nim.scl_inter);
-  errno = 0;
-  const int64_t done = nifti_write_buffer(o.file, o.buffer.data(), static_cast<int64_t>(o.buffer.size()));
-  if (done != static_cast<int64_t>(o.buffer.size())) {
-    const int reason = errno;
-    throw WriteFileError("Failed writing to " + o.path + reasonOf(reason));
-  }
+  if (!o.put(o.buffer.data(), o.buffer.size())) throw WriteFileError("Failed writing to " + o.path + o.reason());
   ++o.written;
 }
 
@@ -770,12 +776,8 @@ void NiftiWriter::finish() {
     throw WriteFileError("Failed writing to " + o.path + ": " + std::to_string(o.written) + " of " +
                          std::to_string(o.announced) + " volumes written");
   }
-  errno = 0;
-  const int closed = znzclose(o.file);
-  if (closed != 0) throw WriteFileError("Failed writing to " + o.path + reasonOf(errno));
-  std::error_code error;
-  fs::rename(o.temporary, o.path, error);
-  if (error) throw WriteFileError("Cannot replace " + o.path + ": " + error.message());
+  if (!o.put(nullptr, 0, true) || !o.file.sync()) throw WriteFileError("Failed writing to " + o.path + o.reason());
+  if (!o.file.publish()) throw WriteFileError("Cannot replace " + o.path + ": " + o.file.error());
   o.finished = true;
 }
 

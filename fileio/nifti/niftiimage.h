@@ -113,9 +113,12 @@ class NiftiVolumeReader {
 // the volume at hand in memory. The header is `like`'s (affine, units,
 // repetition time, intent, description, NIfTI-1 or -2) with the volume count
 // and the storage changed; the file type follows `path` (".nii" or
-// ".nii.gz"). The content goes to a temporary file beside `path` that
-// `finish` renames over it, so no half-written file ever carries the final
-// name and an earlier file of that name survives every failure.
+// ".nii.gz", compressed at zlib's level 1). The content goes to a temporary
+// file beside `path`, unnamed where the file system allows it (see
+// platform::PendingFile), that `finish` forces to the device and puts in
+// place of `path` in one step, so no half-written file ever carries the
+// final name, a killed run leaves nothing, and an earlier file of that name
+// survives every failure.
 class NiftiWriter {
  public:
   // Throws WriteFileError naming `path` when the output cannot be created.

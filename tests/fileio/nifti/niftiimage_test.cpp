@@ -395,6 +395,9 @@ TEST(NiftiWriter, AnUnfinishedWriteLeavesTheEarlierFileAndNoTemporary) {
   {
     NiftiWriter writer(path, like, 2, NiftiStorage::LikeSource);
     writer.write(Volume(4, 4, 2, 9.0f));
+    // Regression: the output was written under a hidden name, which a run
+    // killed here left behind; it has none until it is published.
+    EXPECT_EQ(testing::namesIn(folder.path()), std::vector<std::string>{"series.nii.gz"});
     EXPECT_EQ(thrownMessage<WriteFileError>([&] { writer.finish(); }),
               "Failed writing to " + path + ": 1 of 2 volumes written");
   }

@@ -1,5 +1,6 @@
 #include "pipeline/niftiestimate.h"
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <optional>
@@ -60,6 +61,13 @@ NiftiPairEstimate estimateNiftiPair(const NiftiScan& first, const NiftiScan& sec
   }
   EstimationVolume v0 = estimationVolume(first, volumes0, &log);
   EstimationVolume v1 = estimationVolume(second, volumes1, &log);
+  // Two scans never agree voxel for voxel: that is one scan given twice
+  // (copied, or renamed with the other's sidecar), whose map would be 0.
+  if (v0.volume.dimensions() == v1.volume.dimensions() &&
+      std::equal(v0.volume.data(), v0.volume.data() + v0.volume.voxelCount(), v1.volume.data())) {
+    throw std::runtime_error(v0.description + " of " + first.path + " and " + v1.description + " of " + second.path +
+                             " hold the same voxels: a pair needs two scans of opposite phase encoding");
+  }
   log << "Estimating from " << v0.description << " of " << first.path << " (" << phaseEncodingText(first.phaseEncoding)
       << ") and " << v1.description << " of " << second.path << " (" << phaseEncodingText(second.phaseEncoding)
       << ")..." << std::flush;

@@ -204,6 +204,11 @@ TEST_F(NiftiEstimate, Issue23UnsafeOutputsAndMismatchedPairsAreRefusedBeforeAnyt
        2, "the output " + file("ap.json") + " would replace the input " + file("ap.json")},
       {"the same file twice", "", "estimate " + quoted("ap.nii.gz") + " " + quoted("ap.nii.gz") + " --pe0 j- --pe1 j",
        1, " are the same file: a pair needs two scans of opposite phase encoding"},
+      // Regression: a copy of one scan under the other's name gave a flat
+      // map and a passed check.
+      {"the second a copy of the first", "cp ap.nii.gz pa.nii.gz", estimate, 1,
+       "volume 0 of " + file("ap.nii.gz") + " and volume 0 of " + file("pa.nii.gz") +
+           " hold the same voxels: a pair needs two scans of opposite phase encoding"},
       {"the second shifted 30 mm", "shifted", estimate, 1, " are not on one grid: their affines place a voxel 30 mm"},
       {"the second's axes swapped", "swapped", estimate, 1, " are not on one grid"},
       {"the second's voxels 2 mm", "2mm", estimate, 1, " are not on one grid"},

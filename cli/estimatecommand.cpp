@@ -291,6 +291,7 @@ int estimateProjects(CommandContext& context, const Arguments& arguments, const 
   try {
     for (const std::string& path : files) checkDialogPath("estimate", path);
     for (const std::string& path : files) requireProjectName(path);
+    pipeline::checkTwoScans(files[0], files[1]);
     parameters = estimateParameters(arguments, estimationOptions(arguments, table), context.console);
   } catch (const UsageError&) {
     throw;

@@ -77,7 +77,8 @@ void describeProject(std::ostream& out, const ProjectHeaderFields& h, VoxelOrder
   if (actual < 0) problems.push_back("the data file " + dataPath + " is missing");
   if (actual >= 0 && actual < expected) problems.push_back("the data file " + dataPath + " is incomplete");
   if (expected >= 0 && actual > expected) {
-    problems.push_back("the data file " + dataPath + " is larger than its header implies (a wrong data type or extents)");
+    problems.push_back("the data file " + dataPath +
+                       " is larger than its header implies (a wrong data type or extents)");
   }
 }
 

@@ -41,7 +41,7 @@ struct NiftiEstimateRequest {
   // Write all the same when the phase-encoding check fails, and estimate
   // from listed volumes with diffusion weighting (checkListedBValues).
   bool force = false;
-  std::string reportPage;                           // "" writes no page
+  std::string reportPage;  // "" writes no page
   EstimationOptions estimation;
   // Files the caller writes while the job runs (its log): refused like the
   // outputs when they would replace an input.

@@ -345,8 +345,9 @@ void checkListedBValues(const NiftiScan& scan, const std::vector<int32_t>& volum
   for (int32_t t : volumes) {
     const size_t i = static_cast<size_t>(t);
     if (t < 0 || i >= b.size() || b[i] <= kMaxEstimationBValue) continue;
-    const std::string what = "volume " + std::to_string(t) + " of " + scan.path + " has b = " +
-                             formatFloat(static_cast<float>(b[i])) + " (" + bval + ", " + optionName + ")";
+    const std::string what = "volume " + std::to_string(t) + " of " + scan.path +
+                             " has b = " + formatFloat(static_cast<float>(b[i])) + " (" + bval + ", " + optionName +
+                             ")";
     if (!force) {
       throw std::runtime_error(what +
                                "; estimate from a volume without diffusion weighting (b <= 50), or give --force");

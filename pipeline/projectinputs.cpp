@@ -1,9 +1,12 @@
 #include "pipeline/projectinputs.h"
 
+#include <stdexcept>
+
 #include "fileio/dmrheader.h"
 #include "fileio/fmrheader.h"
 #include "fileio/mapfile.h"
 #include "fileio/paths.h"
+#include "fileio/platformfile.h"
 #include "pipeline/projectvolume.h"
 #include "volume/volumetransform.h"
 
@@ -22,7 +25,32 @@ std::optional<Dimensions> extentsOf(const std::string& path) {
   }
 }
 
+template <typename Header>
+std::string dataFileOf(const std::string& path) {
+  try {
+    Header header;
+    header.loadHeader(path);
+    return header.dataFileName();
+  } catch (const std::exception&) {
+    return "";
+  }
+}
+
 }  // namespace
+
+std::string statedDataFile(const std::string& path) {
+  return hasExtension(path, "fmr") ? dataFileOf<FMRHeader>(path) : dataFileOf<DMRHeader>(path);
+}
+
+void checkTwoScans(const std::string& first, const std::string& second) {
+  const std::string data0 = statedDataFile(first), data1 = statedDataFile(second);
+  if (data0.empty() || data1.empty()) return;
+  const platform::FileIdentity a = platform::identityOf(data0), b = platform::identityOf(data1);
+  if (a.known && a == b) {
+    throw std::runtime_error(first + " and " + second + " are the same scan (both headers name the data file " + data0 +
+                             "): a pair needs two scans of opposite phase encoding");
+  }
+}
 
 std::optional<Dimensions> statedExtents(const std::string& path) {
   return hasExtension(path, "fmr") ? extentsOf<FMRHeader>(path) : extentsOf<DMRHeader>(path);

@@ -250,6 +250,18 @@ TEST_F(EstimateCommand, RegressionDiffusionProjectsEstimateFromAVolumeWithoutWei
   EXPECT_FALSE(exists("a_vdm.map"));
   EXPECT_EQ(runDaxo("estimate " + pairArgs + " --volume0 2 --force").status, 0);
 
+  // Regression: a copy of a header names the same data file; estimated as a
+  // pair it gave a flat map that replaced the good one.
+  std::filesystem::copy_file(file("a.dmr"), file("d.dmr"));
+  const std::string good = daxo::testing::readFile(file("a_vdm.map"));
+  const DaxoRun same = runDaxo("estimate " + quoted("a.dmr") + " " + quoted("d.dmr") + " --volume0 1 --volume1 1");
+  EXPECT_EQ(same.status, 1);
+  EXPECT_NE(
+      same.err.find(file("a.dmr") + " and " + file("d.dmr") + " are the same scan (both headers name the data file "),
+      std::string::npos)
+      << same.err;
+  EXPECT_EQ(daxo::testing::readFile(file("a_vdm.map")), good);
+
   writeDiffusion("c.dmr", {pair.second}, {800.0f});
   const DaxoRun none = runDaxo("estimate " + quoted("a.dmr") + " " + quoted("c.dmr") + " --method classic --fast");
   EXPECT_EQ(none.status, 1);

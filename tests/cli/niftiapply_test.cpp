@@ -138,14 +138,15 @@ TEST_F(NiftiApply, ApplyingTheEstimatedMapRepeatsTheEstimationsCorrection) {
   testing::writeFile(folder.file("ap_vdm.json"),
                      sidecar.substr(0, sidecar.rfind('}')) +
                          R"(, "MotionOfSecondScan": {"RotationDegrees": [0.5, 0, 0], "TranslationMm": [0, 0, 0.3]}})");
-  const testing::DaxoRun moved = testing::runDaxo("apply --vdm " + q("ap_vdm.nii.gz") + " --out " + q("again") + " " +
-                                                  q("pa.nii.gz"));
+  const testing::DaxoRun moved =
+      testing::runDaxo("apply --vdm " + q("ap_vdm.nii.gz") + " --out " + q("again") + " " + q("pa.nii.gz"));
   ASSERT_EQ(moved.status, 0) << moved.err;
   EXPECT_NE(moved.out.find("records the head's motion between the scans it was estimated from (turns 0.50, 0.00, "
                            "0.00 degrees about i, j, k; shifts 0.00, 0.00, 0.30 mm); no series is moved here"),
             std::string::npos)
       << moved.out;
-  EXPECT_EQ(testing::readFile(folder.file("again/pa_undist.nii.gz")), testing::readFile(folder.file("pa_undist.nii.gz")));
+  EXPECT_EQ(testing::readFile(folder.file("again/pa_undist.nii.gz")),
+            testing::readFile(folder.file("pa_undist.nii.gz")));
   EXPECT_EQ(testing::runDaxo("apply --vdm " + q("ap_vdm.nii.gz") + " --yes " + q("ap.nii.gz")).status, 2);
   EXPECT_EQ(testing::runDaxo("apply --vdm " + q("ap_vdm.nii.gz") + " " + q("run.fmr")).status, 2);
 }

@@ -123,7 +123,9 @@ TEST_F(NiftiInputs, TheB0VolumesAreFoundAveragedAndChecked) {
   // without a word; it needs --force, which logs it.
   std::ostringstream log;
   EXPECT_NO_THROW(checkListedBValues(scan, {0, 2}, "--volume0", false, log));
-  EXPECT_EQ(thrownMessage<std::runtime_error>([&] { checkListedBValues(scan, {0, 3}, "--volume0", false, log); }),
+  EXPECT_EQ(thrownMessage<std::runtime_error>([&] {
+              checkListedBValues(scan, {0, 3}, "--volume0", false, log);
+            }),
             "volume 3 of " + path + " has b = 1000 (" + folder.file("dwi.bval") +
                 ", --volume0); estimate from a volume without diffusion weighting (b <= 50), or give --force");
   checkListedBValues(scan, {3}, "--volume0", true, log);

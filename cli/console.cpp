@@ -154,6 +154,11 @@ void Console::result(const std::string& text) {
   if (logFile_ >= 0) appendTo(logFile_, text);
 }
 
+void Console::note(const std::string& text) {
+  if (!quiet_) out_ << text << std::endl;
+  toLogFile(text);
+}
+
 void Console::toLogFile(const std::string& line) {
   if (logFile_ >= 0) appendTo(logFile_, line + "\n");
 }

@@ -42,6 +42,10 @@ class Console {
   // A command's result, such as a report: printed on standard output as it
   // is (no time stamp), also with --quiet, and appended to the log file.
   void result(const std::string& text);
+  // A note on what the command chose: printed on standard output as it is
+  // (no time stamp, a line feed added) unless --quiet, and appended to the
+  // log file.
+  void note(const std::string& text);
 
   std::ostream& out() { return out_; }
   std::ostream& err() { return err_; }

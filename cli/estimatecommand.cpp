@@ -96,8 +96,8 @@ int32_t projectVolume(const Arguments& arguments, const std::string& option, con
   if (bValues.empty()) return 0;
   for (size_t i = 0; i < bValues.size(); ++i) {
     if (bValues[i] <= pipeline::kMaxEstimationBValue) {
-      console.out() << "daxo: estimate: " << path << ": using volume " << i << " (b = " << formatFloat(bValues[i])
-                    << ")" << std::endl;
+      console.note("daxo: estimate: " + path + ": using volume " + std::to_string(i) +
+                   " (b = " + formatFloat(bValues[i]) + ")");
       return static_cast<int32_t>(i);
     }
   }

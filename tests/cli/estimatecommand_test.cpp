@@ -235,6 +235,10 @@ TEST_F(EstimateCommand, RegressionDiffusionProjectsEstimateFromAVolumeWithoutWei
   EXPECT_NE(chosen.out.find("daxo: estimate: " + file("a.dmr") + ": using volume 1 (b = 0)\n"), std::string::npos)
       << chosen.out;
   EXPECT_NE(chosen.out.find("daxo: estimate: " + file("b.dmr") + ": using volume 0 (b = 5)\n"), std::string::npos);
+  // Regression: --quiet left the note on standard output.
+  const DaxoRun quiet = runDaxo("--quiet estimate " + pairArgs);
+  EXPECT_EQ(quiet.status, 0) << quiet.err;
+  EXPECT_EQ(quiet.out.find("using volume"), std::string::npos) << quiet.out;
   const std::string chosenMap = daxo::testing::readFile(file("a_vdm.map"));
   ASSERT_EQ(runDaxo("estimate " + pairArgs + " --volume0 1 --volume1 0").status, 0);
   EXPECT_EQ(daxo::testing::readFile(file("a_vdm.map")), chosenMap);

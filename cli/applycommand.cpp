@@ -106,7 +106,7 @@ int applyToNifti(CommandContext& context, const Arguments& arguments, const Opti
   const std::string project = arguments.firstGiven(table[kProjectsOnly]);
   if (!project.empty()) throw UsageError("apply: " + project + " is for project files");
   request.readoutSeconds = readoutOption(arguments, "apply");
-  request.pe = arguments.value("--pe");
+  request.pe = phaseEncodingOption(arguments, "apply", "--pe");
   request.outDir = arguments.value("--out");
   request.storage = arguments.has("--float") ? NiftiStorage::Float32 : NiftiStorage::LikeSource;
   request.jacobian = arguments.has("--jacobian");

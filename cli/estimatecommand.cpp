@@ -229,8 +229,8 @@ int estimateNifti(CommandContext& context, const Arguments& arguments, const Opt
   if (arguments.has("--index") && !arguments.has("--acqparams"))
     throw UsageError("estimate: --index gives rows of an --acqparams file; give that file");
   request.readoutSeconds = readoutOption(arguments, "estimate");
-  request.pe0 = arguments.value("--pe0");
-  request.pe1 = arguments.value("--pe1");
+  request.pe0 = phaseEncodingOption(arguments, "estimate", "--pe0");
+  request.pe1 = phaseEncodingOption(arguments, "estimate", "--pe1");
   request.outDir = arguments.value("--out");
   request.storage = arguments.has("--float") ? NiftiStorage::Float32 : NiftiStorage::LikeSource;
   request.apply = arguments.has("--apply");

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "cli/command.h"
+#include "fileio/nifti/bidssidecar.h"
 
 namespace daxo::cli {
 
@@ -22,6 +23,16 @@ std::optional<double> readoutOption(const Arguments& arguments, const std::strin
                      "'");
   }
   return seconds;
+}
+
+std::string phaseEncodingOption(const Arguments& arguments, const std::string& command, const std::string& name) {
+  if (!arguments.has(name)) return "";
+  const std::string text = arguments.value(name);
+  if (!parsePhaseEncodingDirection(text)) {
+    throw UsageError(command + ": option " + name + " needs a phase-encoding direction (i, i-, j or j-), not '" + text +
+                     "'");
+  }
+  return text;
 }
 
 std::optional<int32_t> volumeOption(const Arguments& arguments, const std::string& command, const std::string& name) {

@@ -15,6 +15,12 @@ namespace daxo::cli {
 // nothing when it is not given. Throws UsageError naming `command`.
 std::optional<double> readoutOption(const Arguments& arguments, const std::string& command);
 
+// The value of the phase-encoding option `name` (--pe0, --pe1, --pe): "" when
+// it is not given. Throws UsageError naming `command` for a value that is no
+// direction (one of i, j, k, with or without "-"; k itself is refused later,
+// with the scan's name).
+std::string phaseEncodingOption(const Arguments& arguments, const std::string& command, const std::string& name);
+
 // The volume index of option `name` (counted from 0); nothing when it is not
 // given. Throws UsageError naming `command` for a negative index.
 std::optional<int32_t> volumeOption(const Arguments& arguments, const std::string& command, const std::string& name);

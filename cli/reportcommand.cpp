@@ -24,8 +24,8 @@ int reportNifti(CommandContext& context, const Arguments& arguments) {
   request.first = p[1];
   request.second = p[2];
   request.pagePath = p[3];
-  request.pe0 = arguments.value("--pe0");
-  request.pe1 = arguments.value("--pe1");
+  request.pe0 = phaseEncodingOption(arguments, "report", "--pe0");
+  request.pe1 = phaseEncodingOption(arguments, "report", "--pe1");
   request.readoutSeconds = readoutOption(arguments, "report");
   request.volumes0 = volumeListOption(arguments, "report", "--volume0");
   request.volumes1 = volumeListOption(arguments, "report", "--volume1");

@@ -179,6 +179,9 @@ TEST_F(EstimateCommand, BadCommandLinesExitWithTwoAndWriteNothing) {
       {quoted("a.nii") + " " + quoted("b.nii") + " --fast", "--fast belongs to --method classic"},
       {quoted("a.nii") + " " + quoted("b.nii") + " --readout 47",
        "option --readout needs the total readout time in seconds"},
+      // Regression: a value that is no direction exited with 1, as a failed run.
+      {quoted("a.nii") + " " + quoted("b.nii") + " --pe0 y-",
+       "option --pe0 needs a phase-encoding direction (i, i-, j or j-), not 'y-'"},
       {quoted("A.FMR") + " " + quoted("b.fmr"),
        file("A.FMR") + ": an FMR project's name must end in .fmr (lower case)"},
   };

@@ -32,7 +32,7 @@ Volume readMap(const std::string& path) {
 
 void writePage(const std::string& path, const std::string& html) {
   StagedOutputFile out(path);
-  if (!out.isOpen()) throw WriteFileError("Cannot create " + path);
+  if (!out.isOpen()) throw WriteFileError("Cannot create " + path + ": " + out.problem());
   out.stream() << html;
   out.finish();
   out.commit();

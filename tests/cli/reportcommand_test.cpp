@@ -111,6 +111,9 @@ TEST_F(ReportCommand, BadInputLeavesNoPageAndAnEarlierPageUntouched) {
            " has volumes of 24 x 28 x 12: the map must be of the projects' grid"},
       {"report " + inputs() + " " + quoted("report.html") + " --volume1 3", 1,
        "daxo: report: " + file("pa.fmr") + " has 1 volumes; there is no volume 3"},
+      // Regression: the page's folder missing gave no reason.
+      {"report " + inputs() + " " + quoted("absent/page.html"), 1,
+       "daxo: report: Cannot create " + file("absent/page.html") + ": No such file or directory"},
       {"report " + inputs() + " " + quoted("pa.fmr"), 2,
        "daxo: report: the page's name must end in .html, not '" + file("pa.fmr") + "'"},
   };

@@ -115,6 +115,18 @@ std::string queryOf(const std::string& path) {
   return "";
 }
 
+// The queries a filter file may hold: those queryOf gives, and those other
+// BIDS apps' filter files hold for images this program does not read (a
+// shared file keeps them). Any other name is a typo that would select nothing.
+bool knownQuery(const std::string& query) {
+  static const char* const names[] = {"fmap",  "dwi", "bold",   "sbref", "t1w", "t2w",
+                                      "flair", "roi", "t2star", "epi",   "asl", "m0scan"};
+  for (const char* name : names) {
+    if (query == name) return true;
+  }
+  return false;
+}
+
 nlohmann::json checkedMetadata(const nlohmann::json& metadata, const std::string& path, const std::string& where) {
   if (!metadata.is_object() || metadata.empty()) {
     throw std::runtime_error(path + ": " + where +
@@ -150,6 +162,11 @@ BidsSelection readBidsSelection(const std::string& filterPath, const std::string
     const nlohmann::json filters = readJson(filterPath, "filter file");
     if (!filters.is_object()) throw std::runtime_error(filterPath + ": not an object of queries (\"dwi\": {...})");
     for (const auto& [query, constraints] : filters.items()) {
+      if (!knownQuery(query)) {
+        throw std::runtime_error(filterPath + ": '" + query +
+                                 "' is no query; the images are selected by fmap, dwi, bold and sbref (t1w, t2w, "
+                                 "flair, roi and the like are taken and select nothing here)");
+      }
       selection.filters[query] = checkedConstraints(constraints, filterPath, query);
     }
   }

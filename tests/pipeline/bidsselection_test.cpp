@@ -70,6 +70,8 @@ TEST_F(BidsSelectionFiles, BadFilesAreRefusedNamingTheFileAndTheFault) {
   } cases[] = {
       {"{\"dwi\": ", "", "filter.json: not valid JSON"},
       {"[1]", "", "filter.json: not an object of queries"},
+      // Regression: a misspelt query was taken and selected nothing.
+      {R"({"dwl": {"acquisition": "mb"}})", "", "filter.json: 'dwl' is no query; the images are selected by fmap"},
       {R"({"dwi": {"colour": "red"}})", "", "filter.json: dwi names 'colour', which is not a BIDS entity"},
       {R"({"dwi": {"run": {"a": 1}}})", "", "filter.json: dwi.run is {\"a\":1}; expected a value"},
       {"", R"({"match": {}})", "metadata.json: not a list of rules"},

@@ -12,6 +12,7 @@
 #include "cli/pluginsession.h"
 #include "fileio/nifti/niftiimage.h"
 #include "fileio/paths.h"
+#include "fileio/platformfile.h"
 #include "host/hoststate.h"
 #include "pipeline/niftiapply.h"
 #include "pipeline/niftireport.h"
@@ -144,6 +145,16 @@ int applyToProjects(CommandContext& context, const Arguments& arguments, const O
   checkDialogPath("apply", mapPath);
   const std::vector<std::string>& projects = arguments.positionals();
   for (const std::string& path : projects) checkDialogPath("apply", path);
+  // One project listed twice (or under two names) would be corrected and
+  // written twice, the second time over the first's output.
+  for (size_t k = 0; k < projects.size(); ++k) {
+    const platform::FileIdentity id = platform::identityOf(projects[k]);
+    for (size_t j = 0; j < k; ++j) {
+      if (projects[j] == projects[k] || (id.known && id == platform::identityOf(projects[j]))) {
+        throw UsageError("apply: " + projects[k] + " is listed twice (also as " + projects[j] + ")");
+      }
+    }
+  }
   const host::YesNoPolicy policy = resizePolicy(arguments);
   if (arguments.has("--report")) {
     std::vector<std::string> inputs = projects;

@@ -75,6 +75,9 @@ TEST_F(TaskCommand, ApplyRefusesPathsThatCannotTravelWhole) {
       {"apply " + shellQuoted(file("a.fmr")), "--vdm MAP is required"},
       {"apply --vdm " + shellQuoted(mapPath), "expected at least 1 argument(s), got 0"},
       {"apply --yes --no --vdm " + shellQuoted(mapPath) + " " + shellQuoted(file("a.fmr")), "not both"},
+      // Regression: a project listed twice was corrected and written twice.
+      {"apply --vdm " + shellQuoted(mapPath) + " " + shellQuoted(file("a.fmr")) + " " + shellQuoted(file("./a.fmr")),
+       "is listed twice (also as " + file("a.fmr") + ")"},
   };
   for (const auto& [arguments, message] : cases) {
     const DaxoRun run = runDaxo(arguments);

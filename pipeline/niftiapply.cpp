@@ -75,7 +75,11 @@ Volume displacementForSeries(const MapSource& map, const NiftiScan& series, std:
                              " is encoded along " + phaseEncodingText(series.phaseEncoding) +
                              ": carrying the map needs both readout times (sidecars or --readout)");
   }
-  note = "No readout times for " + map.path + " and " + series.path +
+  // Say whose readout time is missing: the other may well have one.
+  const std::string missing = !readout && !map.readoutSeconds ? map.path + " and " + series.path
+                              : !readout                      ? series.path
+                                                              : map.path;
+  note = "No readout time for " + missing +
          ": the same field of view is assumed and the map stretched to the series' extents.";
   Volume stretched(extents);
   resampleToSize(stretched, map.values);

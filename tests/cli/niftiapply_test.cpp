@@ -102,7 +102,11 @@ TEST_F(NiftiApply, ADisplacementMapFollowsPolarityReadoutAndGrid) {
   // Without readout times: stretched, said so; along another axis: refused.
   m.readoutSeconds.reset();
   EXPECT_FLOAT_EQ(displacementForSeries(m, series(R"({"PhaseEncodingDirection": "j-"})"), note)(3, 4, 2), 2.0f);
+  EXPECT_NE(note.find("No readout time for vdm.nii and "), std::string::npos) << note;
   EXPECT_NE(note.find("the same field of view is assumed"), std::string::npos);
+  // Regression: the note blamed both when only the map lacked one.
+  displacementForSeries(m, series(R"({"PhaseEncodingDirection": "j-", "TotalReadoutTime": 0.05})"), note);
+  EXPECT_EQ(note.rfind("No readout time for vdm.nii: ", 0), 0u) << note;
   EXPECT_NE(testing::thrownMessage<std::runtime_error>([&] {
               displacementForSeries(m, series(R"({"PhaseEncodingDirection": "i"})"), note);
             }).find("carrying the map needs both readout times"),

@@ -257,8 +257,8 @@ int checkAndReport(CommandContext& context, const Arguments& arguments, const Ta
   try {
     const pipeline::PhaseCheckVerdict check = pipeline::checkProjectMap(pair, mapPath, log);
     if (!check.problem.empty() && !arguments.has("--force")) {
-      context.console.err() << "daxo: estimate: " << check.problem << "; the maps written are not to be used"
-                            << std::endl;
+      context.console.err() << "daxo: estimate: " << check.problem
+                            << " (--force keeps them); the maps written are not to be used" << std::endl;
       return kExitFailure;
     }
     verdict = check.summary();

@@ -153,7 +153,8 @@ void estimateNiftiFiles(const NiftiEstimateRequest& request, std::ostream& log) 
   const Volume& map = estimate.map;
   const PhaseCheckVerdict& check = estimate.check;
   if (!check.problem.empty()) {
-    if (!request.force) throw std::runtime_error(check.problem + "; nothing was written");
+    if (!request.force)
+      throw std::runtime_error(check.problem + " (--force writes the map anyway); nothing was written");
     log << "Phase-encoding check failed, written anyway (--force): " << check.problem << std::flush;
   }
 

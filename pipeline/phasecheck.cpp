@@ -27,11 +27,10 @@ PhaseCheckVerdict checkPhaseEncoding(const Volume& first, const Volume& second, 
                     " along " + other;
   log << "Phase-encoding check: " << verdict.figures << std::flush;
   if (check.otherAxisFitsBetter()) {
-    verdict.problem = "the distortion runs along " + other + ", not " + given + ": check " + wording.remedy +
-                      " (--force writes the map anyway)";
+    verdict.problem = "the distortion runs along " + other + ", not " + given + ": check " + wording.remedy;
   } else if (check.worse()) {
     verdict.problem = "the correction makes the pair agree worse (" + fixed(check.before) + " before, " +
-                      fixed(check.after) + " after): check " + wording.remedy + " (--force writes the map anyway)";
+                      fixed(check.after) + " after): check " + wording.remedy;
   } else {
     log << "Phase-encoding check: passed" << std::flush;
   }

@@ -99,6 +99,13 @@ TEST_F(NiftiEstimate, TheWrongAxisIsCaughtAndNothingIsWritten) {
   EXPECT_FALSE(exists("ap_vdm.nii.gz"));
   EXPECT_EQ(runDaxo(arguments + " --force").status, 0);
   EXPECT_TRUE(exists("ap_vdm.nii.gz"));
+  // Regression: the page's verdict offered --force, which report has not.
+  const DaxoRun page = runDaxo("report " + quoted("ap_vdm.nii.gz") + " " + quoted("ap.nii.gz") + " " +
+                               quoted("pa.nii.gz") + " " + quoted("page.html"));
+  EXPECT_EQ(page.status, 0) << page.err;
+  const std::string html = daxo::testing::readFile(file("page.html"));
+  EXPECT_NE(html.find("the distortion runs along j, not i"), std::string::npos);
+  EXPECT_EQ(html.find("--force"), std::string::npos);
   const DaxoRun right = runDaxo(arguments + " --pe0 j- --pe1 j");
   EXPECT_EQ(right.status, 0) << right.err;
   EXPECT_NE(right.out.find("Phase-encoding check: passed"), std::string::npos);

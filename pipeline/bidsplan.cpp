@@ -59,11 +59,17 @@ std::string unusable(const BidsImage& image) {
   const std::string json = sidecarPathOf(image.path);
   if (!image.sidecar) return json + " is missing: it must give PhaseEncodingDirection";
   if (image.sidecar->phaseEncodingDirection) return "";
+  // A missing readout time stops the run later; said now, so that one fix
+  // (a --metadata rule, say) can give both.
+  const std::string noReadout = image.sidecar->totalReadoutTime || image.sidecar->effectiveEchoSpacing
+                                    ? ""
+                                    : "; it gives no readout time either (TotalReadoutTime or EffectiveEchoSpacing), "
+                                      "which the field in Hz needs";
   if (image.sidecar->phaseEncodingAxis) {
     return json + " has PhaseEncodingAxis but no PhaseEncodingDirection: add the direction with its polarity (" +
-           std::string(*image.sidecar->phaseEncodingAxis == 0 ? "i or i-" : "j or j-") + ")";
+           std::string(*image.sidecar->phaseEncodingAxis == 0 ? "i or i-" : "j or j-") + ")" + noReadout;
   }
-  return json + " has no PhaseEncodingDirection";
+  return json + " has no PhaseEncodingDirection" + noReadout;
 }
 
 std::string joined(const std::vector<const BidsImage*>& images) {

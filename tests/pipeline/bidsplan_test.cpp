@@ -29,6 +29,7 @@ BidsImage image(const std::string& path, const std::string& json) {
           daxo::parsePhaseEncodingDirection(sidecar.document["PhaseEncodingDirection"].get<std::string>());
     }
     if (sidecar.document.contains("PhaseEncodingAxis")) sidecar.phaseEncodingAxis = 1;
+    if (sidecar.document.contains("TotalReadoutTime")) sidecar.totalReadoutTime = 0.05;
     result.sidecar = sidecar;
   }
   return result;
@@ -103,13 +104,15 @@ TEST(BidsPlan, PairsRunsAndProblemsOfEachLayout) {
        "sub-01/fmap/sub-01_run-2_dir-PA_epi.nii.gz:\n"
        "note: sub-01/func/sub-01_task-x_bold.nii.gz is meant for sub-01/fmap/sub-01_run-1_desc-daxo_fieldmap.nii.gz "
        "and for sub-01/fmap/sub-01_run-2_desc-daxo_fieldmap.nii.gz: corrected with the first\n"},
-      {"the axis without its polarity, as some scanners write it",
-       {image("sub-c/dwi/sub-c_dir-AP_dwi.nii.gz", R"({"PhaseEncodingAxis": "j"})"),
+      // Regression: the readout time missing as well came up only on the next run.
+      {"the axis without its polarity, as some scanners write it, and no readout time",
+       {image("sub-c/dwi/sub-c_dir-AP_dwi.nii.gz", R"({"PhaseEncodingAxis": "j", "TotalReadoutTime": 0.05})"),
         image("sub-c/dwi/sub-c_dir-PA_dwi.nii.gz", R"({"PhaseEncodingAxis": "j"})")},
        "problem: sub-c/dwi/sub-c_dir-AP_dwi.json has PhaseEncodingAxis but no PhaseEncodingDirection: add the "
        "direction with its polarity (j or j-)\n"
        "problem: sub-c/dwi/sub-c_dir-PA_dwi.json has PhaseEncodingAxis but no PhaseEncodingDirection: add the "
-       "direction with its polarity (j or j-)\n"},
+       "direction with its polarity (j or j-); it gives no readout time either (TotalReadoutTime or "
+       "EffectiveEchoSpacing), which the field in Hz needs\n"},
       {"a broken sidecar, a missing one, an IntendedFor naming nothing",
        {image("sub-01/fmap/sub-01_dir-AP_epi.nii.gz", "!"),
         image("sub-01/fmap/sub-01_dir-PA_epi.nii.gz",

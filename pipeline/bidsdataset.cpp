@@ -20,9 +20,9 @@ std::vector<std::string> prepareDerivatives(const std::string& bidsDir, const st
   if (!fs::exists(fs::path(bidsDir) / "dataset_description.json")) {
     throw std::runtime_error(bidsDir + " has no dataset_description.json: it is not a BIDS dataset");
   }
-  fs::create_directories(outDir);
+  createOutputFolder(outDir);
   if (fs::equivalent(bidsDir, outDir)) throw RequestError("bids: the output folder must not be the dataset itself");
-  fs::create_directories(fs::path(outDir) / "logs");
+  createOutputFolder((fs::path(outDir) / "logs").string());
   if (!labels.empty()) return labels;
   std::vector<std::string> found;
   std::error_code error;

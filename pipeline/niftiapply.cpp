@@ -100,6 +100,7 @@ void applyNiftiMap(const NiftiApplyRequest& request, std::ostream& log) {
   if (!request.acqparams.empty()) inputs.push_back(request.acqparams);
   outputs.insert(outputs.end(), request.alsoWritten.begin(), request.alsoWritten.end());
   checkOutputNames("apply", inputs, outputs);
+  checkOutputFolder(request.outDir);
   const MapSource map = readMapSource(request.mapPath, request.mapUnits);
   // The motion belongs to the estimation's own pair, not to other runs, so
   // no series is moved here; said, since `estimate --apply` moved one.

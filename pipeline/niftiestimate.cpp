@@ -134,6 +134,7 @@ void estimateNiftiFiles(const NiftiEstimateRequest& request, std::ostream& log) 
   }
   if (!request.acqparams.empty()) inputs.push_back(request.acqparams);
   checkOutputNames("estimate", inputs, niftiEstimateOutputs(request));
+  checkOutputFolder(request.outDir);
   const auto rows = acquisitionEntries(request.acqparams, request.acqIndex, 2);
   const NiftiScan first = openNiftiScan(request.first, request.pe0, "--pe0", request.readoutSeconds, rows[0]);
   const NiftiScan second = openNiftiScan(request.second, request.pe1, "--pe1", request.readoutSeconds, rows[1]);

@@ -1,6 +1,10 @@
 #include "pipeline/niftioutputs.h"
 
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -55,6 +59,23 @@ void createOutputFolder(const std::string& folder) {
   if (error || !std::filesystem::is_directory(folder)) {
     throw WriteFileError("Cannot create the output folder " + folder +
                          (error ? ": " + error.message() : ": a file of that name is in the way"));
+  }
+}
+
+void checkOutputFolder(const std::string& folder) {
+  if (folder.empty()) return;
+  namespace fs = std::filesystem;
+  std::error_code error;
+  fs::path existing = fs::absolute(folder, error);
+  while (!error && !fs::exists(existing, error) && existing.has_parent_path() && existing != existing.parent_path())
+    existing = existing.parent_path();
+  if (error) return;  // left for createOutputFolder to report
+  if (!fs::is_directory(existing)) {
+    throw WriteFileError("Cannot create the output folder " + folder + ": " + existing.string() + " is not a folder");
+  }
+  if (access(existing.c_str(), W_OK | X_OK) != 0) {
+    throw WriteFileError("Cannot create the output folder " + folder + ": " + existing.string() +
+                         " may not be written in (" + std::strerror(errno) + ")");
   }
 }
 

@@ -96,6 +96,11 @@ std::string outputSidecarPath(const std::string& niftiPath);
 // folders). Throws WriteFileError naming it when it cannot be made.
 void createOutputFolder(const std::string& folder);
 
+// What createOutputFolder will meet, checked before a job's long work:
+// throws WriteFileError naming `folder` when it, or the nearest of its
+// parents that exists, is not a folder or may not be written in. "" passes.
+void checkOutputFolder(const std::string& folder);
+
 // `path` as a sidecar of `output` names it: relative to the output's folder
 // ('/'-separated), so that a folder of inputs and outputs can be moved.
 std::string pathFromOutput(const std::string& path, const std::string& output);

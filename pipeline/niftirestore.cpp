@@ -65,6 +65,7 @@ void restoreNiftiPair(const NiftiRestoreRequest& request, std::ostream& log) {
     std::vector<std::string> outputs{restored, outputSidecarPath(restored), bvalPathOf(restored), bvecPathOf(restored)};
     outputs.insert(outputs.end(), request.alsoWritten.begin(), request.alsoWritten.end());
     checkOutputNames("apply", inputs, outputs);
+    checkOutputFolder(request.outDir);
   }
   const MapSource map = readMapSource(request.mapPath, request.mapUnits);
   const auto rows = acquisitionEntries(request.acqparams, request.acqIndex, 2);

@@ -45,6 +45,12 @@ void checkPageName(const std::string& command, const std::string& pagePath, cons
   for (const std::string& input : inputs) {
     if (input == pagePath) throw RequestError(command + ": the page would replace its input " + pagePath);
   }
+  // Found now rather than once the work is done.
+  const std::filesystem::path folder = std::filesystem::path(pagePath).parent_path();
+  std::error_code error;
+  if (!folder.empty() && !std::filesystem::is_directory(folder, error)) {
+    throw RequestError(command + ": the page's folder " + folder.string() + " does not exist");
+  }
 }
 
 std::string daxoVersionText() { return std::string("daxo ") + kDaxoVersion; }

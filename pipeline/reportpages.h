@@ -48,7 +48,7 @@ struct SeriesReportRequest {
 void writeSeriesReportPage(const SeriesReportRequest& request, std::ostream& log);
 
 // Refuses (RequestError naming `command`) a page name that does not end in
-// ".html" or that is one of the command's inputs.
+// ".html", that is one of the command's inputs, or whose folder is missing.
 void checkPageName(const std::string& command, const std::string& pagePath, const std::vector<std::string>& inputs);
 
 // Logs the figures of a pair's page and writes it (as writePairReportPage

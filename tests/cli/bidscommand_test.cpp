@@ -337,7 +337,8 @@ TEST_F(DaxoBids, TheSubjectAndGroupPagesShowEveryFieldAndLinkEveryPage) {
     EXPECT_EQ(attributesIn(subject, "href"), pages) << label;
     for (const std::string& page : pages) {
       // The field's page links back up to the subject's.
-      EXPECT_EQ(attributesIn(readFile(derived(page)), "href"), std::vector<std::string>{"../../sub-" + label + ".html"});
+      EXPECT_EQ(attributesIn(readFile(derived(page)), "href"),
+                std::vector<std::string>{"../../sub-" + label + ".html"});
       EXPECT_TRUE(fs::exists(fs::path(derived(page)).parent_path() / ("../../sub-" + label + ".html"))) << page;
       const std::vector<std::string> pictures = attributesIn(readFile(derived(page)), "src");
       ASSERT_FALSE(pictures.empty()) << page;
@@ -353,7 +354,7 @@ TEST_F(DaxoBids, TheSubjectAndGroupPagesShowEveryFieldAndLinkEveryPage) {
   const std::string page = readFile(derived("group.html"));
   const std::vector<std::string> links = attributesIn(page, "href");
   for (const std::string& expected : std::vector<std::string>{"sub-01.html", "sub-02.html", fieldPages.at("01")[0],
-                                                               fieldPages.at("01")[1], fieldPages.at("02")[0]}) {
+                                                              fieldPages.at("01")[1], fieldPages.at("02")[0]}) {
     EXPECT_NE(std::find(links.begin(), links.end(), expected), links.end()) << expected;
   }
   for (const std::string& link : links) EXPECT_TRUE(fs::exists(derived(link))) << link;
@@ -445,7 +446,8 @@ class SlurmProfile : public DaxoBids {
     standIn("sbatch", "echo \"$*\" >> " + quoted("sbatch.log") + "\nfor last; do :; done\nid=$$\n" +
                           "if [ -n \"$DAXO_TEST_SLURM_END\" ]; then echo \"$DAXO_TEST_SLURM_END\" > " + jobs +
                           "/$id; else\n(if sh \"$last\" > /dev/null 2>&1; then s=COMPLETED; else s=FAILED; fi;"
-                          " echo $s > " + jobs + "/$id) &\nfi\necho \"$id;cluster\"\n");
+                          " echo $s > " +
+                          jobs + "/$id) &\nfi\necho \"$id;cluster\"\n");
     standIn("sacct", "while [ $# -gt 0 ]; do [ \"$1\" = -j ] && id=$2; shift; done\ncat " + jobs +
                          "/\"$id\" 2>/dev/null || echo RUNNING\n");
   }
@@ -458,9 +460,9 @@ class SlurmProfile : public DaxoBids {
         environment + " PATH=" + quoted("bin") + ":\"$PATH\" timeout 300 snakemake --quiet --snakefile " +
         shellQuoted(std::string(DAXO_SOURCE_DIR) + "/workflow/Snakefile") + " --profile " +
         shellQuoted(std::string(DAXO_SOURCE_DIR) + "/workflow/profiles/slurm") +
-        " --max-status-checks-per-second 20 --directory " + quoted("") +
-        " --config bids_dir=" + quoted("bids") + " output_dir=" + quoted("out") + " daxo=" +
-        shellQuoted(DAXO_PROGRAM_PATH) + " 'participants=01 02' > " + quoted("snakemake.log") + " 2>&1";
+        " --max-status-checks-per-second 20 --directory " + quoted("") + " --config bids_dir=" + quoted("bids") +
+        " output_dir=" + quoted("out") + " daxo=" + shellQuoted(DAXO_PROGRAM_PATH) + " 'participants=01 02' > " +
+        quoted("snakemake.log") + " 2>&1";
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
@@ -515,8 +517,8 @@ TEST_F(SlurmProfile, TheStatusScriptMapsEachSlurmStateToRunningSuccessOrFailed) 
   const std::string script = std::string(DAXO_SOURCE_DIR) + "/workflow/profiles/slurm/sacct-status.sh";
   for (const auto& c : cases) {
     const std::string command = "SACCT=" + shellQuoted(c.sacct) + " SCONTROL=" + shellQuoted(c.scontrol) +
-                                " PATH=" + quoted("bin") + ":\"$PATH\" " + shellQuoted(script) +
-                                " '77;cluster' > " + quoted("status");
+                                " PATH=" + quoted("bin") + ":\"$PATH\" " + shellQuoted(script) + " '77;cluster' > " +
+                                quoted("status");
     ASSERT_EQ(std::system(command.c_str()), 0) << c.sacct;
     EXPECT_EQ(readFile(file("status")), std::string(c.status) + "\n") << c.sacct << c.scontrol;
     EXPECT_EQ(readFile(file("sacct.args")), "-j 77 -X -n -P -o State\n");

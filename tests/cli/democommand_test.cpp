@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <cctype>
 #include <sstream>
 #include <string>
 #include <vector>

@@ -211,6 +211,10 @@ TEST_F(NiftiEstimate, Issue23UnsafeOutputsAndMismatchedPairsAreRefusedBeforeAnyt
        2, "the output " + file("ap.json") + " would replace the input " + file("ap.json")},
       {"the same file twice", "", "estimate " + quoted("ap.nii.gz") + " " + quoted("ap.nii.gz") + " --pe0 j- --pe1 j",
        1, " are the same file: a pair needs two scans of opposite phase encoding"},
+      // Regression: an --out that could not be made was found only after
+      // the estimation.
+      {"--out names a file", "touch afile", estimate + " --out " + quoted("afile/maps"), 1,
+       "Cannot create the output folder " + file("afile/maps") + ": " + file("afile") + " is not a folder"},
       // Regression: a copy of one scan under the other's name gave a flat
       // map and a passed check.
       {"the second a copy of the first", "cp ap.nii.gz pa.nii.gz", estimate, 1,

@@ -96,6 +96,7 @@ TEST_F(ReportCommand, EstimateAndApplyWriteTheirPages) {
 
 TEST_F(ReportCommand, BadInputLeavesNoPageAndAnEarlierPageUntouched) {
   daxo::testing::writeFile(file("report.html"), "earlier page");
+  std::filesystem::create_directory(file("taken.html"));
   daxo::testing::writeMapFile(file("small_vdm.map"), daxo::Volume(24, 28, 11, 0.0f));
   const struct {
     std::string arguments;
@@ -111,9 +112,12 @@ TEST_F(ReportCommand, BadInputLeavesNoPageAndAnEarlierPageUntouched) {
            " has volumes of 24 x 28 x 12: the map must be of the projects' grid"},
       {"report " + inputs() + " " + quoted("report.html") + " --volume1 3", 1,
        "daxo: report: " + file("pa.fmr") + " has 1 volumes; there is no volume 3"},
-      // Regression: the page's folder missing gave no reason.
-      {"report " + inputs() + " " + quoted("absent/page.html"), 1,
-       "daxo: report: Cannot create " + file("absent/page.html") + ": No such file or directory"},
+      // Regression: a page that could not be written gave no reason, and
+      // only once the work was done.
+      {"report " + inputs() + " " + quoted("absent/page.html"), 2,
+       "daxo: report: the page's folder " + file("absent") + " does not exist"},
+      {"report " + inputs() + " " + quoted("taken.html"), 1,
+       "daxo: report: Cannot create " + file("taken.html") + ": it is a folder"},
       {"report " + inputs() + " " + quoted("pa.fmr"), 2,
        "daxo: report: the page's name must end in .html, not '" + file("pa.fmr") + "'"},
   };

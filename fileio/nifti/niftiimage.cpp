@@ -49,7 +49,8 @@ bool endsWith(const std::string& s, const std::string& tail) {
 std::string typeName(int datatype) {
   const std::string name = nifti_datatype_to_string(datatype);
   const std::string prefix = "NIFTI_TYPE_";
-  return name.rfind(prefix, 0) == 0 ? name.substr(prefix.size()) : name;
+  if (name.rfind(prefix, 0) != 0) return std::to_string(datatype) + " (unknown)";
+  return name.substr(prefix.size());
 }
 
 bool isSupportedType(int datatype) {
@@ -227,6 +228,11 @@ uint64_t verifiedGzipLength(const std::string& path) {
 // The header's fields that the library's record would hide or mend, checked
 // as stored, before the library reads the header into an image.
 void checkStoredFacts(const StoredFacts& facts, const std::string& path) {
+  // The library prints its own complaint about a type it does not know.
+  if (!isSupportedType(facts.datatype)) {
+    throw ReadFileError(path + ": data type " + typeName(facts.datatype) +
+                        " is not supported; voxels must be real numbers");
+  }
   int bytesPerVoxel = 0, swapSize = 0;
   nifti_datatype_sizes(facts.datatype, &bytesPerVoxel, &swapSize);
   if (isSupportedType(facts.datatype) && facts.bitpix != 8 * bytesPerVoxel) {

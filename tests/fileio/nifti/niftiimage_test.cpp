@@ -326,7 +326,7 @@ TEST(NiftiImage, Issue23DamagedStreamsAndHeadersAreRefusedWhenOpened) {
   }
 
   const float zeroOffset = 0.0f, negativeOffset = -100.0f, headerOffset = 200.0f;
-  const int16_t wrongBits = 32;
+  const int16_t wrongBits = 32, unknownType = 999;
   const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
   const float zeroRow[4] = {0.0f, 0.0f, 0.0f, 0.0f};  // srow_x
   const struct {
@@ -342,6 +342,8 @@ TEST(NiftiImage, Issue23DamagedStreamsAndHeadersAreRefusedWhenOpened) {
       {112, &nan, 4, ": the header's scaling (scl_slope nan, scl_inter 3.000000) is not finite"},
       {112, &inf, 4, ": the header's scaling (scl_slope inf, scl_inter 3.000000) is not finite"},
       {116, &inf, 4, ": the header's scaling (scl_slope 0.500000, scl_inter inf) is not finite"},
+      // Regression: the library printed its own complaint before this one.
+      {70, &unknownType, 2, ": data type 999 (unknown) is not supported; voxels must be real numbers"},
       // Regression: a sform that is no transform was copied into the outputs.
       {280, &nan, 4, ": the header's sform (code 1) holds values that are not finite"},
       {280, zeroRow, 16, ": the header's sform (code 1) is singular"},

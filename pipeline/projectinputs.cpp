@@ -36,11 +36,12 @@ std::string dataFileOf(const std::string& path) {
   }
 }
 
-}  // namespace
-
+// The data file the project's header names; "" when it cannot be read.
 std::string statedDataFile(const std::string& path) {
   return hasExtension(path, "fmr") ? dataFileOf<FMRHeader>(path) : dataFileOf<DMRHeader>(path);
 }
+
+}  // namespace
 
 void checkTwoScans(const std::string& first, const std::string& second) {
   const std::string data0 = statedDataFile(first), data1 = statedDataFile(second);

@@ -20,10 +20,6 @@ namespace daxo::pipeline {
 // other as a DMR project, as the plugin reads them.
 std::optional<Dimensions> statedExtents(const std::string& path);
 
-// The data file the header of the project at `path` names (its Prefix and
-// extension beside the header); "" when the header cannot be read.
-std::string statedDataFile(const std::string& path);
-
 // Throws std::runtime_error naming both when the two projects' headers name
 // one data file (also through another name or a hard link): one scan given
 // twice, whose map would be 0 and replace a good one.

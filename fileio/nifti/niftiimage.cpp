@@ -235,7 +235,7 @@ void checkStoredFacts(const StoredFacts& facts, const std::string& path) {
   }
   int bytesPerVoxel = 0, swapSize = 0;
   nifti_datatype_sizes(facts.datatype, &bytesPerVoxel, &swapSize);
-  if (isSupportedType(facts.datatype) && facts.bitpix != 8 * bytesPerVoxel) {
+  if (facts.bitpix != 8 * bytesPerVoxel) {
     throw ReadFileError(path + ": the header's bitpix " + std::to_string(facts.bitpix) +
                         " disagrees with its data type " + typeName(facts.datatype) + " (" +
                         std::to_string(8 * bytesPerVoxel) + " bits); the header is damaged");
@@ -669,7 +669,6 @@ struct NiftiWriter::Output {
   // Unnamed until finish publishes it where the file system allows that, so
   // a run killed meanwhile leaves nothing (see platform::PendingFile).
   platform::PendingFile file;
-  bool open = false;
   // A ".nii.gz" output: its bytes are deflated into gzip format on the way
   // (zlib's level 1: on a series of scans it writes about twice as fast as
   // the default level 6 for files a few per cent larger, and writing is most
@@ -693,7 +692,7 @@ struct NiftiWriter::Output {
   // Deflates (or copies) `bytes` into the file; `finish` flushes what the
   // deflater holds. False when the file could not take it.
   bool put(const void* data, size_t bytes, bool last = false) {
-    if (!compressed) return last || file.write(static_cast<const char*>(data), bytes);
+    if (!compressed) return bytes == 0 || file.write(static_cast<const char*>(data), bytes);
     deflater.next_in = static_cast<Bytef*>(const_cast<void*>(data));
     // Pieces of at most 1 GiB: avail_in is 32 bits wide.
     size_t left = bytes;
